@@ -1,0 +1,46 @@
+# Front door of the project. `make test` and `make demo` do all set-up on a
+# fresh Debian 12 machine.
+
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test demo bench test-asan test-tsan clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build/build.ninja: | deps
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+build: deps build/build.ninja
+	cmake --build build -j $(JOBS)
+
+test: build
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+demo: build
+	build/bin/zoc demo demo-out
+
+bench: deps
+	@scripts/install-deps.sh --bench
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZOC_BUILD_TESTS=OFF -DZOC_BUILD_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+	build-bench/bin/zoc_bench --benchmark_counters_tabular=true
+	bench/vs-sox build-bench/bin/zoc
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOC_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+# The threaded tests (suites named *Threaded) under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOC_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -R 'Threaded\.'
+
+clean:
+	rm -rf build build-asan build-tsan build-bench demo-out

@@ -1,0 +1,104 @@
+// Bus negotiation and parameter descriptions shared by multi-channel components.
+
+#include "framework/MultiChannelComponentBase.h"
+
+#include "platform/core/Localizer.h"
+
+namespace zoc {
+namespace {
+
+using host::AudioFilterBusDescription;
+
+struct BusNames {
+    const char* input;
+    const char* output;
+};
+
+BusNames BusNamesFor(std::size_t channels)
+{
+    switch (channels) {
+    case 1:
+        return {"$$$/Effects/MonoIn=Mono In", "$$$/Effects/MonoOut=Mono Out"};
+    case 2:
+        return {"$$$/Effects/StereoIn=Stereo In", "$$$/Effects/StereoOut=Stereo Out"};
+    case 6:
+        return {"$$$/Effects/Surround51In=Surround 5.1 In", "$$$/Effects/Surround51Out=Surround 5.1 Out"};
+    default:
+        return {"$$$/Effects/MultiIn=Multichannel In", "$$$/Effects/MultiOut=Multichannel Out"};
+    }
+}
+
+} // namespace
+
+MultiChannelComponentBase::MultiChannelComponentBase(std::string componentID, core::UString title,
+                                                     int maxChannels, FactoryPresetTable presets)
+    : AudioFilter(std::move(componentID), std::move(title)), maxChannels_(maxChannels),
+      presets_(std::move(presets))
+{
+    AddInputBus(AudioFilterBusDescription::CreateStereo(core::Localize("$$$/Effects/StereoIn=Stereo In")));
+    AddOutputBus(AudioFilterBusDescription::CreateStereo(core::Localize("$$$/Effects/StereoOut=Stereo Out")));
+}
+
+bool MultiChannelComponentBase::RequestIOConfiguration(const host::ChannelLayoutList& inputs,
+                                                       const host::ChannelLayoutList& outputs)
+{
+    if (inputs.size() != 1 || outputs.size() != 1)
+        return false;
+    const auto& current = GetBusConfiguration();
+    if (current.inputs.size() == 1 && current.outputs.size() == 1 &&
+        current.inputs[0].GetLayout() == inputs[0] && current.outputs[0].GetLayout() == outputs[0])
+        return inputs[0].size() <= static_cast<std::size_t>(maxChannels_);
+    std::size_t channels = inputs[0].size();
+    if (channels != outputs[0].size() || channels == 0)
+        return false;
+    // More channels than the component takes: it runs the first channel only,
+    // over buses that still carry the proposed layout.
+    const bool accepted = channels <= static_cast<std::size_t>(maxChannels_);
+    if (!accepted)
+        channels = 1;
+    const BusNames names = BusNamesFor(channels);
+    ClearBusConfiguration();
+    AddInputBus(AudioFilterBusDescription(core::Localize(names.input), inputs[0]));
+    AddOutputBus(AudioFilterBusDescription(core::Localize(names.output), inputs[0]));
+    OnNumberOfChannelsChanged(channels);
+    return accepted;
+}
+
+core::Ref<host::AudioFilterParameterInfo> MultiChannelComponentBase::GetParameterInfo(int index)
+{
+    if (index < 0)
+        return nullptr;
+    auto found = infos_.find(static_cast<std::size_t>(index));
+    return found == infos_.end() ? nullptr : found->second;
+}
+
+core::UString MultiChannelComponentBase::GetParameterString(int index)
+{
+    core::Ref<host::AudioFilterParameterInfo> info = GetParameterInfo(index);
+    if (!info)
+        return {};
+    return core::NumberToString(info->FromNormalized(GetParameter(index)), 1, 2);
+}
+
+bool MultiChannelComponentBase::GetKeyFrameParameter(unsigned long id, float& value)
+{
+    return paramInterface_ != nullptr && paramInterface_->GetKeyFrameParameter(id, value);
+}
+
+void MultiChannelComponentBase::AddParameterInfo(std::size_t index, core::Ref<host::AudioFilterParameterInfo> info)
+{
+    infos_[index] = std::move(info);
+}
+
+std::optional<float> MultiChannelComponentBase::RealFromNormalized(int index, float normalized) const
+{
+    if (index < 0)
+        return std::nullopt;
+    auto found = infos_.find(static_cast<std::size_t>(index));
+    const std::optional<float> sane = SanitizeNormalized(normalized);
+    if (found == infos_.end() || !sane)
+        return std::nullopt;
+    return found->second->FromNormalized(*sane);
+}
+
+} // namespace zoc

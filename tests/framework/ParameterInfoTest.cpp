@@ -1,0 +1,98 @@
+#include "framework/ParameterInfo.h"
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "platform/core/String.h"
+
+namespace zoc {
+namespace {
+
+std::string Text(const host::AudioFilterParameterInfo& info, float normalized)
+{
+    return core::ToUtf8(info.GetParameterString(normalized));
+}
+
+GenericParameterInfo Linear(float lo, float hi, bool automatable = true)
+{
+    return GenericParameterInfo(u"Gain", u"dB", host::kUnitDecibels, 0, lo, hi, automatable);
+}
+
+TEST(GenericParameterInfo, LinearMappingRoundTrips)
+{
+    const GenericParameterInfo gain = Linear(-96.0f, 48.0f);
+    EXPECT_NEAR(gain.ToNormalized(0.0f), 0.666667f, 1e-6f);
+    EXPECT_NEAR(gain.FromNormalized(gain.ToNormalized(0.0f)), 0.0f, 1e-5f);
+    EXPECT_FLOAT_EQ(gain.FromNormalized(0.0f), -96.0f);
+    EXPECT_FLOAT_EQ(gain.FromNormalized(1.0f), 48.0f);
+    EXPECT_FLOAT_EQ(gain.GetMinValue(), -96.0f);
+    EXPECT_FLOAT_EQ(gain.GetMaxValue(), 48.0f);
+}
+
+TEST(GenericParameterInfo, LogarithmicRangeEndsAtLoTimesEToTheHi)
+{
+    // 20 Hz to 20 kHz: hi is the exponent ln(1000).
+    const float exponent = std::log(1000.0f);
+    const GenericParameterInfo frequency(u"Frequency", u"Hz", host::kUnitFrequency, 0, 20.0f, exponent, true, true);
+    EXPECT_NEAR(frequency.FromNormalized(1.0f), 20000.0f, 0.05f);
+    EXPECT_NEAR(frequency.FromNormalized(0.5f), 632.456f, 0.01f);
+    EXPECT_NEAR(frequency.ToNormalized(632.456f), 0.5f, 1e-5f);
+}
+
+TEST(GenericParameterInfo, NonAutomatableIsHidden)
+{
+    EXPECT_FALSE(Linear(0, 1, false).IsExposed());
+    EXPECT_FALSE(Linear(0, 1, false).CanBeAutomated());
+    EXPECT_TRUE(Linear(0, 1, true).IsExposed());
+}
+
+TEST(GenericParameterInfo, DecimalsFollowMagnitude)
+{
+    const GenericParameterInfo range = Linear(-200.0f, 200.0f);
+    auto show = [&](float value) { return Text(range, range.ToNormalized(value)); };
+    EXPECT_EQ(show(150.0f), "150");
+    EXPECT_EQ(show(15.25f), "15.3");
+    EXPECT_EQ(show(1.5f), "1.50");
+    EXPECT_EQ(show(0.25f), "0.250");
+    EXPECT_EQ(show(0.05f), "0.0500");
+    EXPECT_EQ(show(-15.25f), "-15.3");
+    EXPECT_EQ(show(100.0f), "100.0");
+    EXPECT_EQ(show(1.0f), "1.000");
+}
+
+TEST(BoolParameterInfo, OnOnlyAboveOneHalf)
+{
+    const BoolParameterInfo power(u"Power", u"", u"On", u"Off", true);
+    EXPECT_EQ(Text(power, 0.51f), "On");
+    EXPECT_EQ(Text(power, 0.5f), "Off");
+    EXPECT_EQ(power.GetUnit(), host::kUnitSwitch);
+    EXPECT_FLOAT_EQ(power.FromNormalized(0.7f), 0.7f);
+}
+
+TEST(MusicalParameterInfo, ScaleAndKeyNames)
+{
+    const ScaleParameterInfo scale(u"Scale", u"", host::kUnitNumber, 0, 0.0f, 1.0f, true);
+    EXPECT_EQ(Text(scale, 0.0f), "Major");
+    EXPECT_EQ(Text(scale, 0.4f), "Minor");
+    EXPECT_EQ(Text(scale, 1.0f), "Chromatic");
+
+    const KeyParameterInfo key(u"Key", u"", host::kUnitNumber, 0, 0.0f, 1.0f, true);
+    // k = 0, 1, 2 give D, C#, C; k = 3 gives B, k = 11 gives D#.
+    EXPECT_EQ(Text(key, 0.0f), "D");
+    EXPECT_EQ(Text(key, 1.0f / 11.0f), "C#");
+    EXPECT_EQ(Text(key, 2.0f / 11.0f), "C");
+    EXPECT_EQ(Text(key, 3.0f / 11.0f), "B");
+    EXPECT_EQ(Text(key, 1.0f), "D#");
+}
+
+TEST(SanitizeNormalized, ClampsAndRejectsNaN)
+{
+    EXPECT_FALSE(SanitizeNormalized(std::nanf("")).has_value());
+    EXPECT_EQ(*SanitizeNormalized(-3.0f), 0.0f);
+    EXPECT_EQ(*SanitizeNormalized(1e30f), 1.0f);
+    EXPECT_EQ(*SanitizeNormalized(0.25f), 0.25f);
+}
+
+} // namespace
+} // namespace zoc

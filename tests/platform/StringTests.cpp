@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "platform/core/String.h"
+
+using namespace zoc::core;
+
+namespace {
+std::string Format(double value, std::size_t leading, std::size_t decimals, unsigned flags = kNoNumberFlags,
+                   std::size_t maxLength = 31)
+{
+    return ToUtf8(NumberToString(value, leading, decimals, flags, maxLength));
+}
+} // namespace
+
+TEST(NumberToString, ShowsParameterValuesWithFixedDecimals)
+{
+    EXPECT_EQ(Format(150, 1, 0), "150");
+    EXPECT_EQ(Format(15.25, 1, 1), "15.3");
+    EXPECT_EQ(Format(1.5, 1, 2), "1.50");
+    EXPECT_EQ(Format(0.25, 1, 3), "0.250");
+    EXPECT_EQ(Format(0.05, 1, 4), "0.0500");
+    EXPECT_EQ(Format(7, 3, 1), "007.0");
+    EXPECT_EQ(Format(0.5, 0, 2), ".50");
+}
+
+TEST(NumberToString, RoundsExactHalvesAwayFromZeroAndOthersByTheirTrueValue)
+{
+    EXPECT_EQ(Format(0.25, 1, 1), "0.3");
+    EXPECT_EQ(Format(-0.25, 1, 1), "-0.3");
+    EXPECT_EQ(Format(2.5, 1, 0), "3");
+    EXPECT_EQ(Format(-2.5, 1, 0), "-3");
+    EXPECT_EQ(Format(0.125, 1, 2), "0.13");
+    // 1.005 is stored as 1.00499999999999989..., below the half.
+    EXPECT_EQ(Format(1.005, 1, 2), "1.00");
+    // The largest double below 0.5 must not round up (a naive +0.5 does).
+    EXPECT_EQ(Format(std::nextafter(0.5, 0.0), 1, 0), "0");
+    EXPECT_EQ(Format(9.995, 1, 2), "9.99");
+    EXPECT_EQ(Format(99.96, 1, 1), "100.0");
+    EXPECT_EQ(Format(-999.5, 1, 0), "-1000");
+}
+
+TEST(NumberToString, SignsAndSpecialValues)
+{
+    EXPECT_EQ(Format(-0.001, 1, 2), "0.00");
+    EXPECT_EQ(Format(-0.0, 1, 1), "0.0");
+    EXPECT_EQ(Format(-1.5, 1, 2), "-1.50");
+    EXPECT_EQ(Format(1.5, 1, 1, kAlwaysShowSign), "+1.5");
+    EXPECT_EQ(Format(-1.5, 1, 1, kAlwaysShowSign), "-1.5");
+    EXPECT_EQ(Format(0.0, 1, 1, kAlwaysShowSign), "0.0");
+    EXPECT_EQ(Format(std::numeric_limits<double>::quiet_NaN(), 1, 2), "nan");
+    EXPECT_EQ(Format(std::numeric_limits<double>::infinity(), 1, 2), "inf");
+    EXPECT_EQ(Format(-std::numeric_limits<double>::infinity(), 1, 2), "-inf");
+}
+
+TEST(NumberToString, DropsDecimalsToFitTheMaximumLength)
+{
+    EXPECT_EQ(Format(12345.678, 1, 3, kNoNumberFlags, 7), "12345.7");
+    EXPECT_EQ(Format(12345.678, 1, 3, kNoNumberFlags, 4), "12346");
+    EXPECT_EQ(Format(1e300, 1, 2).size(), 301u);
+}
+
+TEST(StringToNumber, AcceptsDecimalNumbers)
+{
+    EXPECT_EQ(StringToNumber(u"  -1.5e3 "), -1500.0);
+    EXPECT_EQ(StringToNumber(u"+2"), 2.0);
+    EXPECT_EQ(StringToNumber(u".5"), 0.5);
+    EXPECT_EQ(StringToNumber(u"3."), 3.0);
+    EXPECT_EQ(StringToNumber(u"\t0.1\n"), 0.1);
+    EXPECT_EQ(StringToNumber(u"1E-2"), 0.01);
+}
+
+TEST(StringToNumber, RejectsEverythingElse)
+{
+    for (const char16_t* text : {u"", u"   ", u"abc", u"1.5x", u"nan", u"inf", u"-infinity", u"0x10", u"1e",
+                                 u"1e+", u".", u"-", u"1 2", u"--1", u"1e999", u"\u0661"})
+        EXPECT_FALSE(StringToNumber(text).has_value()) << ToUtf8(text);
+}
+
+TEST(Utf8, RoundTripsAllPlanes)
+{
+    const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5z"; // a é € 🎵 z
+    const UString wide = FromUtf8(text);
+    EXPECT_EQ(wide, u"a\u00E9\u20AC\U0001F3B5z");
+    EXPECT_EQ(wide.size(), 6u);
+    EXPECT_EQ(ToUtf8(wide), text);
+}
+
+TEST(Utf8, ReplacesInvalidInput)
+{
+    EXPECT_EQ(FromUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");      // overlong lead byte
+    EXPECT_EQ(FromUtf8("\xE0\x80\xAF"), u"\uFFFD");        // overlong sequence
+    EXPECT_EQ(FromUtf8("\xED\xA0\x80"), u"\uFFFD");        // encoded surrogate
+    EXPECT_EQ(FromUtf8("\xE2\x82" "x"), u"\uFFFDx");       // cut short
+    EXPECT_EQ(FromUtf8("\xF4\x90\x80\x80"), u"\uFFFD");    // beyond U+10FFFF
+    EXPECT_EQ(ToUtf8(u"a\xD800" "b"), "a\xEF\xBF\xBD" "b"); // lone high surrogate
+    EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
+}
+
+TEST(ReplaceInString, ReplacesEveryOccurrenceWithoutRescanning)
+{
+    UString text = u"aXbXXc";
+    EXPECT_EQ(ReplaceInString(text, u"X", u"XX"), 3u);
+    EXPECT_EQ(text, u"aXXbXXXXc");
+    EXPECT_EQ(ReplaceInString(text, u"", u"y"), 0u);
+    EXPECT_EQ(ReplaceInString(text, u"XX", u""), 3u);
+    EXPECT_EQ(text, u"abc");
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Fails the current test when operator new runs on this thread while a guard
+// is alive. Wrap the steady-state processing of a component in one:
+//
+//   { AllocationGuard guard; component->Process(in, out, 512); }
+
+#include <cstddef>
+
+namespace zoc::test {
+
+class AllocationGuard {
+public:
+    AllocationGuard();
+    ~AllocationGuard();
+    AllocationGuard(const AllocationGuard&) = delete;
+    AllocationGuard& operator=(const AllocationGuard&) = delete;
+
+    /// Allocations seen so far inside this guard.
+    std::size_t Count() const;
+
+private:
+    std::size_t start_;
+    bool outerActive_;
+};
+
+} // namespace zoc::test

@@ -1,0 +1,98 @@
+#include "tools/zoc/Render.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+namespace zoc::tool {
+
+namespace {
+
+constexpr std::int64_t kChunkFrames = 65536;
+
+void Measure(const std::vector<std::vector<float>>& planar, std::size_t offset, std::int64_t frames, float& peak,
+             double& sumSquares)
+{
+    for (const std::vector<float>& channel : planar) {
+        const std::size_t end = offset + static_cast<std::size_t>(frames);
+        for (std::size_t i = offset; i < end; ++i) {
+            const float magnitude = std::fabs(channel[i]);
+            if (magnitude > peak) // NaN never compares greater
+                peak = magnitude;
+            if (std::isfinite(magnitude))
+                sumSquares += static_cast<double>(magnitude) * magnitude;
+        }
+    }
+}
+
+} // namespace
+
+RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& writer, const RenderOptions& options)
+{
+    const std::size_t channels = reader.Channels();
+    std::vector<std::vector<float>> input(channels, std::vector<float>(kChunkFrames));
+    std::vector<std::vector<float>> output(channels, std::vector<float>(kChunkFrames));
+    std::vector<float*> inputPointers(channels);
+    std::vector<float*> outputPointers(channels);
+    for (std::size_t channel = 0; channel < channels; ++channel) {
+        inputPointers[channel] = input[channel].data();
+        outputPointers[channel] = output[channel].data();
+    }
+
+    RenderStats stats;
+    const auto start = std::chrono::steady_clock::now();
+    session.Resume();
+    stats.latency = std::max(0, session.Filter().GetInitialDelay());
+    // Aligned output: feed latency + tail frames of silence after the input
+    // and drop the first `latency` frames of output.
+    std::int64_t toSkip = options.raw ? 0 : stats.latency;
+    std::int64_t silenceLeft = options.raw ? 0 : stats.latency + options.tailFrames;
+    const double expected =
+        static_cast<double>(std::max<std::int64_t>(reader.Frames(), 0) + silenceLeft);
+
+    bool inputDone = false;
+    std::int64_t fed = 0;
+    while (true) {
+        std::int64_t frames = 0;
+        if (!inputDone) {
+            frames = reader.Read(input, kChunkFrames);
+            if (frames == 0)
+                inputDone = true;
+            else {
+                stats.framesIn += frames;
+                Measure(input, 0, frames, stats.inputPeak, stats.inputSumSquares);
+            }
+        }
+        if (inputDone) {
+            frames = std::min(silenceLeft, kChunkFrames);
+            if (frames == 0)
+                break;
+            silenceLeft -= frames;
+            for (std::vector<float>& channel : input)
+                std::fill_n(channel.begin(), frames, 0.0f);
+        }
+        session.Process(inputPointers.data(), outputPointers.data(), frames);
+        fed += frames;
+        const std::int64_t skipped = std::min(toSkip, frames);
+        toSkip -= skipped;
+        const std::int64_t keep = frames - skipped;
+        Measure(output, static_cast<std::size_t>(skipped), keep, stats.outputPeak, stats.outputSumSquares);
+        writer.Write(output, static_cast<std::size_t>(skipped), keep);
+        stats.framesOut += keep;
+        if (options.progress && expected > 0)
+            options.progress(static_cast<double>(fed) / expected);
+    }
+    session.Suspend();
+    stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return stats;
+}
+
+double ToDecibels(double amplitude)
+{
+    if (!(amplitude > 0.0))
+        return -std::numeric_limits<double>::infinity();
+    return 20.0 * std::log10(amplitude);
+}
+
+} // namespace zoc::tool

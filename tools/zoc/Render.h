@@ -1,0 +1,42 @@
+#pragma once
+// Streams an audio file through a configured component: reads in chunks,
+// hands them to the session in host blocks, compensates the reported latency
+// and writes the result, so a file of any length needs only a chunk of memory.
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/host/Session.h"
+#include "tools/zoc/AudioFile.h"
+
+namespace zoc::tool {
+
+struct RenderOptions {
+    /// Write exactly the frames produced for the input's frames.
+    bool raw = false;
+    /// Extra output frames after the input (silence fed), aligned mode only.
+    std::int64_t tailFrames = 0;
+    /// Called now and then with the fraction done.
+    std::function<void(double)> progress;
+};
+
+struct RenderStats {
+    int latency = 0;
+    std::int64_t framesIn = 0;
+    std::int64_t framesOut = 0;
+    double seconds = 0.0; ///< wall time of the read-process-write loop
+    float inputPeak = 0.0f;
+    double inputSumSquares = 0.0;
+    float outputPeak = 0.0f;
+    double outputSumSquares = 0.0;
+};
+
+/// Resumes the session, renders everything and suspends. The session must be
+/// configured for the reader's channels and rate, with its block size,
+/// preset and parameters already set.
+RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& writer, const RenderOptions& options);
+
+/// Level in dBFS of a linear amplitude ("-inf" for silence).
+double ToDecibels(double amplitude);
+
+} // namespace zoc::tool

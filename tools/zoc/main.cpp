@@ -1,0 +1,3 @@
+// zoc: applies the library's effects to audio files.
+
+int main() { return 0; }
