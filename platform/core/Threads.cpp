@@ -155,11 +155,14 @@ public:
 
     void Post(Task task) override
     {
+        // The task may hold the last reference to this executor and run (and
+        // destroy it) before Post returns, so keep the queue alive on our own.
+        const std::shared_ptr<PoolQueue> queue = queue_;
         {
-            std::lock_guard lock(queue_->mutex);
-            queue_->tasks.push_back(std::move(task));
+            std::lock_guard lock(queue->mutex);
+            queue->tasks.push_back(std::move(task));
         }
-        queue_->changed.notify_one();
+        queue->changed.notify_one();
     }
 
     bool CanRunInPlace() const override { return currentPool == queue_.get(); }
@@ -202,15 +205,18 @@ struct alignas(64) JobSlot {
     std::atomic<int> visitors{0};
 };
 
-/// Claims and runs indices of the job until none are left.
-void WorkOnJob(JobSlot& job)
+/// Claims and runs indices of the job until none are left; returns whether
+/// this thread ran any.
+bool WorkOnJob(JobSlot& job)
 {
     const int count = job.count;
+    bool ranAny = false;
     for (;;) {
         const int index = job.next.fetch_add(1, std::memory_order_relaxed);
         if (index >= count)
-            return;
+            return ranAny;
         (*job.task)(index);
+        ranAny = true;
         if (job.remaining.fetch_sub(1, std::memory_order_acq_rel) == 1)
             job.remaining.notify_all();
     }
@@ -294,10 +300,10 @@ private:
                 // either the owner sees this visitor or this visitor sees the
                 // job finishing.
                 slot.visitors.fetch_add(1);
-                if (slot.state.load() == kJobActive) {
-                    WorkOnJob(slot);
+                // A job whose indices are all taken does not count as work,
+                // or the worker would spin until its owner closes it.
+                if (slot.state.load() == kJobActive && WorkOnJob(slot))
                     worked = true;
-                }
                 if (slot.visitors.fetch_sub(1) == 1)
                     slot.visitors.notify_all();
             }

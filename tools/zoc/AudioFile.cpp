@@ -5,7 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <array>
+#include <atomic>
+#include <csignal>
 #include <random>
 
 #include "tools/zoc/Cli.h"
@@ -33,7 +37,53 @@ std::string RandomSuffix()
     return suffix;
 }
 
+// Temporary files in progress, kept as plain C strings a signal handler may
+// read. A slot is in use while its first byte is not zero.
+constexpr std::size_t kMaxPending = 8;
+constexpr std::size_t kMaxPathBytes = 4096;
+std::array<std::array<char, kMaxPathBytes>, kMaxPending> pendingPaths{};
+
+void RememberPending(const std::filesystem::path& path)
+{
+    const std::string& text = path.native();
+    if (text.size() >= kMaxPathBytes)
+        return;
+    for (auto& slot : pendingPaths) {
+        if (slot[0] == '\0') {
+            std::memcpy(slot.data() + 1, text.data() + 1, text.size() - 1);
+            slot[text.size()] = '\0';
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            slot[0] = text[0]; // publish last
+            return;
+        }
+    }
+}
+
+void ForgetPending(const std::filesystem::path& path)
+{
+    for (auto& slot : pendingPaths) {
+        if (slot[0] != '\0' && path.native() == slot.data())
+            slot[0] = '\0';
+    }
+}
+
+extern "C" void RemovePendingAndExit(int signal)
+{
+    for (auto& slot : pendingPaths) {
+        if (slot[0] != '\0')
+            ::unlink(slot.data());
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 } // namespace
+
+void RemoveTemporaryFilesOnSignals()
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, RemovePendingAndExit);
+}
 
 AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target))
 {
@@ -51,6 +101,7 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
         descriptor_ = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (descriptor_ >= 0) {
             temporary_ = candidate;
+            RememberPending(temporary_);
             return;
         }
         lastError = errno;
@@ -67,8 +118,10 @@ void AtomicFile::Discard() noexcept
     if (descriptor_ >= 0)
         ::close(descriptor_);
     descriptor_ = -1;
-    if (!temporary_.empty())
+    if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());
+        ForgetPending(temporary_);
+    }
     temporary_.clear();
 }
 
@@ -91,6 +144,7 @@ void AtomicFile::Commit()
         Discard();
         throw IoError("cannot write " + Quoted(target_) + ": " + std::strerror(error));
     }
+    ForgetPending(temporary_);
     temporary_.clear();
 }
 
@@ -114,6 +168,8 @@ AudioReader::AudioReader(const std::filesystem::path& path) : path_(path.string(
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw IoError("cannot read " + Quoted(path) + ": it is a directory");
+    if (::access(path_.c_str(), R_OK) != 0)
+        throw IoError("cannot read " + Quoted(path) + ": " + std::strerror(errno));
     file_ = sf_open(path_.c_str(), SFM_READ, &info_);
     if (!file_)
         throw IoError("cannot read " + Quoted(path) + ": " + sf_strerror(nullptr));
@@ -206,6 +262,11 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const OutputFormat& 
         throw IoError("cannot write '" + path_ + "': " + sf_strerror(nullptr));
     // Integer formats clip out-of-range samples instead of wrapping around.
     sf_command(sound_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // No peak chunk: it carries a time stamp, and the same render should give
+    // the same bytes.
+    sf_command(sound_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    const int subtype = format.format & SF_FORMAT_SUBMASK;
+    finiteOnly_ = subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE;
 }
 
 AudioWriter::~AudioWriter()
@@ -225,8 +286,20 @@ void AudioWriter::Write(const std::vector<std::vector<float>>& planar, std::size
         for (std::size_t channel = 0; channel < channels_; ++channel)
             *target++ = planar[channel][frame];
     }
-    if (sf_writef_float(sound_, interleaved_.data(), frames) != frames)
-        throw IoError("cannot write '" + path_ + "': " + sf_strerror(sound_));
+    if (finiteOnly_) {
+        // Integer and compressed encodings have no NaN or infinity: silence
+        // for NaN, full scale for infinities.
+        for (float& sample : interleaved_) {
+            if (std::isnan(sample))
+                sample = 0.0f;
+            else if (std::isinf(sample))
+                sample = sample > 0.0f ? 1.0f : -1.0f;
+        }
+    }
+    if (sf_writef_float(sound_, interleaved_.data(), frames) != frames) {
+        const std::string reason = sf_error(sound_) != SF_ERR_NO_ERROR ? sf_strerror(sound_) : "the encoder failed";
+        throw IoError("cannot write '" + path_ + "': " + reason);
+    }
 }
 
 void AudioWriter::Commit()

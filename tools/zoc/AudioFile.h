@@ -36,6 +36,10 @@ private:
     int descriptor_ = -1;
 };
 
+/// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of unfinished
+/// AtomicFiles before the process ends, so an interrupted run leaves nothing.
+void RemoveTemporaryFilesOnSignals();
+
 /// Writes `text` to `path` through an AtomicFile.
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& text);
 
@@ -93,6 +97,7 @@ private:
     std::size_t channels_;
     std::optional<AtomicFile> file_;
     SNDFILE* sound_ = nullptr;
+    bool finiteOnly_ = false; ///< the encoding cannot hold NaN or infinity
     std::vector<float> interleaved_;
 };
 

@@ -1,0 +1,116 @@
+// zoc list, info, console and demo.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "tests/tools/ZocTestSupport.h"
+#include "tools/zoc/Cli.h"
+#include "tools/zoc/ComponentLookup.h"
+
+namespace zoc::test {
+namespace {
+
+using nlohmann::json;
+
+TEST(ListTest, JsonDescribesAmplify)
+{
+    const ZocResult result = RunZoc({"list", "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json list = json::parse(result.out);
+    ASSERT_TRUE(list.is_array());
+    const auto amplify = std::find_if(list.begin(), list.end(), [](const json& c) { return c["class"] == "Amplify"; });
+    ASSERT_NE(amplify, list.end());
+    EXPECT_EQ((*amplify)["title"], "Amplify");
+    EXPECT_EQ((*amplify)["title_key"], "$$$/AudioComponents/AmplifyTitle=Amplify");
+    EXPECT_EQ((*amplify)["offline"], false);
+    EXPECT_EQ((*amplify)["generator"], false);
+    EXPECT_TRUE((*amplify)["id"].get<std::string>().starts_with("{"));
+    EXPECT_TRUE((*amplify)["category"].is_number_integer());
+
+    const ZocResult text = RunZoc({"list"});
+    EXPECT_NE(text.out.find("Amplify"), std::string::npos);
+}
+
+TEST(InfoTest, JsonListsDescribedParametersAndPresets)
+{
+    const ZocResult result = RunZoc({"info", "AMPLIFY", "--json", "--channels", "6", "--rate", "44100"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const json info = json::parse(result.out);
+    EXPECT_EQ(info["class"], "Amplify");
+    EXPECT_EQ(info["latency"], 0);
+    EXPECT_EQ(info["parameter_count"], 34);
+    // Channel count, link and six gains: only described parameters are listed.
+    const json& parameters = info["parameters"];
+    ASSERT_EQ(parameters.size(), 8u);
+    const json& left = parameters[2];
+    EXPECT_EQ(left["index"], 2);
+    EXPECT_EQ(left["name"], "Left");
+    EXPECT_EQ(left["key"], "left");
+    EXPECT_EQ(left["unit"], "dB");
+    EXPECT_EQ(left["min"], -96.0);
+    EXPECT_EQ(left["max"], 48.0);
+    EXPECT_NEAR(left["value"].get<double>(), 0.0, 1e-4);
+    EXPECT_NEAR(left["normalized"].get<double>(), 2.0 / 3.0, 1e-5);
+    EXPECT_TRUE(left["automatable"].get<bool>());
+    EXPECT_TRUE(left.contains("text") && left.contains("exposed"));
+    EXPECT_EQ(parameters[6]["key"], "left_surround");
+    ASSERT_EQ(info["presets"].size(), 9u);
+    EXPECT_EQ(info["presets"][0], "(Default)");
+    EXPECT_EQ(info["presets"][4], "+6dB Boost");
+
+    const json mono = json::parse(RunZoc({"info", "Amplify", "--json", "--channels", "1"}).out);
+    EXPECT_EQ(mono["parameters"][2]["name"], "Gain");
+}
+
+TEST(LookupTest, CloseMatchesAndKeys)
+{
+    EXPECT_EQ(tool::CloseMatches("amplfy", {"Amplify", "Delay", "Reverb"}), std::vector<std::string>{"Amplify"});
+    EXPECT_EQ(tool::CloseMatches("Amp", {"Amplify", "Delay"}), std::vector<std::string>{"Amplify"});
+    EXPECT_TRUE(tool::CloseMatches("xyz", {"Amplify", "Delay"}).empty());
+    EXPECT_EQ(tool::ParameterKey("Left Surround", 6), "left_surround");
+    EXPECT_EQ(tool::ParameterKey("  Q (Hz) ", 3), "q_hz");
+    EXPECT_EQ(tool::ParameterKey("--", 3), "param_3");
+}
+
+TEST(ConsoleTest, RunsARegisteredCommand)
+{
+    const ZocResult result = RunZoc({"console", "SetTimeStretchPreviewQ 11"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(result.out.empty());
+    EXPECT_TRUE(result.err.empty());
+}
+
+TEST(DemoTest, RendersTheTestSignalThroughAmplify)
+{
+    ScratchDirectory dir;
+    const ZocResult result = RunZoc({"demo", dir / "demo"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const AudioData input = ReadAudio(dir / "demo/input.wav");
+    EXPECT_EQ(input.sampleRate, 48000);
+    EXPECT_EQ(input.samples.size(), 2u);
+    EXPECT_EQ(input.Length(), 480000u);
+    // The default preset is (very nearly) unity gain.
+    const AudioData amplified = ReadAudio(dir / "demo/Amplify.wav");
+    ASSERT_EQ(amplified.Length(), input.Length());
+    double largestError = 0.0;
+    for (std::size_t channel = 0; channel < 2; ++channel) {
+        for (std::size_t frame = 0; frame < input.Length(); ++frame)
+            largestError = std::max<double>(largestError,
+                                            std::fabs(amplified.samples[channel][frame] - input.samples[channel][frame]));
+    }
+    EXPECT_LT(largestError, 1e-5);
+    bool amplifyRow = false;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);)
+        amplifyRow = amplifyRow || line.starts_with("Amplify ");
+    EXPECT_TRUE(amplifyRow) << result.out;
+    // The signal is the same every time.
+    ASSERT_EQ(RunZoc({"demo", dir / "again"}).exitCode, 0);
+    EXPECT_TRUE(FileContents(dir / "again/input.wav") == FileContents(dir / "demo/input.wav"));
+}
+
+} // namespace
+} // namespace zoc::test

@@ -1,0 +1,206 @@
+// zoc apply: runs an audio file through a component the way a host does and
+// writes the result atomically.
+
+#include <cmath>
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/host/Session.h"
+#include "tools/zoc/AudioFile.h"
+#include "tools/zoc/Commands.h"
+#include "tools/zoc/ComponentLookup.h"
+#include "tools/zoc/Errors.h"
+#include "tools/zoc/Progress.h"
+#include "tools/zoc/Render.h"
+#include "tools/zoc/SettingsFile.h"
+
+namespace zoc::tool {
+
+namespace {
+
+struct ParameterSetting {
+    bool normalized = false;
+    std::string parameter;
+    std::string value;
+};
+
+struct TimedSetting {
+    double seconds = 0.0;
+    std::string parameter;
+    std::string value;
+};
+
+struct ApplyOptions {
+    std::vector<std::string> positional;
+    std::optional<std::string> preset;
+    std::vector<ParameterSetting> settings;
+    std::vector<TimedSetting> timed;
+    int blockSize = 512;
+    bool raw = false;
+    std::optional<double> tailSeconds;
+    std::string loadSettings;
+    std::string saveSettings;
+    std::string report;
+    std::string bits;
+    bool quiet = false;
+};
+
+/// Splits "PARAM=VALUE" at the last '='.
+std::pair<std::string, std::string> SplitAssignment(const std::string& text, const std::string& option)
+{
+    const std::size_t equals = text.rfind('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
+        throw UsageError(option + " expects PARAM=VALUE, got '" + text + "'");
+    return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+ApplyOptions ParseOptions(const Words& words)
+{
+    ArgumentScanner scanner("apply", words,
+                            {"--preset", "--set", "--set-normalized", "--at", "--block", "--tail", "--load-settings",
+                             "--save-settings", "--report", "--bits"},
+                            {"--raw", "--quiet"});
+    ApplyOptions options;
+    while (scanner.Next()) {
+        if (!scanner.IsOption()) {
+            options.positional.push_back(scanner.Word());
+            continue;
+        }
+        const std::string& name = scanner.Name();
+        if (name == "--raw") {
+            options.raw = true;
+        } else if (name == "--quiet") {
+            options.quiet = true;
+        } else if (name == "--preset") {
+            options.preset = scanner.Value();
+        } else if (name == "--set" || name == "--set-normalized") {
+            auto [parameter, value] = SplitAssignment(scanner.Value(), name);
+            options.settings.push_back({name == "--set-normalized", parameter, value});
+        } else if (name == "--at") {
+            const std::string text = scanner.Value();
+            const std::size_t colon = text.find(':');
+            if (colon == std::string::npos)
+                throw UsageError("--at expects SECONDS:PARAM=VALUE, got '" + text + "'");
+            const double seconds = RequireNumber(text.substr(0, colon), "--at time");
+            if (seconds < 0.0)
+                throw UsageError("--at time must not be negative, got '" + text.substr(0, colon) + "'");
+            auto [parameter, value] = SplitAssignment(text.substr(colon + 1), "--at");
+            options.timed.push_back({seconds, parameter, value});
+        } else if (name == "--block") {
+            options.blockSize = static_cast<int>(RequireInteger(scanner.Value(), "--block", 1, 65536));
+        } else if (name == "--tail") {
+            options.tailSeconds = RequireNumber(scanner.Value(), "--tail");
+            if (*options.tailSeconds < 0.0 || *options.tailSeconds > 86400.0)
+                throw UsageError("--tail must be between 0 and 86400 seconds");
+        } else if (name == "--load-settings") {
+            options.loadSettings = scanner.Value();
+        } else if (name == "--save-settings") {
+            options.saveSettings = scanner.Value();
+        } else if (name == "--report") {
+            options.report = scanner.Value();
+        } else if (name == "--bits") {
+            options.bits = scanner.Value();
+        }
+    }
+    if (options.raw && options.tailSeconds)
+        throw UsageError("--tail adds output after the input; it cannot be combined with --raw");
+    return options;
+}
+
+/// Preset, saved settings, then --set and --set-normalized in the order given.
+void ApplySettings(host::Session& session, const Component& component, const ApplyOptions& options)
+{
+    host::AudioFilter& filter = session.Filter();
+    if (options.preset)
+        session.ApplyPreset(FindPreset(filter, component.title, *options.preset));
+    if (!options.loadSettings.empty())
+        LoadSettingsFile(options.loadSettings, filter, component);
+    for (const ParameterSetting& setting : options.settings) {
+        const int index = FindParameter(filter, component.title, setting.parameter, !setting.normalized);
+        const float normalized = setting.normalized
+                                     ? NormalizedFromNormalizedText(component.title, filter, index, setting.value)
+                                     : NormalizedFromText(filter, component.title, index, setting.value);
+        session.SetParameter(index, normalized);
+    }
+}
+
+void WriteReport(const std::string& path, const RenderStats& stats, int sampleRate, std::size_t channels)
+{
+    const double audioSeconds = static_cast<double>(stats.framesIn) / sampleRate;
+    const double wall = std::max(stats.seconds, 1e-9);
+    const nlohmann::json report = {{"latency", stats.latency},
+                                   {"frames_in", stats.framesIn},
+                                   {"frames_out", stats.framesOut},
+                                   {"sample_rate", sampleRate},
+                                   {"channels", channels},
+                                   {"seconds", stats.seconds},
+                                   {"realtime_factor", audioSeconds / wall}};
+    WriteFileAtomically(path, report.dump(2) + "\n");
+}
+
+} // namespace
+
+int RunApply(const Words& words, Context& context)
+{
+    const ApplyOptions options = ParseOptions(words);
+    const bool settingsOnly = options.positional.size() == 1 && !options.saveSettings.empty();
+    if (options.positional.empty())
+        throw UsageError("apply needs a component, an input file and an output file: zoc apply NAME IN OUT");
+    if (options.positional.size() != 3 && !settingsOnly)
+        throw UsageError(options.positional.size() < 3
+                             ? "apply needs an input and an output file after the component: zoc apply NAME IN OUT"
+                             : "apply takes NAME IN OUT; unexpected '" + options.positional[3] + "'");
+
+    const Component component = FindComponent(options.positional[0]);
+    core::Ref<host::AudioFilter> filter = CreateComponent(component);
+    if (filter->IsOfflineProcess())
+        throw UsageError(component.title + " is an offline component; apply runs real-time components only");
+
+    if (settingsOnly) {
+        // Only saving settings: a stereo 48 kHz configuration stands in for a file.
+        host::Session session(filter);
+        session.Configure(2, 48000.0f);
+        ApplySettings(session, component, options);
+        SaveSettingsFile(options.saveSettings, session.Filter(), component);
+        return kExitOk;
+    }
+
+    const std::filesystem::path inputPath = options.positional[1];
+    const std::filesystem::path outputPath = options.positional[2];
+    const OutputFormat format = ChooseOutputFormat(outputPath, options.bits);
+    AudioReader reader(inputPath);
+    const std::size_t channels = reader.Channels();
+    const int rate = reader.SampleRate();
+
+    host::Session session(filter);
+    if (!session.Configure(channels, static_cast<float>(rate)))
+        throw UsageError(component.title + " does not take " + std::to_string(channels) + " channels (" +
+                         inputPath.filename().string() + ")");
+    session.SetBlockSize(options.blockSize);
+    ApplySettings(session, component, options);
+    for (const TimedSetting& change : options.timed) {
+        const int index = FindParameter(*filter, component.title, change.parameter, true);
+        const float normalized = NormalizedFromText(*filter, component.title, index, change.value);
+        session.ScheduleParameter(std::llround(change.seconds * rate), index, normalized);
+    }
+    CheckOutputFormat(format, channels, rate, outputPath);
+    if (!options.saveSettings.empty())
+        SaveSettingsFile(options.saveSettings, *filter, component);
+
+    RenderOptions renderOptions;
+    renderOptions.raw = options.raw;
+    renderOptions.tailFrames = options.tailSeconds ? std::llround(*options.tailSeconds * rate) : 0;
+    ProgressBar progress(context.err, context.interactive && !options.quiet, component.title);
+    renderOptions.progress = [&progress](double fraction) { progress.Update(fraction); };
+
+    AudioWriter writer(outputPath, format, channels, rate);
+    const RenderStats stats = Render(session, reader, writer, renderOptions);
+    writer.Commit();
+    progress.Finish();
+    if (!options.report.empty())
+        WriteReport(options.report, stats, rate, channels);
+    return kExitOk;
+}
+
+} // namespace zoc::tool

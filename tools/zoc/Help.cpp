@@ -1,0 +1,74 @@
+// The text of `zoc --help`.
+
+#include "tools/zoc/Commands.h"
+
+namespace zoc::tool {
+
+const char* UsageText()
+{
+    return R"(zoc - run ZoAudioComponents effects on audio files
+
+Usage:
+  zoc list [--json]                 every registered component
+  zoc info NAME [--rate HZ] [--channels N] [--json]
+                                    parameters, presets and latency of a component
+                                    configured for that rate (48000) and channel count (2)
+  zoc apply NAME [options] IN OUT   process IN through the component into OUT
+  zoc console "COMMAND ARGS"        run a console command and print its answer
+  zoc demo [DIR] [--quiet]          render a test signal through every real-time
+                                    component into DIR (default demo-out/)
+  zoc help | --help                 this text
+
+Names are case-insensitive. A component is its class name or its title.
+A parameter is its index (a whole number), its name or its key; a preset is
+its index or its name. The key of a parameter is its name in lower case with
+every run of other characters than letters and digits turned into "_"
+("Left Surround" -> left_surround).
+
+apply options (settings apply in this order: preset, settings file, --set):
+  --preset NAME|INDEX         start from a factory preset
+  --set PARAM=VALUE           set a parameter in its real unit (dB, Hz, ...);
+                              switches also take on/off (repeatable)
+  --set-normalized PARAM=V    set a parameter by its normalized value 0..1
+  --at SECONDS:PARAM=VALUE    change a parameter while processing, exactly at
+                              frame round(SECONDS * rate) (repeatable)
+  --block FRAMES              host block size, 1..65536 (default 512)
+  --raw                       write exactly the frames the component produced
+                              for the input: no latency compensation, no tail
+  --tail SECONDS              render this much more output after the input
+  --load-settings FILE        load saved settings (JSON, below)
+  --save-settings FILE        save the settings once applied, before processing;
+                              with no IN and OUT, only saves them
+  --report FILE               write a JSON report: latency, frames_in,
+                              frames_out, sample_rate, channels, seconds (wall
+                              time of reading, processing and writing) and
+                              realtime_factor (audio seconds per wall second)
+  --bits 16|24|32f            output samples (default 32f; 24 for FLAC, which
+                              cannot hold float; not for Ogg)
+  --quiet                     no progress bar
+
+  IN may be any file libsndfile reads. OUT's extension picks its format: .wav,
+  .flac, .aiff/.aif or .ogg (Vorbis). Unless --raw, the output lines up with
+  the input: the component's latency is compensated and the output has the
+  input's length (plus --tail). OUT is written to a hidden temporary file in
+  its directory and renamed into place only when complete; on any failure OUT
+  is left as it was.
+
+Settings files (--save-settings, --load-settings) hold one JSON object:
+  "format": "zoc-settings", "format_version": 1,
+  "component": class name, "id": component identifier (must match if given),
+  "version": settings version, "type": "parameters" | "custom" | "chunk",
+  "factory_name": text,
+  "parameters": [one normalized value 0..1 per parameter index, all of them],
+  "custom": null or {"KEY": {"type": T, "value": V}, ...} where T is
+      "float" (number or "nan"/"inf"/"-inf"), "int", "bool", "string",
+      "float_pairs" ([[a, b], ...]), "list" (nested object of properties)
+      or "lists" (array of such objects),
+  "chunk": null or the component's opaque data as hexadecimal text.
+
+Exit status: 0 success, 1 a file could not be read or written, 2 the command
+line (or a settings file) asks for something wrong.
+)";
+}
+
+} // namespace zoc::tool

@@ -1,0 +1,157 @@
+// zoc list and zoc info: what components there are and how each looks once
+// configured.
+
+#include <nlohmann/json.hpp>
+
+#include "platform/host/Session.h"
+#include "tools/zoc/Commands.h"
+#include "tools/zoc/ComponentLookup.h"
+#include "tools/zoc/Errors.h"
+#include "tools/zoc/Table.h"
+
+namespace zoc::tool {
+
+namespace {
+
+using nlohmann::json;
+
+/// A finite float for JSON; NaN and infinities become null.
+json JsonNumber(float value)
+{
+    if (!std::isfinite(value))
+        return nullptr;
+    return value;
+}
+
+} // namespace
+
+int RunList(const Words& words, Context& context)
+{
+    ArgumentScanner scanner("list", words, {}, {"--json"});
+    bool asJson = false;
+    while (scanner.Next()) {
+        if (!scanner.IsOption())
+            throw UsageError("list takes no arguments, got '" + scanner.Word() + "'");
+        asJson = true;
+    }
+
+    json list = json::array();
+    Table table({"CLASS", "TITLE", "KIND", "CATEGORY", "ID", "TITLE KEY"});
+    for (const Component& component : AllComponents()) {
+        const core::Ref<host::AudioFilter> filter = CreateComponent(component);
+        const bool offline = filter->IsOfflineProcess();
+        const bool generator = filter->IsGenerator();
+        list.push_back({{"class", component.info.className},
+                        {"title", component.title},
+                        {"title_key", component.info.titleKey},
+                        {"id", component.info.componentID},
+                        {"category", component.info.category},
+                        {"offline", offline},
+                        {"generator", generator}});
+        std::string kind = generator ? "generator" : (offline ? "offline" : "real-time");
+        if (generator && offline)
+            kind = "offline generator";
+        table.Add({component.info.className, component.title, kind, std::to_string(component.info.category),
+                   component.info.componentID, component.info.titleKey});
+    }
+    if (asJson)
+        context.out << list.dump(2) << '\n';
+    else
+        table.Print(context.out);
+    return kExitOk;
+}
+
+int RunInfo(const Words& words, Context& context)
+{
+    ArgumentScanner scanner("info", words, {"--rate", "--channels"}, {"--json"});
+    std::string name;
+    bool asJson = false;
+    double rate = 48000.0;
+    long long channels = 2;
+    while (scanner.Next()) {
+        if (!scanner.IsOption()) {
+            if (!name.empty())
+                throw UsageError("info takes one component name, got also '" + scanner.Word() + "'");
+            name = scanner.Word();
+        } else if (scanner.Name() == "--json") {
+            asJson = true;
+        } else if (scanner.Name() == "--rate") {
+            rate = RequireNumber(scanner.Value(), "--rate");
+            if (rate < 1.0 || rate > 1536000.0)
+                throw UsageError("--rate must be between 1 and 1536000 Hz");
+        } else {
+            channels = RequireInteger(scanner.Value(), "--channels", 1, 1024);
+        }
+    }
+    if (name.empty())
+        throw UsageError("info needs a component name (see 'zoc list')");
+
+    const Component component = FindComponent(name);
+    host::Session session(CreateComponent(component));
+    if (!session.Configure(static_cast<std::size_t>(channels), static_cast<float>(rate)))
+        throw UsageError(component.title + " does not take " + std::to_string(channels) + " channels");
+    host::AudioFilter& filter = session.Filter();
+
+    json parameters = json::array();
+    Table table({"INDEX", "NAME", "KEY", "RANGE", "VALUE", "NORMALIZED", "TEXT", "FLAGS"});
+    const int count = filter.GetParameterCount();
+    for (int index = 0; index < count; ++index) {
+        const core::Ref<host::AudioFilterParameterInfo> info = filter.GetParameterInfo(index);
+        if (!info)
+            continue;
+        const std::string parameterName = core::ToUtf8(info->GetName());
+        const std::string unit = core::ToUtf8(info->GetUnitLabel());
+        const ValueRange range = RangeOf(*info);
+        const float normalized = filter.GetParameter(index);
+        const float value = info->FromNormalized(normalized);
+        const std::string text = core::ToUtf8(filter.GetParameterString(index));
+        const bool automatable = info->CanBeAutomated();
+        const bool exposed = info->IsExposed();
+        parameters.push_back({{"index", index},
+                              {"name", parameterName},
+                              {"key", ParameterKey(parameterName, index)},
+                              {"unit", unit},
+                              {"min", JsonNumber(range.min)},
+                              {"max", JsonNumber(range.max)},
+                              {"value", JsonNumber(value)},
+                              {"normalized", JsonNumber(normalized)},
+                              {"text", text},
+                              {"automatable", automatable},
+                              {"exposed", exposed}});
+        std::string flags = automatable ? "automatable" : "fixed";
+        if (!exposed)
+            flags += ",hidden";
+        table.Add({std::to_string(index), parameterName, ParameterKey(parameterName, index), DescribeRange(*info),
+                   FormatNumber(value), FormatNumber(normalized), text, flags});
+    }
+    json presets = json::array();
+    for (int index = 0; index < filter.GetNumFactoryPresets(); ++index)
+        presets.push_back(core::ToUtf8(filter.GetFactoryPresetName(index)));
+    const int latency = filter.GetInitialDelay();
+
+    if (asJson) {
+        const json result = {{"class", component.info.className},
+                             {"title", component.title},
+                             {"id", component.info.componentID},
+                             {"latency", latency},
+                             {"parameter_count", count},
+                             {"parameters", parameters},
+                             {"presets", presets}};
+        context.out << result.dump(2) << '\n';
+        return kExitOk;
+    }
+    std::ostream& out = context.out;
+    out << component.title << " (" << component.info.className << ", " << component.info.componentID << ")\n";
+    out << "Configured for " << channels << (channels == 1 ? " channel" : " channels") << " at "
+        << FormatNumber(rate) << " Hz; latency " << latency << " frames\n\n";
+    out << "Parameters (" << parameters.size() << " described of " << count << "):\n";
+    table.Print(out, 2);
+    out << "\nPresets:\n";
+    for (std::size_t index = 0; index < presets.size(); ++index)
+        out << "  " << index << "  " << presets[index].get<std::string>() << '\n';
+    if (presets.empty())
+        out << "  (none)\n";
+    return kExitOk;
+}
+
+} // namespace zoc::tool

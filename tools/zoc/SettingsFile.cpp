@@ -1,0 +1,381 @@
+// Settings files: a component's saved settings as JSON.
+//
+// A settings file is one JSON object:
+//
+//   {
+//     "format": "zoc-settings",          what the file is (required)
+//     "format_version": 1,               layout of this file (required, 1)
+//     "component": "Amplify",            class name (optional on load)
+//     "id": "{5A0C1A31-...}",            component identifier; when present
+//                                        it must match the component
+//     "version": 1.0,                    settings version of the component
+//     "type": "parameters",              "parameters", "custom" or "chunk"
+//     "factory_name": "",                factory preset the settings began as
+//     "parameters": [0.0625, 1.0, ...],  one normalized value (0..1) per
+//                                        parameter index, all of them
+//     "custom": { ... } or null,         the component's own properties
+//     "chunk": "0aff..." or null         opaque bytes as hexadecimal text
+//   }
+//
+// Each custom property is {"type": T, "value": V}:
+//   "float"  a number, or "nan", "inf", "-inf"
+//   "int"    a whole number
+//   "bool"   true or false
+//   "string" text
+//   "float_pairs"  [[a, b], ...]
+//   "list"   an object of properties (nested)
+//   "lists"  an array of such objects
+//
+// Loading checks every field before the component sees anything, so a bad
+// file gives one clear message and leaves the component as it was.
+
+#include "tools/zoc/SettingsFile.h"
+
+#include <cmath>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/core/PropList.h"
+#include "tools/zoc/AudioFile.h"
+#include "tools/zoc/Errors.h"
+
+namespace zoc::tool {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kFormatName = "zoc-settings";
+constexpr int kFormatVersion = 1;
+constexpr int kMaxDepth = 64;
+
+json FloatToJson(float value)
+{
+    if (std::isnan(value))
+        return "nan";
+    if (std::isinf(value))
+        return value > 0 ? "inf" : "-inf";
+    return value;
+}
+
+json PropListToJson(const core::PropList& list);
+
+json PropValueToJson(const core::PropValue& value)
+{
+    return std::visit(
+        [](const auto& typed) -> json {
+            using T = std::decay_t<decltype(typed)>;
+            if constexpr (std::is_same_v<T, float>)
+                return {{"type", "float"}, {"value", FloatToJson(typed)}};
+            else if constexpr (std::is_same_v<T, std::int64_t>)
+                return {{"type", "int"}, {"value", typed}};
+            else if constexpr (std::is_same_v<T, bool>)
+                return {{"type", "bool"}, {"value", typed}};
+            else if constexpr (std::is_same_v<T, core::UString>)
+                return {{"type", "string"}, {"value", core::ToUtf8(typed)}};
+            else if constexpr (std::is_same_v<T, core::FloatPairList>) {
+                json pairs = json::array();
+                for (const auto& [a, b] : typed)
+                    pairs.push_back(json::array({FloatToJson(a), FloatToJson(b)}));
+                return {{"type", "float_pairs"}, {"value", pairs}};
+            } else if constexpr (std::is_same_v<T, core::Ref<core::PropList>>) {
+                return {{"type", "list"}, {"value", typed ? PropListToJson(*typed) : json::object()}};
+            } else {
+                json lists = json::array();
+                for (const core::Ref<core::PropList>& list : typed)
+                    lists.push_back(list ? PropListToJson(*list) : json::object());
+                return {{"type", "lists"}, {"value", lists}};
+            }
+        },
+        value);
+}
+
+json PropListToJson(const core::PropList& list)
+{
+    json object = json::object();
+    for (const auto& [key, value] : list.GetEntries())
+        object[key] = PropValueToJson(value);
+    return object;
+}
+
+/// Reads one JSON file's fields, naming the field path in every complaint.
+class Reader {
+public:
+    explicit Reader(std::string file) : file_(std::move(file)) {}
+
+    [[noreturn]] void Fail(const std::string& where, const std::string& what) const
+    {
+        throw UsageError("settings " + file_ + ": " + where + ": " + what);
+    }
+
+    float Float(const json& value, const std::string& where) const
+    {
+        if (value.is_number())
+            return value.get<float>();
+        if (value.is_string()) {
+            const std::string text = value.get<std::string>();
+            if (text == "nan")
+                return std::nanf("");
+            if (text == "inf")
+                return HUGE_VALF;
+            if (text == "-inf")
+                return -HUGE_VALF;
+        }
+        Fail(where, "expected a number");
+    }
+
+    core::Ref<core::PropList> List(const json& object, const std::string& where, int depth) const
+    {
+        if (!object.is_object())
+            Fail(where, "expected an object of properties");
+        if (depth > kMaxDepth)
+            Fail(where, "properties nested too deeply");
+        auto list = core::MakeRef<core::PropList>();
+        for (const auto& [key, entry] : object.items())
+            list->Set(key, Value(entry, where + "." + key, depth));
+        return list;
+    }
+
+    core::PropValue Value(const json& entry, const std::string& where, int depth) const
+    {
+        if (!entry.is_object() || !entry.contains("type") || !entry.contains("value") || !entry["type"].is_string())
+            Fail(where, "expected {\"type\": ..., \"value\": ...}");
+        const std::string type = entry["type"].get<std::string>();
+        const json& value = entry["value"];
+        if (type == "float")
+            return Float(value, where);
+        if (type == "int") {
+            if (!value.is_number_integer())
+                Fail(where, "expected a whole number");
+            return value.get<std::int64_t>();
+        }
+        if (type == "bool") {
+            if (!value.is_boolean())
+                Fail(where, "expected true or false");
+            return value.get<bool>();
+        }
+        if (type == "string") {
+            if (!value.is_string())
+                Fail(where, "expected text");
+            return core::FromUtf8(value.get<std::string>());
+        }
+        if (type == "float_pairs") {
+            if (!value.is_array())
+                Fail(where, "expected [[a, b], ...]");
+            core::FloatPairList pairs;
+            for (const json& pair : value) {
+                if (!pair.is_array() || pair.size() != 2)
+                    Fail(where, "expected [[a, b], ...]");
+                pairs.emplace_back(Float(pair[0], where), Float(pair[1], where));
+            }
+            return pairs;
+        }
+        if (type == "list")
+            return List(value, where, depth + 1);
+        if (type == "lists") {
+            if (!value.is_array())
+                Fail(where, "expected an array of property objects");
+            core::PropListArray lists;
+            for (std::size_t i = 0; i < value.size(); ++i)
+                lists.push_back(List(value[i], where + "[" + std::to_string(i) + "]", depth + 1));
+            return lists;
+        }
+        Fail(where, "unknown property type '" + type + "'");
+    }
+
+private:
+    std::string file_;
+};
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+host::PresetData Parse(const json& root, const Component& component, int parameterCount, const Reader& reader)
+{
+    if (!root.is_object())
+        reader.Fail("top level", "expected a JSON object");
+    if (!root.contains("format") || root["format"] != kFormatName)
+        reader.Fail("format", std::string("expected \"") + kFormatName + "\"");
+    if (!root.contains("format_version") || !root["format_version"].is_number_integer() ||
+        root["format_version"].get<std::int64_t>() != kFormatVersion)
+        reader.Fail("format_version", "expected " + std::to_string(kFormatVersion));
+    if (root.contains("id")) {
+        if (!root["id"].is_string())
+            reader.Fail("id", "expected text");
+        if (root["id"].get<std::string>() != component.info.componentID) {
+            const std::string owner =
+                root.contains("component") && root["component"].is_string() ? root["component"].get<std::string>()
+                                                                             : root["id"].get<std::string>();
+            reader.Fail("id", "the settings are for '" + owner + "', not " + component.info.className);
+        }
+    }
+
+    host::PresetData settings;
+    if (root.contains("version")) {
+        if (!root["version"].is_number())
+            reader.Fail("version", "expected a number");
+        settings.SetVersion(root["version"].get<float>());
+    }
+    if (root.contains("type")) {
+        const json& type = root["type"];
+        if (type == "parameters")
+            settings.SetPresetType(host::PresetType::kParameters);
+        else if (type == "custom")
+            settings.SetPresetType(host::PresetType::kCustom);
+        else if (type == "chunk")
+            settings.SetPresetType(host::PresetType::kChunk);
+        else
+            reader.Fail("type", "expected \"parameters\", \"custom\" or \"chunk\"");
+    }
+    if (root.contains("factory_name")) {
+        if (!root["factory_name"].is_string())
+            reader.Fail("factory_name", "expected text");
+        settings.SetFactoryPresetName(core::FromUtf8(root["factory_name"].get<std::string>()));
+    }
+
+    if (!root.contains("parameters") || !root["parameters"].is_array())
+        reader.Fail("parameters", "expected an array of normalized values");
+    const json& parameters = root["parameters"];
+    if (parameters.size() != static_cast<std::size_t>(parameterCount))
+        reader.Fail("parameters", "has " + std::to_string(parameters.size()) + " values but " +
+                                      component.info.className + " has " + std::to_string(parameterCount) +
+                                      " parameters");
+    std::vector<float> values;
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const std::string where = "parameters[" + std::to_string(i) + "]";
+        if (!parameters[i].is_number())
+            reader.Fail(where, "expected a number");
+        const double value = parameters[i].get<double>();
+        if (!(value >= 0.0 && value <= 1.0))
+            reader.Fail(where, "normalized value " + parameters[i].dump() + " is outside 0..1");
+        values.push_back(static_cast<float>(value));
+    }
+    settings.SetParamList(std::move(values));
+
+    if (root.contains("custom") && !root["custom"].is_null())
+        settings.SetCustomDataSection(reader.List(root["custom"], "custom", 0));
+
+    if (root.contains("chunk") && !root["chunk"].is_null()) {
+        if (!root["chunk"].is_string())
+            reader.Fail("chunk", "expected hexadecimal text");
+        const std::string hex = root["chunk"].get<std::string>();
+        if (hex.size() % 2 != 0)
+            reader.Fail("chunk", "hexadecimal text of odd length");
+        std::vector<std::uint8_t> bytes;
+        bytes.reserve(hex.size() / 2);
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            const int high = HexDigit(hex[i]);
+            const int low = HexDigit(hex[i + 1]);
+            if (high < 0 || low < 0)
+                reader.Fail("chunk", "not hexadecimal text");
+            bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+        }
+        settings.SetChunkData(bytes.data(), bytes.size());
+    }
+    return settings;
+}
+
+} // namespace
+
+nlohmann::json SettingsToJson(const host::PresetData& settings, const Component& component)
+{
+    json root = json::object();
+    root["format"] = kFormatName;
+    root["format_version"] = kFormatVersion;
+    root["component"] = component.info.className;
+    root["id"] = component.info.componentID;
+    root["version"] = settings.GetVersion();
+    switch (settings.GetPresetType()) {
+    case host::PresetType::kCustom:
+        root["type"] = "custom";
+        break;
+    case host::PresetType::kChunk:
+        root["type"] = "chunk";
+        break;
+    default:
+        root["type"] = "parameters";
+        break;
+    }
+    root["factory_name"] = core::ToUtf8(settings.GetFactoryPresetName());
+    json parameters = json::array();
+    for (const float value : settings.GetParamList())
+        parameters.push_back(FloatToJson(value));
+    root["parameters"] = parameters;
+    const core::Ref<core::PropList> custom = settings.GetCustomDataSection();
+    root["custom"] = custom ? PropListToJson(*custom) : json(nullptr);
+    std::vector<std::uint8_t> chunk;
+    if (settings.GetChunkData(chunk)) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string hex;
+        hex.reserve(chunk.size() * 2);
+        for (const std::uint8_t byte : chunk) {
+            hex += kDigits[byte >> 4];
+            hex += kDigits[byte & 15];
+        }
+        root["chunk"] = hex;
+    } else {
+        root["chunk"] = nullptr;
+    }
+    return root;
+}
+
+host::PresetData SettingsFromJson(const nlohmann::json& json, const Component& component, int parameterCount)
+{
+    return Parse(json, component, parameterCount, Reader("file"));
+}
+
+void SaveSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component)
+{
+    host::PresetData settings;
+    if (!filter.SaveSettings(settings))
+        throw UsageError(component.title + ": the component could not save its settings");
+    WriteFileAtomically(path, SettingsToJson(settings, component).dump(2) + "\n");
+}
+
+void LoadSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component)
+{
+    std::string quoted = "'";
+    quoted += path.string();
+    quoted += "'";
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw IoError("cannot read settings " + quoted + ": it is a directory");
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream)
+        throw IoError("cannot read settings " + quoted + ": " + std::strerror(errno));
+    std::ostringstream text;
+    text << stream.rdbuf();
+    if (stream.bad())
+        throw IoError("cannot read settings " + quoted + ": read error");
+
+    json root;
+    try {
+        root = json::parse(text.str());
+    } catch (const json::parse_error& parseError) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 5: ..." without its prefix.
+        std::string detail = parseError.what();
+        if (const std::size_t bracket = detail.find("] "); bracket != std::string::npos)
+            detail = detail.substr(bracket + 2);
+        for (char& c : detail) {
+            if (static_cast<unsigned char>(c) < 0x20)
+                c = ' ';
+        }
+        throw UsageError("settings " + quoted + " is not valid JSON: " + detail);
+    }
+    const host::PresetData settings = Parse(root, component, filter.GetParameterCount(), Reader(quoted));
+    if (!filter.LoadSettings(settings))
+        throw UsageError("settings " + quoted + ": " + component.title + " refused them");
+}
+
+} // namespace zoc::tool
