@@ -1,28 +1,19 @@
 #include "platform/core/Guid.h"
 
+#include "platform/core/String.h"
+
 #include <cstdio>
 
 namespace zoc::core {
 
 namespace {
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 /// Reads `digits` hex digits at `position`; false when any is not hex.
 bool ReadHex(std::string_view text, std::size_t position, std::size_t digits, std::uint64_t& value)
 {
     value = 0;
     for (std::size_t i = 0; i < digits; ++i) {
-        const int digit = HexValue(text[position + i]);
+        const int digit = HexDigitValue(static_cast<unsigned char>(text[position + i]));
         if (digit < 0)
             return false;
         value = (value << 4) | static_cast<std::uint64_t>(digit);

@@ -295,4 +295,51 @@ std::size_t ReplaceInString(UString& text, std::u16string_view from, std::u16str
     return count;
 }
 
+int HexDigitValue(char32_t c)
+{
+    if (c >= U'0' && c <= U'9')
+        return static_cast<int>(c - U'0');
+    if (c >= U'a' && c <= U'f')
+        return static_cast<int>(c - U'a') + 10;
+    if (c >= U'A' && c <= U'F')
+        return static_cast<int>(c - U'A') + 10;
+    return -1;
+}
+
+std::string ToHex(std::span<const std::uint8_t> bytes)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
+    return hex;
+}
+
+namespace {
+
+template <class Text>
+std::optional<std::vector<std::uint8_t>> BytesFromHex(Text text)
+{
+    if (text.size() % 2 != 0)
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigitValue(static_cast<char32_t>(text[i]));
+        const int low = HexDigitValue(static_cast<char32_t>(text[i + 1]));
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return bytes;
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> FromHex(std::u16string_view text) { return BytesFromHex(text); }
+std::optional<std::vector<std::uint8_t>> FromHex(std::string_view text) { return BytesFromHex(text); }
+
 } // namespace zoc::core

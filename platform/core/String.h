@@ -1,7 +1,10 @@
 #pragma once
 // UTF-16 text as the host exchanges it, and the number formatting helpers.
 
+#include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -32,5 +35,13 @@ std::optional<double> StringToNumber(std::u16string_view text);
 
 /// Replaces every occurrence of `from` in `text` by `to`; returns the count.
 std::size_t ReplaceInString(UString& text, std::u16string_view from, std::u16string_view to);
+
+/// Value of one hexadecimal digit, -1 for any other character.
+int HexDigitValue(char32_t c);
+/// Lower-case hexadecimal text of the bytes, two digits each.
+std::string ToHex(std::span<const std::uint8_t> bytes);
+/// The bytes of hexadecimal text; nullopt for odd length or a non-hex character.
+std::optional<std::vector<std::uint8_t>> FromHex(std::u16string_view text);
+std::optional<std::vector<std::uint8_t>> FromHex(std::string_view text);
 
 } // namespace zoc::core

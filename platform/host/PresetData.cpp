@@ -25,27 +25,12 @@ PresetData::PresetData(const core::PropList& list)
     }
     if (auto custom = list.Get<core::Ref<core::PropList>>("Custom"); custom && *custom)
         custom_ = (*custom)->DeepCopy();
-    if (auto chunk = list.Get<core::UString>("Chunk"); chunk && chunk->size() % 2 == 0) {
+    if (auto chunk = list.Get<core::UString>("Chunk")) {
         // Chunk bytes travel as hexadecimal text.
-        auto nibble = [](char16_t c) -> int {
-            if (c >= u'0' && c <= u'9')
-                return c - u'0';
-            if (c >= u'a' && c <= u'f')
-                return c - u'a' + 10;
-            if (c >= u'A' && c <= u'F')
-                return c - u'A' + 10;
-            return -1;
-        };
-        std::vector<std::uint8_t> bytes;
-        for (std::size_t i = 0; i < chunk->size(); i += 2) {
-            const int high = nibble((*chunk)[i]);
-            const int low = nibble((*chunk)[i + 1]);
-            if (high < 0 || low < 0)
-                return;
-            bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+        if (auto bytes = core::FromHex(*chunk)) {
+            chunk_ = std::move(*bytes);
+            hasChunk_ = true;
         }
-        chunk_ = std::move(bytes);
-        hasChunk_ = true;
     }
 }
 
@@ -94,15 +79,8 @@ core::Ref<core::PropList> PresetData::ToPropList() const
     list->Set("Params", params);
     if (custom_)
         list->Set("Custom", custom_->DeepCopy());
-    if (hasChunk_) {
-        static constexpr char16_t kHex[] = u"0123456789abcdef";
-        core::UString hex;
-        for (std::uint8_t byte : chunk_) {
-            hex.push_back(kHex[byte >> 4]);
-            hex.push_back(kHex[byte & 15]);
-        }
-        list->Set("Chunk", std::move(hex));
-    }
+    if (hasChunk_)
+        list->Set("Chunk", core::FromUtf8(core::ToHex(chunk_)));
     return list;
 }
 

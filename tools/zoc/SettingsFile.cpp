@@ -190,17 +190,6 @@ private:
     std::string file_;
 };
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 host::PresetData Parse(const json& root, const Component& component, int parameterCount, const Reader& reader)
 {
     if (!root.is_object())
@@ -269,19 +258,10 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
     if (root.contains("chunk") && !root["chunk"].is_null()) {
         if (!root["chunk"].is_string())
             reader.Fail("chunk", "expected hexadecimal text");
-        const std::string hex = root["chunk"].get<std::string>();
-        if (hex.size() % 2 != 0)
-            reader.Fail("chunk", "hexadecimal text of odd length");
-        std::vector<std::uint8_t> bytes;
-        bytes.reserve(hex.size() / 2);
-        for (std::size_t i = 0; i < hex.size(); i += 2) {
-            const int high = HexDigit(hex[i]);
-            const int low = HexDigit(hex[i + 1]);
-            if (high < 0 || low < 0)
-                reader.Fail("chunk", "not hexadecimal text");
-            bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
-        }
-        settings.SetChunkData(bytes.data(), bytes.size());
+        const std::optional<std::vector<std::uint8_t>> bytes = core::FromHex(root["chunk"].get<std::string>());
+        if (!bytes)
+            reader.Fail("chunk", "not hexadecimal text of even length");
+        settings.SetChunkData(bytes->data(), bytes->size());
     }
     return settings;
 }
@@ -316,14 +296,7 @@ nlohmann::json SettingsToJson(const host::PresetData& settings, const Component&
     root["custom"] = custom ? PropListToJson(*custom) : json(nullptr);
     std::vector<std::uint8_t> chunk;
     if (settings.GetChunkData(chunk)) {
-        static constexpr char kDigits[] = "0123456789abcdef";
-        std::string hex;
-        hex.reserve(chunk.size() * 2);
-        for (const std::uint8_t byte : chunk) {
-            hex += kDigits[byte >> 4];
-            hex += kDigits[byte & 15];
-        }
-        root["chunk"] = hex;
+        root["chunk"] = core::ToHex(chunk);
     } else {
         root["chunk"] = nullptr;
     }

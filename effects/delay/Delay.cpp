@@ -1,0 +1,226 @@
+// Delay: one delayed copy per channel, mixed with the signal, early or late.
+
+#include "effects/delay/Delay.h"
+
+#include <algorithm>
+
+#include "dsp/Denormals.h"
+#include "framework/Registration.h"
+#include "platform/core/Localizer.h"
+
+namespace zoc::components {
+
+const std::string kDelayComponentID =
+    core::Guid{0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x00, 0x03}}.AsString();
+
+namespace {
+
+const core::Guid kDescriptorGuid{0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x80, 0x03}};
+constexpr const char* kTitleKey = "$$$/AudioComponents/DelayTitle=Delay";
+
+const ComponentRegistration<Delay> kRegistration{"Delay", kTitleKey, 0, kDelayComponentID, kDescriptorGuid};
+
+/// Each line holds one second plus 200 frames; the dry signal is read half a
+/// line behind the writer, so copies up to half a second early or late fit.
+constexpr double kLineSeconds = 1.0;
+constexpr int kLineExtraFrames = 200;
+/// 0.1 s crossfade so a new delay or mix does not click.
+constexpr double kFadeSeconds = 0.1;
+
+using enum host::AudioFilterParameterInfoUnit;
+using enum ParameterKind;
+
+// Stereo key, single-set key, unit label, unit, range, default, automatable in
+// each naming, kind. The default channel count is replaced at construction.
+constexpr std::array<ParameterRow, Delay::kParameterCount> kRows{{
+    {"LeftDelayTime=Left Channel Delay Time", "Delay=Delay Time", "ms", kUnitTime, -500.0f, 500.0f, 120.0f,
+     true, true, kNumber},
+    {"LeftInvert=Invert Left Channel", "Invert=Invert All Channels", "", kUnitSwitch, 0.0f, 1.0f, 0.0f, true,
+     true, kSwitch},
+    {"LeftMix=Left Channel Mix", "Mix=Mix", "%", kUnitProportion, 0.0f, 100.0f, 75.0f, true, true, kNumber},
+    {"RightDelayTime=Right Channel Delay Time", "RightDelayTime=Right Channel Delay Time", "ms", kUnitTime,
+     -500.0f, 500.0f, 180.0f, true, false, kNumber},
+    {"RightInvert=Invert Right Channel", "RightInvert=Invert Right Channel", "", kUnitSwitch, 0.0f, 1.0f, 0.0f,
+     true, false, kSwitch},
+    {"RightMix=Right Channel Mix", "RightMix=Right Channel Mix", "%", kUnitProportion, 0.0f, 100.0f, 65.0f,
+     true, false, kNumber},
+    {"TimeUnit=Delay Time Units", "TimeUnit=Delay Time Units", "", kUnitNumber, 0.0f, 2.0f, 0.0f, false, false,
+     kChoice},
+    {"NumChannels=Number of Channels", "NumChannels=Number of Channels", "", kUnitNumber, 1.0f, 2.0f, 2.0f,
+     false, false, kChannelCount},
+}};
+
+constexpr ParameterTable kTable{"$$$/Effects/Delay/", "$$$/Effects/Delay/OnChannelsChanged/", kRows};
+
+/// One preset in real values: each side's delay in ms, invert switch and mix in %.
+constexpr PresetRow<Delay::kParameterCount> Preset(const char* key, float leftMs, bool leftInvert, float leftMix,
+                                                   float rightMs, bool rightInvert, float rightMix)
+{
+    return {key,
+            {Fraction(kRows[Delay::kLeftDelayTime], leftMs), leftInvert ? kPresetSwitchOn : kPresetSwitchOff,
+             Fraction(kRows[Delay::kLeftMix], leftMix), Fraction(kRows[Delay::kRightDelayTime], rightMs),
+             rightInvert ? kPresetSwitchOn : kPresetSwitchOff, Fraction(kRows[Delay::kRightMix], rightMix), 0.0f,
+             kPresetTwoChannels}};
+}
+
+constexpr std::array kPresets = {
+    Preset(kDefaultPresetKey, 120.0f, false, 75.0f, 180.0f, false, 65.0f),
+    Preset("$$$/AudioComponents/DelayPresets/100msDelayOnLeft=100ms Delay on Left",
+           100.0f, false, 50.0f, 0.0f, false, 50.0f),
+    Preset("$$$/AudioComponents/DelayPresets/Bounce=Bounce",
+           120.0f, false, 75.0f, 180.0f, false, 65.0f),
+    Preset("$$$/AudioComponents/DelayPresets/DuelingDrunkDrummers=Dueling Drunk Drummers",
+           -482.0f, true, 43.0f, 284.0f, false, 57.0f),
+    Preset("$$$/AudioComponents/DelayPresets/MonoRepeater=Mono Repeater",
+           120.0f, false, 65.0f, 0.0f, false, 100.0f),
+    Preset("$$$/AudioComponents/DelayPresets/OutOfTime=Out of Time",
+           -500.0f, false, 75.0f, 333.0f, false, 65.0f),
+    Preset("$$$/AudioComponents/DelayPresets/RichDouble=Rich Double",
+           60.0f, false, 75.0f, 65.0f, false, 65.0f),
+    Preset("$$$/AudioComponents/DelayPresets/Rockabilly=Rockabilly",
+           150.0f, false, 50.0f, 150.0f, false, 50.0f),
+    Preset("$$$/AudioComponents/DelayPresets/RoomAmbience=Room Ambience",
+           110.0f, false, 24.0f, 126.7f, false, 23.0f),
+    Preset("$$$/AudioComponents/DelayPresets/SlapBack=Slap Back",
+           120.0f, false, 75.0f, 180.0f, false, 65.0f),
+    Preset("$$$/AudioComponents/DelayPresets/SpatialEcho=Spatial Echo",
+           -200.0f, false, 60.0f, 200.0f, false, 60.0f),
+    Preset("$$$/AudioComponents/DelayPresets/Stutter=Stutter",
+           75.0f, false, 75.0f, 75.0f, false, 65.0f),
+    Preset("$$$/AudioComponents/DelayPresets/TapeSlap=Tape Slap",
+           -200.0f, false, 80.0f, 200.0f, false, 80.0f),
+    Preset("$$$/AudioComponents/DelayPresets/WideMaxDelay=Wide Max Delay",
+           -500.0f, true, 50.0f, 500.0f, false, 50.0f),
+};
+
+int LineLength(float sampleRate) { return kLineExtraFrames + static_cast<int>(kLineSeconds * sampleRate); }
+int FadeLength(float sampleRate) { return static_cast<int>(static_cast<double>(sampleRate) * kFadeSeconds); }
+
+/// Left settings for channel 0 and right for channel 1 in stereo; left for
+/// every channel of any other layout.
+int SideOf(std::size_t channel, std::size_t channels) { return channels == 2 ? static_cast<int>(channel) : 0; }
+
+} // namespace
+
+Delay::Delay()
+    : MultiChannelComponentBase(kDelayComponentID, core::Localize(kTitleKey), kMaxChannels, kPresets),
+      values_(std::span<const ParameterRow, kParameterCount>(kRows)),
+      channelCount_(std::min<std::size_t>(GetNumberOfOutputChannels(), kMaxChannels))
+{
+    BuildParameterInfos(*this, kTable, ParameterNaming::kStereo, channelCount_);
+    values_.Store(kNumChannels, static_cast<float>(channelCount_));
+}
+
+void Delay::SetParameter(int index, float normalized)
+{
+    if (const std::optional<float> real = RealFromNormalized(index, normalized)) {
+        const auto parameter = static_cast<std::size_t>(index);
+        if (values_.Store(parameter, StoredValue(kRows[parameter].kind, *real)))
+            work_.RequestUpdate();
+    }
+    MultiChannelComponentBase::SetParameter(index, normalized);
+}
+
+float Delay::GetParameter(int index)
+{
+    if (index < 0 || index >= kParameterCount)
+        return 0.0f;
+    if (index == kNumChannels)
+        return static_cast<float>(channelCount_) / 32.0f;
+    return GetParameterInfo(index)->ToNormalized(values_[static_cast<std::size_t>(index)]);
+}
+
+void Delay::SetSampleRate(float rate)
+{
+    if (rate == GetSampleRate())
+        return;
+    MultiChannelComponentBase::SetSampleRate(rate);
+    work_.RequestReset();
+    work_.RequestUpdate();
+}
+
+void Delay::OnNumberOfChannelsChanged(std::size_t count)
+{
+    if (count == channelCount_)
+        return;
+    channelCount_ = count;
+    // Two channels keep whatever naming they have; any other count names one set.
+    if (count != 2)
+        BuildParameterInfos(*this, kTable, ParameterNaming::kSingleSet, count);
+    work_.RequestReset();
+    work_.RequestUpdate();
+}
+
+void Delay::Resume()
+{
+    MultiChannelComponentBase::Resume();
+    work_.TakeReset();
+    work_.TakeUpdate();
+    Reset();
+    Update();
+}
+
+int Delay::GetInitialDelay() { return LineLength(GetSampleRate()) / 2; }
+
+void Delay::Reset()
+{
+    const int length = LineLength(GetSampleRate());
+    lines_.Allocate(channelCount_, length);
+    readPosition_ = 0;
+    writePosition_ = length / 2;
+    fade_.Reset(SettingsFromParameters(), FadeLength(GetSampleRate()));
+}
+
+void Delay::Update() { fade_.Change(SettingsFromParameters()); }
+
+Delay::runtimeParameters Delay::SettingsFromParameters() const
+{
+    runtimeParameters settings;
+    const double rate = GetSampleRate();
+    for (int side = 0; side < 2; ++side) {
+        const std::size_t first = side == 0 ? kLeftDelayTime : kRightDelayTime;
+        const double milliseconds = values_[first];
+        const float mix = values_[first + 2] / 100.0f;
+        // Rounded to the nearest frame by adding half a frame and truncating.
+        settings.delay[side] = static_cast<int>(milliseconds / 1000.0 * rate + 0.5);
+        settings.dry[side] = 1.0f - mix;
+        settings.wet[side] = values_[first + 1] != 0.0f ? -mix : mix;
+    }
+    return settings;
+}
+
+float Delay::Tap(const float* line, const runtimeParameters& settings, int side) const
+{
+    const float dry = line[readPosition_];
+    const float wet = line[lines_.Behind(readPosition_, settings.delay[side])];
+    return dry * settings.dry[side] + wet * settings.wet[side];
+}
+
+void Delay::Process(float** inputs, float** outputs, int frames)
+{
+    dsp::ScopedFlushDenormals flushDenormals;
+    if (work_.TakeReset())
+        Reset();
+    if (work_.TakeUpdate())
+        Update();
+
+    const std::size_t channels = lines_.Channels();
+    for (int frame = 0; frame < frames; ++frame) {
+        const bool fading = fade_.Fading();
+        const float incomingWeight = fading ? fade_.IncomingWeight() : 0.0f;
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            float* line = lines_.Channel(channel);
+            line[writePosition_] = inputs[channel][frame];
+            const int side = SideOf(channel, channels);
+            float out = Tap(line, fade_.Current(), side);
+            if (fading)
+                out = (1.0f - incomingWeight) * out + incomingWeight * Tap(line, fade_.Incoming(), side);
+            outputs[channel][frame] = out;
+        }
+        fade_.Advance();
+        readPosition_ = lines_.Next(readPosition_);
+        writePosition_ = lines_.Next(writePosition_);
+    }
+}
+
+} // namespace zoc::components

@@ -1,0 +1,84 @@
+#pragma once
+// Delay: each channel mixed with one delayed copy of itself, no feedback. The
+// copy may come early (negative delay): the whole output runs half a line
+// late, which the component reports as its latency. Stereo sides have their
+// own delay, mix and polarity; other layouts use the left settings on every
+// channel.
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <string>
+
+#include "dsp/DelayLine.h"
+#include "framework/DeferredWork.h"
+#include "framework/MultiChannelComponentBase.h"
+#include "framework/ParameterTable.h"
+#include "framework/SettingsFade.h"
+
+namespace zoc::components {
+
+extern const std::string kDelayComponentID;
+
+class Delay : public MultiChannelComponentBase {
+public:
+    static constexpr int kMaxChannels = 32;
+    static constexpr int kParameterCount = 8;
+    enum Parameter : int {
+        kLeftDelayTime,
+        kLeftInvert,
+        kLeftMix,
+        kRightDelayTime,
+        kRightInvert,
+        kRightMix,
+        kTimeUnit,
+        kNumChannels,
+    };
+
+    Delay();
+
+    int GetParameterCount() override { return kParameterCount; }
+    /// Stores the value and asks for an update at the next block. Control
+    /// thread; never blocks, never allocates.
+    void SetParameter(int index, float normalized) override;
+    float GetParameter(int index) override;
+    /// A new rate asks for new lines at the next Resume or block.
+    void SetSampleRate(float rate) override;
+    /// Clears the lines (allocating only when they must grow) and takes the
+    /// current settings without a fade. Control thread, before processing.
+    void Resume() override;
+    /// Audio thread. Allocates only on the first block after a rate or
+    /// channel change that no Resume followed.
+    void Process(float** inputs, float** outputs, int frames) override;
+    /// Half a line: how far the unprocessed signal lags its input.
+    int GetInitialDelay() override;
+
+protected:
+    void OnNumberOfChannelsChanged(std::size_t count) override;
+
+private:
+    /// One set of processing settings; index 0 is the left side, 1 the right.
+    struct runtimeParameters {
+        std::array<float, 2> dry{};
+        std::array<float, 2> wet{};   ///< negative when the side is inverted
+        std::array<int, 2> delay{};   ///< frames; negative reads ahead of the dry signal
+        bool operator==(const runtimeParameters&) const = default;
+    };
+
+    void Reset();
+    void Update();
+    runtimeParameters SettingsFromParameters() const;
+    float Tap(const float* line, const runtimeParameters& settings, int side) const;
+
+    ParameterValues<kParameterCount> values_;
+    std::atomic<std::size_t> channelCount_;
+    DeferredWork work_;
+
+    // Audio thread state.
+    dsp::DelayLines lines_;
+    int readPosition_ = 0;
+    int writePosition_ = 0;
+    SettingsFade<runtimeParameters> fade_;
+};
+
+} // namespace zoc::components

@@ -1,0 +1,168 @@
+#include "effects/delay/Delay.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/core/String.h"
+#include "tests/support/AllocationGuard.h"
+#include "tests/support/TestHost.h"
+
+namespace zoc::components {
+namespace {
+
+using test::Signal;
+
+float DelayFraction(double milliseconds) { return static_cast<float>((milliseconds + 500.0) / 1000.0); }
+float MixFraction(float percent) { return percent / 100.0f; }
+constexpr float kOn = 1.0f;
+constexpr float kOff = 0.0f;
+
+/// Frames of the first non-zero sample of a channel, -1 when silent.
+long FirstSound(const std::vector<float>& channel)
+{
+    for (std::size_t i = 0; i < channel.size(); ++i)
+        if (channel[i] != 0.0f)
+            return static_cast<long>(i);
+    return -1;
+}
+
+struct DelayFixture : ::testing::Test {
+    core::Ref<Delay> delay{new Delay};
+    test::TestHost host{delay};
+
+    void SetLeft(double milliseconds, float mixPercent, bool invert)
+    {
+        delay->SetParameter(Delay::kLeftDelayTime, DelayFraction(milliseconds));
+        delay->SetParameter(Delay::kLeftMix, MixFraction(mixPercent));
+        delay->SetParameter(Delay::kLeftInvert, invert ? kOn : kOff);
+    }
+};
+
+TEST_F(DelayFixture, OtherLayoutsNameOneSetAndSelectorsRound)
+{
+    host.Configure(1, 44100.0f);
+    EXPECT_EQ(core::ToUtf8(delay->GetParameterInfo(1)->GetName()), "Invert All Channels");
+    EXPECT_FALSE(delay->GetParameterInfo(Delay::kRightDelayTime)->IsExposed());
+    EXPECT_FALSE(delay->GetParameterInfo(Delay::kRightInvert)->CanBeAutomated());
+    EXPECT_TRUE(delay->GetParameterInfo(Delay::kRightInvert)->IsExposed());
+    EXPECT_FLOAT_EQ(delay->GetParameter(Delay::kNumChannels), 1.0f / 32.0f);
+
+    // The time unit is a whole number: 1.5 rounds down, anything above up.
+    delay->SetParameter(Delay::kTimeUnit, 0.75f);
+    EXPECT_EQ(delay->GetParameter(Delay::kTimeUnit), 0.5f);
+    delay->SetParameter(Delay::kTimeUnit, 0.76f);
+    EXPECT_EQ(delay->GetParameter(Delay::kTimeUnit), 1.0f);
+}
+
+TEST_F(DelayFixture, DrySignalComesOutHalfALineLate)
+{
+    for (float rate : {44100.0f, 48000.0f}) {
+        const std::size_t latency = rate == 44100.0f ? 22150 : 24100;
+        host.Configure(1, rate);
+        EXPECT_EQ(delay->GetInitialDelay(), static_cast<int>(latency));
+        const Signal input = test::SineSignal(1, latency + 3000, rate, 997.0f);
+        // Dry only, then a copy at 0 ms with full mix: the same, exactly.
+        for (float mix : {0.0f, 100.0f}) {
+            SetLeft(mix == 0.0f ? 250.0 : 0.0, mix, false);
+            const Signal output = host.Run(input, 480);
+            for (std::size_t i = 0; i < output[0].size(); ++i)
+                ASSERT_EQ(output[0][i], i < latency ? 0.0f : input[0][i - latency]) << "frame " << i;
+        }
+    }
+    // A copy at 0 ms, inverted at 50 % mix, cancels the dry signal.
+    SetLeft(0.0, 50.0f, true);
+    const Signal cancelled = host.Run(test::SineSignal(1, 26000, 48000.0f, 440.0f));
+    EXPECT_EQ(test::MaxDifference(cancelled, test::ConstantSignal(1, 26000, 0.0f)), 0.0f);
+}
+
+TEST_F(DelayFixture, DelaysRoundToTheNearestFrameByAddingHalf)
+{
+    host.Configure(1, 44100.0f);
+    const Signal impulse = test::ImpulseSignal(1, 44400);
+    struct Case {
+        double frames;  // requested delay in frames at 44100 Hz
+        long expected;  // where the copy lands, in frames after the input
+    };
+    for (const Case& c : {Case{-22050.0, 101}, Case{22050.0, 44200}, Case{-0.7, 22150}, Case{-1.7, 22149},
+                          Case{1.7, 22152}, Case{1.4, 22151}}) {
+        SetLeft(c.frames / 44.1, 100.0f, false);
+        const Signal output = host.Run(impulse);
+        EXPECT_EQ(FirstSound(output[0]), c.expected) << c.frames << " frames";
+    }
+}
+
+TEST_F(DelayFixture, StereoSidesAreIndependentAndOtherLayoutsUseTheLeft)
+{
+    // Wide Max Delay: left half a second early and inverted, right half a second late.
+    host.Configure(2, 44100.0f);
+    delay->SetFactoryPreset(13);
+    Signal output = host.Run(test::ImpulseSignal(2, 44400));
+    EXPECT_EQ(FirstSound(output[0]), 101);
+    EXPECT_NEAR(output[0][101], -0.5f, 1e-6f);
+    EXPECT_EQ(FirstSound(output[1]), 22150);
+    EXPECT_NEAR(output[1][44200], 0.5f, 1e-6f);
+
+    host.Configure(6, 44100.0f);
+    output = host.Run(test::ImpulseSignal(6, 44400));
+    for (const auto& channel : output) {
+        EXPECT_EQ(FirstSound(channel), 101);
+        EXPECT_NEAR(channel[101], -0.5f, 1e-6f);
+    }
+}
+
+// Constant input 1 with full mix: the output is 1 with the invert off and -1
+// with it on, so each settings set shows as its own level.
+struct DelayFadeFixture : DelayFixture {
+    static constexpr int kFade = 4800; // 0.1 s at 48 kHz
+    static constexpr std::size_t kSettled = 30000;
+    Signal input = test::ConstantSignal(1, 60000, 1.0f);
+    Signal output = input;
+
+    void SetUp() override
+    {
+        host.Configure(1, 48000.0f);
+        SetLeft(10.0, 100.0f, false);
+        host.Resume();
+        Process(0, kSettled);
+    }
+    void Process(std::size_t from, std::size_t to)
+    {
+        host.ProcessBlock(input, output, from, static_cast<int>(to - from));
+    }
+};
+
+TEST_F(DelayFadeFixture, ChangesFadeLinearlyAndOnlyTheLatestWaits)
+{
+    delay->SetParameter(Delay::kLeftInvert, kOn); // towards -1
+    Process(kSettled, kSettled + kFade / 2);
+    delay->SetParameter(Delay::kLeftMix, MixFraction(50.0f)); // would be 0; replaced
+    Process(kSettled + kFade / 2, kSettled + kFade / 2 + 10);
+    delay->SetParameter(Delay::kLeftMix, MixFraction(25.0f)); // 1 - 2 * 0.25 = 0.5
+    Process(kSettled + kFade / 2 + 10, kSettled + 3 * kFade);
+
+    // Over 0.1 s each: to -1, then straight on to 0.5; 0 never sounds.
+    for (int k = 0; k < kFade; ++k) {
+        ASSERT_NEAR(output[0][kSettled + static_cast<std::size_t>(k)], 1.0f - 2.0f * k / kFade, 1e-5f) << k;
+        ASSERT_NEAR(output[0][kSettled + static_cast<std::size_t>(kFade + k)], -1.0f + 1.5f * k / kFade, 1e-5f)
+            << k;
+    }
+    for (std::size_t i = kSettled + 2 * kFade; i < kSettled + 3 * kFade; ++i)
+        ASSERT_EQ(output[0][i], 0.5f);
+}
+
+TEST_F(DelayFixture, SteadyBlocksParameterChangesAndPresetsDoNotAllocate)
+{
+    host.Configure(2, 48000.0f);
+    host.Resume();
+    Signal input = test::SineSignal(2, 512, 48000.0f, 440.0f);
+    Signal output = input;
+    test::AllocationGuard guard;
+    host.ProcessBlock(input, output, 0, 512);
+    delay->SetParameterAutomated(Delay::kLeftDelayTime, DelayFraction(-300.0));
+    host.ProcessBlock(input, output, 0, 512);
+    delay->SetFactoryPreset(5);
+    host.ProcessBlock(input, output, 0, 512);
+    host.ProcessBlock(input, output, 0, 512);
+}
+
+} // namespace
+} // namespace zoc::components
