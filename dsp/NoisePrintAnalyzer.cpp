@@ -7,7 +7,7 @@
 namespace zoc::dsp {
 
 NoisePrintAnalyzer::NoisePrintAnalyzer(float sampleRate, int frameSize)
-    : sampleRate_(sampleRate), frameSize_(std::max(16, frameSize)), fft_(frameSize_),
+    : sampleRate_(sampleRate), frameSize_(std::max(16, frameSize)),
       window_(static_cast<std::size_t>(frameSize_)), windowed_(static_cast<std::size_t>(frameSize_)),
       spectrum_(static_cast<std::size_t>(frameSize_ / 2 + 1)),
       magnitudeSums_(static_cast<std::size_t>(frameSize_ / 2 + 1))
@@ -33,7 +33,9 @@ void NoisePrintAnalyzer::AnalyzeFrame()
 {
     for (std::size_t i = 0; i < windowed_.size(); ++i)
         windowed_[i] = pending_[i] * window_[i];
-    fft_.Forward(windowed_.data(), spectrum_.data());
+    if (!fft_)
+        fft_.emplace(frameSize_);
+    fft_->Forward(windowed_.data(), spectrum_.data());
     for (std::size_t bin = 0; bin < spectrum_.size(); ++bin)
         magnitudeSums_[bin] += std::abs(spectrum_[bin]);
     ++framesAnalyzed_;

@@ -3,6 +3,7 @@
 // fed, in Hann-windowed frames with half overlap.
 
 #include <complex>
+#include <optional>
 #include <vector>
 
 #include "contracts/dsp/Kernel.h"
@@ -31,7 +32,7 @@ private:
 
     float sampleRate_;
     int frameSize_;
-    RealFFT fft_;
+    std::optional<RealFFT> fft_; // planned on the first full frame, so creating an analyzer is cheap
     std::vector<float> window_;
     std::vector<float> pending_;  // samples waiting for a full frame
     std::vector<float> windowed_;

@@ -179,6 +179,7 @@ int RunDemo(const Words& words, Context& context)
         AudioWriter writer(outputPath, format, kChannels, kRate);
         ProgressBar progress(context.err, context.interactive && !quiet, component.title);
         RenderOptions options;
+        options.measureLevels = true;
         options.progress = [&progress](double fraction) { progress.Update(fraction); };
         const RenderStats stats = Render(session, reader, writer, options);
         writer.Commit();

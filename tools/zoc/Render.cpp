@@ -61,7 +61,8 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
                 inputDone = true;
             else {
                 stats.framesIn += frames;
-                Measure(input, 0, frames, stats.inputPeak, stats.inputSumSquares);
+                if (options.measureLevels)
+                    Measure(input, 0, frames, stats.inputPeak, stats.inputSumSquares);
             }
         }
         if (inputDone) {
@@ -77,7 +78,8 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
         const std::int64_t skipped = std::min(toSkip, frames);
         toSkip -= skipped;
         const std::int64_t keep = frames - skipped;
-        Measure(output, static_cast<std::size_t>(skipped), keep, stats.outputPeak, stats.outputSumSquares);
+        if (options.measureLevels)
+            Measure(output, static_cast<std::size_t>(skipped), keep, stats.outputPeak, stats.outputSumSquares);
         writer.Write(output, static_cast<std::size_t>(skipped), keep);
         stats.framesOut += keep;
         if (options.progress && expected > 0)

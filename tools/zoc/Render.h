@@ -18,6 +18,8 @@ struct RenderOptions {
     std::int64_t tailFrames = 0;
     /// Called now and then with the fraction done.
     std::function<void(double)> progress;
+    /// Measure input and output peak and RMS (the demo's table needs them).
+    bool measureLevels = false;
 };
 
 struct RenderStats {
