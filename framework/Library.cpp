@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <utility>
 
 #include "contracts/host/AudioFilterRegistrar.h"
 #include "dsp/NoisePrintAnalyzer.h"
@@ -65,6 +66,9 @@ void RegisterConsoleCommands()
 
 void Initialize()
 {
+    // The executor it replaces is dropped outside the lock: it finishes its
+    // queued tasks first, and they may post more work.
+    core::Ref<core::threads::Executor> replaced;
     LibraryState& state = State();
     std::lock_guard lock(state.mutex);
     if (state.initializeCount == 0) {
@@ -77,7 +81,7 @@ void Initialize()
         host::Initialize();
     }
     ++state.initializeCount;
-    state.executor = core::threads::CreateCPUBoundExecutor();
+    replaced = std::exchange(state.executor, core::threads::CreateCPUBoundExecutor());
 }
 
 void Terminate()

@@ -3,6 +3,7 @@
 // its identifier string, its descriptor GUID and one ComponentRegistration,
 // in that order, so static initialization builds them in that order.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,18 @@
 #include "platform/core/Localizer.h"
 
 namespace zoc {
+
+/// The library's fixed GUIDs: one family, numbered per component. The
+/// identifier GUID has 0x00 in its second-to-last byte, the descriptor GUID
+/// 0x80; the last byte is the component's number. Never renumber a component.
+constexpr core::Guid ComponentGuid(std::uint8_t number)
+{
+    return {0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x00, number}};
+}
+constexpr core::Guid DescriptorGuid(std::uint8_t number)
+{
+    return {0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x80, number}};
+}
 
 /// What the library knows of a registered component beyond its descriptor.
 struct ComponentInfo {

@@ -10,12 +10,11 @@
 
 namespace zoc::components {
 
-const std::string kDelayComponentID =
-    core::Guid{0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x00, 0x03}}.AsString();
+const std::string kDelayComponentID = ComponentGuid(3).AsString();
 
 namespace {
 
-const core::Guid kDescriptorGuid{0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x80, 0x03}};
+constexpr core::Guid kDescriptorGuid = DescriptorGuid(3);
 constexpr const char* kTitleKey = "$$$/AudioComponents/DelayTitle=Delay";
 
 const ComponentRegistration<Delay> kRegistration{"Delay", kTitleKey, 0, kDelayComponentID, kDescriptorGuid};
@@ -103,61 +102,8 @@ int SideOf(std::size_t channel, std::size_t channels) { return channels == 2 ? s
 } // namespace
 
 Delay::Delay()
-    : MultiChannelComponentBase(kDelayComponentID, core::Localize(kTitleKey), kMaxChannels, kPresets),
-      values_(std::span<const ParameterRow, kParameterCount>(kRows)),
-      channelCount_(std::min<std::size_t>(GetNumberOfOutputChannels(), kMaxChannels))
+    : TableComponentBase(kDelayComponentID, core::Localize(kTitleKey), kMaxChannels, kPresets, kTable)
 {
-    BuildParameterInfos(*this, kTable, ParameterNaming::kStereo, channelCount_);
-    values_.Store(kNumChannels, static_cast<float>(channelCount_));
-}
-
-void Delay::SetParameter(int index, float normalized)
-{
-    if (const std::optional<float> real = RealFromNormalized(index, normalized)) {
-        const auto parameter = static_cast<std::size_t>(index);
-        if (values_.Store(parameter, StoredValue(kRows[parameter].kind, *real)))
-            work_.RequestUpdate();
-    }
-    MultiChannelComponentBase::SetParameter(index, normalized);
-}
-
-float Delay::GetParameter(int index)
-{
-    if (index < 0 || index >= kParameterCount)
-        return 0.0f;
-    if (index == kNumChannels)
-        return static_cast<float>(channelCount_) / 32.0f;
-    return GetParameterInfo(index)->ToNormalized(values_[static_cast<std::size_t>(index)]);
-}
-
-void Delay::SetSampleRate(float rate)
-{
-    if (rate == GetSampleRate())
-        return;
-    MultiChannelComponentBase::SetSampleRate(rate);
-    work_.RequestReset();
-    work_.RequestUpdate();
-}
-
-void Delay::OnNumberOfChannelsChanged(std::size_t count)
-{
-    if (count == channelCount_)
-        return;
-    channelCount_ = count;
-    // Two channels keep whatever naming they have; any other count names one set.
-    if (count != 2)
-        BuildParameterInfos(*this, kTable, ParameterNaming::kSingleSet, count);
-    work_.RequestReset();
-    work_.RequestUpdate();
-}
-
-void Delay::Resume()
-{
-    MultiChannelComponentBase::Resume();
-    work_.TakeReset();
-    work_.TakeUpdate();
-    Reset();
-    Update();
 }
 
 int Delay::GetInitialDelay() { return LineLength(GetSampleRate()) / 2; }
@@ -165,7 +111,7 @@ int Delay::GetInitialDelay() { return LineLength(GetSampleRate()) / 2; }
 void Delay::Reset()
 {
     const int length = LineLength(GetSampleRate());
-    lines_.Allocate(channelCount_, length);
+    lines_.Allocate(ChannelCount(), length);
     readPosition_ = 0;
     writePosition_ = length / 2;
     fade_.Reset(SettingsFromParameters(), FadeLength(GetSampleRate()));
@@ -199,10 +145,7 @@ float Delay::Tap(const float* line, const runtimeParameters& settings, int side)
 void Delay::Process(float** inputs, float** outputs, int frames)
 {
     dsp::ScopedFlushDenormals flushDenormals;
-    if (work_.TakeReset())
-        Reset();
-    if (work_.TakeUpdate())
-        Update();
+    RunDeferredWork();
 
     const std::size_t channels = lines_.Channels();
     for (int frame = 0; frame < frames; ++frame) {

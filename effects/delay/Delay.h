@@ -11,19 +11,18 @@
 #include <string>
 
 #include "dsp/DelayLine.h"
-#include "framework/DeferredWork.h"
-#include "framework/MultiChannelComponentBase.h"
-#include "framework/ParameterTable.h"
+#include "framework/TableComponentBase.h"
 #include "framework/SettingsFade.h"
 
 namespace zoc::components {
 
 extern const std::string kDelayComponentID;
+inline constexpr std::size_t kDelayParameterCount = 8;
 
-class Delay : public MultiChannelComponentBase {
+class Delay : public TableComponentBase<kDelayParameterCount> {
 public:
     static constexpr int kMaxChannels = 32;
-    static constexpr int kParameterCount = 8;
+    static constexpr int kParameterCount = static_cast<int>(kDelayParameterCount);
     enum Parameter : int {
         kLeftDelayTime,
         kLeftInvert,
@@ -37,24 +36,11 @@ public:
 
     Delay();
 
-    int GetParameterCount() override { return kParameterCount; }
-    /// Stores the value and asks for an update at the next block. Control
-    /// thread; never blocks, never allocates.
-    void SetParameter(int index, float normalized) override;
-    float GetParameter(int index) override;
-    /// A new rate asks for new lines at the next Resume or block.
-    void SetSampleRate(float rate) override;
-    /// Clears the lines (allocating only when they must grow) and takes the
-    /// current settings without a fade. Control thread, before processing.
-    void Resume() override;
     /// Audio thread. Allocates only on the first block after a rate or
     /// channel change that no Resume followed.
     void Process(float** inputs, float** outputs, int frames) override;
     /// Half a line: how far the unprocessed signal lags its input.
     int GetInitialDelay() override;
-
-protected:
-    void OnNumberOfChannelsChanged(std::size_t count) override;
 
 private:
     /// One set of processing settings; index 0 is the left side, 1 the right.
@@ -65,14 +51,12 @@ private:
         bool operator==(const runtimeParameters&) const = default;
     };
 
-    void Reset();
-    void Update();
+    /// Clears the lines (allocating only when they must grow) and takes the
+    /// current settings without a fade.
+    void Reset() override;
+    void Update() override;
     runtimeParameters SettingsFromParameters() const;
     float Tap(const float* line, const runtimeParameters& settings, int side) const;
-
-    ParameterValues<kParameterCount> values_;
-    std::atomic<std::size_t> channelCount_;
-    DeferredWork work_;
 
     // Audio thread state.
     dsp::DelayLines lines_;

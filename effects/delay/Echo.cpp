@@ -11,12 +11,11 @@
 
 namespace zoc::components {
 
-const std::string kEchoComponentID =
-    core::Guid{0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x00, 0x02}}.AsString();
+const std::string kEchoComponentID = ComponentGuid(2).AsString();
 
 namespace {
 
-const core::Guid kDescriptorGuid{0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x80, 0x02}};
+constexpr core::Guid kDescriptorGuid = DescriptorGuid(2);
 constexpr const char* kTitleKey = "$$$/AudioComponents/EchoTitle=Echo";
 
 const ComponentRegistration<Echo> kRegistration{"Echo", kTitleKey, 0, kEchoComponentID, kDescriptorGuid};
@@ -138,77 +137,26 @@ float Clip(float value) { return std::fmin(1.0f, std::fmax(-1.0f, value)); }
 } // namespace
 
 Echo::Echo()
-    : MultiChannelComponentBase(kEchoComponentID, core::Localize(kTitleKey), kMaxChannels, kPresets),
-      values_(std::span<const ParameterRow, kParameterCount>(kRows)),
-      channelCount_(std::min<std::size_t>(GetNumberOfOutputChannels(), kMaxChannels))
+    : TableComponentBase(kEchoComponentID, core::Localize(kTitleKey), kMaxChannels, kPresets, kTable)
 {
-    BuildParameterInfos(*this, kTable, ParameterNaming::kStereo, channelCount_);
-    values_.Store(kNumChannels, static_cast<float>(channelCount_));
 }
 
-void Echo::SetParameter(int index, float normalized)
+void Echo::OnValueStored(std::size_t index, float value)
 {
-    if (const std::optional<float> real = RealFromNormalized(index, normalized)) {
-        const auto parameter = static_cast<std::size_t>(index);
-        const float value = StoredValue(kRows[parameter].kind, *real);
-        if (values_.Store(parameter, value)) {
-            if (values_[kLockLR] != 0.0f) {
-                if (index == kLockLR) {
-                    // Locking makes the right side follow the left.
-                    for (std::size_t left : {kDelayLeft, kDecayLeft, kInitEchoLeft})
-                        values_.Store(left + 1, values_[left]);
-                } else if (index <= kInitEchoRight) {
-                    values_.Store(parameter ^ 1u, value); // 0<->1, 2<->3, 4<->5
-                }
-            }
-            work_.RequestUpdate();
-        }
+    if (values_[kLockLR] == 0.0f)
+        return;
+    if (index == kLockLR) {
+        // Locking makes the right side follow the left.
+        for (std::size_t left : {kDelayLeft, kDecayLeft, kInitEchoLeft})
+            values_.Store(left + 1, values_[left]);
+    } else if (index <= kInitEchoRight) {
+        values_.Store(index ^ 1u, value); // 0<->1, 2<->3, 4<->5
     }
-    MultiChannelComponentBase::SetParameter(index, normalized);
-}
-
-float Echo::GetParameter(int index)
-{
-    if (index < 0 || index >= kParameterCount)
-        return 0.0f;
-    if (index == kNumChannels)
-        return static_cast<float>(channelCount_) / 32.0f;
-    return GetParameterInfo(index)->ToNormalized(values_[static_cast<std::size_t>(index)]);
-}
-
-void Echo::SetSampleRate(float rate)
-{
-    if (rate == GetSampleRate())
-        return;
-    MultiChannelComponentBase::SetSampleRate(rate);
-    work_.RequestReset();
-    work_.RequestUpdate();
-}
-
-void Echo::OnNumberOfChannelsChanged(std::size_t count)
-{
-    if (count == channelCount_)
-        return;
-    channelCount_ = count;
-    // Two channels keep whatever naming they have; any other count names one set.
-    if (count != 2)
-        BuildParameterInfos(*this, kTable, ParameterNaming::kSingleSet, count);
-    work_.RequestReset();
-    work_.RequestUpdate();
-}
-
-void Echo::Resume()
-{
-    MultiChannelComponentBase::Resume();
-    work_.TakeReset();
-    work_.TakeUpdate();
-    Reset();
-    Update();
 }
 
 void Echo::Reset()
 {
-    lines_.Allocate(channelCount_, LineLength(GetSampleRate()));
+    lines_.Allocate(ChannelCount(), LineLength(GetSampleRate()));
     for (auto& pair : equalizers_)
         for (dsp::QFILT& equalizer : pair)
             equalizer.Clear();
@@ -262,10 +210,7 @@ float Echo::EchoOf(std::size_t channel, const Settings& settings, int side, dsp:
 void Echo::Process(float** inputs, float** outputs, int frames)
 {
     dsp::ScopedFlushDenormals flushDenormals;
-    if (work_.TakeReset())
-        Reset();
-    if (work_.TakeUpdate())
-        Update();
+    RunDeferredWork();
 
     const std::size_t channels = lines_.Channels();
     // With bounce, the first two channels write into each other's lines.

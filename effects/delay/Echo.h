@@ -13,19 +13,18 @@
 
 #include "dsp/DelayLine.h"
 #include "dsp/QFILT.h"
-#include "framework/DeferredWork.h"
-#include "framework/MultiChannelComponentBase.h"
-#include "framework/ParameterTable.h"
+#include "framework/TableComponentBase.h"
 #include "framework/SettingsFade.h"
 
 namespace zoc::components {
 
 extern const std::string kEchoComponentID;
+inline constexpr std::size_t kEchoParameterCount = 18;
 
-class Echo : public MultiChannelComponentBase {
+class Echo : public TableComponentBase<kEchoParameterCount> {
 public:
     static constexpr int kMaxChannels = 32;
-    static constexpr int kParameterCount = 18;
+    static constexpr int kParameterCount = static_cast<int>(kEchoParameterCount);
     enum Parameter : int {
         kDelayLeft,
         kDelayRight,
@@ -43,24 +42,9 @@ public:
 
     Echo();
 
-    int GetParameterCount() override { return kParameterCount; }
-    /// Stores the value (and its partner on the other side while the lock is
-    /// on) and asks for an update at the next block. Control thread; never
-    /// blocks, never allocates.
-    void SetParameter(int index, float normalized) override;
-    float GetParameter(int index) override;
-    /// A new rate asks for new lines at the next Resume or block.
-    void SetSampleRate(float rate) override;
-    /// Clears the lines (allocating only when they must grow) and the
-    /// equalizers and takes the current settings without a fade. Control
-    /// thread, before processing.
-    void Resume() override;
     /// Audio thread. Allocates only on the first block after a rate or
     /// channel change that no Resume followed.
     void Process(float** inputs, float** outputs, int frames) override;
-
-protected:
-    void OnNumberOfChannelsChanged(std::size_t count) override;
 
 private:
     /// One set of processing settings; index 0 is the left side, 1 the right.
@@ -71,17 +55,17 @@ private:
         bool operator==(const Settings&) const = default;
     };
 
-    void Reset();
-    void Update();
+    /// Clears the lines (allocating only when they must grow) and takes the
+    /// current settings without a fade.
+    void Reset() override;
+    void Update() override;
+    /// While the lock is on, the right side follows the left.
+    void OnValueStored(std::size_t index, float value) override;
     Settings SettingsFromParameters() const;
     /// The channel's repeat under `settings`, through one of its equalizers.
     float EchoOf(std::size_t channel, const Settings& settings, int side, dsp::QFILT& equalizer) const;
     /// Gives the incoming settings' equalizers the state of the current ones.
     void StartEqualizerFade();
-
-    ParameterValues<kParameterCount> values_;
-    std::atomic<std::size_t> channelCount_;
-    DeferredWork work_;
 
     // Audio thread state.
     dsp::DelayLines lines_;

@@ -13,12 +13,11 @@
 
 namespace zoc::components {
 
-const std::string kAmplifyComponentID =
-    core::Guid{0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x00, 0x01}}.AsString();
+const std::string kAmplifyComponentID = ComponentGuid(1).AsString();
 
 namespace {
 
-const core::Guid kDescriptorGuid{0x5A0C1A31, 0x7E42, 0x4B0D, {0x9A, 0x61, 0x2F, 0x3C, 0x8E, 0x01, 0x80, 0x01}};
+constexpr core::Guid kDescriptorGuid = DescriptorGuid(1);
 constexpr const char* kTitleKey = "$$$/AudioComponents/AmplifyTitle=Amplify";
 
 const ComponentRegistration<Amplify> kRegistration{"Amplify", kTitleKey, 0, kAmplifyComponentID,

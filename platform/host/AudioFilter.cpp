@@ -4,6 +4,7 @@
 #include "contracts/host/AudioFilter.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "contracts/host/AudioFilterRegistrar.h"
@@ -45,17 +46,17 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frames
         Process(inputs, outputs, frames);
         return;
     }
-    // Reorder the host's channels into the component's order and back.
-    std::vector<float*> mappedIn(GetNumberOfInputChannels());
-    std::vector<float*> mappedOut(GetNumberOfOutputChannels());
-    for (std::size_t i = 0; i < mappedIn.size(); ++i) {
-        const int source = i < inputMap_.size() ? inputMap_[i] : static_cast<int>(i);
-        mappedIn[i] = inputs[source];
-    }
-    for (std::size_t i = 0; i < mappedOut.size(); ++i) {
-        const int target = i < outputMap_.size() ? outputMap_[i] : static_cast<int>(i);
-        mappedOut[i] = outputs[target];
-    }
+    // Reorder the host's channels into the component's order and back, in
+    // fixed arrays so the audio thread never allocates.
+    constexpr std::size_t kMaxMappedChannels = 64;
+    std::array<float*, kMaxMappedChannels> mappedIn{};
+    std::array<float*, kMaxMappedChannels> mappedOut{};
+    const std::size_t inputCount = std::min(GetNumberOfInputChannels(), kMaxMappedChannels);
+    const std::size_t outputCount = std::min(GetNumberOfOutputChannels(), kMaxMappedChannels);
+    for (std::size_t i = 0; i < inputCount; ++i)
+        mappedIn[i] = inputs[i < inputMap_.size() ? static_cast<std::size_t>(inputMap_[i]) : i];
+    for (std::size_t i = 0; i < outputCount; ++i)
+        mappedOut[i] = outputs[i < outputMap_.size() ? static_cast<std::size_t>(outputMap_[i]) : i];
     Process(mappedIn.data(), mappedOut.data(), frames);
 }
 
