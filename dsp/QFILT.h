@@ -5,6 +5,10 @@
 // that sum back to the input, so any set of band gains is cheap to apply
 // and unity gains give the input back. Used in the feedback path of an echo,
 // where it colours every repeat a little more than the one before.
+//
+// One QFILT runs four such filters side by side in the lanes of a small
+// vector, in lockstep: they share the gains and the window positions, and
+// each lane computes exactly what a filter of its own would.
 
 #include <array>
 
@@ -14,6 +18,9 @@ class QFILT {
 public:
     static constexpr int kStages = 7;
     static constexpr int kBands = 8;
+    static constexpr int kLanes = 4;
+    /// One sample of each of the four filters.
+    using Lanes = float __attribute__((vector_size(kLanes * sizeof(float))));
 
     /// Linear band gains, lowest band first, worked out once for any number
     /// of filters.
@@ -28,22 +35,34 @@ public:
     };
 
     void SetGains(const Gains& gains) { gains_ = gains; }
-    /// Zeroes the averaging history; the gains stay.
+    /// Zeroes the averaging history of every lane; the gains stay.
     void Clear();
     bool IsActive() const { return gains_.active; }
+    /// Gives lane `to` the history of lane `from`.
+    void CopyLane(int from, int to);
 
-    /// One sample in, one sample out.
-    float Process(float input);
+    /// Filters `frames` samples of every lane in place, oldest first.
+    void Process(Lanes* samples, int frames);
 
 private:
     /// Stage s averages 2^(s+1) samples; its window starts here in history_.
     static constexpr int WindowStart(int stage) { return (2 << stage) - 2; }
     /// The windows of 2 + 4 + ... + 128 samples, end to end.
     static constexpr int kHistoryLength = (2 << kStages) - 2;
+    /// Every window length divides the longest, so one frame count modulo
+    /// the longest gives every stage's position.
+    static constexpr unsigned kCountMask = (2u << (kStages - 1)) - 1u;
+    /// Frames unrolled together by Process.
+    static constexpr int kGroup = 8;
 
-    std::array<float, kHistoryLength> history_{};
-    std::array<float, kStages> sums_{};
-    std::array<int, kStages> positions_{};
+    Lanes history_[kHistoryLength]{};
+    /// Running sum of each stage's window.
+    Lanes sums_[kStages]{};
+    /// The current window summed from its first sample on, in order; it
+    /// replaces the running sum when the window is full, so rounding cannot
+    /// pile up into a DC offset that the feedback would keep.
+    Lanes partials_[kStages]{};
+    unsigned count_ = 0;
     Gains gains_;
 };
 

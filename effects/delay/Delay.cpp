@@ -135,11 +135,22 @@ Delay::runtimeParameters Delay::SettingsFromParameters() const
     return settings;
 }
 
-float Delay::Tap(const float* line, const runtimeParameters& settings, int side) const
+int Delay::ReadableRun(const runtimeParameters& settings) const
 {
-    const float dry = line[readPosition_];
-    const float wet = line[lines_.Behind(readPosition_, settings.delay[side])];
-    return dry * settings.dry[side] + wet * settings.wet[side];
+    const int length = lines_.Length();
+    const int sides = lines_.Channels() == 2 ? 2 : 1;
+    int run = length - readPosition_;
+    for (int side = 0; side < sides; ++side) {
+        const int read = lines_.Behind(readPosition_, settings.delay[static_cast<std::size_t>(side)]);
+        run = std::min(run, length - read);
+        // A run writes all its frames before reading any: a tap ahead of the
+        // writer would otherwise see frames written after the frame it serves.
+        if (read > writePosition_)
+            run = std::min(run, read - writePosition_);
+    }
+    if (readPosition_ > writePosition_)
+        run = std::min(run, readPosition_ - writePosition_);
+    return run;
 }
 
 void Delay::Process(float** inputs, float** outputs, int frames)
@@ -147,22 +158,50 @@ void Delay::Process(float** inputs, float** outputs, int frames)
     dsp::ScopedFlushDenormals flushDenormals;
     RunDeferredWork();
 
+    // Runs of frames that wrap around nowhere and end no later than a fade:
+    // each channel's input goes into its line, then every output frame is
+    // the dry tap and the wet tap, with plain loops over both.
     const std::size_t channels = lines_.Channels();
-    for (int frame = 0; frame < frames; ++frame) {
+    const int length = lines_.Length();
+    for (int done = 0; done < frames;) {
         const bool fading = fade_.Fading();
-        const float incomingWeight = fading ? fade_.IncomingWeight() : 0.0f;
+        int run = std::min({frames - done, length - writePosition_, ReadableRun(fade_.Current())});
+        if (fading)
+            run = std::min({run, fade_.Remaining(), ReadableRun(fade_.Incoming())});
+        const runtimeParameters& current = fade_.Current();
+        const runtimeParameters& incoming = fade_.Incoming();
         for (std::size_t channel = 0; channel < channels; ++channel) {
             float* line = lines_.Channel(channel);
-            line[writePosition_] = inputs[channel][frame];
-            const int side = SideOf(channel, channels);
-            float out = Tap(line, fade_.Current(), side);
-            if (fading)
-                out = (1.0f - incomingWeight) * out + incomingWeight * Tap(line, fade_.Incoming(), side);
-            outputs[channel][frame] = out;
+            std::copy_n(inputs[channel] + done, run, line + writePosition_);
+            const auto side = static_cast<std::size_t>(SideOf(channel, channels));
+            const float* dry = line + readPosition_;
+            const float* wet = line + lines_.Behind(readPosition_, current.delay[side]);
+            const float dryGain = current.dry[side];
+            const float wetGain = current.wet[side];
+            float* output = outputs[channel] + done;
+            if (!fading) {
+                for (int k = 0; k < run; ++k)
+                    output[k] = dry[k] * dryGain + wet[k] * wetGain;
+            } else {
+                const float* incomingWet = line + lines_.Behind(readPosition_, incoming.delay[side]);
+                const float incomingDryGain = incoming.dry[side];
+                const float incomingWetGain = incoming.wet[side];
+                for (int k = 0; k < run; ++k) {
+                    const float weight = fade_.IncomingWeight(k);
+                    const float out = dry[k] * dryGain + wet[k] * wetGain;
+                    const float in = dry[k] * incomingDryGain + incomingWet[k] * incomingWetGain;
+                    output[k] = (1.0f - weight) * out + weight * in;
+                }
+            }
         }
-        fade_.Advance();
-        readPosition_ = lines_.Next(readPosition_);
-        writePosition_ = lines_.Next(writePosition_);
+        fade_.Advance(run);
+        readPosition_ += run;
+        if (readPosition_ == length)
+            readPosition_ = 0;
+        writePosition_ += run;
+        if (writePosition_ == length)
+            writePosition_ = 0;
+        done += run;
     }
 }
 

@@ -56,7 +56,10 @@ private:
     void Reset() override;
     void Update() override;
     runtimeParameters SettingsFromParameters() const;
-    float Tap(const float* line, const runtimeParameters& settings, int side) const;
+    /// How many frames from the read position on can be rendered as one run
+    /// under `settings`: no tap wraps around inside it, and none reaches a
+    /// frame the run writes after the frame that reads it.
+    int ReadableRun(const runtimeParameters& settings) const;
 
     // Audio thread state.
     dsp::DelayLines lines_;

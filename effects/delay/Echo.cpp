@@ -3,7 +3,6 @@
 #include "effects/delay/Echo.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "dsp/Denormals.h"
 #include "framework/Registration.h"
@@ -132,7 +131,16 @@ int SideOf(std::size_t channel, std::size_t channels) { return channels == 2 ? s
 
 /// What enters a line stays within -1..1, so a loop gain above unity (full
 /// feedback with boosted bands) saturates instead of growing without bound.
-float Clip(float value) { return std::fmin(1.0f, std::fmax(-1.0f, value)); }
+/// Written as comparisons rather than fmin/fmax so that it vectorizes; the
+/// result is the same for every input, NaN included (it gives -1).
+float Clip(float value)
+{
+    const float floored = value > -1.0f ? value : -1.0f;
+    return floored < 1.0f ? floored : 1.0f;
+}
+
+/// Longest run of frames rendered together; bounds the stack buffers.
+constexpr int kMaxRun = 256;
 
 } // namespace
 
@@ -157,9 +165,8 @@ void Echo::OnValueStored(std::size_t index, float value)
 void Echo::Reset()
 {
     lines_.Allocate(ChannelCount(), LineLength(GetSampleRate()));
-    for (auto& pair : equalizers_)
-        for (dsp::QFILT& equalizer : pair)
-            equalizer.Clear();
+    for (dsp::QFILT& equalizer : equalizers_)
+        equalizer.Clear();
     currentEqualizer_ = 0;
     writePosition_ = 0;
     fade_.Reset(SettingsFromParameters(), FadeLength(GetSampleRate()));
@@ -174,9 +181,8 @@ void Echo::Update()
     for (std::size_t band = 0; band < decibels.size(); ++band)
         decibels[band] = values_[kEQGain1 + band];
     const dsp::QFILT::Gains gains = dsp::QFILT::Gains::FromDecibels(decibels);
-    for (auto& pair : equalizers_)
-        for (dsp::QFILT& equalizer : pair)
-            equalizer.SetGains(gains);
+    for (dsp::QFILT& equalizer : equalizers_)
+        equalizer.SetGains(gains);
     bounce_ = values_[kEchoBounce] != 0.0f;
 }
 
@@ -197,14 +203,132 @@ void Echo::StartEqualizerFade()
     // The incoming repeats start from the history of the current ones, which
     // is close to theirs when the delay moves a little, and faded in from
     // nothing either way.
-    for (std::size_t channel = 0; channel < lines_.Channels(); ++channel)
-        equalizers_[channel][1 - currentEqualizer_] = equalizers_[channel][currentEqualizer_];
+    const int from = 2 * currentEqualizer_;
+    const int to = 2 * (1 - currentEqualizer_);
+    for (std::size_t first = 0; first < lines_.Channels(); first += 2) {
+        dsp::QFILT& equalizer = equalizers_[first / 2];
+        equalizer.CopyLane(from, to);
+        equalizer.CopyLane(from + 1, to + 1);
+    }
 }
 
-float Echo::EchoOf(std::size_t channel, const Settings& settings, int side, dsp::QFILT& equalizer) const
+int Echo::ReadableRun(const Settings& settings) const
 {
-    const float* line = lines_.Channel(channel);
-    return equalizer.Process(line[lines_.Behind(writePosition_, settings.delay[side])] * settings.feedback[side]);
+    const int sides = lines_.Channels() == 2 ? 2 : 1;
+    int run = kMaxRun;
+    for (int side = 0; side < sides; ++side) {
+        const int read = lines_.Behind(writePosition_, settings.delay[static_cast<std::size_t>(side)]);
+        run = std::min(run, lines_.Length() - read);
+        // Reading behind the writer: the run may not reach what it writes.
+        if (read < writePosition_)
+            run = std::min(run, writePosition_ - read);
+    }
+    return run;
+}
+
+void Echo::ProcessPair(std::size_t first, float** inputs, float** outputs, int offset, int frames, bool fading)
+{
+    const std::size_t channels = lines_.Channels();
+    const std::size_t count = std::min<std::size_t>(2, channels - first);
+    const std::array<const Settings*, 2> sets{&fade_.Current(), &fade_.Incoming()};
+
+    // Where each channel's repeats come from under each set: [set][channel].
+    std::array<std::array<const float*, 2>, 2> sources{};
+    std::array<std::array<float, 2>, 2> feedback{};
+    for (std::size_t set = 0; set < 2; ++set) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto side = static_cast<std::size_t>(SideOf(first + i, channels));
+            sources[set][i] = lines_.Channel(first + i) + lines_.Behind(writePosition_, sets[set]->delay[side]);
+            feedback[set][i] = sets[set]->feedback[side];
+        }
+    }
+
+    // Repeats under the current set, then, while fading, crossfaded with
+    // those under the incoming set.
+    std::array<std::array<float, kMaxRun>, 2> repeats;
+    dsp::QFILT& equalizer = equalizers_[first / 2];
+    if (equalizer.IsActive()) {
+        // Both halves of the equalizer run even when only one is heard: the
+        // idle half takes the history of the other before it is heard again.
+        const std::array<int, 2> firstLane{2 * currentEqualizer_, 2 * (1 - currentEqualizer_)};
+        // Lane by lane: the source and gain of each; a missing second channel
+        // repeats the first so that its idle lanes hold ordinary numbers.
+        std::array<const float*, dsp::QFILT::kLanes> laneSources{};
+        dsp::QFILT::Lanes laneGains{};
+        for (std::size_t set = 0; set < 2; ++set) {
+            for (std::size_t i = 0; i < 2; ++i) {
+                const std::size_t lane = static_cast<std::size_t>(firstLane[set]) + i;
+                laneSources[lane] = sources[set][std::min(i, count - 1)];
+                laneGains[static_cast<int>(lane)] = feedback[set][std::min(i, count - 1)];
+            }
+        }
+        std::array<dsp::QFILT::Lanes, kMaxRun> lanes;
+        for (int k = 0; k < frames; ++k) {
+            lanes[static_cast<std::size_t>(k)] =
+                dsp::QFILT::Lanes{laneSources[0][k], laneSources[1][k], laneSources[2][k], laneSources[3][k]} *
+                laneGains;
+        }
+        equalizer.Process(lanes.data(), frames);
+        for (std::size_t i = 0; i < count; ++i) {
+            const int current = firstLane[0] + static_cast<int>(i);
+            const int incoming = firstLane[1] + static_cast<int>(i);
+            float* repeat = repeats[i].data();
+            if (!fading) {
+                for (int k = 0; k < frames; ++k)
+                    repeat[k] = lanes[static_cast<std::size_t>(k)][current];
+            } else {
+                for (int k = 0; k < frames; ++k) {
+                    const float weight = fade_.IncomingWeight(k);
+                    const dsp::QFILT::Lanes& sample = lanes[static_cast<std::size_t>(k)];
+                    repeat[k] = (1.0f - weight) * sample[current] + weight * sample[incoming];
+                }
+            }
+        }
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            float* repeat = repeats[i].data();
+            const float* source = sources[0][i];
+            const float gain = feedback[0][i];
+            if (!fading) {
+                for (int k = 0; k < frames; ++k)
+                    repeat[k] = source[k] * gain;
+            } else {
+                const float* incomingSource = sources[1][i];
+                const float incomingGain = feedback[1][i];
+                for (int k = 0; k < frames; ++k) {
+                    const float weight = fade_.IncomingWeight(k);
+                    repeat[k] = (1.0f - weight) * (source[k] * gain) + weight * (incomingSource[k] * incomingGain);
+                }
+            }
+        }
+    }
+
+    // Every read of the run is done, so the lines can take the run. During a
+    // fade the line takes the same crossfaded repeat the output does, so what
+    // circulates has no splice, and the input at full weight with the
+    // incoming level, so new material never dips. With bounce, the first two
+    // channels write into each other's lines. The lines are written before
+    // the outputs, which may share memory with the inputs.
+    const Settings& entering = fade_.Incoming();
+    const bool swap = first == 0 && bounce_ && channels >= 2;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t from = swap ? 1 - i : i;
+        const std::size_t source = first + from;
+        const int levelSide = source == 1 && (channels == 2 || bounce_) ? 1 : 0;
+        const float level = entering.level[static_cast<std::size_t>(levelSide)];
+        const float* input = inputs[source] + offset;
+        const float* repeat = repeats[from].data();
+        float* line = lines_.Channel(first + i) + writePosition_;
+        for (int k = 0; k < frames; ++k)
+            line[k] = Clip(input[k] * level + repeat[k]);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const float* input = inputs[first + i] + offset;
+        float* output = outputs[first + i] + offset;
+        const float* repeat = repeats[i].data();
+        for (int k = 0; k < frames; ++k)
+            output[k] = input[k] + repeat[k];
+    }
 }
 
 void Echo::Process(float** inputs, float** outputs, int frames)
@@ -212,42 +336,26 @@ void Echo::Process(float** inputs, float** outputs, int frames)
     dsp::ScopedFlushDenormals flushDenormals;
     RunDeferredWork();
 
-    const std::size_t channels = lines_.Channels();
-    // With bounce, the first two channels write into each other's lines.
-    const bool swapFirstTwo = bounce_ && channels >= 2;
-    std::array<float, kMaxChannels> input;
-    std::array<float, kMaxChannels> echo;
-    for (int frame = 0; frame < frames; ++frame) {
+    // Runs of frames that share their settings, end no later than a fade,
+    // and read only what was written before them: within a run, each pair of
+    // channels reads all its repeats, then writes its lines and outputs.
+    const int length = lines_.Length();
+    for (int done = 0; done < frames;) {
         const bool fading = fade_.Fading();
-        const float incomingWeight = fading ? fade_.IncomingWeight() : 0.0f;
-        // Every line is read before any is written: with bounce a channel
-        // writes into a line another channel still has to read.
-        for (std::size_t channel = 0; channel < channels; ++channel) {
-            const int side = SideOf(channel, channels);
-            auto& pair = equalizers_[channel];
-            float repeat = EchoOf(channel, fade_.Current(), side, pair[currentEqualizer_]);
-            if (fading)
-                repeat = (1.0f - incomingWeight) * repeat +
-                         incomingWeight * EchoOf(channel, fade_.Incoming(), side, pair[1 - currentEqualizer_]);
-            input[channel] = inputs[channel][frame];
-            echo[channel] = repeat;
-            outputs[channel][frame] = input[channel] + repeat;
-        }
-        // During a fade the line takes the same crossfaded repeat the output
-        // does, so what circulates has no splice, and the input at full weight
-        // with the incoming level, so new material never dips.
-        const Settings& entering = fade_.Incoming();
-        for (std::size_t channel = 0; channel < channels; ++channel) {
-            const std::size_t source = swapFirstTwo && channel < 2 ? 1 - channel : channel;
-            const int levelSide = source == 1 && (channels == 2 || bounce_) ? 1 : 0;
-            lines_.Channel(channel)[writePosition_] = Clip(input[source] * entering.level[levelSide] + echo[source]);
-        }
-        if (fade_.Advance()) {
+        int run = std::min({frames - done, length - writePosition_, ReadableRun(fade_.Current())});
+        if (fading)
+            run = std::min({run, fade_.Remaining(), ReadableRun(fade_.Incoming())});
+        for (std::size_t first = 0; first < lines_.Channels(); first += 2)
+            ProcessPair(first, inputs, outputs, done, run, fading);
+        if (fade_.Advance(run)) {
             currentEqualizer_ = 1 - currentEqualizer_;
             if (fade_.Fading())
                 StartEqualizerFade();
         }
-        writePosition_ = lines_.Next(writePosition_);
+        writePosition_ += run;
+        if (writePosition_ == length)
+            writePosition_ = 0;
+        done += run;
     }
 }
 

@@ -62,8 +62,13 @@ private:
     /// While the lock is on, the right side follows the left.
     void OnValueStored(std::size_t index, float value) override;
     Settings SettingsFromParameters() const;
-    /// The channel's repeat under `settings`, through one of its equalizers.
-    float EchoOf(std::size_t channel, const Settings& settings, int side, dsp::QFILT& equalizer) const;
+    /// How many frames from the write position on can be rendered as one
+    /// run under `settings`: no line read wraps around inside it, and none
+    /// reaches a frame the run itself writes.
+    int ReadableRun(const Settings& settings) const;
+    /// Renders `frames` frames from `offset` on for channels `first` and
+    /// first + 1 (when there), which share an equalizer.
+    void ProcessPair(std::size_t first, float** inputs, float** outputs, int offset, int frames, bool fading);
     /// Gives the incoming settings' equalizers the state of the current ones.
     void StartEqualizerFade();
 
@@ -72,9 +77,11 @@ private:
     int writePosition_ = 0;
     bool bounce_ = false;
     SettingsFade<Settings> fade_;
-    /// Two equalizers per channel: one filters the repeats of the current
-    /// settings, the other those of the settings being faded in.
-    std::array<std::array<dsp::QFILT, 2>, kMaxChannels> equalizers_;
+    /// One four-lane equalizer per pair of channels: lanes 0 and 1 filter the
+    /// repeats of the pair under one set of settings, lanes 2 and 3 under the
+    /// other. currentEqualizer_ tells which half serves the current settings;
+    /// the other half serves the settings being faded in.
+    std::array<dsp::QFILT, kMaxChannels / 2> equalizers_;
     int currentEqualizer_ = 0;
 };
 

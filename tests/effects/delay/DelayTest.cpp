@@ -1,5 +1,7 @@
 #include "effects/delay/Delay.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "platform/core/String.h"
@@ -147,6 +149,36 @@ TEST_F(DelayFadeFixture, ChangesFadeLinearlyAndOnlyTheLatestWaits)
     }
     for (std::size_t i = kSettled + 2 * kFade; i < kSettled + 3 * kFade; ++i)
         ASSERT_EQ(output[0][i], 0.5f);
+}
+
+// Process renders runs of frames cut at block ends, fade ends and the line's
+// wrap-around, and short enough that a tap ahead of the dry signal never
+// reads what the run writes later; where they fall must not show. At 48000
+// the left side fades to reading half a second ahead, across a wrap, and a
+// second change waits for that fade to end.
+TEST_F(DelayFixture, BlockSizeDoesNotChangeTheOutput)
+{
+    host.Configure(2, 48000.0f);
+    Signal input = test::SineSignal(2, 60000, 48000.0f, 523.0f, 0.5f);
+    for (std::size_t i = 0; i < input[1].size(); i += 997)
+        input[1][i] = 0.9f;
+    const auto render = [&](std::size_t block) {
+        SetLeft(-120.0, 60.0f, false);
+        delay->SetParameter(Delay::kRightDelayTime, DelayFraction(499.0));
+        host.Resume();
+        Signal output = input;
+        for (std::size_t from = 0; from < input[0].size(); from += block) {
+            if (from == 48000)
+                SetLeft(-500.0, 80.0f, true);
+            if (from == 51000)
+                delay->SetParameter(Delay::kRightDelayTime, DelayFraction(-3.0));
+            host.ProcessBlock(input, output, from, static_cast<int>(std::min(block, input[0].size() - from)));
+        }
+        return output;
+    };
+    const Signal reference = render(1);
+    for (std::size_t block : {3, 50, 1000})
+        EXPECT_EQ(test::MaxDifference(render(block), reference), 0.0f) << "blocks of " << block;
 }
 
 TEST_F(DelayFixture, SteadyBlocksParameterChangesAndPresetsDoNotAllocate)

@@ -1,5 +1,6 @@
 #include "effects/delay/Echo.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -267,6 +268,36 @@ TEST_F(EchoFadeFixture, ChangesFadeLinearlyAndOnlyTheLatestWaits)
         ASSERT_NEAR(At(static_cast<std::size_t>(k)), Expected(before + g * (1.0f - before)), 1e-5f) << k;
         ASSERT_NEAR(At(static_cast<std::size_t>(kFade + k)), Expected(1.0f + g * (latest - 1.0f)), 1e-5f) << k;
     }
+}
+
+// Process renders runs of frames cut at block ends, fade ends, the line's
+// wrap-around and the shortest delay; where they fall must not show. Bounce
+// and the equalizer on; at 96000 a fade to a delay of two frames starts, 200
+// frames before the line wraps, and a second change waits for it to end.
+TEST_F(EchoFixture, BlockSizeDoesNotChangeTheOutput)
+{
+    host.Configure(2, 48000.0f);
+    Signal input = test::SineSignal(2, 110000, 48000.0f, 523.0f, 0.5f);
+    for (std::size_t i = 0; i < input[1].size(); i += 997)
+        input[1][i] = 0.9f;
+    const auto render = [&](std::size_t block) {
+        SetSide(0, 300.0, 90.0, 100.0);
+        SetSide(1, 37.0, 70.0, 60.0);
+        echo->SetParameter(Echo::kEchoBounce, kOn);
+        host.Resume();
+        Signal output = input;
+        for (std::size_t from = 0; from < input[0].size(); from += block) {
+            if (from == 96000)
+                echo->SetParameter(Echo::kDelayLeft, DelayFraction(0.05));
+            if (from == 99000)
+                echo->SetParameter(Echo::kDelayRight, DelayFraction(1.0));
+            host.ProcessBlock(input, output, from, static_cast<int>(std::min(block, input[0].size() - from)));
+        }
+        return output;
+    };
+    const Signal reference = render(1);
+    for (std::size_t block : {3, 50, 1000})
+        EXPECT_EQ(test::MaxDifference(render(block), reference), 0.0f) << "blocks of " << block;
 }
 
 TEST_F(EchoFixture, SteadyBlocksParameterChangesAndPresetsDoNotAllocate)
