@@ -131,14 +131,9 @@ void RunPoolWorker(const std::shared_ptr<PoolQueue>& queue)
 
 class PoolExecutor final : public Executor {
 public:
-    explicit PoolExecutor(std::size_t workers) : queue_(std::make_shared<PoolQueue>())
-    {
-        workers_.reserve(workers);
-        for (std::size_t i = 0; i < workers; ++i) {
-            workers_.push_back(CreateNamedThread("zoc pool " + std::to_string(i + 1),
-                                                 [queue = queue_] { RunPoolWorker(queue); }));
-        }
-    }
+    // Workers start with the first task, so an executor that is never used
+    // (a short command-line run) costs no threads.
+    explicit PoolExecutor(std::size_t workers) : queue_(std::make_shared<PoolQueue>()), workerCount_(workers) {}
 
     ~PoolExecutor() override
     {
@@ -158,6 +153,7 @@ public:
         // The task may hold the last reference to this executor and run (and
         // destroy it) before Post returns, so keep the queue alive on our own.
         const std::shared_ptr<PoolQueue> queue = queue_;
+        std::call_once(started_, [this] { StartWorkers(); });
         {
             std::lock_guard lock(queue->mutex);
             queue->tasks.push_back(std::move(task));
@@ -168,7 +164,18 @@ public:
     bool CanRunInPlace() const override { return currentPool == queue_.get(); }
 
 private:
+    void StartWorkers()
+    {
+        workers_.reserve(workerCount_);
+        for (std::size_t i = 0; i < workerCount_; ++i) {
+            workers_.push_back(CreateNamedThread("zoc pool " + std::to_string(i + 1),
+                                                 [queue = queue_] { RunPoolWorker(queue); }));
+        }
+    }
+
     std::shared_ptr<PoolQueue> queue_;
+    std::size_t workerCount_;
+    std::once_flag started_;
     std::vector<std::unique_ptr<NamedThread>> workers_;
 };
 

@@ -307,7 +307,7 @@ void AudioWriter::Write(const std::vector<std::vector<float>>& planar, std::size
 
 void AudioWriter::Commit()
 {
-    sf_write_sync(sound_);
+    // sf_close writes the final header; no sync to disk (see AtomicFile::Commit).
     const int error = sf_close(sound_);
     sound_ = nullptr;
     if (error != 0)

@@ -21,6 +21,9 @@ std::vector<Component> AllComponents()
         std::string title = core::ToUtf8(core::Localize(info.titleKey));
         components.push_back({std::move(info), std::move(title)});
     }
+    // Alphabetical by class, so listings do not depend on link order.
+    std::sort(components.begin(), components.end(),
+              [](const Component& a, const Component& b) { return a.info.className < b.info.className; });
     return components;
 }
 
