@@ -47,6 +47,9 @@ public:
     virtual int GetMaxProcessingBlockSize();
     virtual void SetCurrentOffset(std::int64_t frame);
     /// Processes `frames` samples of each channel (real-time components).
+    /// `inputs` holds the main input channels, then, when the host feeds a
+    /// side-chain (SetSideChainConnectedChannelCount), the side-chain
+    /// channels; `outputs` holds the main output channels.
     virtual void Process(float** inputs, float** outputs, int frames);
     /// Processes through the channel maps; components never override it.
     virtual void ProcessWithMapping(float** inputs, float** outputs, int frames);
@@ -117,8 +120,13 @@ public:
     /// Channels of the first main output bus.
     std::size_t GetNumberOfOutputChannels() const;
     std::size_t GetNumberOfInputChannels() const;
-    /// Channels of the side-chain input bus, 0 when there is none.
+    /// Side-chain channels the host feeds: those of the side-chain input bus,
+    /// at most as many as the host connected; 0 when there is no such bus or
+    /// nothing is connected.
     std::size_t GetSideChainTargetBusChannelCount() const;
+    /// Host side: how many side-chain channels it appends to Process's inputs
+    /// from the next Resume on (0: none connected, the default).
+    void SetSideChainConnectedChannelCount(std::size_t channels) { sideChainConnected_ = channels; }
     const ChannelMap& GetChannelMap(Direction direction) const;
     void SetChannelMap(ChannelMap map, Direction direction);
     bool GetUseChannelMap() const { return useChannelMap_; }
@@ -168,6 +176,7 @@ private:
     std::uint64_t parameterDirtyCount_ = 0;
     bool highCPU_ = false;
     bool highLatency_ = false;
+    std::size_t sideChainConnected_ = 0;
 };
 
 } // namespace zoc::host

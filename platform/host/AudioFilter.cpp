@@ -55,6 +55,10 @@ void AudioFilter::ProcessWithMapping(float** inputs, float** outputs, int frames
     const std::size_t outputCount = std::min(GetNumberOfOutputChannels(), kMaxMappedChannels);
     for (std::size_t i = 0; i < inputCount; ++i)
         mappedIn[i] = inputs[i < inputMap_.size() ? static_cast<std::size_t>(inputMap_[i]) : i];
+    // Side-chain channels follow the main ones unmapped.
+    const std::size_t sideChain = std::min(GetSideChainTargetBusChannelCount(), kMaxMappedChannels - inputCount);
+    for (std::size_t i = inputCount; i < inputCount + sideChain; ++i)
+        mappedIn[i] = inputs[i];
     for (std::size_t i = 0; i < outputCount; ++i)
         mappedOut[i] = outputs[i < outputMap_.size() ? static_cast<std::size_t>(outputMap_[i]) : i];
     Process(mappedIn.data(), mappedOut.data(), frames);
@@ -248,7 +252,7 @@ std::size_t AudioFilter::GetSideChainTargetBusChannelCount() const
 {
     for (const auto& bus : buses_.inputs) {
         if (bus.GetType() == AudioFilterBusDescription::kSideChain)
-            return bus.GetChannelCount();
+            return std::min(bus.GetChannelCount(), sideChainConnected_);
     }
     return 0;
 }

@@ -43,6 +43,12 @@ void Session::SetBlockSize(int frames)
     filter_->SetBlockSize(blockSize_);
 }
 
+void Session::SetSideChain(std::size_t channels)
+{
+    sideChain_ = channels;
+    filter_->SetSideChainConnectedChannelCount(channels);
+}
+
 void Session::Resume()
 {
     filter_->Resume();
@@ -58,7 +64,7 @@ void Session::Suspend()
 
 void Session::Process(float* const* inputs, float* const* outputs, std::int64_t frames)
 {
-    inputPointers_.resize(channels_);
+    inputPointers_.resize(channels_ + sideChain_);
     outputPointers_.resize(channels_);
     std::int64_t done = 0;
     while (done < frames) {
@@ -70,10 +76,10 @@ void Session::Process(float* const* inputs, float* const* outputs, std::int64_t 
         std::int64_t block = std::min<std::int64_t>(blockSize_, frames - done);
         if (!changes_.empty())
             block = std::min(block, changes_.front().frame - position_);
-        for (std::size_t channel = 0; channel < channels_; ++channel) {
-            inputPointers_[channel] = inputs[channel] + done;
+        for (std::size_t channel = 0; channel < channels_; ++channel)
             outputPointers_[channel] = outputs[channel] + done;
-        }
+        for (std::size_t channel = 0; channel < channels_ + sideChain_; ++channel)
+            inputPointers_[channel] = inputs[channel] + done;
         filter_->Process(inputPointers_.data(), outputPointers_.data(), static_cast<int>(block));
         done += block;
         position_ += block;

@@ -32,12 +32,19 @@ public:
     /// reaches `frame` (counted from Resume).
     void ScheduleParameter(std::int64_t frame, int index, float normalized);
 
+    /// Feeds `channels` side-chain channels (0: none) from the next Resume
+    /// on. Their pointers follow the main channels in Process's `inputs`, as
+    /// the component receives them; a component takes at most as many as
+    /// its side-chain bus has.
+    void SetSideChain(std::size_t channels);
+
     void Resume();
     void Suspend();
 
     /// Processes `frames` frames in host blocks of at most BlockSize(),
-    /// splitting where a scheduled change falls. `inputs` and `outputs` hold
-    /// one pointer per configured channel.
+    /// splitting where a scheduled change falls. `inputs` holds one pointer
+    /// per configured channel, then one per side-chain channel; `outputs` one
+    /// per configured channel.
     void Process(float* const* inputs, float* const* outputs, std::int64_t frames);
 
     void SetBlockSize(int frames);
@@ -54,6 +61,7 @@ private:
     };
     core::Ref<AudioFilter> filter_;
     std::size_t channels_ = 0;
+    std::size_t sideChain_ = 0;
     int blockSize_ = 512;
     std::int64_t position_ = 0;
     bool running_ = false;

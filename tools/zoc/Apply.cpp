@@ -43,6 +43,7 @@ struct ApplyOptions {
     std::string saveSettings;
     std::string report;
     std::string bits;
+    std::optional<std::string> sideChain;
     bool quiet = false;
 };
 
@@ -59,7 +60,7 @@ ApplyOptions ParseOptions(const Words& words)
 {
     ArgumentScanner scanner("apply", words,
                             {"--preset", "--set", "--set-normalized", "--at", "--block", "--tail", "--load-settings",
-                             "--save-settings", "--report", "--bits"},
+                             "--save-settings", "--report", "--bits", "--sidechain"},
                             {"--raw", "--quiet"});
     ApplyOptions options;
     while (scanner.Next()) {
@@ -101,6 +102,8 @@ ApplyOptions ParseOptions(const Words& words)
             options.report = scanner.Value();
         } else if (name == "--bits") {
             options.bits = scanner.Value();
+        } else if (name == "--sidechain") {
+            options.sideChain = scanner.Value();
         }
     }
     if (options.raw && options.tailSeconds)
@@ -172,8 +175,21 @@ int RunApply(const Words& words, Context& context)
     AudioReader reader(inputPath);
     const std::size_t channels = reader.Channels();
     const int rate = reader.SampleRate();
+    std::optional<AudioReader> sideChain;
+    if (options.sideChain) {
+        if (!filter->CanUseSideChaining())
+            throw UsageError(component.title + " takes no side-chain input");
+        if (options.sideChain->empty())
+            throw UsageError("--sidechain needs a file");
+        sideChain.emplace(*options.sideChain);
+        if (sideChain->SampleRate() != rate)
+            throw UsageError("the side-chain runs at " + std::to_string(sideChain->SampleRate()) +
+                             " Hz but the input at " + std::to_string(rate) + " Hz; they must match");
+    }
 
     host::Session session(filter);
+    if (sideChain)
+        session.SetSideChain(sideChain->Channels());
     if (!session.Configure(channels, static_cast<float>(rate)))
         throw UsageError(component.title + " does not take " + std::to_string(channels) + " channels (" +
                          inputPath.filename().string() + ")");
@@ -190,6 +206,7 @@ int RunApply(const Words& words, Context& context)
 
     RenderOptions renderOptions;
     renderOptions.raw = options.raw;
+    renderOptions.sideChain = sideChain ? &*sideChain : nullptr;
     renderOptions.tailFrames = options.tailSeconds ? std::llround(*options.tailSeconds * rate) : 0;
     ProgressBar progress(context.err, context.interactive && !options.quiet, component.title);
     renderOptions.progress = [&progress](double fraction) { progress.Update(fraction); };

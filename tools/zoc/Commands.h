@@ -16,6 +16,7 @@ int RunInfo(const Words& words, Context& context);
 int RunApply(const Words& words, Context& context);
 int RunConsole(const Words& words, Context& context);
 int RunDemo(const Words& words, Context& context);
+int RunCurve(const Words& words, Context& context);
 
 /// The usage text printed by `zoc --help`.
 const char* UsageText();

@@ -14,6 +14,12 @@ Usage:
                                     parameters, presets and latency of a component
                                     configured for that rate (48000) and channel count (2)
   zoc apply NAME [options] IN OUT   process IN through the component into OUT
+  zoc curve NAME [--preset P] [--set PARAM=VALUE] [--points N] [--json]
+                                    the curve the component draws for these
+                                    settings (N values, default 101); where its
+                                    axis is known (Dynamics: input level in dB)
+                                    each value follows its abscissa; JSON has
+                                    "values" and, with a known axis, "x"
   zoc console "COMMAND ARGS"        run a console command and print its answer
   zoc demo [DIR] [--quiet]          render a test signal through every real-time
                                     component into DIR (default demo-out/)
@@ -45,6 +51,9 @@ apply options (settings apply in this order: preset, settings file, --set):
                               realtime_factor (audio seconds per wall second)
   --bits 16|24|32f            output samples (default 32f; 24 for FLAC, which
                               cannot hold float; not for Ogg)
+  --sidechain FILE            feed FILE's channels to the component's
+                              side-chain input (same sample rate as IN;
+                              silence after its end)
   --quiet                     no progress bar
 
   IN may be any file libsndfile reads. OUT's extension picks its format: .wav,

@@ -33,12 +33,18 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
     const std::size_t channels = reader.Channels();
     std::vector<std::vector<float>> input(channels, std::vector<float>(kChunkFrames));
     std::vector<std::vector<float>> output(channels, std::vector<float>(kChunkFrames));
-    std::vector<float*> inputPointers(channels);
+    // Side-chain channels follow the main ones in the session's inputs.
+    const std::size_t sideChannels = options.sideChain ? options.sideChain->Channels() : 0;
+    std::vector<std::vector<float>> side(sideChannels, std::vector<float>(kChunkFrames));
+    std::vector<float*> inputPointers(channels + sideChannels);
     std::vector<float*> outputPointers(channels);
     for (std::size_t channel = 0; channel < channels; ++channel) {
         inputPointers[channel] = input[channel].data();
         outputPointers[channel] = output[channel].data();
     }
+    for (std::size_t channel = 0; channel < sideChannels; ++channel)
+        inputPointers[channels + channel] = side[channel].data();
+    bool sideChainDone = sideChannels == 0;
 
     RenderStats stats;
     const auto start = std::chrono::steady_clock::now();
@@ -72,6 +78,12 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
             silenceLeft -= frames;
             for (std::vector<float>& channel : input)
                 std::fill_n(channel.begin(), frames, 0.0f);
+        }
+        if (sideChannels > 0) {
+            const std::int64_t sideFrames = sideChainDone ? 0 : options.sideChain->Read(side, frames);
+            sideChainDone = sideFrames < frames;
+            for (std::vector<float>& channel : side)
+                std::fill(channel.begin() + sideFrames, channel.begin() + frames, 0.0f);
         }
         session.Process(inputPointers.data(), outputPointers.data(), frames);
         fed += frames;

@@ -20,6 +20,9 @@ struct RenderOptions {
     std::function<void(double)> progress;
     /// Measure input and output peak and RMS (the demo's table needs them).
     bool measureLevels = false;
+    /// Side-chain input, read alongside the input (silence after its end).
+    /// The session must have been told its channel count (SetSideChain).
+    AudioReader* sideChain = nullptr;
 };
 
 struct RenderStats {

@@ -58,8 +58,10 @@ int Dispatch(const std::vector<std::string>& arguments, Context& context)
         return RunConsole(words, context);
     if (command == "demo")
         return RunDemo(words, context);
+    if (command == "curve")
+        return RunCurve(words, context);
     throw UsageError("unknown command '" + command + "'" +
-                     SuggestionText(command, {"list", "info", "apply", "console", "demo", "help"}));
+                     SuggestionText(command, {"list", "info", "apply", "curve", "console", "demo", "help"}));
 }
 
 } // namespace

@@ -1,0 +1,321 @@
+#include "effects/dynamics/Dynamics.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "platform/core/String.h"
+#include "tests/support/AllocationGuard.h"
+#include "tests/support/TestHost.h"
+
+namespace zoc::components {
+namespace {
+
+using test::Signal;
+
+constexpr float kRate = 44100.0f;
+
+float Decibels(double amplitude) { return static_cast<float>(20.0 * std::log10(amplitude)); }
+/// The level the RMS detector reports for a sine of this amplitude.
+double SineRmsLevel(double amplitude) { return 10.0 * std::log10(amplitude * amplitude * 32768.0 * 32768.0 / 2.0) - 89.08; }
+
+/// Peak of the last `frames` frames of a channel.
+float TailPeak(const std::vector<float>& channel, std::size_t frames)
+{
+    float peak = 0.0f;
+    for (std::size_t i = channel.size() - frames; i < channel.size(); ++i)
+        peak = std::fmax(peak, std::fabs(channel[i]));
+    return peak;
+}
+
+/// Frames before the first sample with |x| above 1e-6.
+std::size_t LeadingSilence(const std::vector<float>& channel)
+{
+    const auto found = std::find_if(channel.begin(), channel.end(), [](float x) { return std::fabs(x) > 1e-6f; });
+    return static_cast<std::size_t>(found - channel.begin());
+}
+
+struct DynamicsFixture : ::testing::Test {
+    core::Ref<Dynamics> dynamics{new Dynamics};
+    test::TestHost host{dynamics};
+
+    // Level smoothing with equal attack and release averages the detector's
+    // ripple in dB instead of riding its peaks, so steady tones settle on
+    // the level their RMS gives.
+    DynamicsFixture()
+    {
+        SetReal(Dynamics::kGainAttackTime, 50.0f);
+        SetReal(Dynamics::kGainReleaseTime, 50.0f);
+    }
+
+    void SetReal(int index, float value)
+    {
+        dynamics->SetParameter(index, dynamics->GetParameterInfo(index)->ToNormalized(value));
+    }
+    /// Points as (input dB, output dB) pairs.
+    void SetCurve(std::initializer_list<std::pair<float, float>> points)
+    {
+        SetReal(Dynamics::kXYCount, static_cast<float>(points.size()));
+        int index = Dynamics::kLocation1;
+        for (const auto& [x, y] : points) {
+            SetReal(index++, x);
+            SetReal(index++, y);
+        }
+    }
+    /// A compressor: unity up to -40 dB, 4:1 above.
+    void SetFourToOne() { SetCurve({{-100.0f, -100.0f}, {-40.0f, -40.0f}, {0.0f, -30.0f}}); }
+};
+
+TEST_F(DynamicsFixture, DescribesItsParametersBusesAndPresets)
+{
+    EXPECT_EQ(dynamics->GetParameterCount(), 32);
+    EXPECT_EQ(core::ToUtf8(dynamics->GetParameterInfo(Dynamics::kLevelAttackTime)->GetName()),
+              "Level Detector - Attack Time");
+    EXPECT_EQ(core::ToUtf8(dynamics->GetParameterInfo(Dynamics::kXYCount)->GetUnitLabel()), "pairs");
+    EXPECT_EQ(core::ToUtf8(dynamics->GetParameterInfo(Dynamics::kLocation1 + 2)->GetName()), "Location2");
+    EXPECT_FALSE(dynamics->GetParameterInfo(Dynamics::kLookaheadTime)->IsExposed());
+    EXPECT_TRUE(dynamics->CanUseSideChaining());
+
+    EXPECT_EQ(dynamics->GetNumFactoryPresets(), 33);
+    EXPECT_EQ(core::ToUtf8(dynamics->GetFactoryPresetName(0)), "(Default)");
+    EXPECT_EQ(core::ToUtf8(dynamics->GetFactoryPresetName(32)), "Voice Over");
+    EXPECT_TRUE(dynamics->GetFactoryPresetName(33).empty());
+    for (int preset = 0; preset < 33; ++preset) {
+        dynamics->SetFactoryPreset(preset);
+        const bool spline = dynamics->GetParameter(Dynamics::kSplineCurves) == 1.0f;
+        EXPECT_EQ(spline, core::ToUtf8(dynamics->GetFactoryPresetName(preset)) == "Soft Limit -24dB");
+    }
+
+    // The side-chain bus follows the main layout: stereo beside stereo, else mono.
+    for (std::size_t channels : {1u, 2u, 6u}) {
+        host.Configure(channels, kRate);
+        const auto& buses = dynamics->GetInputBuses();
+        ASSERT_EQ(buses.size(), 2u);
+        EXPECT_EQ(buses[1].GetType(), host::AudioFilterBusDescription::kSideChain);
+        EXPECT_EQ(buses[1].GetChannelCount(), channels == 2 ? 2u : 1u);
+    }
+}
+
+TEST_F(DynamicsFixture, HostValuesAreSanitizedSnappedAndRounded)
+{
+    host.Configure(2, 48000.0f);
+    // The cutoffs reach the new Nyquist frequency and the high one moves there.
+    EXPECT_EQ(dynamics->GetParameterInfo(Dynamics::kHighCutoff)->FromNormalized(1.0f), 24000.0f);
+    EXPECT_EQ(dynamics->GetParameter(Dynamics::kHighCutoff), 1.0f);
+
+    for (float garbage : {NAN, 1.5f, -2.0f}) {
+        dynamics->SetParameter(Dynamics::kInputGain, 0.9f);
+        dynamics->SetParameter(Dynamics::kInputGain, garbage);
+        EXPECT_EQ(dynamics->GetParameter(Dynamics::kInputGain), 0.5f) << garbage;
+    }
+    dynamics->SetParameter(Dynamics::kGainAttackTime, -0.5f);
+    EXPECT_EQ(dynamics->GetParameter(Dynamics::kGainAttackTime), 0.0f);
+    dynamics->SetParameter(Dynamics::kLinkChannels, 0.6f);
+    EXPECT_EQ(dynamics->GetParameter(Dynamics::kLinkChannels), 1.0f);
+    dynamics->SetParameter(Dynamics::kEnvelopeOnly, 0.4f);
+    EXPECT_EQ(dynamics->GetParameter(Dynamics::kEnvelopeOnly), 0.0f);
+    // Half a pair rounds down, anything more up.
+    SetReal(Dynamics::kXYCount, 3.5f);
+    EXPECT_FLOAT_EQ(dynamics->GetParameter(Dynamics::kXYCount), 3.0f / 7.0f);
+    SetReal(Dynamics::kXYCount, 3.51f);
+    EXPECT_FLOAT_EQ(dynamics->GetParameter(Dynamics::kXYCount), 4.0f / 7.0f);
+}
+
+TEST_F(DynamicsFixture, LatencyFollowsLookaheadAndBandEdges)
+{
+    host.Configure(1, kRate);
+    // 132 frames of lookahead, a 7-tap band filter and 32 frames.
+    EXPECT_EQ(dynamics->GetInitialDelay(), 171);
+    // The identity curve passes the input through, exactly that late.
+    const Signal out = host.Run(test::ImpulseSignal(1, 400, 5), 64);
+    EXPECT_EQ(LeadingSilence(out[0]), 176u);
+    EXPECT_NEAR(out[0][176], 1.0f, 1e-6f);
+
+    SetReal(Dynamics::kLowCutoff, 400.0f); // half-length 1.5 periods of 400 Hz: 165
+    EXPECT_EQ(dynamics->GetInitialDelay(), 132 + 331 + 32);
+    SetReal(Dynamics::kLowCutoff, 20.0f);
+    SetReal(Dynamics::kHighCutoff, 30.0f); // both edges below 40 Hz: 160
+    EXPECT_EQ(dynamics->GetInitialDelay(), 132 + 321 + 32);
+    SetReal(Dynamics::kHighCutoff, 200.0f); // upper edge: trunc(44100 / 200 * 1.5) = 330, capped at 256
+    EXPECT_EQ(dynamics->GetInitialDelay(), 132 + 513 + 32);
+}
+
+TEST_F(DynamicsFixture, SteadySineSettlesToTheGainOfTheCurve)
+{
+    host.Configure(1, kRate);
+    SetFourToOne();
+    SetReal(Dynamics::kMakeupGain, 6.0f);
+    const double amplitude = 0.5;
+    const double level = SineRmsLevel(amplitude);
+    const double gain = (-40.0 + (level + 40.0) / 4.0) - level + 6.0;
+    const Signal out = host.Run(test::SineSignal(1, 44100, kRate, 5000.0f, static_cast<float>(amplitude)));
+    EXPECT_NEAR(Decibels(TailPeak(out[0], 4410) / amplitude), gain, 0.1);
+
+    // Input gain counts twice on the output path: once into the detector and
+    // the lines, once more at the output.
+    SetReal(Dynamics::kMakeupGain, 0.0f);
+    SetReal(Dynamics::kInputGain, -6.0f);
+    const double quieter = SineRmsLevel(amplitude) - 6.0;
+    const double expected = (-40.0 + (quieter + 40.0) / 4.0) - quieter - 12.0;
+    const Signal lowered = host.Run(test::SineSignal(1, 44100, kRate, 5000.0f, static_cast<float>(amplitude)));
+    EXPECT_NEAR(Decibels(TailPeak(lowered[0], 4410) / amplitude), expected, 0.1);
+}
+
+TEST_F(DynamicsFixture, LevelsAboveFullScaleUseTheExtrapolation)
+{
+    host.Configure(1, kRate);
+    // +12 dB into the detector puts a 0.5 sine above 0 dB; a curve ending at
+    // (0, 0) gives -100 dB less the level there.
+    SetReal(Dynamics::kInputGain, 12.0f);
+    const double amplitude = 0.5;
+    const double input = std::pow(10.0, 12.0 / 20.0);
+    const double level = SineRmsLevel(amplitude * input);
+    ASSERT_GT(level, 0.0);
+    const double gain = -100.0 - level + 2.0 * Decibels(input);
+    const Signal out = host.Run(test::SineSignal(1, 22050, kRate, 5000.0f, static_cast<float>(amplitude)));
+    EXPECT_NEAR(Decibels(TailPeak(out[0], 4410) / amplitude), gain, 0.2);
+}
+
+TEST_F(DynamicsFixture, BandLimitedProcessingLeavesTheRestUntouched)
+{
+    host.Configure(1, kRate);
+    dynamics->SetFactoryPreset(8); // DeEsser Hard: about 4 to 12 kHz, limits the band above -35 dB
+    const Signal low = host.Run(test::SineSignal(1, 22050, kRate, 200.0f, 0.5f));
+    EXPECT_NEAR(Decibels(TailPeak(low[0], 4410) / 0.5), 0.0, 0.1);
+    const Signal band = host.Run(test::SineSignal(1, 22050, kRate, 8000.0f, 0.5f));
+    EXPECT_LT(Decibels(TailPeak(band[0], 4410) / 0.5), -20.0);
+}
+
+TEST_F(DynamicsFixture, StartupMuteAfterLookaheadOrCutoffChangeButNotAfterCurveChange)
+{
+    host.Configure(1, kRate);
+    const Signal steady = test::ConstantSignal(1, 8192, 0.25f);
+    host.Run(steady);
+    // Curve changes keep the lines and states: the output runs on.
+    SetCurve({{-100.0f, -100.0f}, {-30.0f, -30.0f}, {0.0f, -10.0f}});
+    EXPECT_EQ(LeadingSilence(host.Run(steady, 512, false)[0]), 0u);
+
+    // A rebuild mutes 10 ms with lookahead, then the rebuilt (empty) line
+    // plays out: mute + line length.
+    SetReal(Dynamics::kLookaheadTime, 10.0f);
+    EXPECT_EQ(LeadingSilence(host.Run(steady, 512, false)[0]), 441u + 480u);
+    // With a band limit at unity gain, the band and the rest add up to the input.
+    SetReal(Dynamics::kHighCutoff, 10000.0f);
+    const auto delay = static_cast<std::size_t>(dynamics->GetInitialDelay());
+    EXPECT_EQ(LeadingSilence(host.Run(steady, 512, false)[0]), 441u + delay);
+    // Without lookahead the mute lasts the level release time (100 ms).
+    SetReal(Dynamics::kHighCutoff, kRate / 2);
+    SetReal(Dynamics::kLookaheadTime, 0.0f);
+    EXPECT_EQ(LeadingSilence(host.Run(steady, 512, false)[0]), 4410u + 39u);
+    // Resume starts without the mute.
+    SetReal(Dynamics::kLookaheadTime, 3.0f);
+    EXPECT_EQ(LeadingSilence(host.Run(steady)[0]), 171u);
+}
+
+TEST_F(DynamicsFixture, LinkedChannelsTakeTheGainOfTheLoudest)
+{
+    host.Configure(2, kRate);
+    SetCurve({{-100.0f, -100.0f}, {-20.0f, -20.0f}, {0.0f, -15.0f}});
+    Signal input = test::SineSignal(2, 44100, kRate, 5000.0f, 0.5f);
+    for (float& sample : input[1])
+        sample *= 0.1f; // -20 dB: below the knee on its own
+    for (bool link : {false, true}) {
+        dynamics->SetParameter(Dynamics::kLinkChannels, link ? 1.0f : 0.0f);
+        const Signal out = host.Run(input);
+        const double ratio = TailPeak(out[1], 4410) / TailPeak(out[0], 4410);
+        const double loud = SineRmsLevel(0.5);
+        const double leftGain = (-20.0 + (loud + 20.0) / 4.0) - loud;
+        EXPECT_NEAR(Decibels(ratio), link ? -20.0 : -20.0 - leftGain, 0.1) << "link " << link;
+    }
+}
+
+TEST_F(DynamicsFixture, StereoSideChainDrivesTheGainFromItsFirstChannel)
+{
+    host.Configure(2, kRate);
+    SetFourToOne();
+    const double loud = SineRmsLevel(0.5);
+    const double duck = (-40.0 + (loud + 40.0) / 4.0) - loud;
+    // Main: a quiet tone, unity on its own. Side-chain: one loud, one silent channel.
+    Signal input = test::SineSignal(4, 44100, kRate, 5000.0f, 0.5f);
+    for (int channel : {0, 1})
+        for (float& sample : input[static_cast<std::size_t>(channel)])
+            sample *= 0.01f;
+    host.GetSession().SetSideChain(2);
+    for (std::size_t loudSide : {2u, 3u}) {
+        std::fill(input[5 - loudSide].begin(), input[5 - loudSide].end(), 0.0f);
+        input[loudSide] = test::SineSignal(1, 44100, kRate, 5000.0f, 0.5f)[0];
+        const Signal out = host.Run(input);
+        for (int channel : {0, 1})
+            EXPECT_NEAR(Decibels(TailPeak(out[static_cast<std::size_t>(channel)], 4410) / 0.005),
+                        loudSide == 2 ? duck : 0.0, 0.1)
+                << "loud side-chain channel " << loudSide;
+    }
+    // Disconnected, the main input drives itself again.
+    host.GetSession().SetSideChain(0);
+    input.resize(2);
+    const Signal alone = host.Run(input);
+    EXPECT_NEAR(Decibels(TailPeak(alone[0], 4410) / 0.005), 0.0, 0.1);
+}
+
+TEST_F(DynamicsFixture, CurveDataAndItsEdgeCases)
+{
+    std::vector<float> curve;
+    ASSERT_TRUE(dynamics->GetCurveData(0, 6, curve));
+    for (std::size_t k = 0; k < 6; ++k)
+        EXPECT_FLOAT_EQ(curve[k], -100.0f + 20.0f * static_cast<float>(k));
+    EXPECT_FALSE(dynamics->GetCurveData(1, 6, curve));
+    EXPECT_FALSE(dynamics->GetCurveData(0, 0, curve));
+
+    SetFourToOne();
+    ASSERT_TRUE(dynamics->GetCurveData(0, 3, curve));
+    EXPECT_EQ(curve, (std::vector<float>{-100.0f, -50.0f, -30.0f}));
+    // A spline through the same points stays between them (monotone).
+    dynamics->SetParameter(Dynamics::kSplineCurves, 1.0f);
+    ASSERT_TRUE(dynamics->GetCurveData(0, 101, curve));
+    EXPECT_TRUE(std::is_sorted(curve.begin(), curve.end()));
+    EXPECT_FLOAT_EQ(curve[60], -40.0f);
+    dynamics->SetParameter(Dynamics::kSplineCurves, 0.0f);
+
+    // One point: a flat output level; one value is drawn at -100 dB.
+    SetCurve({{-30.0f, -10.0f}});
+    ASSERT_TRUE(dynamics->GetCurveData(0, 1, curve));
+    EXPECT_EQ(curve, std::vector<float>{-10.0f});
+    host.Configure(1, kRate);
+    for (float amplitude : {0.05f, 0.5f}) {
+        const Signal out = host.Run(test::SineSignal(1, 22050, kRate, 5000.0f, amplitude));
+        EXPECT_NEAR(SineRmsLevel(TailPeak(out[0], 4410)), -10.0, 0.1) << amplitude;
+    }
+
+    // No points: no curve to draw, and unity gain at every level.
+    SetReal(Dynamics::kXYCount, 0.0f);
+    EXPECT_FALSE(dynamics->GetCurveData(0, 6, curve));
+    SetReal(Dynamics::kInputGain, 12.0f);
+    const Signal out = host.Run(test::SineSignal(1, 22050, kRate, 5000.0f, 0.5f));
+    EXPECT_NEAR(Decibels(TailPeak(out[0], 4410) / 0.5), 24.0, 0.01);
+}
+
+TEST_F(DynamicsFixture, SteadyBlocksAndAutomationDoNotAllocate)
+{
+    host.Configure(2, kRate);
+    dynamics->SetFactoryPreset(31); // Vocal Limiter
+    host.Resume();
+    const Signal input = test::SineSignal(2, 512 * 24, kRate, 440.0f, 0.8f);
+    Signal output = input;
+    for (int block = 0; block < 4; ++block)
+        host.ProcessBlock(input, output, static_cast<std::size_t>(block) * 512, 512);
+    test::AllocationGuard guard;
+    for (int block = 4; block < 24; ++block) {
+        if (block == 10) {
+            dynamics->SetParameter(Dynamics::kOutputGain, 0.6f);
+            dynamics->SetParameter(Dynamics::kLinkChannels, 1.0f);
+            dynamics->SetParameter(Dynamics::kPeakRMS, 0.0f);
+            dynamics->SetParameter(Dynamics::kGainReleaseTime, 0.3f);
+        }
+        host.ProcessBlock(input, output, static_cast<std::size_t>(block) * 512, 512);
+    }
+    EXPECT_EQ(guard.Count(), 0u);
+}
+
+} // namespace
+} // namespace zoc::components

@@ -1,0 +1,85 @@
+// zoc curve and zoc apply --sidechain.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "tests/tools/ZocTestSupport.h"
+
+namespace zoc::test {
+namespace {
+
+TEST(CurveTest, PrintsTheTransferCurveOverInputLevel)
+{
+    // Compander: (-100, -100), (-71.6, -100), (-40, -36.9), (-9, -8.7), (0, -6.3).
+    const ZocResult json = RunZoc({"curve", "Dynamics", "--preset", "Compander", "--points", "11", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const nlohmann::json document = nlohmann::json::parse(json.out);
+    ASSERT_EQ(document["values"].size(), 11u);
+    EXPECT_EQ(document["x"][0], -100.0);
+    EXPECT_EQ(document["x"][10], 0.0);
+    EXPECT_NEAR(document["values"][2].get<double>(), -100.0, 1e-4); // -80 dB: gated
+    EXPECT_NEAR(document["values"][6].get<double>(), -36.9, 1e-4);  // -40 dB: a point
+    EXPECT_NEAR(document["values"][10].get<double>(), -6.3, 1e-4);
+
+    const ZocResult text = RunZoc({"curve", "dynamics", "--set", "Output Gain=3", "--points", "2"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("\n-100 -100\n0 0\n"), std::string::npos) << text.out;
+}
+
+TEST(CurveTest, ComponentsWithoutACurveAreUsageErrors)
+{
+    for (const auto& arguments : {std::vector<std::string>{"curve", "Amplify"},
+                                  std::vector<std::string>{"curve", "Dynamics", "--set", "Number of X/Y Pairs=0"},
+                                  std::vector<std::string>{"curve", "Dynamics", "--points", "0"}}) {
+        const ZocResult result = RunZoc(arguments);
+        EXPECT_EQ(result.exitCode, 2) << arguments.back();
+        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
+    }
+}
+
+class SideChainTest : public ::testing::Test {
+protected:
+    static constexpr int kRate = 44100;
+    ScratchDirectory dir;
+    std::string in = dir / "in.wav";
+    std::string key = dir / "key.wav";
+    std::string out = dir / "out.wav";
+
+    float TailPeak() const
+    {
+        const AudioData output = ReadAudio(out);
+        float peak = 0.0f;
+        for (std::size_t i = output.Length() / 2; i < output.Length(); ++i)
+            peak = std::max(peak, std::fabs(output.samples[0][i]));
+        return peak;
+    }
+};
+
+TEST_F(SideChainTest, KeyFileDucksTheInput)
+{
+    WriteAudio(in, DistinctSines(2, kRate, kRate, 0.05f), kRate);
+    WriteAudio(key, DistinctSines(1, kRate, kRate, 0.9f), kRate);
+    ASSERT_EQ(RunZoc({"apply", "Dynamics", "--preset", "Vocal Limiter", in, out}).exitCode, 0);
+    const float alone = TailPeak();
+    const ZocResult keyed = RunZoc({"apply", "Dynamics", "--preset", "Vocal Limiter", "--sidechain", key, in, out});
+    ASSERT_EQ(keyed.exitCode, 0) << keyed.err;
+    EXPECT_NEAR(alone, 0.05f, 0.001f);
+    EXPECT_LT(TailPeak(), 0.5f * alone);
+}
+
+TEST_F(SideChainTest, RateMismatchAndUnreadableFilesFail)
+{
+    WriteAudio(in, DistinctSines(2, 1000, kRate), kRate);
+    WriteAudio(key, DistinctSines(2, 1000, 48000), 48000);
+    const ZocResult mismatch = RunZoc({"apply", "Dynamics", "--sidechain", key, in, out});
+    EXPECT_EQ(mismatch.exitCode, 2);
+    EXPECT_NE(mismatch.err.find("48000"), std::string::npos) << mismatch.err;
+    EXPECT_EQ(RunZoc({"apply", "Dynamics", "--sidechain", dir / "missing.wav", in, out}).exitCode, 1);
+    EXPECT_EQ(RunZoc({"apply", "Amplify", "--sidechain", in, in, out}).exitCode, 2);
+}
+
+} // namespace
+} // namespace zoc::test
