@@ -9,19 +9,32 @@
 
 namespace zoc::dsp {
 
+void CBezier::Reserve(int count)
+{
+    const auto size = static_cast<std::size_t>(std::max(count, 0));
+    x_.reserve(size);
+    y_.reserve(size);
+    slopes_.reserve(size);
+    sorted_.reserve(size);
+    secants_.reserve(size);
+}
+
 void CBezier::SetPoints(int count, const double* points)
 {
-    std::vector<std::pair<double, double>> sorted;
+    sorted_.clear();
     if (points != nullptr && count > 0) {
-        sorted.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i)
-            sorted.emplace_back(points[2 * i], points[2 * i + 1]);
+            sorted_.emplace_back(points[2 * i], points[2 * i + 1]);
     }
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const auto& p, const auto& q) { return p.first < q.first; });
+    // Insertion sort: stable, in place (no scratch allocation), and quick for
+    // the handful of points a curve has.
+    for (std::size_t i = 1; i < sorted_.size(); ++i) {
+        for (std::size_t k = i; k > 0 && sorted_[k].first < sorted_[k - 1].first; --k)
+            std::swap(sorted_[k], sorted_[k - 1]);
+    }
     x_.clear();
     y_.clear();
-    for (const auto& [x, y] : sorted) {
+    for (const auto& [x, y] : sorted_) {
         if (!x_.empty() && x == x_.back()) {
             y_.back() = y;
             continue;
@@ -34,7 +47,8 @@ void CBezier::SetPoints(int count, const double* points)
     slopes_.assign(n, 0.0);
     if (n < 2)
         return;
-    std::vector<double> secants(n - 1);
+    std::vector<double>& secants = secants_;
+    secants.resize(n - 1);
     for (std::size_t k = 0; k + 1 < n; ++k)
         secants[k] = (y_[k + 1] - y_[k]) / (x_[k + 1] - x_[k]);
     // Ends take the neighbouring secant; inner points the mean of the two

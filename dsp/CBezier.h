@@ -7,6 +7,7 @@
 // rising data gives a rising curve. Left of the first and right of the last
 // point the curve holds the end values.
 
+#include <utility>
 #include <vector>
 
 namespace zoc::dsp {
@@ -29,11 +30,18 @@ public:
     /// when count < 1 or out is null. Real-time safe.
     bool GetBeziers(float* out, double start, double end, int count) const;
 
+    /// Makes room for `count` points, so that SetPoints with at most that
+    /// many never allocates (call it at set-up, not on the audio thread).
+    void Reserve(int count);
+
 private:
     std::vector<double> x_;
     std::vector<double> y_;
     /// Tangent dy/dx at each point.
     std::vector<double> slopes_;
+    // Scratch space for SetPoints, kept so a reserved curve never allocates.
+    std::vector<std::pair<double, double>> sorted_;
+    std::vector<double> secants_;
 };
 
 } // namespace zoc::dsp

@@ -283,6 +283,8 @@ Dynamics::Dynamics()
 {
     BuildParameterInfos();
     values_.Store(kHighCutoff, Rate() / 2);
+    spline_.Reserve(kMaxPoints);
+    displaySpline_.Reserve(kMaxPoints);
     for (Channel& channel : channels_) {
         channel.lookaheadSmoother.reset(CreateIIRFilter());
         channel.detection.reserve(kMaxChunk);

@@ -312,6 +312,8 @@ TEST_F(DynamicsFixture, SteadyBlocksAndAutomationDoNotAllocate)
             dynamics->SetParameter(Dynamics::kPeakRMS, 0.0f);
             dynamics->SetParameter(Dynamics::kGainReleaseTime, 0.3f);
         }
+        if (block == 16) // drawing the curve rebuilds the spline and the gain table
+            dynamics->SetParameter(Dynamics::kValue1 + 2, 0.4f);
         host.ProcessBlock(input, output, static_cast<std::size_t>(block) * 512, 512);
     }
     EXPECT_EQ(guard.Count(), 0u);
