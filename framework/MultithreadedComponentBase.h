@@ -46,6 +46,10 @@ public:
     {
         MultiChannelComponentBase::Resume();
         ForEachKernel([](Kernel& kernel) { kernel.Resume(); });
+        // The processor pool starts on first use; start it here, where
+        // allocating is allowed, so the first long block does not.
+        if (channelCount_ > 1)
+            core::threads::ProcessorCount();
     }
 
     int GetInitialDelay() override { return channelCount_ > 0 ? kernels_[0].GetLatency() : 0; }

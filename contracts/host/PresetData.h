@@ -10,7 +10,9 @@
 
 namespace zoc::host {
 
-enum class PresetType : int { kParameters = 0, kCustom = 1, kChunk = 2 };
+/// What a preset carries: only its parameter list, opaque chunk bytes, the
+/// name of a factory preset to apply, or a custom property section.
+enum class PresetType : int { kParameters = 0, kChunk = 1, kFactory = 2, kCustom = 3 };
 
 class PresetData {
 public:

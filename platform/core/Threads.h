@@ -77,7 +77,8 @@ private:
 /// several threads at once; allocates nothing once the worker pool exists.
 void ExecuteCPUBoundTaskOnAllProcessors(IndexedTask task, int count);
 
-/// The number of threads ExecuteCPUBoundTaskOnAllProcessors uses, callers included.
+/// The number of threads ExecuteCPUBoundTaskOnAllProcessors uses, callers
+/// included. Starts the pool, so a component can start it before processing.
 std::size_t ProcessorCount();
 
 /// The calling thread's event loop as an executor. Tasks posted to it run when

@@ -10,7 +10,7 @@ PresetData::PresetData(const core::PropList& list)
 {
     if (auto version = list.Get<float>("Version"))
         version_ = *version;
-    if (auto type = list.Get<std::int64_t>("Type"); type && *type >= 0 && *type <= 2)
+    if (auto type = list.Get<std::int64_t>("Type"); type && *type >= 0 && *type <= static_cast<std::int64_t>(PresetType::kCustom))
         type_ = static_cast<PresetType>(*type);
     if (auto name = list.Get<core::UString>("FactoryName"))
         factoryName_ = *name;

@@ -80,6 +80,8 @@ void Session::Process(float* const* inputs, float* const* outputs, std::int64_t 
             outputPointers_[channel] = outputs[channel] + done;
         for (std::size_t channel = 0; channel < channels_ + sideChain_; ++channel)
             inputPointers_[channel] = inputs[channel] + done;
+        // Components that follow the timeline (envelopes) learn where this block starts.
+        filter_->SetCurrentOffset(position_);
         filter_->Process(inputPointers_.data(), outputPointers_.data(), static_cast<int>(block));
         done += block;
         position_ += block;

@@ -44,7 +44,8 @@ public:
     /// Processes `frames` frames in host blocks of at most BlockSize(),
     /// splitting where a scheduled change falls. `inputs` holds one pointer
     /// per configured channel, then one per side-chain channel; `outputs` one
-    /// per configured channel.
+    /// per configured channel. Each block is preceded by SetCurrentOffset
+    /// with its first frame counted from Resume.
     void Process(float* const* inputs, float* const* outputs, std::int64_t frames);
 
     void SetBlockSize(int frames);

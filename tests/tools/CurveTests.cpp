@@ -29,6 +29,21 @@ TEST(CurveTest, PrintsTheTransferCurveOverInputLevel)
     EXPECT_NE(text.out.find("\n-100 -100\n0 0\n"), std::string::npos) << text.out;
 }
 
+TEST(CurveTest, EqualizersPrintTheirResponseOverLogFrequency)
+{
+    // A +12 dB peak at 1 kHz: the points run 20 Hz * 1200^(k/N) at 48 kHz,
+    // so with N = 100 point 55 lies at 1.001 kHz.
+    const ZocResult result = RunZoc({"curve", "ParametricEQ", "--preset", "Full Reset", "--set",
+                                     "EQ Band 3 Center Frequency=1000", "--set", "EQ Band 3 Gain=12", "--set",
+                                     "EQ Band 3 Enable=on", "--points", "100", "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const nlohmann::json document = nlohmann::json::parse(result.out);
+    EXPECT_EQ(document["x"][0], 20.0);
+    EXPECT_NEAR(document["x"][55].get<double>(), 20.0 * std::pow(1200.0, 0.55), 1e-9);
+    EXPECT_NEAR(document["values"][55].get<double>(), 12.0, 0.05);
+    EXPECT_NEAR(document["values"][0].get<double>(), 0.0, 0.1);
+}
+
 TEST(CurveTest, ComponentsWithoutACurveAreUsageErrors)
 {
     for (const auto& arguments : {std::vector<std::string>{"curve", "Amplify"},

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "framework/LogicalKeyframeEditor.h"
 #include "platform/host/Session.h"
 #include "tools/zoc/AudioFile.h"
 #include "tools/zoc/Commands.h"
@@ -44,6 +45,7 @@ struct ApplyOptions {
     std::string report;
     std::string bits;
     std::optional<std::string> sideChain;
+    std::optional<std::vector<LogicalKeyframe>> keyframes;
     bool quiet = false;
 };
 
@@ -56,11 +58,41 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& text, con
     return {text.substr(0, equals), text.substr(equals + 1)};
 }
 
+/// Parses "POS:GAIN,POS:GAIN,..." strictly: POS a relative position 0..1,
+/// GAIN a linear gain >= 0, at least one pair, nothing else.
+std::vector<LogicalKeyframe> ParseKeyframes(const std::string& text)
+{
+    const auto fail = [&text](const std::string& why) {
+        return UsageError("--keyframes expects POS:GAIN,... (POS 0..1, GAIN >= 0): " + why + " in '" + text + "'");
+    };
+    std::vector<LogicalKeyframe> keyframes;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string entry = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::size_t colon = entry.find(':');
+        if (colon == std::string::npos)
+            throw fail("'" + entry + "' has no ':'");
+        const std::optional<double> position = ParseNumber(entry.substr(0, colon));
+        const std::optional<double> gain = ParseNumber(entry.substr(colon + 1));
+        if (!position || !gain)
+            throw fail("'" + entry + "' is not two numbers");
+        if (*position < 0.0 || *position > 1.0)
+            throw fail("position " + entry.substr(0, colon) + " is outside 0..1");
+        if (*gain < 0.0)
+            throw fail("gain " + entry.substr(colon + 1) + " is negative");
+        keyframes.push_back({static_cast<float>(*position), static_cast<float>(*gain)});
+        if (comma == std::string::npos)
+            return keyframes;
+        start = comma + 1;
+    }
+}
+
 ApplyOptions ParseOptions(const Words& words)
 {
     ArgumentScanner scanner("apply", words,
                             {"--preset", "--set", "--set-normalized", "--at", "--block", "--tail", "--load-settings",
-                             "--save-settings", "--report", "--bits", "--sidechain"},
+                             "--save-settings", "--report", "--bits", "--sidechain", "--keyframes"},
                             {"--raw", "--quiet"});
     ApplyOptions options;
     while (scanner.Next()) {
@@ -104,6 +136,8 @@ ApplyOptions ParseOptions(const Words& words)
             options.bits = scanner.Value();
         } else if (name == "--sidechain") {
             options.sideChain = scanner.Value();
+        } else if (name == "--keyframes") {
+            options.keyframes = ParseKeyframes(scanner.Value());
         }
     }
     if (options.raw && options.tailSeconds)
@@ -111,7 +145,8 @@ ApplyOptions ParseOptions(const Words& words)
     return options;
 }
 
-/// Preset, saved settings, then --set and --set-normalized in the order given.
+/// Preset, saved settings, --keyframes, then --set and --set-normalized in
+/// the order given.
 void ApplySettings(host::Session& session, const Component& component, const ApplyOptions& options)
 {
     host::AudioFilter& filter = session.Filter();
@@ -119,6 +154,8 @@ void ApplySettings(host::Session& session, const Component& component, const App
         session.ApplyPreset(FindPreset(filter, component.title, *options.preset));
     if (!options.loadSettings.empty())
         LoadSettingsFile(options.loadSettings, filter, component);
+    if (options.keyframes)
+        dynamic_cast<LogicalKeyframeEditor&>(filter).SetLogicalKeyframes(*options.keyframes);
     for (const ParameterSetting& setting : options.settings) {
         const int index = FindParameter(filter, component.title, setting.parameter, !setting.normalized);
         const float normalized = setting.normalized
@@ -159,6 +196,8 @@ int RunApply(const Words& words, Context& context)
     core::Ref<host::AudioFilter> filter = CreateComponent(component);
     if (filter->IsOfflineProcess())
         throw UsageError(component.title + " is an offline component; apply runs real-time components only");
+    if (options.keyframes && dynamic_cast<LogicalKeyframeEditor*>(filter.get()) == nullptr)
+        throw UsageError(component.title + " is not an envelope; --keyframes applies to envelopes only");
 
     if (settingsOnly) {
         // Only saving settings: a stereo 48 kHz configuration stands in for a file.

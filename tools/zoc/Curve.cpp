@@ -1,6 +1,7 @@
 // zoc curve: prints the curve a component draws for its settings (a transfer
 // curve, a response), as text columns or JSON.
 
+#include <cmath>
 #include <optional>
 
 #include <nlohmann/json.hpp>
@@ -17,17 +18,37 @@ namespace {
 constexpr long long kDefaultPoints = 101;
 constexpr long long kMaxPoints = 65536;
 
-/// The abscissa of curves whose axis is known: the values run evenly from
-/// `first` to `last` (just `first` for one value).
+/// The rate at which curves are drawn.
+constexpr float kCurveRate = 48000.0f;
+
+/// The abscissa of curves whose axis is known. Linear axes run evenly from
+/// `first` to `last` (just `first` for one value); frequency axes are the
+/// equalizers' response points, 20 Hz * (Nyquist / 20 Hz)^(k / count).
 struct CurveAxis {
+    enum class Kind { kLinear, kFrequency };
     const char* className;
     const char* label;
+    Kind kind;
     double first;
     double last;
 };
 constexpr CurveAxis kAxes[] = {
-    {"Dynamics", "input dB", -100.0, 0.0},
+    {"Dynamics", "input dB", CurveAxis::Kind::kLinear, -100.0, 0.0},
+    {"ParametricEQ", "Hz", CurveAxis::Kind::kFrequency, 20.0, kCurveRate / 2.0},
+    {"GraphicEQ10Bands", "Hz", CurveAxis::Kind::kFrequency, 20.0, kCurveRate / 2.0},
+    {"GraphicEQ20Bands", "Hz", CurveAxis::Kind::kFrequency, 20.0, kCurveRate / 2.0},
+    {"GraphicEQ30Bands", "Hz", CurveAxis::Kind::kFrequency, 20.0, kCurveRate / 2.0},
 };
+
+double AxisValue(const CurveAxis& axis, std::size_t k, std::size_t count)
+{
+    const double position = static_cast<double>(k);
+    if (axis.kind == CurveAxis::Kind::kFrequency)
+        return axis.first * std::pow(axis.last / axis.first, position / static_cast<double>(count));
+    if (count == 1)
+        return axis.first;
+    return axis.first + (axis.last - axis.first) * position / static_cast<double>(count - 1);
+}
 
 const CurveAxis* AxisOf(const Component& component)
 {
@@ -81,7 +102,7 @@ int RunCurve(const Words& words, Context& context)
     const Component component = FindComponent(*options.name);
     host::Session session(CreateComponent(component));
     // The curve depends on the settings only; a stereo 48 kHz layout stands in.
-    session.Configure(2, 48000.0f);
+    session.Configure(2, kCurveRate);
     host::AudioFilter& filter = session.Filter();
     if (options.preset)
         session.ApplyPreset(FindPreset(filter, component.title, *options.preset));
@@ -103,9 +124,7 @@ int RunCurve(const Words& words, Context& context)
     std::vector<double> x;
     if (axis) {
         for (std::size_t k = 0; k < count; ++k)
-            x.push_back(count == 1 ? axis->first
-                                   : axis->first + (axis->last - axis->first) * static_cast<double>(k) /
-                                                       static_cast<double>(count - 1));
+            x.push_back(AxisValue(*axis, k, count));
     }
     if (options.json) {
         nlohmann::json document = {{"component", component.info.className}, {"values", values}};

@@ -51,6 +51,11 @@ apply options (settings apply in this order: preset, settings file, --set):
                               realtime_factor (audio seconds per wall second)
   --bits 16|24|32f            output samples (default 32f; 24 for FLAC, which
                               cannot hold float; not for Ogg)
+  --keyframes "POS:GAIN,..."  envelopes only (Fade Envelope, Gain Envelope):
+                              draw the envelope through these keyframes, POS
+                              the relative position in the input (0 start,
+                              1 end), GAIN a linear gain (0.5 = -6 dB);
+                              replaces a preset's or settings file's envelope
   --sidechain FILE            feed FILE's channels to the component's
                               side-chain input (same sample rate as IN;
                               silence after its end)
@@ -66,9 +71,11 @@ apply options (settings apply in this order: preset, settings file, --set):
 Settings files (--save-settings, --load-settings) hold one JSON object:
   "format": "zoc-settings", "format_version": 1,
   "component": class name, "id": component identifier (must match if given),
-  "version": settings version, "type": "parameters" | "custom" | "chunk",
+  "version": settings version,
+  "type": "parameters" | "custom" | "chunk" | "factory" (apply factory_name),
   "factory_name": text,
-  "parameters": [one normalized value 0..1 per parameter index, all of them],
+  "parameters": [one normalized value 0..1 per parameter index, all of them;
+      may be [] with "type": "custom" when the custom section holds the state],
   "custom": null or {"KEY": {"type": T, "value": V}, ...} where T is
       "float" (number or "nan"/"inf"/"-inf"), "int", "bool", "string",
       "float_pairs" ([[a, b], ...]), "list" (nested object of properties)

@@ -48,6 +48,9 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
 
     RenderStats stats;
     const auto start = std::chrono::steady_clock::now();
+    // The whole input is the selection; envelopes count it in frames.
+    session.Filter().SetSelectionLeft(0.0);
+    session.Filter().SetCurrentDuration(static_cast<double>(std::max<std::int64_t>(reader.Frames(), 0)));
     session.Resume();
     stats.latency = std::max(0, session.Filter().GetInitialDelay());
     // Aligned output: feed latency + tail frames of silence after the input

@@ -36,7 +36,8 @@ struct RenderStats {
     double outputSumSquares = 0.0;
 };
 
-/// Resumes the session, renders everything and suspends. The session must be
+/// Makes the whole input the selection (in frames), resumes the session,
+/// renders everything and suspends. The session must be
 /// configured for the reader's channels and rate, with its block size,
 /// preset and parameters already set.
 RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& writer, const RenderOptions& options);

@@ -9,10 +9,12 @@
 //     "id": "{5A0C1A31-...}",            component identifier; when present
 //                                        it must match the component
 //     "version": 1.0,                    settings version of the component
-//     "type": "parameters",              "parameters", "custom" or "chunk"
+//     "type": "parameters",              "parameters", "custom", "chunk" or
+//                                        "factory" (apply factory_name)
 //     "factory_name": "",                factory preset the settings began as
 //     "parameters": [0.0625, 1.0, ...],  one normalized value (0..1) per
-//                                        parameter index, all of them
+//                                        parameter index, all of them (may be
+//                                        [] when "custom" carries the state)
 //     "custom": { ... } or null,         the component's own properties
 //     "chunk": "0aff..." or null         opaque bytes as hexadecimal text
 //   }
@@ -224,8 +226,10 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
             settings.SetPresetType(host::PresetType::kCustom);
         else if (type == "chunk")
             settings.SetPresetType(host::PresetType::kChunk);
+        else if (type == "factory")
+            settings.SetPresetType(host::PresetType::kFactory);
         else
-            reader.Fail("type", "expected \"parameters\", \"custom\" or \"chunk\"");
+            reader.Fail("type", "expected \"parameters\", \"custom\", \"chunk\" or \"factory\"");
     }
     if (root.contains("factory_name")) {
         if (!root["factory_name"].is_string())
@@ -236,7 +240,9 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
     if (!root.contains("parameters") || !root["parameters"].is_array())
         reader.Fail("parameters", "expected an array of normalized values");
     const json& parameters = root["parameters"];
-    if (parameters.size() != static_cast<std::size_t>(parameterCount))
+    // Components whose whole state is their custom section save no list.
+    const bool customOnly = settings.GetPresetType() == host::PresetType::kCustom && parameters.empty();
+    if (!customOnly && parameters.size() != static_cast<std::size_t>(parameterCount))
         reader.Fail("parameters", "has " + std::to_string(parameters.size()) + " values but " +
                                       component.info.className + " has " + std::to_string(parameterCount) +
                                       " parameters");
@@ -282,6 +288,9 @@ nlohmann::json SettingsToJson(const host::PresetData& settings, const Component&
         break;
     case host::PresetType::kChunk:
         root["type"] = "chunk";
+        break;
+    case host::PresetType::kFactory:
+        root["type"] = "factory";
         break;
     default:
         root["type"] = "parameters";

@@ -1,0 +1,201 @@
+#include "dsp/Parametric.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace zoc::dsp {
+namespace {
+
+using P = Parametric;
+
+double Db(double linear) { return 20.0 * std::log10(linear); }
+
+std::vector<float> Sine(double frequency, double rate, int frames, double amplitude = 0.5)
+{
+    std::vector<float> x(static_cast<std::size_t>(frames));
+    for (int n = 0; n < frames; ++n)
+        x[static_cast<std::size_t>(n)] =
+            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * n / rate));
+    return x;
+}
+
+/// Amplitude of the `frequency` component in the last `frames` samples
+/// (a whole number of periods), by least squares on sine and cosine.
+double Amplitude(const std::vector<float>& y, double frequency, double rate, int frames, double* residualRms = nullptr)
+{
+    double s = 0, c = 0;
+    const std::size_t first = y.size() - static_cast<std::size_t>(frames);
+    for (std::size_t n = first; n < y.size(); ++n) {
+        const double phase = 2.0 * std::numbers::pi * frequency * static_cast<double>(n) / rate;
+        s += y[n] * std::sin(phase), c += y[n] * std::cos(phase);
+    }
+    s *= 2.0 / frames, c *= 2.0 / frames;
+    if (residualRms) {
+        double energy = 0;
+        for (std::size_t n = first; n < y.size(); ++n) {
+            const double phase = 2.0 * std::numbers::pi * frequency * static_cast<double>(n) / rate;
+            const double e = y[n] - s * std::sin(phase) - c * std::cos(phase);
+            energy += e * e;
+        }
+        *residualRms = std::sqrt(energy / frames);
+    }
+    return std::hypot(s, c);
+}
+
+/// Sets a kernel to `rate` with every band and filter off.
+void Flat(P& kernel, int rate)
+{
+    kernel.SetSampleRate(rate);
+    for (int band = 0; band < P::kBands; ++band)
+        kernel.SetParameter(P::kBand1Enable + 4 * band, 0.0f);
+}
+
+TEST(ParametricKernel, PeakGainIsExactAtTheCentreAndEdgesSitAtHalfGain)
+{
+    struct Case {
+        int rate;
+        float hertz, decibels, bandwidth;
+    };
+    for (const Case& c : {Case{44100, 1000, 12, 500}, Case{48000, 60, -15, 30}, Case{96000, 15000, 9, 6000},
+                          Case{44100, 18000, -20, 2000}}) {
+        P kernel;
+        Flat(kernel, c.rate);
+        kernel.SetParameter(P::kBand1Frequency, c.hertz);
+        kernel.SetParameter(P::kBand1Gain, c.decibels);
+        kernel.SetParameter(P::kBand1Bandwidth, c.bandwidth);
+        kernel.SetParameter(P::kBand1Enable, 1.0f);
+        // The sound: a sine at the centre, in steady state.
+        const int frames = c.rate;
+        std::vector<float> y = Sine(c.hertz, c.rate, frames);
+        kernel.Process(y.data(), y.data(), frames);
+        EXPECT_NEAR(Db(Amplitude(y, c.hertz, c.rate, c.rate / 2) / 0.5), c.decibels, 0.1) << c.hertz;
+        EXPECT_NEAR(Db(kernel.ComputeFilterResponse(c.hertz)), c.decibels, 0.01);
+        // The half-gain edges, found on the response, lie `bandwidth` apart.
+        auto edge = [&](double inside, double outside) {
+            for (int step = 0; step < 60; ++step) {
+                const double middle = 0.5 * (inside + outside);
+                (std::fabs(Db(kernel.ComputeFilterResponse(middle))) > std::fabs(c.decibels) / 2 ? inside : outside) =
+                    middle;
+            }
+            return inside;
+        };
+        EXPECT_NEAR(edge(c.hertz, 0.4999 * c.rate) - edge(c.hertz, 0.0), c.bandwidth, 1e-3 * c.bandwidth) << c.hertz;
+    }
+}
+
+TEST(ParametricKernel, FiltersAndShelvesFollowAnalyticResponses)
+{
+    const int rate = 48000;
+    const auto warped = [rate](double f) { return std::tan(std::numbers::pi * f / rate); };
+    for (int slope : {1, 2, 3, 4, 8}) {
+        P kernel;
+        Flat(kernel, rate);
+        kernel.SetParameter(P::kHighPassEnable, 1), kernel.SetParameter(P::kHighPassFrequency, 200);
+        kernel.SetParameter(P::kHighPassSlope, static_cast<float>(slope));
+        kernel.SetParameter(P::kLowPassEnable, 1), kernel.SetParameter(P::kLowPassFrequency, 5000);
+        kernel.SetParameter(P::kLowPassSlope, static_cast<float>(slope));
+        for (double f : {25.0, 100.0, 200.0, 1000.0, 5000.0, 12000.0}) {
+            // Bilinear Butterworth: |H|^2 = 1 / (1 + (tan(pi f/fs) / tan(pi fc/fs))^(+-2n)).
+            const double highPass = 1.0 / std::sqrt(1.0 + std::pow(warped(200) / warped(f), 2 * slope));
+            const double lowPass = 1.0 / std::sqrt(1.0 + std::pow(warped(f) / warped(5000), 2 * slope));
+            EXPECT_NEAR(Db(kernel.ComputeFilterResponse(f)), Db(highPass * lowPass), 0.01) << slope << " " << f;
+        }
+    }
+    for (float order : {0.0f, 1.0f}) {
+        P kernel;
+        Flat(kernel, rate);
+        kernel.SetParameter(P::kLowShelfEnable, 1), kernel.SetParameter(P::kLowShelfFrequency, 150);
+        kernel.SetParameter(P::kLowShelfGain, 10), kernel.SetParameter(P::kLowShelfOrder, order);
+        kernel.SetParameter(P::kHighShelfEnable, 1), kernel.SetParameter(P::kHighShelfFrequency, 20000);
+        kernel.SetParameter(P::kHighShelfGain, -8), kernel.SetParameter(P::kHighShelfOrder, order);
+        EXPECT_NEAR(Db(kernel.ComputeFilterResponse(1.0)), 10.0, 0.05) << order;  // full shelf below
+        EXPECT_NEAR(Db(kernel.ComputeFilterResponse(150.0)), 5.0, 0.05) << order; // half gain at the corner
+        EXPECT_NEAR(Db(kernel.ComputeFilterResponse(20000.0)), -4.0, 0.05) << order;
+        EXPECT_NEAR(Db(kernel.ComputeFilterResponse(2000.0)), 0.0, order == 0 ? 1.0 : 0.1) << order;
+        EXPECT_NEAR(Db(kernel.ComputeFilterResponse(23999.0)), -8.0, 0.05) << order;
+    }
+}
+
+TEST(ParametricKernel, FlatAndBypassPassTheInputExactly)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    std::vector<float> x(4096);
+    for (float& v : x)
+        v = noise(random);
+    P kernel; // bands on at 0 dB, everything else off
+    std::vector<float> y(x.size());
+    kernel.Process(x.data(), y.data(), 4096);
+    EXPECT_EQ(y, x);
+    kernel.SetParameter(P::kBand1Gain, 12), kernel.SetParameter(P::kHighPassEnable, 1);
+    kernel.SetParameter(P::kMasterGain, -6), kernel.SetParameter(P::kBypass, 1);
+    kernel.Resume();
+    kernel.Process(x.data(), y.data(), 4096);
+    EXPECT_EQ(y, x);
+    EXPECT_EQ(kernel.ComputeFilterResponse(1000.0), 1.0);
+}
+
+TEST(ParametricKernel, ChangesWhilePlayingDoNotClick)
+{
+    // A 1 kHz sine; settings jump mid-block. The output may never step
+    // further between samples than the loudest steady output sine does.
+    struct Change {
+        int index;
+        float from, to;
+    };
+    const int rate = 44100;
+    for (const Change& change :
+         {Change{P::kBand1Gain + 8, 0, 15}, Change{P::kBand1Gain + 8, 15, -15}, Change{P::kBypass, 1, 0},
+          Change{P::kHighPassEnable, 0, 1}, Change{P::kMasterGain, 0, 12}}) {
+        P kernel;
+        Flat(kernel, rate);
+        kernel.SetParameter(P::kBand1Frequency + 8, 1000), kernel.SetParameter(P::kBand1Enable + 8, 1);
+        kernel.SetParameter(P::kBand1Gain + 8, 15);
+        kernel.SetParameter(P::kHighPassFrequency, 900), kernel.SetParameter(P::kHighPassSlope, 8);
+        kernel.SetParameter(change.index, change.from);
+        kernel.Resume();
+        std::vector<float> y = Sine(1000, rate, 8192, 0.1);
+        kernel.Process(y.data(), y.data(), 3000);
+        kernel.SetParameter(change.index, change.to);
+        kernel.Process(y.data() + 3000, y.data() + 3000, 5192);
+        double steadyPeak = 0, largestStep = 0;
+        for (std::size_t n = 1; n < y.size(); ++n) {
+            largestStep = std::max(largestStep, std::fabs(static_cast<double>(y[n]) - y[n - 1]));
+            if (n < 2900 || n > 6000)
+                steadyPeak = std::max(steadyPeak, std::fabs(static_cast<double>(y[n])));
+        }
+        const double sineStep = 2.0 * std::sin(std::numbers::pi * 1000 / rate) * steadyPeak;
+        EXPECT_LE(largestStep, sineStep * 1.05) << change.index;
+    }
+}
+
+TEST(ParametricKernel, UltraQuietLowersTheNoiseFloor)
+{
+    // Deep low-frequency sections at a high rate: the float path's rounding
+    // noise shows as a residual beside the sine (about -139 dB); double
+    // precision leaves only the float output's own rounding (about -146 dB).
+    double residual[2] = {};
+    for (int quiet : {0, 1}) {
+        P kernel;
+        Flat(kernel, 96000);
+        kernel.SetParameter(P::kUltraQuiet, static_cast<float>(quiet));
+        kernel.SetParameter(P::kHighPassEnable, 1), kernel.SetParameter(P::kHighPassFrequency, 20);
+        kernel.SetParameter(P::kHighPassSlope, 8);
+        kernel.SetParameter(P::kLowShelfEnable, 1), kernel.SetParameter(P::kLowShelfFrequency, 40);
+        kernel.SetParameter(P::kLowShelfGain, 12);
+        kernel.Resume();
+        std::vector<float> y = Sine(1000, 96000, 96000);
+        kernel.Process(y.data(), y.data(), 96000);
+        Amplitude(y, 1000, 96000, 48000, &residual[quiet]);
+    }
+    EXPECT_LT(Db(residual[1] / 0.5), -140.0);
+    EXPECT_LT(residual[1] * 2, residual[0]) << Db(residual[0] / 0.5) << " vs " << Db(residual[1] / 0.5);
+}
+
+} // namespace
+} // namespace zoc::dsp

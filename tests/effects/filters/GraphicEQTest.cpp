@@ -1,0 +1,276 @@
+#include "effects/filters/GraphicEQ.h"
+
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "framework/Library.h"
+#include "platform/core/String.h"
+#include "tests/support/AllocationGuard.h"
+#include "tests/support/TestHost.h"
+
+namespace zoc::components {
+namespace {
+
+using test::Signal;
+
+float BandValue(float decibels) { return (decibels + 36.0f) / 72.0f; }
+
+struct Member {
+    int bands;
+    std::function<core::Ref<GraphicEQ>()> create;
+    const char* gainName;
+    int presets;
+    const char* lastPreset;
+};
+
+const std::vector<Member>& Members()
+{
+    static const std::vector<Member> members{
+        {10, [] { return core::Ref<GraphicEQ>(new GraphicEQ10Bands); }, "Master Gain", 15, "Vocal Presence - Cut"},
+        {20, [] { return core::Ref<GraphicEQ>(new GraphicEQ20Bands); }, "Gain", 15, "Vocal Magic (breath)"},
+        {30, [] { return core::Ref<GraphicEQ>(new GraphicEQ30Bands); }, "Gain", 22,
+         "Take the \"gong\" out of the cymbals"},
+    };
+    return members;
+}
+
+/// |sum of y[n] e^(-i w n)|: the response of a measured impulse response.
+double MagnitudeAt(const std::vector<float>& response, double frequency, double rate)
+{
+    std::complex<double> sum;
+    const std::complex<double> step = std::polar(1.0, -2.0 * std::numbers::pi * frequency / rate);
+    std::complex<double> phasor = 1.0;
+    for (float sample : response) {
+        sum += static_cast<double>(sample) * phasor;
+        phasor *= step;
+    }
+    return std::abs(sum);
+}
+
+TEST(GraphicEQ, DescribesEachMember)
+{
+    for (const Member& member : Members()) {
+        core::Ref<GraphicEQ> eq = member.create();
+        EXPECT_EQ(eq->GetParameterCount(), member.bands + 5);
+        EXPECT_EQ(core::ToUtf8(eq->GetParameterInfo(1)->GetName()), member.gainName);
+        EXPECT_EQ(core::ToUtf8(eq->GetParameterInfo(4 + member.bands - 1)->GetName()),
+                  "EQ Band " + std::to_string(member.bands));
+        EXPECT_EQ(core::ToUtf8(eq->GetParameterInfo(0)->GetUnitLabel()), "points");
+        for (int hidden : {0, 3, eq->IsProcessingIndex()})
+            EXPECT_FALSE(eq->GetParameterInfo(hidden)->IsExposed());
+        EXPECT_EQ(eq->GetNumFactoryPresets(), member.presets);
+        EXPECT_EQ(core::ToUtf8(eq->GetFactoryPresetName(member.presets - 1)), member.lastPreset);
+        EXPECT_TRUE(core::ToUtf8(eq->GetFactoryPresetName(member.presets)).empty());
+        EXPECT_FALSE(eq->ArePresetsSafeForPlayback());
+
+        // The default preset reads back exactly as stored.
+        eq->SetFactoryPreset(0);
+        EXPECT_NEAR(eq->GetParameter(0), 0.121f, 1e-5f);
+        EXPECT_NEAR(eq->GetParameter(2), 0.3924f, 1e-5f);
+        EXPECT_NEAR(eq->GetParameter(4), 0.5f, 1e-6f);
+        // IsProcessing follows Resume/Suspend and ignores writes.
+        test::TestHost host(eq);
+        host.Configure(2, 48000.0f);
+        eq->SetParameter(eq->IsProcessingIndex(), 1.0f);
+        EXPECT_EQ(eq->GetParameter(eq->IsProcessingIndex()), 0.0f);
+        host.Resume();
+        EXPECT_EQ(eq->GetParameter(eq->IsProcessingIndex()), 1.0f);
+        host.Suspend();
+    }
+}
+
+// Random sliders within +/-12 dB: the measured response at every band centre
+// below 0.45 of the rate lands within 1 dB of its slider, at the default
+// accuracy.
+TEST(GraphicEQ, ResponseAtEachCentreFollowsItsSlider)
+{
+    constexpr float kRate = 48000.0f;
+    std::mt19937 random(20240611);
+    std::uniform_real_distribution<float> gains(-12.0f, 12.0f);
+    for (const Member& member : Members()) {
+        core::Ref<GraphicEQ> eq = member.create();
+        test::TestHost host(eq);
+        host.Configure(1, kRate);
+        std::vector<float> decibels;
+        for (int band = 0; band < member.bands; ++band) {
+            decibels.push_back(gains(random));
+            eq->SetParameter(4 + band, BandValue(decibels.back()));
+        }
+        const int taps = eq->GetInitialDelay() * 2;
+        const Signal out = host.Run(test::ImpulseSignal(1, static_cast<std::size_t>(taps), 0), 4096);
+        const auto centres = dsp::Graphic::GetBandCentres(member.bands / 10 - 1);
+        for (int band = 0; band < member.bands; ++band) {
+            if (centres[static_cast<std::size_t>(band)] >= 0.45 * kRate)
+                continue;
+            const double measured = 20.0 * std::log10(MagnitudeAt(out[0], centres[static_cast<std::size_t>(band)], kRate));
+            EXPECT_NEAR(measured, decibels[static_cast<std::size_t>(band)], 1.0)
+                << member.bands << " bands, " << centres[static_cast<std::size_t>(band)] << " Hz";
+        }
+    }
+}
+
+TEST(GraphicEQ, FlatSlidersAreAPureDelayOfTheReportedLatency)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    for (const Member& member : Members()) {
+        for (float accuracy : {0.0f, 0.121f, 0.03f}) {
+            core::Ref<GraphicEQ> eq = member.create();
+            test::TestHost host(eq);
+            host.Configure(2, 44100.0f);
+            eq->SetParameter(0, accuracy);
+            const auto latency = static_cast<std::size_t>(eq->GetInitialDelay());
+            Signal input(2, std::vector<float>(latency + 3000));
+            for (auto& channel : input)
+                for (float& sample : channel)
+                    sample = noise(random);
+            const Signal out = host.Run(input, 1000);
+            double error = 0.0;
+            for (std::size_t c = 0; c < 2; ++c)
+                for (std::size_t n = 0; n < 3000; ++n)
+                    error = std::max(error, std::fabs(static_cast<double>(out[c][n + latency]) - input[c][n]));
+            EXPECT_LT(20.0 * std::log10(error / 0.5), -100.0) << member.bands << " bands, accuracy " << accuracy;
+            for (std::size_t n = 0; n < latency; ++n)
+                ASSERT_LT(std::fabs(out[0][n]), 1e-5f) << "output before the latency at " << n;
+        }
+    }
+}
+
+// A 100 Hz sine plays while the two sliders around it jump between -12 and
+// +12 dB: each new level is heard, and the output never steps further between
+// samples than a sine of the louder level would.
+TEST(GraphicEQ, SliderJumpsAreHeardWithoutClicks)
+{
+    constexpr float kRate = 48000.0f;
+    constexpr float kAmplitude = 0.25f;
+    constexpr int kBlock = 480;
+    core::Ref<GraphicEQ> eq = Members()[0].create();
+    test::TestHost host(eq);
+    host.Configure(1, kRate);
+    eq->SetParameter(0, 0.03f); // 8112 points: resolves 63 and 125 Hz, settles in 0.2 s
+    auto setBoth = [&](float decibels) {
+        eq->SetParameter(5, BandValue(decibels));
+        eq->SetParameter(6, BandValue(decibels));
+    };
+    setBoth(-12.0f);
+    host.Resume();
+    const Signal input = test::SineSignal(1, 96000, kRate, 100.0f, kAmplitude);
+    Signal output = input;
+    for (int block = 0; block < 200; ++block) {
+        if (block % 40 == 10)
+            setBoth(block % 80 == 10 ? 12.0f : -12.0f);
+        host.ProcessBlock(input, output, static_cast<std::size_t>(block * kBlock), kBlock);
+    }
+    for (int change = 10; change < 170; change += 40) {
+        float peak = 0.0f;
+        for (int n = change * kBlock + 12000; n < (change + 40) * kBlock; ++n)
+            peak = std::max(peak, std::fabs(output[0][static_cast<std::size_t>(n)]));
+        const float expected = change % 80 == 10 ? 12.0f : -12.0f;
+        EXPECT_NEAR(20.0f * std::log10(peak / kAmplitude), expected, 1.0f) << "after block " << change;
+    }
+    const float loudest = kAmplitude * std::pow(10.0f, 12.5f / 20.0f);
+    const float sineStep = loudest * 2.0f * std::numbers::pi_v<float> * 100.0f / kRate;
+    for (std::size_t n = 1; n < output[0].size(); ++n)
+        ASSERT_LT(std::fabs(output[0][n] - output[0][n - 1]), sineStep * 1.05f + 1e-3f) << "step at " << n;
+}
+
+struct LibraryScope {
+    LibraryScope() { Initialize(); }
+    ~LibraryScope() { Terminate(); }
+};
+
+void WaitForUpdates(GraphicEQ& eq)
+{
+    for (int wait = 0; wait < 2000 && eq.RunningUpdates() != 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(eq.RunningUpdates(), 0);
+}
+
+// Accuracy, rate and channel changes rebuild the impulses once, in the
+// background, at the next block; band gains are heard without a rebuild.
+TEST(GraphicEQThreaded, OnlyStructuralChangesRebuildInTheBackground)
+{
+    LibraryScope library;
+    core::Ref<GraphicEQ> eq = Members()[2].create();
+    test::TestHost host(eq);
+    host.Configure(2, 48000.0f);
+    host.Resume();
+    const Signal input = test::SineSignal(2, 512, 48000.0f, 1000.0f);
+    Signal output = input;
+    auto block = [&] { host.ProcessBlock(input, output, 0, 512); };
+
+    int expected = eq->Kernel().GetUpdateCount();
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+        bool rebuilds;
+    };
+    const std::vector<Change> changes{
+        {"accuracy", [&] { eq->SetParameter(0, 0.05f); }, true},
+        {"rate", [&] { eq->SetSampleRate(44100.0f); }, true},
+        {"channels", [&] { host.Configure(1, 44100.0f); }, true},
+        {"band gain", [&] { eq->SetParameter(20, BandValue(6.0f)); }, false},
+        {"master gain", [&] { eq->SetParameter(1, 0.7f); }, false},
+        {"is processing", [&] { eq->SetParameter(eq->IsProcessingIndex(), 0.0f); }, false},
+    };
+    for (const Change& change : changes) {
+        change.apply();
+        block();
+        WaitForUpdates(*eq);
+        block();
+        WaitForUpdates(*eq);
+        expected += change.rebuilds ? 1 : 0;
+        EXPECT_EQ(eq->Kernel().GetUpdateCount(), expected) << change.what;
+    }
+    EXPECT_EQ(eq->GetParameter(eq->IsProcessingIndex()), 1.0f);
+    EXPECT_NEAR(eq->GetParameter(20), BandValue(6.0f), 1e-6f);
+}
+
+TEST(GraphicEQ, SteadyProcessingAndSliderMovesDoNotAllocate)
+{
+    core::Ref<GraphicEQ> eq = Members()[1].create();
+    test::TestHost host(eq);
+    host.Configure(2, 48000.0f);
+    host.Resume();
+    const Signal input = test::SineSignal(2, 8192, 48000.0f, 440.0f);
+    Signal output = input;
+    test::AllocationGuard guard;
+    for (int block = 0; block < 16; ++block) {
+        eq->SetParameter(4 + block, BandValue(static_cast<float>(block) - 8.0f));
+        host.ProcessBlock(input, output, static_cast<std::size_t>(block % 16) * 512, 512);
+    }
+}
+
+// The curve shows the realized response: the phono playback preset follows
+// the analytic de-emphasis curve (6 dB lower) across the band.
+TEST(GraphicEQ, CurveOfThePhonoPresetFollowsTheAnalyticCurve)
+{
+    core::Ref<GraphicEQ> eq = Members()[2].create();
+    test::TestHost host(eq);
+    host.Configure(2, 44100.0f);
+    eq->SetFactoryPreset(19); // RIAA De-Emphasis
+    constexpr std::size_t kPoints = 200;
+    std::vector<float> curve;
+    ASSERT_TRUE(eq->GetCurveData(0, kPoints, curve));
+    ASSERT_EQ(curve.size(), kPoints);
+    auto riaa = [](double f) {
+        const std::complex<double> s(0.0, 2.0 * std::numbers::pi * f);
+        return std::abs((1.0 + s * 318e-6) / ((1.0 + s * 3180e-6) * (1.0 + s * 75e-6)));
+    };
+    for (std::size_t i = 0; i < kPoints; ++i) {
+        const double f = 20.0 * std::pow(22050.0 / 20.0, static_cast<double>(i) / kPoints);
+        if (f < 30.0 || f > 18000.0)
+            continue;
+        EXPECT_NEAR(curve[i], 20.0 * std::log10(riaa(f) / riaa(1000.0)) - 6.0, 0.6) << f << " Hz";
+    }
+    EXPECT_FALSE(eq->GetCurveData(1, kPoints, curve));
+}
+
+} // namespace
+} // namespace zoc::components
