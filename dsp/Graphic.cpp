@@ -9,6 +9,7 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <utility>
 
 #include "dsp/FFT.h"
 #include "dsp/PartitionedConvolver.h"
@@ -263,6 +264,7 @@ struct Graphic::Engine {
     int position = 0;
     int slot = 0;
     std::uint32_t serial = 0;
+    Engine* nextRetired = nullptr; ///< the retired_ list
 };
 
 // --- Kernel -------------------------------------------------------------------
@@ -271,7 +273,8 @@ Graphic::Graphic() : accuracy_(kDefaultAccuracy), range_(kDefaultRange)
 {
     built_ = WantedConfig();
     active_ = Build(built_).release();
-    active_->Restart(ReadCurve(), curveSerial_.load(std::memory_order_acquire));
+    const std::uint32_t serial = curveSerial_.load(std::memory_order_acquire);
+    active_->Restart(ReadCurve(), serial);
 }
 
 Graphic::~Graphic()
@@ -279,7 +282,7 @@ Graphic::~Graphic()
     delete active_;
     delete incoming_;
     delete pending_.exchange(nullptr);
-    delete retired_.exchange(nullptr);
+    FreeRetired();
 }
 
 std::span<const double> Graphic::GetBandCentres(int bandSet)
@@ -409,7 +412,12 @@ std::unique_ptr<Graphic::Engine> Graphic::Build(const Config& config) const
     return std::make_unique<Engine>(config);
 }
 
-void Graphic::FreeRetired() { delete retired_.exchange(nullptr, std::memory_order_acq_rel); }
+void Graphic::FreeRetired()
+{
+    Engine* engine = retired_.exchange(nullptr, std::memory_order_acq_rel);
+    while (engine != nullptr)
+        delete std::exchange(engine, engine->nextRetired);
+}
 
 void Graphic::Suspend()
 {
@@ -437,7 +445,9 @@ void Graphic::Resume()
         delete active_;
         active_ = Build(built_).release();
     }
-    active_->Restart(ReadCurve(), curveSerial_.load(std::memory_order_acquire));
+    // The serial first: the curve read after it is at least that new.
+    const std::uint32_t serial = curveSerial_.load(std::memory_order_acquire);
+    active_->Restart(ReadCurve(), serial);
 }
 
 void Graphic::UpdateImpulses()
@@ -448,7 +458,8 @@ void Graphic::UpdateImpulses()
     if (wanted == built_)
         return;
     std::unique_ptr<Engine> engine = Build(wanted);
-    engine->Restart(ReadCurve(), curveSerial_.load(std::memory_order_acquire));
+    const std::uint32_t serial = curveSerial_.load(std::memory_order_acquire);
+    engine->Restart(ReadCurve(), serial);
     built_ = wanted;
     // A filter the audio thread never took is simply replaced.
     delete pending_.exchange(engine.release(), std::memory_order_acq_rel);
@@ -470,7 +481,7 @@ void Graphic::ProcessOneSample(const float* in, float* out)
 {
     const int channels = std::clamp(channels_.load(std::memory_order_relaxed), 1, kMaxChannels);
     if (incoming_ == nullptr && channels == active_->config.channels) {
-        if (active_->Process(in, out, *this) && retired_.load(std::memory_order_acquire) == nullptr) {
+        if (active_->Process(in, out, *this)) {
             // Block boundary: take a rebuilt filter, if one waits.
             if (Engine* next = pending_.exchange(nullptr, std::memory_order_acq_rel)) {
                 StartHandOver(next);
@@ -498,12 +509,15 @@ void Graphic::ProcessOneSample(const float* in, float* out)
             if (--fadeLeft_ == 0) {
                 // The new filter has taken over; the old one is freed off this thread.
                 std::copy(frameNew_.begin(), frameNew_.begin() + channels, frameOut_.begin());
-                retired_.store(active_, std::memory_order_release);
+                active_->nextRetired = retired_.load(std::memory_order_relaxed);
+                while (!retired_.compare_exchange_weak(active_->nextRetired, active_, std::memory_order_release,
+                                                       std::memory_order_relaxed)) {
+                }
                 active_ = incoming_;
                 incoming_ = nullptr;
             }
         }
-    } else if (boundary && retired_.load(std::memory_order_acquire) == nullptr) {
+    } else if (boundary) {
         if (Engine* next = pending_.exchange(nullptr, std::memory_order_acq_rel)) {
             StartHandOver(next);
         }

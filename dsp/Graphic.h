@@ -148,7 +148,8 @@ private:
     std::atomic<int> updates_{0};
 
     // Hand-over: the newest built filter waits in pending_; the audio thread
-    // parks the one it replaced in retired_ for a non-audio call to free.
+    // pushes the one it replaced onto the retired_ list (linked through the
+    // engines, so pushing never allocates) for a non-audio call to free.
     std::mutex buildMutex_; ///< serializes builds; never taken by the audio thread
     Config built_;          ///< configuration of the newest filter built
     std::atomic<Engine*> pending_{nullptr};

@@ -229,7 +229,12 @@ double Parametric::EffectiveFrequency(int index) const
 
 void Parametric::SetSampleRate(int rate)
 {
-    if (rate < 1 || rate == rate_)
+    if (rate < 1)
+        return;
+    // Below 1 kHz the frequency range (10 Hz to 0.48 of the rate) would be
+    // empty or inverted.
+    rate = std::max(rate, static_cast<int>(kMinOriginalRate));
+    if (rate == rate_)
         return;
     rate_ = rate;
     for (int index = 0; index < kParameterCount; ++index)

@@ -292,8 +292,10 @@ void GraphicEQ::Suspend()
 void GraphicEQ::Process(float** inputs, float** outputs, int frames)
 {
     dsp::ScopedFlushDenormals flushDenormals;
-    if (updateNeeded_.load(std::memory_order_acquire) && runningUpdates_.load(std::memory_order_acquire) == 0) {
-        updateNeeded_.store(false, std::memory_order_release);
+    // Clearing the flag with an exchange keeps a change made meanwhile by the
+    // control thread from being lost.
+    if (runningUpdates_.load(std::memory_order_acquire) == 0 &&
+        updateNeeded_.exchange(false, std::memory_order_acq_rel)) {
         runningUpdates_.store(1, std::memory_order_release);
         auto ticket = std::make_shared<UpdateTicket>(runningUpdates_);
         PostBackgroundTask([this, ticket] { kernel_.UpdateImpulses(); });

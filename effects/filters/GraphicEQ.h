@@ -51,8 +51,10 @@ public:
     void Resume() override;
     void Suspend() override;
     /// Audio thread. Starts a pending impulse rebuild on the library's
-    /// background executor (allocating only then), then runs every frame
-    /// through the kernel. Never blocks.
+    /// background executor, then runs every frame through the kernel. Only
+    /// the block that posts a rebuild (the first after a new accuracy, rate
+    /// or channel count) allocates and takes the executor's queue lock;
+    /// steady blocks never do. Never waits for the rebuild.
     void Process(float** inputs, float** outputs, int frames) override;
     /// The kernel's latency: half the filter plus one convolution block.
     int GetInitialDelay() override { return kernel_.GetLatency(); }

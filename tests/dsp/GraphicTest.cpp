@@ -134,5 +134,39 @@ TEST(GraphicThreaded, RebuildsWhileTheAudioThreadPlays)
     EXPECT_NEAR(out[0], expected, 1e-4) << "latency " << latency;
 }
 
+// A filter rebuilt while the previous rebuild is still taking over is taken
+// up in turn, with no Suspend or further rebuild to free the replaced one.
+TEST(Graphic, RebuildDuringAHandOverIsStillTakenUp)
+{
+    Graphic graphic;
+    graphic.SetSampleRate(48000);
+    graphic.SetChannels(1);
+    graphic.SetParameter(Graphic::kAccuracy, 1024.0f);
+    graphic.Resume();
+    float in = 0.0f;
+    float out = 0.0f;
+    auto play = [&](int frames) {
+        for (int n = 0; n < frames; ++n)
+            graphic.ProcessOneSample(&in, &out);
+    };
+    graphic.SetParameter(Graphic::kAccuracy, 2048.0f);
+    graphic.UpdateImpulses();
+    play(300); // past a block boundary: the 2047-tap filter is taking over
+    graphic.SetParameter(Graphic::kAccuracy, 4096.0f);
+    graphic.UpdateImpulses();
+    play(48000);
+    // A flat filter is a pure delay: the impulse comes out after the latency.
+    in = 1.0f;
+    play(1);
+    in = 0.0f;
+    int peak = -1;
+    for (int n = 1; n < 8192 && peak < 0; ++n) {
+        play(1);
+        if (std::fabs(out) > 0.5f)
+            peak = n;
+    }
+    EXPECT_EQ(peak, graphic.GetLatency());
+}
+
 } // namespace
 } // namespace zoc::dsp

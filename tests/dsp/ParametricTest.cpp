@@ -197,5 +197,21 @@ TEST(ParametricKernel, UltraQuietLowersTheNoiseFloor)
     EXPECT_LT(residual[1] * 2, residual[0]) << Db(residual[0] / 0.5) << " vs " << Db(residual[1] / 0.5);
 }
 
+// A rate too low for the frequency range still leaves a valid range and a
+// finite response.
+TEST(ParametricKernel, TinySampleRatesKeepAValidFrequencyRange)
+{
+    Parametric kernel;
+    kernel.SetSampleRate(20);
+    float lo = 0.0f;
+    float hi = 0.0f;
+    kernel.GetBounds(Parametric::kBand1Frequency, lo, hi);
+    EXPECT_LE(lo, hi);
+    kernel.SetParameter(Parametric::kBand1Gain, 12.0f);
+    kernel.SetParameter(Parametric::kOriginalSampleRate, 48000.0f);
+    EXPECT_LE(kernel.GetParameter(Parametric::kBand1Frequency), hi);
+    EXPECT_TRUE(std::isfinite(kernel.ComputeFilterResponse(100.0)));
+}
+
 } // namespace
 } // namespace zoc::dsp

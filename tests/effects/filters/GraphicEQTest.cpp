@@ -232,6 +232,29 @@ TEST(GraphicEQThreaded, OnlyStructuralChangesRebuildInTheBackground)
     EXPECT_NEAR(eq->GetParameter(20), BandValue(6.0f), 1e-6f);
 }
 
+// Only the block that posts a rebuild allocates; the blocks that play on
+// while the rebuild runs and is handed over do not.
+TEST(GraphicEQ, BlocksDuringARebuildDoNotAllocate)
+{
+    LibraryScope library;
+    core::Ref<GraphicEQ> eq = Members()[0].create();
+    test::TestHost host(eq);
+    host.Configure(2, 48000.0f);
+    host.Resume();
+    const Signal input = test::SineSignal(2, 4096, 48000.0f, 440.0f);
+    Signal output = input;
+    const int before = eq->Kernel().GetUpdateCount();
+    eq->SetParameter(0, 0.01f);
+    host.ProcessBlock(input, output, 0, 512); // posts the rebuild
+    {
+        test::AllocationGuard guard;
+        for (std::size_t offset = 512; offset < 4096; offset += 512)
+            host.ProcessBlock(input, output, offset, 512);
+    }
+    WaitForUpdates(*eq);
+    EXPECT_EQ(eq->Kernel().GetUpdateCount(), before + 1);
+}
+
 TEST(GraphicEQ, SteadyProcessingAndSliderMovesDoNotAllocate)
 {
     core::Ref<GraphicEQ> eq = Members()[1].create();
