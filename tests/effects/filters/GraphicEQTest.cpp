@@ -234,7 +234,7 @@ TEST(GraphicEQThreaded, OnlyStructuralChangesRebuildInTheBackground)
 
 // Only the block that posts a rebuild allocates; the blocks that play on
 // while the rebuild runs and is handed over do not.
-TEST(GraphicEQ, BlocksDuringARebuildDoNotAllocate)
+TEST(GraphicEQThreaded, BlocksDuringARebuildDoNotAllocate)
 {
     LibraryScope library;
     core::Ref<GraphicEQ> eq = Members()[0].create();
