@@ -1,4 +1,5 @@
 #include "dsp/FFT.h"
+#include "tests/support/Measure.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,6 @@
 #include <complex>
 #include <numbers>
 #include <numeric>
-#include <random>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
@@ -17,17 +17,9 @@ using zoc::dsp::ComplexFFT;
 using zoc::dsp::RealFFT;
 using zoc::dsp::WindowType;
 using cfloat = std::complex<float>;
+using zoc::test::Noise;
 
 namespace {
-
-std::vector<float> Noise(int n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> v(static_cast<std::size_t>(n));
-    for (auto& x : v) x = dist(rng);
-    return v;
-}
 
 std::vector<cfloat> Spectrum(RealFFT& fft, const std::vector<float>& x)
 {

@@ -14,6 +14,15 @@
 namespace zoc::dsp {
 namespace {
 
+/// Resumes a kernel at 48 kHz with 1024-point accuracy.
+void Start(Graphic& graphic, int channels)
+{
+    graphic.SetSampleRate(48000);
+    graphic.SetChannels(channels);
+    graphic.SetParameter(Graphic::kAccuracy, 1024.0f);
+    graphic.Resume();
+}
+
 // Block-wise FFT convolution equals direct convolution, for filters shorter
 // than, equal to and longer than a block, and a block of one sample.
 TEST(PartitionedConvolver, MatchesDirectConvolution)
@@ -85,10 +94,7 @@ TEST(GraphicThreaded, RebuildsWhileTheAudioThreadPlays)
     constexpr float kAmplitude = 0.5f;
     constexpr double kFrequency = 200.0;
     Graphic graphic;
-    graphic.SetSampleRate(kRate);
-    graphic.SetChannels(2);
-    graphic.SetParameter(Graphic::kAccuracy, 1024.0f);
-    graphic.Resume();
+    Start(graphic, 2);
 
     std::atomic<bool> done{false};
     std::thread builder([&] {
@@ -139,10 +145,7 @@ TEST(GraphicThreaded, RebuildsWhileTheAudioThreadPlays)
 TEST(Graphic, RebuildDuringAHandOverIsStillTakenUp)
 {
     Graphic graphic;
-    graphic.SetSampleRate(48000);
-    graphic.SetChannels(1);
-    graphic.SetParameter(Graphic::kAccuracy, 1024.0f);
-    graphic.Resume();
+    Start(graphic, 1);
     float in = 0.0f;
     float out = 0.0f;
     auto play = [&](int frames) {

@@ -2,14 +2,14 @@
 #include "dsp/IIRDesign.h"
 #include "dsp/IIRFilter.h"
 #include "tests/support/AllocationGuard.h"
+#include "tests/support/Measure.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <complex>
 #include <memory>
 #include <numbers>
-#include <random>
+#include <type_traits>
 #include <vector>
 
 using zoc::components::ButterworthFilter;
@@ -20,14 +20,11 @@ namespace {
 
 constexpr int kImpulseLength = 16384;
 
+/// Noise exactly representable as float.
 std::vector<double> Noise(int n, unsigned seed)
 {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    std::vector<double> v(static_cast<std::size_t>(n));
-    for (auto& x : v)
-        x = static_cast<float>(dist(rng)); // exactly representable as float
-    return v;
+    const std::vector<float> noise = zoc::test::Noise(static_cast<std::size_t>(n), seed);
+    return {noise.begin(), noise.end()};
 }
 
 template <typename Filter> std::vector<double> ImpulseResponse(Filter& filter, int length = kImpulseLength)
@@ -38,17 +35,7 @@ template <typename Filter> std::vector<double> ImpulseResponse(Filter& filter, i
     return h;
 }
 
-/// Magnitude in dB of the DTFT of h at f (fraction of the sample rate).
-double MagnitudeDb(const std::vector<double>& h, double f)
-{
-    const std::complex<double> step = std::polar(1.0, -2.0 * std::numbers::pi * f);
-    std::complex<double> phasor = 1.0, sum = 0.0;
-    for (double value : h) {
-        sum += value * phasor;
-        phasor *= step;
-    }
-    return 20.0 * std::log10(std::abs(sum));
-}
+double MagnitudeDb(const std::vector<double>& h, double f) { return zoc::test::Db(zoc::test::MagnitudeAt(h, f)); }
 
 /// How far f lies into the stop band of the low-pass prototype, after the
 /// pre-warp and the transformation for `type`.
@@ -94,10 +81,18 @@ void ExpectMatches(const std::vector<double>& h, Reference reference, const char
     }
 }
 
-std::unique_ptr<IIRFilter> MakeIIR() { return std::unique_ptr<IIRFilter>(zoc::components::CreateIIRFilter()); }
-std::unique_ptr<ButterworthFilter> MakeButterworth()
+/// A filter of either class, designed unless `order` is 0.
+template <typename Filter = IIRFilter>
+std::unique_ptr<Filter> Make(double f1 = 0.0, double f2 = 0.0, int type = 1, int order = 0)
 {
-    return std::unique_ptr<ButterworthFilter>(zoc::components::CreateButterworthFilter());
+    std::unique_ptr<Filter> filter;
+    if constexpr (std::is_same_v<Filter, IIRFilter>)
+        filter.reset(zoc::components::CreateIIRFilter());
+    else
+        filter.reset(zoc::components::CreateButterworthFilter());
+    if (order > 0)
+        filter->Design(f1, f2, type, order);
+    return filter;
 }
 
 } // namespace
@@ -108,10 +103,8 @@ TEST(IIRFilter, AllTypesAndOrdersMatchTheAnalyticButterworthResponse)
     for (int type = 1; type <= 4; ++type) {
         for (int order : {1, 2, 5, 10}) {
             const auto filterType = static_cast<FilterType>(type);
-            auto iir = MakeIIR();
-            auto plain = MakeButterworth();
-            iir->Design(f1, f2, type, order);
-            plain->Design(f1, f2, type, order);
+            auto iir = Make(f1, f2, type, order);
+            auto plain = Make<ButterworthFilter>(f1, f2, type, order);
             const auto h = ImpulseResponse(*iir);
             EXPECT_EQ(h, ImpulseResponse(*plain)) << "the two classes differ, type " << type;
             const std::string what = "type " + std::to_string(type) + " order " + std::to_string(order);
@@ -126,17 +119,14 @@ TEST(IIRFilter, AllTypesAndOrdersMatchTheAnalyticButterworthResponse)
 
 TEST(IIRFilter, UnknownTypeIsLowPass)
 {
-    auto unknown = MakeIIR(), lowPass = MakeIIR();
-    unknown->Design(0.1, 0.2, 7, 4);
-    lowPass->Design(0.1, 0.2, 1, 4);
+    auto unknown = Make(0.1, 0.2, 7, 4), lowPass = Make(0.1, 0.2, 1, 4);
     EXPECT_EQ(ImpulseResponse(*unknown, 256), ImpulseResponse(*lowPass, 256));
 }
 
 TEST(IIRFilter, LongCascadesAreCutAndTheCutoffIsLimited)
 {
     auto responseOf = [](double f1, double f2, int type, int order) {
-        auto filter = MakeIIR();
-        filter->Design(f1, f2, type, order);
+        auto filter = Make(f1, f2, type, order);
         return ImpulseResponse(*filter, 4096);
     };
     // Band-pass order 20 needs (20 / 2) * 5 + 1 = 51 coefficients: cut to 16.
@@ -157,8 +147,7 @@ TEST(IIRFilter, DisabledFilterPassesInputExactly)
 {
     const auto noise = Noise(2000, 3);
     std::vector<float> block(noise.begin(), noise.end());
-    auto filter = MakeIIR();
-    filter->Design(0.05, 0.0, 1, 6);
+    auto filter = Make(0.05, 0.0, 1, 6);
     filter->Disable();
     filter->ProcessBlock(block.data(), 2000, 1);
     for (int i = 0; i < 2000; ++i) {
@@ -169,7 +158,7 @@ TEST(IIRFilter, DisabledFilterPassesInputExactly)
     filter->Enable();
     EXPECT_NE(filter->ProcessSample(1.0), 1.0);
 
-    auto undesigned = MakeButterworth();
+    auto undesigned = Make<ButterworthFilter>();
     EXPECT_EQ(undesigned->ProcessSample(0.3), 0.3);
 }
 
@@ -177,8 +166,7 @@ TEST(IIRFilter, GlideMovesSteadilyAndLandsExactlyOnTheTarget)
 {
     const int glideSamples = 1000;
     const auto noise = Noise(3 * glideSamples, 5);
-    auto gliding = MakeIIR();
-    gliding->Design(0.02, 0.0, 1, 4);
+    auto gliding = Make(0.02, 0.0, 1, 4);
     gliding->DesignTarget(0.2, 0.0, true, glideSamples);
     auto& impl = static_cast<zoc::components::IIRFilter_impl&>(*gliding);
     double peak = 0.0;
@@ -190,15 +178,13 @@ TEST(IIRFilter, GlideMovesSteadilyAndLandsExactlyOnTheTarget)
     EXPECT_LT(peak, 2.0) << "the glide passed through an unstable design";
 
     // From here on it must be the target design exactly.
-    auto target = MakeIIR();
-    target->Design(0.2, 0.0, 1, 4);
+    auto target = Make(0.2, 0.0, 1, 4);
     gliding->ClearHistory();
     for (int n = glideSamples; n < 3 * glideSamples; ++n)
         ASSERT_EQ(gliding->ProcessSampleGliding(noise[n]), target->ProcessSample(noise[n])) << n;
 
     // Without glide the new design applies at once.
-    auto jump = MakeIIR();
-    jump->Design(0.02, 0.0, 1, 4);
+    auto jump = Make(0.02, 0.0, 1, 4);
     jump->DesignTarget(0.2, 0.0, false, glideSamples);
     target->ClearHistory();
     EXPECT_EQ(ImpulseResponse(*jump, 512), ImpulseResponse(*target, 512));
@@ -214,17 +200,14 @@ TEST(IIRFilter, BlocksWithStrideMatchSampleBySampleForAnySplit)
         interleaved[2 * i + 1] = static_cast<float>(right[i]);
     }
     for (int type = 1; type <= 4; ++type) {
-        auto reference = MakeIIR();
-        reference->Design(0.07, 0.21, type, 5);
+        auto reference = Make(0.07, 0.21, type, 5);
         std::vector<float> expected(frames);
         for (int i = 0; i < frames; ++i)
             expected[i] = static_cast<float>(reference->ProcessSample(left[i]));
 
         for (int split : {frames, 1, 7, 640}) {
-            auto iir = MakeIIR();
-            auto plain = MakeButterworth();
-            iir->Design(0.07, 0.21, type, 5);
-            plain->Design(0.07, 0.21, type, 5);
+            auto iir = Make(0.07, 0.21, type, 5);
+            auto plain = Make<ButterworthFilter>(0.07, 0.21, type, 5);
             auto a = interleaved, b = interleaved;
             {
                 zoc::test::AllocationGuard guard;

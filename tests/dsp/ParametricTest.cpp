@@ -3,25 +3,23 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/Measure.h"
+#include "tests/support/TestHost.h"
 
 namespace zoc::dsp {
 namespace {
 
 using P = Parametric;
 
-double Db(double linear) { return 20.0 * std::log10(linear); }
+using test::Db;
 
-std::vector<float> Sine(double frequency, double rate, int frames, double amplitude = 0.5)
+std::vector<float> Sine(float frequency, int rate, int frames, float amplitude = 0.5f)
 {
-    std::vector<float> x(static_cast<std::size_t>(frames));
-    for (int n = 0; n < frames; ++n)
-        x[static_cast<std::size_t>(n)] =
-            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * n / rate));
-    return x;
+    return test::SineSignal(1, static_cast<std::size_t>(frames), static_cast<float>(rate), frequency, amplitude)[0];
 }
 
 /// Amplitude of the `frequency` component in the last `frames` samples
@@ -123,11 +121,7 @@ TEST(ParametricKernel, FiltersAndShelvesFollowAnalyticResponses)
 
 TEST(ParametricKernel, FlatAndBypassPassTheInputExactly)
 {
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-    std::vector<float> x(4096);
-    for (float& v : x)
-        v = noise(random);
+    const std::vector<float> x = test::Noise(4096, 7);
     P kernel; // bands on at 0 dB, everything else off
     std::vector<float> y(x.size());
     kernel.Process(x.data(), y.data(), 4096);

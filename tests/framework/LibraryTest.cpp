@@ -15,6 +15,7 @@
 #include "framework/Registration.h"
 #include "platform/core/CommandRegistry.h"
 #include "platform/core/Gate.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace zoc {
 namespace {
@@ -71,14 +72,13 @@ TEST(Library, PreviewQualityCommand)
 
 TEST(Library, TempDirIsPrivate)
 {
-    const std::filesystem::path directory = std::filesystem::path(testing::TempDir()) / "zoc-private-test";
-    std::filesystem::remove_all(directory);
+    const test::ScratchDirectory scratch;
+    const std::filesystem::path directory = scratch.Path() / "private";
     SetupTempDir(directory);
     EXPECT_EQ(GetTempDir(), directory);
     struct stat info {};
     ASSERT_EQ(stat(directory.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    std::filesystem::remove_all(directory);
 }
 
 struct CountingAnalyzer : dsp::DSPAnalyzer {

@@ -51,15 +51,9 @@ TEST(GenericParameterInfo, DecimalsFollowMagnitude)
 {
     // A power-of-two span keeps these values exact through the normalized form.
     const GenericParameterInfo range = Linear(-256.0f, 256.0f);
-    auto show = [&](float value) { return Text(range, range.ToNormalized(value)); };
-    EXPECT_EQ(show(150.0f), "150");
-    EXPECT_EQ(show(15.25f), "15.3");
-    EXPECT_EQ(show(1.5f), "1.50");
-    EXPECT_EQ(show(0.25f), "0.250");
-    EXPECT_EQ(show(0.05f), "0.0500");
-    EXPECT_EQ(show(-15.25f), "-15.3");
-    EXPECT_EQ(show(100.0f), "100.0");
-    EXPECT_EQ(show(1.0f), "1.000");
+    for (const auto& [value, text] : {std::pair{150.0f, "150"}, {15.25f, "15.3"}, {1.5f, "1.50"}, {0.25f, "0.250"},
+                                      {0.05f, "0.0500"}, {-15.25f, "-15.3"}, {100.0f, "100.0"}, {1.0f, "1.000"}})
+        EXPECT_EQ(Text(range, range.ToNormalized(value)), text) << value;
 }
 
 TEST(BoolParameterInfo, OnOnlyAboveOneHalf)
@@ -74,17 +68,13 @@ TEST(BoolParameterInfo, OnOnlyAboveOneHalf)
 TEST(MusicalParameterInfo, ScaleAndKeyNames)
 {
     const ScaleParameterInfo scale(u"Scale", u"", host::kUnitNumber, 0, 0.0f, 1.0f, true);
-    EXPECT_EQ(Text(scale, 0.0f), "Major");
-    EXPECT_EQ(Text(scale, 0.4f), "Minor");
-    EXPECT_EQ(Text(scale, 1.0f), "Chromatic");
+    for (const auto& [normalized, name] : {std::pair{0.0f, "Major"}, {0.4f, "Minor"}, {1.0f, "Chromatic"}})
+        EXPECT_EQ(Text(scale, normalized), name);
 
     const KeyParameterInfo key(u"Key", u"", host::kUnitNumber, 0, 0.0f, 1.0f, true);
     // k = 0, 1, 2 give D, C#, C; k = 3 gives B, k = 11 gives D#.
-    EXPECT_EQ(Text(key, 0.0f), "D");
-    EXPECT_EQ(Text(key, 1.0f / 11.0f), "C#");
-    EXPECT_EQ(Text(key, 2.0f / 11.0f), "C");
-    EXPECT_EQ(Text(key, 3.0f / 11.0f), "B");
-    EXPECT_EQ(Text(key, 1.0f), "D#");
+    for (const auto& [k, name] : {std::pair{0, "D"}, {1, "C#"}, {2, "C"}, {3, "B"}, {11, "D#"}})
+        EXPECT_EQ(Text(key, static_cast<float>(k) / 11.0f), name) << k;
 }
 
 TEST(SanitizeNormalized, ClampsAndRejectsNaN)

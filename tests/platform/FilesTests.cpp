@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/core/Files.h"
+#include "tests/support/ScratchDirectory.h"
 
 using namespace zoc::core::files;
 namespace fs = std::filesystem;
@@ -16,18 +15,6 @@ namespace {
 
 class Files : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = testing::TempDir() + "zoc-files-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::permissions(root_, fs::perms::owner_all, ignored);
-        fs::remove_all(root_, ignored);
-    }
     static unsigned Mode(const fs::path& path)
     {
         struct stat info {};
@@ -35,7 +22,8 @@ protected:
         return info.st_mode & 07777;
     }
 
-    fs::path root_;
+    zoc::test::ScratchDirectory scratch_;
+    const fs::path root_ = scratch_.Path();
 };
 
 std::vector<std::uint8_t> Bytes(std::string_view text)
@@ -121,11 +109,7 @@ TEST_F(Files, AtomicWriteReplacesAndLeavesNoTemporaryFile)
     fs::create_directory(root_ / "dir");
     EXPECT_FALSE(WriteFileAtomically(root_ / "dir", Bytes("x")));
     EXPECT_FALSE(WriteFileAtomically(root_ / "absent" / "file", Bytes("x")));
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(root_))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"dir", "settings.bin"}));
+    EXPECT_EQ(scratch_.Entries(), (std::vector<std::string>{"dir", "settings.bin"}));
 }
 
 TEST(ByteStreams, LittleEndianRoundTripAndReadPastEnd)

@@ -15,61 +15,39 @@ std::string Format(double value, std::size_t leading, std::size_t decimals, unsi
 }
 } // namespace
 
-TEST(NumberToString, ShowsParameterValuesWithFixedDecimals)
+TEST(NumberToString, FixedDecimalsRoundingSignsSpecialValuesAndLength)
 {
-    EXPECT_EQ(Format(150, 1, 0), "150");
-    EXPECT_EQ(Format(15.25, 1, 1), "15.3");
-    EXPECT_EQ(Format(1.5, 1, 2), "1.50");
-    EXPECT_EQ(Format(0.25, 1, 3), "0.250");
-    EXPECT_EQ(Format(0.05, 1, 4), "0.0500");
-    EXPECT_EQ(Format(7, 3, 1), "007.0");
-    EXPECT_EQ(Format(0.5, 0, 2), ".50");
-}
-
-TEST(NumberToString, RoundsExactHalvesAwayFromZeroAndOthersByTheirTrueValue)
-{
-    EXPECT_EQ(Format(0.25, 1, 1), "0.3");
-    EXPECT_EQ(Format(-0.25, 1, 1), "-0.3");
-    EXPECT_EQ(Format(2.5, 1, 0), "3");
-    EXPECT_EQ(Format(0.125, 1, 2), "0.13");
-    // 1.005 is stored as 1.00499999999999989..., below the half.
-    EXPECT_EQ(Format(1.005, 1, 2), "1.00");
-    // The largest double below 0.5 must not round up (a naive +0.5 does).
-    EXPECT_EQ(Format(std::nextafter(0.5, 0.0), 1, 0), "0");
-    EXPECT_EQ(Format(99.96, 1, 1), "100.0");
-    EXPECT_EQ(Format(-999.5, 1, 0), "-1000");
-}
-
-TEST(NumberToString, SignsAndSpecialValues)
-{
-    EXPECT_EQ(Format(-0.001, 1, 2), "0.00");
-    EXPECT_EQ(Format(-0.0, 1, 1), "0.0");
-    EXPECT_EQ(Format(1.5, 1, 1, kAlwaysShowSign), "+1.5");
-    EXPECT_EQ(Format(-1.5, 1, 1, kAlwaysShowSign), "-1.5");
-    EXPECT_EQ(Format(0.0, 1, 1, kAlwaysShowSign), "0.0");
-    EXPECT_EQ(Format(std::numeric_limits<double>::quiet_NaN(), 1, 2), "nan");
-    EXPECT_EQ(Format(std::numeric_limits<double>::infinity(), 1, 2), "inf");
-    EXPECT_EQ(Format(-std::numeric_limits<double>::infinity(), 1, 2), "-inf");
-}
-
-TEST(NumberToString, DropsDecimalsToFitTheMaximumLength)
-{
-    EXPECT_EQ(Format(12345.678, 1, 3, kNoNumberFlags, 7), "12345.7");
-    EXPECT_EQ(Format(12345.678, 1, 3, kNoNumberFlags, 4), "12346");
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN(), kInf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double value;
+        std::size_t leading, decimals;
+        const char* text;
+        unsigned flags = kNoNumberFlags;
+        std::size_t maxLength = 31;
+    };
+    for (const Case& c : {
+             // Fixed decimals, leading zeros.
+             Case{150, 1, 0, "150"}, {15.25, 1, 1, "15.3"}, {1.5, 1, 2, "1.50"}, {0.25, 1, 3, "0.250"},
+             {0.05, 1, 4, "0.0500"}, {7, 3, 1, "007.0"}, {0.5, 0, 2, ".50"},
+             // Exact halves round away from zero, others by their true value: 1.005 is
+             // stored below the half, and so is the largest double below 0.5 (a naive +0.5 rounds it up).
+             {0.25, 1, 1, "0.3"}, {-0.25, 1, 1, "-0.3"}, {2.5, 1, 0, "3"}, {0.125, 1, 2, "0.13"}, {1.005, 1, 2, "1.00"},
+             {std::nextafter(0.5, 0.0), 1, 0, "0"}, {99.96, 1, 1, "100.0"}, {-999.5, 1, 0, "-1000"},
+             // Signs and special values.
+             {-0.001, 1, 2, "0.00"}, {-0.0, 1, 1, "0.0"}, {1.5, 1, 1, "+1.5", kAlwaysShowSign},
+             {-1.5, 1, 1, "-1.5", kAlwaysShowSign}, {0.0, 1, 1, "0.0", kAlwaysShowSign}, {kNaN, 1, 2, "nan"},
+             {kInf, 1, 2, "inf"}, {-kInf, 1, 2, "-inf"},
+             // Decimals are dropped to fit the maximum length.
+             {12345.678, 1, 3, "12345.7", kNoNumberFlags, 7}, {12345.678, 1, 3, "12346", kNoNumberFlags, 4}})
+        EXPECT_EQ(Format(c.value, c.leading, c.decimals, c.flags, c.maxLength), c.text) << c.value;
     EXPECT_EQ(Format(1e300, 1, 2).size(), 301u);
 }
 
-TEST(StringToNumber, AcceptsDecimalNumbers)
+TEST(StringToNumber, AcceptsDecimalNumbersAndRejectsEverythingElse)
 {
-    EXPECT_EQ(StringToNumber(u"  -1.5e3 "), -1500.0);
-    EXPECT_EQ(StringToNumber(u"+2"), 2.0);
-    EXPECT_EQ(StringToNumber(u".5"), 0.5);
-    EXPECT_EQ(StringToNumber(u"\t0.1\n"), 0.1);
-    EXPECT_EQ(StringToNumber(u"1E-2"), 0.01);
-}
-
-TEST(StringToNumber, RejectsEverythingElse)
-{
+    for (const auto& [text, value] : {std::pair{u"  -1.5e3 ", -1500.0}, {u"+2", 2.0}, {u".5", 0.5}, {u"\t0.1\n", 0.1},
+                                      {u"1E-2", 0.01}})
+        EXPECT_EQ(StringToNumber(text), value) << ToUtf8(text);
     for (const char16_t* text : {u"", u"   ", u"abc", u"1.5x", u"nan", u"inf", u"-infinity", u"0x10", u"1e",
                                  u"1e+", u".", u"-", u"1 2", u"--1", u"1e999", u"\u0661"})
         EXPECT_FALSE(StringToNumber(text).has_value()) << ToUtf8(text);

@@ -32,26 +32,21 @@ void* AllocateAligned(std::size_t size, std::align_val_t alignment)
     throw std::bad_alloc();
 }
 
+void* AllocateOrNull(std::size_t size) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 } // namespace
 
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return Allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return Allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
 void* operator new(std::size_t size, std::align_val_t alignment) { return AllocateAligned(size, alignment); }
 void* operator new[](std::size_t size, std::align_val_t alignment) { return AllocateAligned(size, alignment); }
 void operator delete(void* memory) noexcept { std::free(memory); }
@@ -74,7 +69,5 @@ AllocationGuard::~AllocationGuard()
     if (seen != 0)
         ADD_FAILURE() << seen << " allocation(s) inside an allocation-free scope";
 }
-
-std::size_t AllocationGuard::Count() const { return allocations - start_; }
 
 } // namespace zoc::test

@@ -15,9 +15,6 @@ public:
     AllocationGuard(const AllocationGuard&) = delete;
     AllocationGuard& operator=(const AllocationGuard&) = delete;
 
-    /// Allocations seen so far inside this guard.
-    std::size_t Count() const;
-
 private:
     std::size_t start_;
     bool outerActive_;

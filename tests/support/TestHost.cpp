@@ -2,6 +2,7 @@
 
 #include "tests/support/TestHost.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "contracts/host/AudioFilterRegistrar.h"
+#include "tests/support/AllocationGuard.h"
 
 namespace zoc::test {
 
@@ -85,6 +87,32 @@ void TestHost::ProcessBlock(const Signal& input, Signal& output, std::size_t off
         out[channel] = output[channel].data() + offset;
     }
     Filter().Process(in.data(), out.data(), frames);
+}
+
+Signal TestHost::RunInBlocks(const Signal& input, std::size_t block, const std::function<void(std::size_t)>& before)
+{
+    Resume();
+    Signal output = input;
+    const std::size_t frames = input.empty() ? 0 : input[0].size();
+    for (std::size_t from = 0; from < frames; from += block) {
+        if (before)
+            before(from);
+        ProcessBlock(input, output, from, static_cast<int>(std::min(block, frames - from)));
+    }
+    return output;
+}
+
+void TestHost::ExpectBlocksDoNotAllocate(const std::vector<std::function<void()>>& changes)
+{
+    Resume();
+    const Signal input = SineSignal(2, 512, 48000.0f, 440.0f);
+    Signal output = input;
+    AllocationGuard guard;
+    ProcessBlock(input, output, 0, 512);
+    for (const auto& change : changes) {
+        change();
+        ProcessBlock(input, output, 0, 512);
+    }
 }
 
 float MaxDifference(const Signal& a, const Signal& b)

@@ -4,6 +4,7 @@
 // suspends, exactly as the real host would.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,13 @@ public:
     Signal Run(const Signal& input, int blockSize = 512, bool resume = true);
     /// Processes one block in place of the session's block splitting.
     void ProcessBlock(const Signal& input, Signal& output, std::size_t offset, int frames);
+    /// Resumes and processes `input` block by block, calling `before(from)`
+    /// ahead of the block starting at frame `from`.
+    Signal RunInBlocks(const Signal& input, std::size_t block,
+                       const std::function<void(std::size_t)>& before = {});
+    /// Resumes, then processes 512-frame blocks of a stereo sine under an
+    /// AllocationGuard: one block, then one after each change.
+    void ExpectBlocksDoNotAllocate(const std::vector<std::function<void()>>& changes);
 
 private:
     std::shared_ptr<host::Session> session_;

@@ -81,10 +81,9 @@ TEST_F(ApplyTest, SetAddressesChannelsByNameOrIndexInOrder)
 {
     WriteAudio(in, Frames(2, std::vector<float>(1000, 0.5f)), kRate);
     // Index 3 is "Right"; the later --set of Left wins over the preset.
-    const ZocResult result = RunZoc({"apply", "Amplify", "--preset", "-10dB Cut", "--set", "LEFT=-6", "--set",
-                                     "3=6", "--set-normalized", "left=0.6875", in, out});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const AudioData output = ReadAudio(out);
+    const AudioData output = RunZocAndRead({"apply", "Amplify", "--preset", "-10dB Cut", "--set", "LEFT=-6", "--set",
+                                            "3=6", "--set-normalized", "left=0.6875", in, out},
+                                           out);
     EXPECT_NEAR(output.samples[0][500], 0.5 * std::pow(10.0, 3.0 / 20.0), 1e-5);
     EXPECT_NEAR(output.samples[1][500], 0.5 * std::pow(10.0, 6.0 / 20.0), 1e-5);
 }
@@ -92,9 +91,7 @@ TEST_F(ApplyTest, SetAddressesChannelsByNameOrIndexInOrder)
 TEST_F(ApplyTest, TimedChangeRampsLinearlyFromItsExactFrame)
 {
     WriteAudio(in, Frames(1, std::vector<float>(kRate, 1.0f)), kRate);
-    const ZocResult result = RunZoc({"apply", "Amplify", "--at", "0.5:Gain=-6", "--block", "512", in, out});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const AudioData output = ReadAudio(out);
+    const AudioData output = RunZocAndRead({"apply", "Amplify", "--at", "0.5:Gain=-6", "--block", "512", in, out}, out);
     const std::vector<float>& y = output.samples[0];
     const std::size_t start = kRate / 2;
     const double target = std::pow(10.0, -6.0 / 20.0);
@@ -111,13 +108,11 @@ TEST_F(ApplyTest, LatencyIsCompensatedUnlessRaw)
 {
     const Frames input = DistinctSines(2, 3000, kRate);
     WriteAudio(in, input, kRate);
-    ASSERT_EQ(RunZoc({"apply", "DelayProbe", in, out}).exitCode, 0);
-    const AudioData aligned = ReadAudio(out);
+    const AudioData aligned = RunZocAndRead({"apply", "DelayProbe", in, out}, out);
     EXPECT_TRUE(aligned.samples == input);
 
     const std::string raw = dir / "raw.wav";
-    ASSERT_EQ(RunZoc({"apply", "delayprobe", "--raw", in, raw}).exitCode, 0);
-    const AudioData delayed = ReadAudio(raw);
+    const AudioData delayed = RunZocAndRead({"apply", "delayprobe", "--raw", in, raw}, raw);
     ASSERT_EQ(delayed.Length(), input[0].size());
     for (std::size_t frame = 0; frame < delayed.Length(); ++frame) {
         const float expected = frame < DelayProbe::kLatency ? 0.0f : input[1][frame - DelayProbe::kLatency];
@@ -130,8 +125,8 @@ TEST_F(ApplyTest, TailAddsOutputAfterTheCompensatedInput)
     const Frames input = DistinctSines(1, 2000, kRate);
     WriteAudio(in, input, kRate);
     const std::string report = dir / "report.json";
-    ASSERT_EQ(RunZoc({"apply", "Delay Probe", "--tail", "0.25", "--report", report, in, out}).exitCode, 0);
-    const AudioData output = ReadAudio(out);
+    const AudioData output =
+        RunZocAndRead({"apply", "Delay Probe", "--tail", "0.25", "--report", report, in, out}, out);
     ASSERT_EQ(output.Length(), input[0].size() + kRate / 4);
     for (std::size_t frame = 0; frame < output.Length(); ++frame)
         ASSERT_EQ(output.samples[0][frame], frame < 2000 ? input[0][frame] : 0.0f) << "frame " << frame;
@@ -146,8 +141,7 @@ TEST_F(ApplyTest, TailAddsOutputAfterTheCompensatedInput)
     EXPECT_GT(json["realtime_factor"].get<double>(), 0.0);
 
     // With Amplify (no latency) --raw and aligned output have the input's length.
-    ASSERT_EQ(RunZoc({"apply", "Amplify", "--raw", in, out}).exitCode, 0);
-    EXPECT_EQ(ReadAudio(out).Length(), 2000u);
+    EXPECT_EQ(RunZocAndRead({"apply", "Amplify", "--raw", in, out}, out).Length(), 2000u);
 }
 
 TEST_F(ApplyTest, OutputFormatFollowsExtensionAndBits)
@@ -166,10 +160,9 @@ TEST_F(ApplyTest, OutputFormatFollowsExtensionAndBits)
         {"e.ogg", {}, SF_FORMAT_OGG | SF_FORMAT_VORBIS},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> arguments = {"apply", "Amplify"};
-        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
-        arguments.push_back(in);
-        arguments.push_back(dir / c.name);
+        std::vector<std::string> arguments = c.options;
+        arguments.insert(arguments.begin(), {"apply", "Amplify"});
+        arguments.insert(arguments.end(), {in, dir / c.name});
         const ZocResult result = RunZoc(arguments);
         ASSERT_EQ(result.exitCode, 0) << c.name << ": " << result.err;
         const AudioData output = ReadAudio(dir / c.name);
@@ -195,8 +188,7 @@ TEST_F(ApplyTest, SurroundAndMonoLayoutsScaleEveryChannel)
     }
     // Surround channels go by their names.
     WriteAudio(in, Frames(6, std::vector<float>(64, 0.5f)), kRate);
-    ASSERT_EQ(RunZoc({"apply", "Amplify", "--set", "left_surround=-96", in, out}).exitCode, 0);
-    const AudioData output = ReadAudio(out);
+    const AudioData output = RunZocAndRead({"apply", "Amplify", "--set", "left_surround=-96", in, out}, out);
     EXPECT_NEAR(output.samples[4][10], 0.5 * std::pow(10.0, -96.0 / 20.0), 1e-9);
     EXPECT_EQ(output.samples[5][10], 0.5f);
 }
@@ -209,9 +201,8 @@ TEST_F(ApplyTest, NonFiniteSamplesAreProcessed)
     input[0][30] = -std::numeric_limits<float>::infinity();
     WriteAudio(in, input, kRate);
     for (const std::string name : {"out.wav", "out.flac"}) {
-        const ZocResult result = RunZoc({"apply", "Amplify", "--preset", "+3dB Boost", in, dir / name});
-        ASSERT_EQ(result.exitCode, 0) << result.err;
-        const AudioData output = ReadAudio(dir / name);
+        const AudioData output =
+            RunZocAndRead({"apply", "Amplify", "--preset", "+3dB Boost", in, dir / name}, dir / name);
         ASSERT_EQ(output.Length(), 2048u);
         EXPECT_NEAR(output.samples[1][1000], 0.25 * std::pow(10.0, 3.0 / 20.0), 1e-4);
     }
@@ -225,16 +216,14 @@ TEST_F(ApplyTest, LongInputStreamsAcrossChunks)
     // More than two 64k-frame chunks, with a block size that divides nothing.
     const Frames input = DistinctSines(2, 150001, kRate);
     WriteAudio(in, input, kRate);
-    ASSERT_EQ(RunZoc({"apply", "DelayProbe", "--block", "333", in, out}).exitCode, 0);
-    EXPECT_TRUE(ReadAudio(out).samples == input);
+    EXPECT_TRUE(RunZocAndRead({"apply", "DelayProbe", "--block", "333", in, out}, out).samples == input);
 }
 
 TEST_F(ApplyTest, OutputReplacesExistingFileWithUsualPermissions)
 {
     WriteAudio(in, DistinctSines(1, 100, kRate), kRate);
     WriteAudio(out, DistinctSines(1, 10, kRate), kRate);
-    ASSERT_EQ(RunZoc({"apply", "Amplify", in, out}).exitCode, 0);
-    EXPECT_EQ(ReadAudio(out).Length(), 100u);
+    EXPECT_EQ(RunZocAndRead({"apply", "Amplify", in, out}, out).Length(), 100u);
     const auto permissions = std::filesystem::status(out).permissions();
     EXPECT_NE(permissions & std::filesystem::perms::owner_read, std::filesystem::perms::none);
     EXPECT_EQ(permissions & (std::filesystem::perms::group_write | std::filesystem::perms::others_write),

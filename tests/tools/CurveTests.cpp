@@ -6,6 +6,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/Measure.h"
 #include "tests/tools/ZocTestSupport.h"
 
 namespace zoc::test {
@@ -63,13 +64,11 @@ protected:
     std::string key = dir / "key.wav";
     std::string out = dir / "out.wav";
 
+    /// Peak of the second half of the output's first channel.
     float TailPeak() const
     {
         const AudioData output = ReadAudio(out);
-        float peak = 0.0f;
-        for (std::size_t i = output.Length() / 2; i < output.Length(); ++i)
-            peak = std::max(peak, std::fabs(output.samples[0][i]));
-        return peak;
+        return test::TailPeak(output.samples[0], output.Length() - output.Length() / 2);
     }
 };
 

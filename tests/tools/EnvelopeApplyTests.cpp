@@ -23,9 +23,7 @@ protected:
 
 TEST_F(EnvelopeApplyTest, LinearFadeOutReachesSilenceAtTheEnd)
 {
-    const ZocResult result = RunZoc({"apply", "Fade Envelope", "--preset", "Linear Fade Out", in, out});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const AudioData output = ReadAudio(out);
+    const AudioData output = RunZocAndRead({"apply", "Fade Envelope", "--preset", "Linear Fade Out", in, out}, out);
     ASSERT_EQ(output.Length(), kFrames);
     for (const std::vector<float>& channel : output.samples) {
         for (std::size_t n = 0; n < kFrames; n += 97)
@@ -51,8 +49,8 @@ TEST_F(EnvelopeApplyTest, KeyframesDipTheGainAndSurviveSavedSettings)
     EXPECT_NEAR(left[kFrames - 1], 0.5, 1e-3);
 
     const std::string again = dir / "again.wav";
-    ASSERT_EQ(RunZoc({"apply", "GainEnvelope", "--load-settings", settings, in, again}).exitCode, 0);
-    EXPECT_TRUE(ReadAudio(again).samples == dipped.samples);
+    EXPECT_TRUE(RunZocAndRead({"apply", "GainEnvelope", "--load-settings", settings, in, again}, again).samples ==
+                dipped.samples);
 }
 
 TEST_F(EnvelopeApplyTest, BadKeyframesAreRefusedWithOneLine)

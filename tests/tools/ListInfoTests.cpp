@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "tests/support/TestHost.h"
 #include "tests/tools/ZocTestSupport.h"
 #include "tools/zoc/Cli.h"
 #include "tools/zoc/ComponentLookup.h"
@@ -95,13 +96,7 @@ TEST(DemoTest, RendersTheTestSignalThroughAmplify)
     // The default preset is (very nearly) unity gain.
     const AudioData amplified = ReadAudio(dir / "demo/Amplify.wav");
     ASSERT_EQ(amplified.Length(), input.Length());
-    double largestError = 0.0;
-    for (std::size_t channel = 0; channel < 2; ++channel) {
-        for (std::size_t frame = 0; frame < input.Length(); ++frame)
-            largestError = std::max<double>(largestError,
-                                            std::fabs(amplified.samples[channel][frame] - input.samples[channel][frame]));
-    }
-    EXPECT_LT(largestError, 1e-5);
+    EXPECT_LT(MaxDifference(amplified.samples, input.samples), 1e-5f);
     bool amplifyRow = false;
     std::istringstream lines(result.out);
     for (std::string line; std::getline(lines, line);)

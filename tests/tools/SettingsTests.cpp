@@ -39,9 +39,7 @@ TEST_F(SettingsTest, SavedSettingsReproduceTheGains)
     EXPECT_EQ(saved["component"], "Amplify");
     EXPECT_EQ(saved["parameters"].size(), 34u);
 
-    const ZocResult result = RunZoc({"apply", "Amplify", "--load-settings", settings, in, out});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const AudioData output = ReadAudio(out);
+    const AudioData output = RunZocAndRead({"apply", "Amplify", "--load-settings", settings, in, out}, out);
     EXPECT_NEAR(output.samples[0][100], 0.5 * std::pow(10.0, -12.0 / 20.0), 1e-6);
     EXPECT_NEAR(output.samples[1][100], 0.5 * std::pow(10.0, 3.5 / 20.0), 1e-6);
 

@@ -1,12 +1,12 @@
 #include "tests/tools/ZocTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <numbers>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -27,26 +27,11 @@ ZocResult RunZoc(const std::vector<std::string>& arguments)
     return result;
 }
 
-ScratchDirectory::ScratchDirectory()
+AudioData RunZocAndRead(const std::vector<std::string>& arguments, const std::string& output)
 {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() / ("zoc-test-" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-}
-
-ScratchDirectory::~ScratchDirectory()
-{
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-}
-
-std::vector<std::string> ScratchDirectory::Entries() const
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+    const ZocResult result = RunZoc(arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return ReadAudio(output);
 }
 
 void WriteAudio(const std::string& path, const Frames& samples, int sampleRate)

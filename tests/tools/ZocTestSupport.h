@@ -3,9 +3,10 @@
 // audio files written and read with libsndfile, and one run's exit code and
 // output.
 
-#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "tests/support/ScratchDirectory.h"
 
 namespace zoc::test {
 
@@ -27,21 +28,8 @@ struct ZocResult {
 };
 
 ZocResult RunZoc(const std::vector<std::string>& arguments);
-
-/// A fresh directory, removed with everything in it at destruction.
-class ScratchDirectory {
-public:
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    /// Names of the files in the directory, hidden ones included, sorted.
-    std::vector<std::string> Entries() const;
-
-private:
-    std::filesystem::path path_;
-};
+/// Runs zoc, fails the test unless it succeeds, and reads the file it wrote to `output`.
+AudioData RunZocAndRead(const std::vector<std::string>& arguments, const std::string& output);
 
 /// Writes a 32-bit float WAV.
 void WriteAudio(const std::string& path, const Frames& samples, int sampleRate);

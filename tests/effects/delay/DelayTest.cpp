@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/core/String.h"
-#include "tests/support/AllocationGuard.h"
+#include "tests/support/Measure.h"
 #include "tests/support/TestHost.h"
 
 namespace zoc::components {
@@ -17,15 +17,6 @@ float DelayFraction(double milliseconds) { return static_cast<float>((millisecon
 float MixFraction(float percent) { return percent / 100.0f; }
 constexpr float kOn = 1.0f;
 constexpr float kOff = 0.0f;
-
-/// Frames of the first non-zero sample of a channel, -1 when silent.
-long FirstSound(const std::vector<float>& channel)
-{
-    for (std::size_t i = 0; i < channel.size(); ++i)
-        if (channel[i] != 0.0f)
-            return static_cast<long>(i);
-    return -1;
-}
 
 struct DelayFixture : ::testing::Test {
     core::Ref<Delay> delay{new Delay};
@@ -80,15 +71,11 @@ TEST_F(DelayFixture, DelaysRoundToTheNearestFrameByAddingHalf)
 {
     host.Configure(1, 44100.0f);
     const Signal impulse = test::ImpulseSignal(1, 44400);
-    struct Case {
-        double frames;  // requested delay in frames at 44100 Hz
-        long expected;  // where the copy lands, in frames after the input
-    };
-    for (const Case& c : {Case{-22050.0, 101}, Case{22050.0, 44200}, Case{-0.7, 22150}, Case{-1.7, 22149},
-                          Case{1.7, 22152}, Case{1.4, 22151}}) {
-        SetLeft(c.frames / 44.1, 100.0f, false);
-        const Signal output = host.Run(impulse);
-        EXPECT_EQ(FirstSound(output[0]), c.expected) << c.frames << " frames";
+    // (requested delay in frames at 44100 Hz, where the copy lands after the input)
+    for (const auto& [frames, expected] : {std::pair{-22050.0, 101u}, {22050.0, 44200u}, {-0.7, 22150u},
+                                           {-1.7, 22149u}, {1.7, 22152u}, {1.4, 22151u}}) {
+        SetLeft(frames / 44.1, 100.0f, false);
+        EXPECT_EQ(test::FirstAbove(host.Run(impulse)[0]), expected) << frames << " frames";
     }
 }
 
@@ -98,15 +85,15 @@ TEST_F(DelayFixture, StereoSidesAreIndependentAndOtherLayoutsUseTheLeft)
     host.Configure(2, 44100.0f);
     delay->SetFactoryPreset(13);
     Signal output = host.Run(test::ImpulseSignal(2, 44400));
-    EXPECT_EQ(FirstSound(output[0]), 101);
+    EXPECT_EQ(test::FirstAbove(output[0]), 101u);
     EXPECT_NEAR(output[0][101], -0.5f, 1e-6f);
-    EXPECT_EQ(FirstSound(output[1]), 22150);
+    EXPECT_EQ(test::FirstAbove(output[1]), 22150u);
     EXPECT_NEAR(output[1][44200], 0.5f, 1e-6f);
 
     host.Configure(6, 44100.0f);
     output = host.Run(test::ImpulseSignal(6, 44400));
     for (const auto& channel : output) {
-        EXPECT_EQ(FirstSound(channel), 101);
+        EXPECT_EQ(test::FirstAbove(channel), 101u);
         EXPECT_NEAR(channel[101], -0.5f, 1e-6f);
     }
 }
@@ -165,16 +152,12 @@ TEST_F(DelayFixture, BlockSizeDoesNotChangeTheOutput)
     const auto render = [&](std::size_t block) {
         SetLeft(-120.0, 60.0f, false);
         delay->SetParameter(Delay::kRightDelayTime, DelayFraction(499.0));
-        host.Resume();
-        Signal output = input;
-        for (std::size_t from = 0; from < input[0].size(); from += block) {
+        return host.RunInBlocks(input, block, [&](std::size_t from) {
             if (from == 48000)
                 SetLeft(-500.0, 80.0f, true);
             if (from == 51000)
                 delay->SetParameter(Delay::kRightDelayTime, DelayFraction(-3.0));
-            host.ProcessBlock(input, output, from, static_cast<int>(std::min(block, input[0].size() - from)));
-        }
-        return output;
+        });
     };
     const Signal reference = render(1);
     for (std::size_t block : {3, 50, 1000})
@@ -184,16 +167,8 @@ TEST_F(DelayFixture, BlockSizeDoesNotChangeTheOutput)
 TEST_F(DelayFixture, SteadyBlocksParameterChangesAndPresetsDoNotAllocate)
 {
     host.Configure(2, 48000.0f);
-    host.Resume();
-    Signal input = test::SineSignal(2, 512, 48000.0f, 440.0f);
-    Signal output = input;
-    test::AllocationGuard guard;
-    host.ProcessBlock(input, output, 0, 512);
-    delay->SetParameterAutomated(Delay::kLeftDelayTime, DelayFraction(-300.0));
-    host.ProcessBlock(input, output, 0, 512);
-    delay->SetFactoryPreset(5);
-    host.ProcessBlock(input, output, 0, 512);
-    host.ProcessBlock(input, output, 0, 512);
+    host.ExpectBlocksDoNotAllocate({[&] { delay->SetParameterAutomated(Delay::kLeftDelayTime, DelayFraction(-300.0)); },
+                                    [&] { delay->SetFactoryPreset(5); }, [] {}});
 }
 
 } // namespace

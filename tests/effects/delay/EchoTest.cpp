@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/core/String.h"
-#include "tests/support/AllocationGuard.h"
 #include "tests/support/TestHost.h"
 
 namespace zoc::components {
@@ -48,6 +47,13 @@ struct EchoFixture : ::testing::Test {
             echo->SetParameter(Echo::kEQGain1 + band, DecibelFraction(decibels[static_cast<std::size_t>(band)]));
     }
     void SetFlat() { SetBands({0, 0, 0, 0, 0, 0, 0, 0}); }
+    /// Flat bands; left 100 ms at 80 %, right 30 ms at 40 %, both with 50 % feedback.
+    void SetTwoSides()
+    {
+        SetSide(0, 100.0, 50.0, 80.0); // 4800 frames
+        SetSide(1, 30.0, 50.0, 40.0);  // 1440 frames
+        SetFlat();
+    }
 };
 
 TEST_F(EchoFixture, BackToStereoKeepsOneSetNamesButRunsBothSides)
@@ -144,9 +150,7 @@ TEST_F(EchoFixture, BounceAlternatesSidesInStereoAndDoesNothingInMono)
     EXPECT_EQ(test::MaxDifference(host.Run(tone), plain), 0.0f);
 
     host.Configure(2, 48000.0f);
-    SetSide(0, 100.0, 50.0, 80.0); // 4800 frames
-    SetSide(1, 30.0, 50.0, 40.0);  // 1440 frames
-    SetFlat();
+    SetTwoSides();
     Signal input = test::ImpulseSignal(2, 14000);
     std::fill(input[1].begin(), input[1].end(), 0.0f); // left only
     const Signal output = host.Run(input);
@@ -166,9 +170,7 @@ TEST_F(EchoFixture, BounceAlternatesSidesInStereoAndDoesNothingInMono)
 TEST_F(EchoFixture, BounceSwapsTheFirstTwoOfMoreChannels)
 {
     host.Configure(3, 48000.0f);
-    SetSide(0, 100.0, 50.0, 80.0);
-    SetSide(1, 30.0, 50.0, 40.0);
-    SetFlat();
+    SetTwoSides();
     echo->SetParameter(Echo::kEchoBounce, kOn);
     Signal input = test::ImpulseSignal(3, 6000);
     std::fill(input[0].begin(), input[0].end(), 0.0f);
@@ -284,16 +286,12 @@ TEST_F(EchoFixture, BlockSizeDoesNotChangeTheOutput)
         SetSide(0, 300.0, 90.0, 100.0);
         SetSide(1, 37.0, 70.0, 60.0);
         echo->SetParameter(Echo::kEchoBounce, kOn);
-        host.Resume();
-        Signal output = input;
-        for (std::size_t from = 0; from < input[0].size(); from += block) {
+        return host.RunInBlocks(input, block, [&](std::size_t from) {
             if (from == 96000)
                 echo->SetParameter(Echo::kDelayLeft, DelayFraction(0.05));
             if (from == 99000)
                 echo->SetParameter(Echo::kDelayRight, DelayFraction(1.0));
-            host.ProcessBlock(input, output, from, static_cast<int>(std::min(block, input[0].size() - from)));
-        }
-        return output;
+        });
     };
     const Signal reference = render(1);
     for (std::size_t block : {3, 50, 1000})
@@ -303,17 +301,11 @@ TEST_F(EchoFixture, BlockSizeDoesNotChangeTheOutput)
 TEST_F(EchoFixture, SteadyBlocksParameterChangesAndPresetsDoNotAllocate)
 {
     host.Configure(2, 48000.0f);
-    host.Resume();
-    Signal input = test::SineSignal(2, 512, 48000.0f, 440.0f);
-    Signal output = input;
-    test::AllocationGuard guard;
-    host.ProcessBlock(input, output, 0, 512);
-    echo->SetParameterAutomated(Echo::kDelayLeft, DelayFraction(700.0));
-    echo->SetParameterAutomated(Echo::kEQGain1 + 2, DecibelFraction(4.0));
-    host.ProcessBlock(input, output, 0, 512);
-    echo->SetFactoryPreset(10);
-    host.ProcessBlock(input, output, 0, 512);
-    host.ProcessBlock(input, output, 0, 512);
+    host.ExpectBlocksDoNotAllocate({[&] {
+                                        echo->SetParameterAutomated(Echo::kDelayLeft, DelayFraction(700.0));
+                                        echo->SetParameterAutomated(Echo::kEQGain1 + 2, DecibelFraction(4.0));
+                                    },
+                                    [&] { echo->SetFactoryPreset(10); }, [] {}});
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/core/String.h"
-#include "tests/support/AllocationGuard.h"
 #include "tests/support/TestHost.h"
 
 namespace zoc::components {
@@ -67,14 +66,11 @@ TEST_F(AmplifyFixture, RampTakesTenMillisecondsAndLandsOnTheTarget)
         host.Configure(2, rate);
         amplify->SetParameter(2, Normalized(0.0f));
         amplify->SetParameter(3, Normalized(0.0f));
-        host.Resume();
-        amplify->SetParameter(2, Normalized(-6.0f));
-
         // Blocks shorter than the ramp: the ramp carries on across them.
-        Signal input = test::ConstantSignal(2, 1200, 1.0f);
-        Signal output = input;
-        for (std::size_t offset = 0; offset < 1200; offset += 100)
-            host.ProcessBlock(input, output, offset, 100);
+        const Signal output = host.RunInBlocks(test::ConstantSignal(2, 1200, 1.0f), 100, [&](std::size_t from) {
+            if (from == 0) // after the resume
+                amplify->SetParameter(2, Normalized(-6.0f));
+        });
 
         const float target = Linear(-6.0f);
         const float step = (target - 1.0f) / static_cast<float>(rampLength);
@@ -173,14 +169,7 @@ TEST_F(AmplifyFixture, IgnoresNaNAndClampsOutOfRange)
 TEST_F(AmplifyFixture, SteadyBlocksAndRampsDoNotAllocate)
 {
     host.Configure(2, 48000.0f);
-    host.Resume();
-    Signal input = test::ConstantSignal(2, 512, 0.5f);
-    Signal output = input;
-    test::AllocationGuard guard;
-    host.ProcessBlock(input, output, 0, 512);
-    amplify->SetParameterAutomated(2, Normalized(-6.0f));
-    host.ProcessBlock(input, output, 0, 512);
-    host.ProcessBlock(input, output, 0, 512);
+    host.ExpectBlocksDoNotAllocate({[&] { amplify->SetParameterAutomated(2, Normalized(-6.0f)); }, [] {}});
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "dsp/FFT.h"
 #include "platform/core/String.h"
 #include "tests/support/AllocationGuard.h"
+#include "tests/support/Measure.h"
 #include "tests/support/TestHost.h"
 
 namespace zoc::components {
@@ -24,6 +25,7 @@ struct ParametricEQFixture : ::testing::Test {
 
     /// Sets a parameter by its real value through the host's normalization.
     void Set(int index, float real) { eq->SetParameter(index, eq->GetParameterInfo(index)->ToNormalized(real)); }
+    float Real(int index) { return eq->GetParameterInfo(index)->FromNormalized(eq->GetParameter(index)); }
     std::vector<float> Curve(std::size_t points = 1000)
     {
         std::vector<float> curve;
@@ -97,7 +99,7 @@ TEST_F(ParametricEQFixture, ImpulseResponseMatchesTheDrawnCurve)
                 const auto k = static_cast<std::size_t>(bin);
                 const double t = bin - static_cast<double>(k);
                 const double measured = (1 - t) * std::abs(spectrum[k]) + t * std::abs(spectrum[k + 1]);
-                ASSERT_NEAR(20.0 * std::log10(measured), curve[i], 0.1)
+                ASSERT_NEAR(test::Db(measured), curve[i], 0.1)
                     << "setting " << setting << " at " << hertz << " Hz, rate " << rate;
             }
         }
@@ -113,11 +115,7 @@ TEST_F(ParametricEQFixture, PeakAndFlatMeasureAsSet)
 
     Set(P::kBand1Frequency + 8, 1000.0f);
     Set(P::kBand1Gain + 8, 12.0f);
-    const Signal out = host.Run(sine);
-    double peak = 0;
-    for (std::size_t n = 22050; n < out[1].size(); ++n)
-        peak = std::max(peak, std::fabs(static_cast<double>(out[1][n])));
-    EXPECT_NEAR(20.0 * std::log10(peak / 0.25), 12.0, 0.1);
+    EXPECT_NEAR(test::Db(test::TailPeak(host.Run(sine)[1], 22050) / 0.25), 12.0, 0.1);
     EXPECT_NEAR(CurveAt(Curve(), 1000.0), 12.0f, 0.1f);
 }
 
@@ -150,14 +148,13 @@ TEST_F(ParametricEQFixture, LoadsAndChannelChangesEndWithBypassOff)
     saved.SetParamList(params);
     ASSERT_TRUE(eq->LoadSettings(saved));
     EXPECT_EQ(eq->GetParameter(P::kBypass), 0.0f);
-    EXPECT_NEAR(eq->GetParameterInfo(P::kBand1Frequency)->FromNormalized(eq->GetParameter(P::kBand1Frequency)), 1990.4f,
-                0.1f);
+    EXPECT_NEAR(Real(P::kBand1Frequency), 1990.4f, 0.1f);
     EXPECT_EQ(eq->GetParameter(P::kOriginalSampleRate), 0.25f);
 
     eq->SetParameter(P::kBypass, 1.0f);
     host.Configure(6, 48000.0f);
     EXPECT_EQ(eq->GetParameter(P::kBypass), 0.0f);
-    EXPECT_FLOAT_EQ(eq->GetParameterInfo(P::kBand1Gain)->FromNormalized(eq->GetParameter(P::kBand1Gain)), 6.0f);
+    EXPECT_FLOAT_EQ(Real(P::kBand1Gain), 6.0f);
     // Anything else than a preset is taken as made at the current rate.
     EXPECT_EQ(eq->GetParameter(P::kOriginalSampleRate), 0.25f);
 
@@ -181,11 +178,9 @@ TEST_F(ParametricEQFixture, PresetsGiveTheSameHertzAtEveryRate)
     for (std::size_t i = 0; i < responses[0].size(); ++i)
         EXPECT_NEAR(responses[0][i], responses[1][i], 0.5f) << i;
     // A later rate change keeps the hertz, and the stored values follow.
-    const float bump =
-        eq->GetParameterInfo(P::kBand1Frequency + 8)->FromNormalized(eq->GetParameter(P::kBand1Frequency + 8));
+    const float bump = Real(P::kBand1Frequency + 8);
     host.Configure(2, 48000.0f);
-    EXPECT_NEAR(eq->GetParameterInfo(P::kBand1Frequency + 8)->FromNormalized(eq->GetParameter(P::kBand1Frequency + 8)),
-                bump, 0.05f);
+    EXPECT_NEAR(Real(P::kBand1Frequency + 8), bump, 0.05f);
     EXPECT_NEAR(CurveAt(Curve(4000), 1000.0), responses[1][3], 0.1f);
 }
 

@@ -1,0 +1,35 @@
+#pragma once
+// Measurements the signal tests share: decibels, the response of a measured
+// impulse response, noise, peaks and onsets.
+
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <numbers>
+#include <vector>
+
+namespace zoc::test {
+
+inline double Db(double linear) { return 20.0 * std::log10(linear); }
+inline double FromDb(double decibels) { return std::pow(10.0, decibels / 20.0); }
+
+/// |sum of h[n] e^(-i 2 pi f n)|, with `f` a fraction of the sample rate.
+template <typename Sample> double MagnitudeAt(const std::vector<Sample>& h, double f)
+{
+    const std::complex<double> step = std::polar(1.0, -2.0 * std::numbers::pi * f);
+    std::complex<double> sum, phasor = 1.0;
+    for (Sample value : h) {
+        sum += static_cast<double>(value) * phasor;
+        phasor *= step;
+    }
+    return std::abs(sum);
+}
+
+/// `n` values uniform in [-1, 1), the same for the same seed.
+std::vector<float> Noise(std::size_t n, unsigned seed);
+/// Largest |x| over the last `frames` samples.
+float TailPeak(const std::vector<float>& x, std::size_t frames);
+/// Index of the first sample with |x| above `threshold`; x.size() when none is.
+std::size_t FirstAbove(const std::vector<float>& x, float threshold = 0.0f);
+
+} // namespace zoc::test
