@@ -45,18 +45,6 @@ constexpr int kMaxBlock = 32768;
 constexpr float kDefaultAccuracy = Graphic::kMinAccuracy + 0.121f * (Graphic::kMaxAccuracy - Graphic::kMinAccuracy);
 constexpr float kDefaultRange = Graphic::kMinRangeDb + 0.3924f * (Graphic::kMaxRangeDb - Graphic::kMinRangeDb);
 
-double BesselI0(double x)
-{
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; k < 200 && term > 1e-17 * sum; ++k) {
-        const double half = x / (2.0 * k);
-        term *= half * half;
-        sum += term;
-    }
-    return sum;
-}
-
 int TapsFor(float accuracy)
 {
     const int points = static_cast<int>(std::lround(std::clamp(accuracy, Graphic::kMinAccuracy, Graphic::kMaxAccuracy)));
@@ -86,11 +74,11 @@ public:
           time_(static_cast<std::size_t>(size_))
     {
         const int half = taps / 2;
-        const double norm = BesselI0(kKaiserBeta);
+        const double norm = std::cyl_bessel_i(0.0, kKaiserBeta);
         for (int k = 0; k <= half; ++k) {
             const double x = half == 0 ? 0.0 : static_cast<double>(k) / half;
             window_[static_cast<std::size_t>(k)] =
-                static_cast<float>(BesselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1.0 - x * x))) / norm);
+                static_cast<float>(std::cyl_bessel_i(0.0, kKaiserBeta * std::sqrt(std::max(0.0, 1.0 - x * x))) / norm);
         }
     }
 

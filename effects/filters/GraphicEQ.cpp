@@ -10,6 +10,7 @@
 #include "dsp/Denormals.h"
 #include "framework/Library.h"
 #include "framework/Registration.h"
+#include "framework/ResponseCurve.h"
 #include "platform/core/Localizer.h"
 
 namespace zoc::components {
@@ -312,15 +313,10 @@ void GraphicEQ::Process(float** inputs, float** outputs, int frames)
 
 bool GraphicEQ::GetCurveData(int index, std::size_t points, std::vector<float>& curve)
 {
-    if (index != 0 || points == 0)
+    if (index != 0)
         return false;
-    const double nyquist = GetSampleRate() / 2.0;
-    curve.resize(points);
-    for (std::size_t i = 0; i < points; ++i) {
-        const double frequency = 20.0 * std::pow(nyquist / 20.0, static_cast<double>(i) / static_cast<double>(points));
-        curve[i] = static_cast<float>(20.0 * std::log10(std::max(kernel_.ComputeFilterResponse(frequency), 1e-10)));
-    }
-    return true;
+    return DrawResponseCurve(points, GetSampleRate(), [&](double f) { return kernel_.ComputeFilterResponse(f); },
+                             curve);
 }
 
 } // namespace zoc::components

@@ -7,6 +7,7 @@
 
 #include "framework/ParameterInfo.h"
 #include "framework/Registration.h"
+#include "framework/ResponseCurve.h"
 #include "platform/core/Localizer.h"
 
 namespace zoc::components {
@@ -241,11 +242,6 @@ const std::array<PresetRow<ParametricEQ::kParameterCount>, 12> kPresets{{
 
 #undef ZOC_PARAMETRIC_PRESET
 
-/// Curves start at 20 Hz.
-constexpr double kCurveLowestFrequency = 20.0;
-/// The response floor drawn for a zero (a null of a notch, say).
-constexpr double kCurveFloor = 1e-15;
-
 } // namespace
 
 ParametricEQ::ParametricEQ()
@@ -419,18 +415,11 @@ void ParametricEQ::OnNumberOfChannelsChanged(std::size_t count)
 bool ParametricEQ::GetCurveData(int index, std::size_t points, std::vector<float>& curve)
 {
     curve.clear();
-    if (index != 0 || points == 0 || GetChannelCount() == 0)
+    if (index != 0 || GetChannelCount() == 0)
         return false;
     const Parametric& kernel = GetKernel(0);
-    const double nyquist = GetSampleRate() / 2.0;
-    curve.resize(points);
-    for (std::size_t i = 0; i < points; ++i) {
-        const double frequency = kCurveLowestFrequency * std::pow(nyquist / kCurveLowestFrequency,
-                                                                  static_cast<double>(i) / static_cast<double>(points));
-        curve[i] =
-            static_cast<float>(20.0 * std::log10(std::max(kernel.ComputeFilterResponse(frequency), kCurveFloor)));
-    }
-    return true;
+    return DrawResponseCurve(points, GetSampleRate(), [&](double f) { return kernel.ComputeFilterResponse(f); },
+                             curve);
 }
 
 } // namespace zoc::components

@@ -1,11 +1,11 @@
 // zoc curve: prints the curve a component draws for its settings (a transfer
 // curve, a response), as text columns or JSON.
 
-#include <cmath>
 #include <optional>
 
 #include <nlohmann/json.hpp>
 
+#include "framework/ResponseCurve.h"
 #include "platform/host/Session.h"
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
@@ -23,31 +23,30 @@ constexpr float kCurveRate = 48000.0f;
 
 /// The abscissa of curves whose axis is known. Linear axes run evenly from
 /// `first` to `last` (just `first` for one value); frequency axes are the
-/// equalizers' response points, 20 Hz * (Nyquist / 20 Hz)^(k / count).
+/// equalizers' response points at the curve rate.
 struct CurveAxis {
     enum class Kind { kLinear, kFrequency };
     const char* className;
     const char* label;
     Kind kind;
-    double first;
-    double last;
+    double first = 0.0;
+    double last = 0.0;
 };
 constexpr CurveAxis kAxes[] = {
     {"Dynamics", "input dB", CurveAxis::Kind::kLinear, -100.0, 0.0},
-    {"ParametricEQ", "Hz", CurveAxis::Kind::kFrequency, 20.0, kCurveRate / 2.0},
-    {"GraphicEQ10Bands", "Hz", CurveAxis::Kind::kFrequency, 20.0, kCurveRate / 2.0},
-    {"GraphicEQ20Bands", "Hz", CurveAxis::Kind::kFrequency, 20.0, kCurveRate / 2.0},
-    {"GraphicEQ30Bands", "Hz", CurveAxis::Kind::kFrequency, 20.0, kCurveRate / 2.0},
+    {"ParametricEQ", "Hz", CurveAxis::Kind::kFrequency},
+    {"GraphicEQ10Bands", "Hz", CurveAxis::Kind::kFrequency},
+    {"GraphicEQ20Bands", "Hz", CurveAxis::Kind::kFrequency},
+    {"GraphicEQ30Bands", "Hz", CurveAxis::Kind::kFrequency},
 };
 
 double AxisValue(const CurveAxis& axis, std::size_t k, std::size_t count)
 {
-    const double position = static_cast<double>(k);
     if (axis.kind == CurveAxis::Kind::kFrequency)
-        return axis.first * std::pow(axis.last / axis.first, position / static_cast<double>(count));
+        return ResponseCurveFrequency(k, count, kCurveRate);
     if (count == 1)
         return axis.first;
-    return axis.first + (axis.last - axis.first) * position / static_cast<double>(count - 1);
+    return axis.first + (axis.last - axis.first) * static_cast<double>(k) / static_cast<double>(count - 1);
 }
 
 const CurveAxis* AxisOf(const Component& component)
