@@ -17,8 +17,6 @@ namespace {
 
 /// Frames per pass of the section loops: small enough to stay in L1 cache.
 constexpr int kChunk = 256;
-/// An original rate below this means "the current rate".
-constexpr float kMinOriginalRate = 1000.0f;
 /// A band's lower edge never goes below this share of its centre (wider
 /// bands would reach past Nyquist on top).
 constexpr double kLowestEdgeRatio = 1e-4;

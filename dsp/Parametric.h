@@ -79,6 +79,8 @@ public:
     static constexpr float kMaxBandwidth = 20000.0f;
     /// The highest original rate a setting can name.
     static constexpr float kMaxOriginalRate = 192000.0f;
+    /// Original rates below this mean "unknown"; rates below it are raised to it.
+    static constexpr float kMinOriginalRate = 1000.0f;
     /// Filter slopes in 6 dB/octave steps: Butterworth orders 1 to 8.
     static constexpr int kMinSlope = 1;
     static constexpr int kMaxSlope = 8;

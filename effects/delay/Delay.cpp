@@ -106,7 +106,12 @@ Delay::Delay()
 {
 }
 
-int Delay::GetInitialDelay() { return LineLength(GetSampleRate()) / 2; }
+// Half of the lines in use; before the first reset, half of the lines the
+// current rate will give.
+int Delay::GetInitialDelay()
+{
+    return lines_.Empty() ? LineLength(GetSampleRate()) / 2 : lines_.Length() / 2;
+}
 
 void Delay::Reset()
 {

@@ -330,14 +330,16 @@ void Dynamics::SetParameter(int index, float normalized)
         MultiChannelComponentBase::SetParameter(index, normalized);
         return;
     }
-    // A host that sends garbage gets the middle of the range. Values in
-    // -1..0 are kept at 0: below the range a time would make the smoothers
-    // grow instead of decay.
+    // A host that sends garbage gets the middle of the range; values in
+    // -1..0 are converted as they stand.
     if (std::isnan(normalized) || normalized < -1.0f || normalized > 1.0f)
         normalized = 0.5f;
-    normalized = std::fmax(normalized, 0.0f);
 
     float real = info->FromNormalized(normalized);
+    // What is stored stays inside the range: below it a time would make the
+    // smoothers grow instead of decay, and a level would leave the curve.
+    if (const auto* generic = dynamic_cast<const GenericParameterInfo*>(info.get()))
+        real = std::clamp(real, generic->GetMinValue(), generic->GetMaxValue());
     if (IsSnapped(index))
         real = real >= 0.5f ? 1.0f : 0.0f;
     if (index == kXYCount) {
@@ -613,10 +615,12 @@ void Dynamics::BuildGainTable(const Points& points, int count, bool spline)
         gainTable_[static_cast<std::size_t>(i)] =
             static_cast<float>(FromDecibels(CurveLevel(points, count, spline, spline_, x) + 100.0 * fraction));
     }
-    // Above 0 dB the gain follows a line in dB through the curve's values
-    // just right of 0 dB.
-    const double a = (CurveLevel(points, count, spline, spline_, 1.0) - 1000.0) / 10.0;
-    const double b = (CurveLevel(points, count, spline, spline_, 0.99) - 1000.0) / 10.0;
+    // Above 0 dBFS the curve goes on as a straight line through its outputs
+    // at -1 dB (b) and 0 dB (a): output = a + (a - b) L, so the gain in dB is
+    // (a - b) L + a - L. An identity curve stays identity, a curve flat near
+    // 0 dB keeps limiting, and the gain meets the table's at 0 dB.
+    const double a = CurveLevel(points, count, spline, spline_, 0.0);
+    const double b = CurveLevel(points, count, spline, spline_, -1.0);
     aboveZeroSlope_ = a - b - 1.0;
     aboveZeroOffset_ = a;
 }

@@ -132,13 +132,6 @@ float VolumeEnvelope::GetParameter(int index)
     return GetParameterInfos().at(kSplinesParameter)->ToNormalized(splines_ ? 1.0f : 0.0f);
 }
 
-core::UString VolumeEnvelope::GetParameterString(int index)
-{
-    if (index != kSplinesParameter)
-        return {};
-    return GetParameterInfos().at(kSplinesParameter)->GetParameterString(GetParameter(index));
-}
-
 // ---------------------------------------------------------------------------
 // Keyframes
 

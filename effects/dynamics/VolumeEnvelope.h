@@ -83,8 +83,6 @@ public:
     int GetParameterCount() override { return 1; }
     void SetParameter(int index, float normalized) override;
     float GetParameter(int index) override;
-    /// "On" or "Off" for the splines switch.
-    core::UString GetParameterString(int index) override;
     float GetCurrentPresetVersion() override { return GetPresetVersion(); }
     int GetNumFactoryPresets() override { return static_cast<int>(presets_.size()); }
     core::UString GetFactoryPresetName(int index) override;

@@ -3,6 +3,7 @@
 
 #include "effects/filters/ParametricEQ.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/ParameterInfo.h"
@@ -360,11 +361,34 @@ void ParametricEQ::SetSampleRate(float rate)
 
 void ParametricEQ::SetFactoryPreset(int index)
 {
-    if (GetPresetTable().Values(index).empty())
+    const std::span<const float> stored = GetPresetTable().Values(index);
+    if (stored.size() != static_cast<std::size_t>(kParameterCount))
         return;
-    StartLoadingSettings();
-    MultithreadedComponentBase::SetFactoryPreset(index);
-    FinishLoadingSettings(true);
+    // The original sample rate (31) maps the frequencies sent before it to
+    // what they meant at that rate. The high- and low-pass cutoffs come after
+    // it, so they are re-expressed as fractions of the current range first:
+    // a preset plays the same hertz at every rate.
+    const float originalRate = GetParameterInfo(Parametric::kOriginalSampleRate)
+                                   ->FromNormalized(stored[Parametric::kOriginalSampleRate]);
+    for (int parameter = 0; parameter < kParameterCount; ++parameter) {
+        float value = stored[static_cast<std::size_t>(parameter)];
+        if (parameter == Parametric::kHighPassFrequency || parameter == Parametric::kLowPassFrequency)
+            value = FractionAtCurrentRate(value, originalRate);
+        SetParameterAutomated(parameter, value);
+    }
+}
+
+float ParametricEQ::FractionAtCurrentRate(float fraction, float originalRate)
+{
+    const auto* range = dynamic_cast<const GenericParameterInfo*>(
+        GetParameterInfo(Parametric::kHighPassFrequency).get());
+    if (range == nullptr || originalRate < Parametric::kMinOriginalRate)
+        return fraction;
+    const double lo = range->GetLoBound();
+    const double hi = range->GetHiBound();
+    const double originalHi = Parametric::kMaxFrequencyFraction * originalRate;
+    const double hertz = lo + fraction * (originalHi - lo);
+    return static_cast<float>(std::clamp((hertz - lo) / (hi - lo), 0.0, 1.0));
 }
 
 bool ParametricEQ::LoadSettings(const host::PresetData& preset)

@@ -63,6 +63,9 @@ private:
     /// Stores the kernels' frequencies (in hertz) as fractions of the
     /// current ranges, and the current rate as the original one.
     void ResyncFrequencies();
+    /// A cutoff fraction made at `originalRate`, as a fraction of the
+    /// current rate's range.
+    float FractionAtCurrentRate(float fraction, float originalRate);
 
     std::array<float, kParameterCount> values_{}; ///< normalized values in force
     std::array<float, kParameterCount> raw_{};    ///< values received during a settings load

@@ -77,6 +77,21 @@ TEST_F(ApplyTest, SixDecibelPresetScalesEverySample)
     }
 }
 
+TEST_F(ApplyTest, DynamicsDefaultLeavesAFullScaleSquareAlone)
+{
+    // The default curve is the identity, also above 0 dBFS, where a full-scale
+    // square's RMS level (+1.2 dB) lies.
+    Frames square(2, std::vector<float>(24000));
+    for (std::size_t frame = 0; frame < square[0].size(); ++frame)
+        square[0][frame] = square[1][frame] = (frame / 120) % 2 == 0 ? 1.0f : -1.0f;
+    WriteAudio(in, square, kRate);
+    const AudioData output = RunZocAndRead({"apply", "Dynamics", "--preset", "(Default)", in, out}, out);
+    ASSERT_EQ(output.Length(), square[0].size());
+    for (std::size_t channel = 0; channel < 2; ++channel)
+        for (std::size_t frame = 0; frame < square[0].size(); ++frame)
+            ASSERT_NEAR(output.samples[channel][frame], square[channel][frame], 1e-5) << frame;
+}
+
 TEST_F(ApplyTest, SetAddressesChannelsByNameOrIndexInOrder)
 {
     WriteAudio(in, Frames(2, std::vector<float>(1000, 0.5f)), kRate);

@@ -48,15 +48,22 @@ TEST_F(DelayFixture, OtherLayoutsNameOneSetAndSelectorsRound)
 
 TEST_F(DelayFixture, DrySignalComesOutHalfALineLate)
 {
+    // Before any lines exist the latency follows the rate; afterwards it is
+    // half the lines in use, until a reset rebuilds them for a new rate.
+    host.Configure(1, 48000.0f);
+    EXPECT_EQ(delay->GetInitialDelay(), 24100);
+    host.Run(test::ConstantSignal(1, 16, 0.0f));
+    host.Configure(1, 44100.0f);
+    EXPECT_EQ(delay->GetInitialDelay(), 24100);
     for (float rate : {44100.0f, 48000.0f}) {
         const std::size_t latency = rate == 44100.0f ? 22150 : 24100;
         host.Configure(1, rate);
-        EXPECT_EQ(delay->GetInitialDelay(), static_cast<int>(latency));
         const Signal input = test::SineSignal(1, latency + 3000, rate, 997.0f);
         // Dry only, then a copy at 0 ms with full mix: the same, exactly.
         for (float mix : {0.0f, 100.0f}) {
             SetLeft(mix == 0.0f ? 250.0 : 0.0, mix, false);
             const Signal output = host.Run(input, 480);
+            EXPECT_EQ(delay->GetInitialDelay(), static_cast<int>(latency));
             for (std::size_t i = 0; i < output[0].size(); ++i)
                 ASSERT_EQ(output[0][i], i < latency ? 0.0f : input[0][i - latency]) << "frame " << i;
         }

@@ -148,15 +148,70 @@ TEST_F(DynamicsFixture, SteadySineSettlesToTheGainOfTheCurve)
     EXPECT_NEAR(SineGainDb(0.5f, 44100), (-40.0 + (quieter + 40.0) / 4.0) - quieter - 12.0, 0.1);
 }
 
-TEST_F(DynamicsFixture, LevelsAboveFullScaleUseTheExtrapolation)
+/// A square wave of `amplitude` (period 100 frames): its RMS level is steady,
+/// so the gain it settles on is the curve's gain at exactly that level.
+Signal Square(float amplitude, std::size_t frames)
+{
+    Signal square(1, std::vector<float>(frames));
+    for (std::size_t i = 0; i < frames; ++i)
+        square[0][i] = (i / 50) % 2 == 0 ? amplitude : -amplitude;
+    return square;
+}
+
+/// The RMS detector's level for a square of this amplitude.
+double SquareRmsLevel(double amplitude) { return 20.0 * std::log10(amplitude * 32768.0) - 89.08; }
+
+/// The curves' outputs at 0 dB (a) and -1 dB (b): above 0 dB the curve goes
+/// on as the line through them, so the gain is (a - b) L + a - L.
+struct AboveZeroCase {
+    const char* name;
+    std::initializer_list<std::pair<float, float>> points;
+    double a;
+    double b;
+};
+
+TEST_F(DynamicsFixture, LevelsAboveFullScaleContinueTheCurve)
 {
     host.Configure(1, kRate);
-    // +12 dB into the detector puts a 0.5 sine above 0 dB; a curve ending at
-    // (0, 0) gives -100 dB less the level there.
-    SetReal(Dynamics::kInputGain, 12.0f);
-    const double level = SineRmsLevel(0.5 * test::FromDb(12.0));
-    ASSERT_GT(level, 0.0);
-    EXPECT_NEAR(SineGainDb(0.5f), -100.0 - level + 24.0, 0.2);
+    const AboveZeroCase cases[] = {
+        {"identity", {{-100.0f, -100.0f}, {-20.0f, -20.0f}, {0.0f, 0.0f}}, 0.0, -1.0},
+        {"4:1 above -40 dB", {{-100.0f, -100.0f}, {-40.0f, -40.0f}, {0.0f, -30.0f}}, -30.0, -30.25},
+        {"limiter at -6 dB", {{-100.0f, -100.0f}, {-6.0f, -6.0f}, {0.0f, -6.0f}}, -6.0, -6.0},
+    };
+    for (const AboveZeroCase& c : cases) {
+        SetCurve(c.points);
+        auto expectedGain = [&](double level) { return (c.a - c.b) * level + c.a - level; };
+        // A full-scale square (RMS level +1.23 dB) ...
+        SetReal(Dynamics::kInputGain, 0.0f);
+        const Signal square = Square(1.0f, 44100);
+        const double squareGain = Db(TailPeak(host.Run(square)[0], 4410));
+        EXPECT_NEAR(squareGain, expectedGain(SquareRmsLevel(1.0)), 0.05) << c.name;
+        // ... and a sine with +12 dB input gain (which counts twice on the output).
+        SetReal(Dynamics::kInputGain, 12.0f);
+        const double level = SineRmsLevel(0.5 * test::FromDb(12.0));
+        ASSERT_GT(level, 4.0);
+        EXPECT_NEAR(SineGainDb(0.5f), 24.0 + expectedGain(level), 0.2) << c.name;
+    }
+}
+
+TEST_F(DynamicsFixture, NoPresetStepsInGainAtFullScale)
+{
+    host.Configure(1, kRate);
+    const double belowAmplitude = test::FromDb(-0.1 - SquareRmsLevel(1.0));
+    const double aboveAmplitude = test::FromDb(0.1 - SquareRmsLevel(1.0));
+    for (int preset = 0; preset < dynamics->GetNumFactoryPresets(); ++preset) {
+        dynamics->SetFactoryPreset(preset);
+        // The band filter only shapes what the detector hears; open it so the
+        // detector sees the square's level.
+        SetReal(Dynamics::kLowCutoff, 20.0f);
+        SetReal(Dynamics::kHighCutoff, kRate / 2);
+        double gains[2];
+        for (int side = 0; side < 2; ++side) {
+            const auto amplitude = static_cast<float>(side == 0 ? belowAmplitude : aboveAmplitude);
+            gains[side] = Db(TailPeak(host.Run(Square(amplitude, 66150))[0], 4410) / amplitude);
+        }
+        EXPECT_LT(std::fabs(gains[1] - gains[0]), 1.0) << core::ToUtf8(dynamics->GetFactoryPresetName(preset));
+    }
 }
 
 TEST_F(DynamicsFixture, BandLimitedProcessingLeavesTheRestUntouched)

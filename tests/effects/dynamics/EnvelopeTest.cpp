@@ -110,6 +110,7 @@ TEST(EnvelopeTest, SettingsRoundTripAndRefuseOtherVersions)
     auto restored = Make(true);
     ASSERT_TRUE(restored->LoadSettings(saved));
     EXPECT_EQ(restored->GetParameter(VolumeEnvelope::kSplinesParameter), 1.0f);
+    EXPECT_EQ(core::ToUtf8(restored->GetParameterString(VolumeEnvelope::kSplinesParameter)), "1.00");
     EXPECT_EQ(MeasureGain(restored), MeasureGain(original));
 
     host::PresetData factory;

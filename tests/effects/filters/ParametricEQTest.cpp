@@ -133,6 +133,11 @@ TEST_F(ParametricEQFixture, QOrBandwidthDependsOnConstantQ)
         eq->SetParameter(used, 0.9f);
         EXPECT_NE(Curve(), before) << constantQ;
     }
+    // A preset goes out in index order: its Q values (Q 2) arrive while
+    // ConstantQ is still on and are kept, then its ConstantQ turns it off.
+    eq->SetFactoryPreset(0);
+    EXPECT_EQ(eq->GetParameter(P::kConstantQ), 0.0f);
+    EXPECT_NEAR(Real(P::kBand1Q), 2.0f, 1e-4f);
 }
 
 TEST_F(ParametricEQFixture, LoadsAndChannelChangesEndWithBypassOff)
