@@ -485,6 +485,13 @@ void Parametric::Process(const float* in, float* out, int frames)
     }
     if (done < frames)
         ProcessSteady(in + done, out + done, frames - done);
+    // A NaN or infinity that reached the integrators would stay there for
+    // good; the block that carried it is the only one it reaches.
+    for (SectionState& z : state_) {
+        const std::array<double, 2> integrators{z.ic1, z.ic2};
+        if (!AllFinite(std::span<const double>(integrators)))
+            z = {};
+    }
 }
 
 void Parametric::ProcessGlide(const float* in, float* out, int frames)

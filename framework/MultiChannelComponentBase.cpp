@@ -2,6 +2,9 @@
 
 #include "framework/MultiChannelComponentBase.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/core/Localizer.h"
 
 namespace zoc {
@@ -70,6 +73,13 @@ core::Ref<host::AudioFilterParameterInfo> MultiChannelComponentBase::GetParamete
         return nullptr;
     auto found = infos_.find(static_cast<std::size_t>(index));
     return found == infos_.end() ? nullptr : found->second;
+}
+
+void MultiChannelComponentBase::SetSampleRate(float rate)
+{
+    if (!std::isfinite(rate) || rate <= 0.0f)
+        return;
+    host::AudioFilter::SetSampleRate(std::clamp(rate, kMinSampleRate, kMaxSampleRate));
 }
 
 core::UString MultiChannelComponentBase::GetParameterString(int index)

@@ -33,7 +33,8 @@ public:
         if (rate == GetSampleRate())
             return;
         MultiChannelComponentBase::SetSampleRate(rate);
-        ForEachKernel([rate](Kernel& kernel) { kernel.SetSampleRate(static_cast<int>(rate)); });
+        const int accepted = static_cast<int>(GetSampleRate());
+        ForEachKernel([accepted](Kernel& kernel) { kernel.SetSampleRate(accepted); });
     }
 
     void Suspend() override

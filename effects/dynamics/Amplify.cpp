@@ -147,7 +147,7 @@ void Amplify::SetSampleRate(float rate)
     if (rate == GetSampleRate())
         return;
     MultiChannelComponentBase::SetSampleRate(rate);
-    rampLength_ = std::max(1, static_cast<int>(kRampSeconds * rate + 0.5));
+    rampLength_ = std::max(1, static_cast<int>(kRampSeconds * GetSampleRate() + 0.5));
     changed_ = true;
 }
 

@@ -264,7 +264,7 @@ void GraphicEQ::SetSampleRate(float rate)
     if (rate == GetSampleRate())
         return;
     MultiChannelComponentBase::SetSampleRate(rate);
-    kernel_.SetSampleRate(static_cast<int>(rate));
+    kernel_.SetSampleRate(static_cast<int>(GetSampleRate()));
     updateNeeded_.store(true, std::memory_order_release);
 }
 

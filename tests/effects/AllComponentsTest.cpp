@@ -1,0 +1,113 @@
+// Properties every registered real-time component must have, whatever it
+// does: bad samples and absurd rates never break it. The catalog is walked,
+// so a component added later is covered without a change here.
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "contracts/host/AudioFilterRegistrar.h"
+#include "framework/Library.h"
+#include "framework/Registration.h"
+#include "platform/core/String.h"
+#include "tests/support/TestHost.h"
+
+namespace zoc {
+namespace {
+
+using test::Signal;
+
+constexpr float kRate = 48000.0f;
+/// Longer than any component's memory (latency plus the longest line or
+/// filter), so whatever entered before must have left by then.
+constexpr std::size_t kMemoryFrames = 2 * 48000;
+
+/// Registered components that process blocks in real time.
+std::vector<ComponentInfo> RealTimeComponents()
+{
+    Initialize();
+    std::vector<ComponentInfo> found;
+    for (const ComponentInfo& info : GetComponentCatalog()) {
+        core::Ref<host::AudioFilter> probe = host::utility::CreateAudioFilter(info.componentID);
+        if (probe && !probe->IsOfflineProcess() && !probe->IsGenerator())
+            found.push_back(info);
+    }
+    return found;
+}
+
+/// Index of the first non-finite sample at or after `from`, or the length.
+std::size_t FirstNonFinite(const Signal& signal, std::size_t from)
+{
+    std::size_t first = signal.empty() ? 0 : signal[0].size();
+    for (const std::vector<float>& channel : signal)
+        for (std::size_t i = from; i < channel.size() && i < first; ++i)
+            if (!std::isfinite(channel[i]))
+                first = i;
+    return first;
+}
+
+std::string PresetLabel(host::AudioFilter& filter, int preset)
+{
+    return filter.GetNumFactoryPresets() == 0 ? std::to_string(preset)
+                                              : core::ToUtf8(filter.GetFactoryPresetName(preset));
+}
+
+// A few NaN and infinite samples, and later a stretch near the largest
+// float, must not outlive the component's memory, with any factory preset.
+TEST(AllComponents, NonFiniteAndHugeInputDoNotOutliveTheComponentsMemory)
+{
+    constexpr std::size_t kHugeFrom = 2 * kMemoryFrames;
+    constexpr std::size_t kHugeFrames = 4800;
+    const float huge = std::numeric_limits<float>::max() * 0.9f;
+    Signal input = test::SineSignal(2, 4 * kMemoryFrames, kRate, 441.0f, 0.25f);
+    for (std::vector<float>& channel : input) {
+        channel[1000] = std::numeric_limits<float>::quiet_NaN();
+        channel[1500] = std::numeric_limits<float>::infinity();
+        channel[2000] = -std::numeric_limits<float>::infinity();
+        for (std::size_t i = kHugeFrom; i < kHugeFrom + kHugeFrames; ++i)
+            channel[i] = (i / 24) % 2 == 0 ? huge : -huge;
+    }
+    // (first frame that must be finite, end of that stretch)
+    const std::pair<std::size_t, std::size_t> clean[] = {{2000 + kMemoryFrames, kHugeFrom},
+                                                         {kHugeFrom + kHugeFrames + kMemoryFrames, input[0].size()}};
+    for (const ComponentInfo& info : RealTimeComponents()) {
+        test::TestHost host = test::TestHost::ForComponent(info.componentID);
+        host.Configure(2, kRate);
+        const int presets = std::max(1, host.Filter().GetNumFactoryPresets());
+        for (int preset = 0; preset < presets; ++preset) {
+            if (host.Filter().GetNumFactoryPresets() > 0)
+                host.Filter().SetFactoryPreset(preset);
+            const Signal output = host.Run(input, 512);
+            for (const auto& [from, to] : clean) {
+                EXPECT_GE(FirstNonFinite(output, from), to)
+                    << info.className << ", preset " << PresetLabel(host.Filter(), preset);
+            }
+        }
+    }
+}
+
+// Whatever rate a host passes, a component neither crashes nor sizes its
+// buffers from an absurd value, and it works again at a sane rate.
+TEST(AllComponents, AbsurdSampleRatesAreSurvived)
+{
+    const float rates[] = {1.0e9f, 2147483647.0f, 1.0e30f, std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::quiet_NaN(), 0.0f, -48000.0f, 0.5f, 1.0f};
+    const Signal input = test::SineSignal(2, 4096, kRate, 441.0f, 0.25f);
+    for (const ComponentInfo& info : RealTimeComponents()) {
+        test::TestHost host = test::TestHost::ForComponent(info.componentID);
+        for (float rate : rates) {
+            host.Configure(2, rate);
+            EXPECT_LE(host.Filter().GetSampleRate(), 768000.0f) << info.className << " at " << rate;
+            const Signal output = host.Run(input, 512);
+            EXPECT_EQ(output.size(), 2u);
+        }
+        host.Configure(2, kRate);
+        const Signal output = host.Run(test::SineSignal(2, kMemoryFrames, kRate, 441.0f, 0.25f), 512);
+        EXPECT_EQ(FirstNonFinite(output, 0), output[0].size()) << info.className;
+    }
+}
+
+} // namespace
+} // namespace zoc
