@@ -4,7 +4,9 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo bench test-asan test-tsan clean
+SECONDS ?= 120
+
+.PHONY: all deps build test demo bench test-asan test-tsan soak soak-asan clean
 
 all: build
 
@@ -41,6 +43,14 @@ test-tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOC_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS)
 	ctest --test-dir build-tsan --output-on-failure -j $(JOBS) -R 'Threaded\.'
+
+# Every component under random use for SECONDS seconds (make soak SECONDS=3600).
+soak: build
+	build/bin/zoc_soak --seconds $(SECONDS)
+
+# The same under AddressSanitizer and UndefinedBehaviorSanitizer (after test-asan).
+soak-asan: test-asan
+	build-asan/bin/zoc_soak --seconds $(SECONDS)
 
 clean:
 	rm -rf build build-asan build-tsan build-bench demo-out

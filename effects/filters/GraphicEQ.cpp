@@ -299,7 +299,13 @@ void GraphicEQ::Process(float** inputs, float** outputs, int frames)
         updateNeeded_.exchange(false, std::memory_order_acq_rel)) {
         runningUpdates_.store(1, std::memory_order_release);
         auto ticket = std::make_shared<UpdateTicket>(runningUpdates_);
-        PostBackgroundTask([this, ticket] { kernel_.UpdateImpulses(); });
+        // Changes that arrive while the filters are rebuilt are taken up by
+        // the same task, so only the first block after a quiet spell posts.
+        PostBackgroundTask([this, ticket] {
+            do
+                kernel_.UpdateImpulses();
+            while (updateNeeded_.exchange(false, std::memory_order_acq_rel));
+        });
     }
     const std::size_t channels = channelCount_.load(std::memory_order_relaxed);
     for (int frame = 0; frame < frames; ++frame) {

@@ -70,4 +70,10 @@ AllocationGuard::~AllocationGuard()
         ADD_FAILURE() << seen << " allocation(s) inside an allocation-free scope";
 }
 
+AllocationCounter::AllocationCounter() : start_(allocations), outerActive_(guardActive) { guardActive = true; }
+
+AllocationCounter::~AllocationCounter() { guardActive = outerActive_; }
+
+std::size_t AllocationCounter::Count() const { return allocations - start_; }
+
 } // namespace zoc::test

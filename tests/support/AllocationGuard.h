@@ -20,4 +20,19 @@ private:
     bool outerActive_;
 };
 
+/// Counts the allocations on this thread while it is alive, without failing
+/// anything: for programs that report on their own (the soak).
+class AllocationCounter {
+public:
+    AllocationCounter();
+    ~AllocationCounter();
+    AllocationCounter(const AllocationCounter&) = delete;
+    AllocationCounter& operator=(const AllocationCounter&) = delete;
+    std::size_t Count() const;
+
+private:
+    std::size_t start_;
+    bool outerActive_;
+};
+
 } // namespace zoc::test
