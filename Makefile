@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 
 SECONDS ?= 120
 
-.PHONY: all deps build test demo bench test-asan test-tsan soak soak-asan clean
+.PHONY: all deps build build-asan test demo bench test-asan test-tsan soak soak-asan clean
 
 all: build
 
@@ -33,9 +33,11 @@ bench: deps
 	bench/vs-sox build-bench/bin/zoc
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
-test-asan: deps
+build-asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOC_SANITIZE=address,undefined
 	cmake --build build-asan -j $(JOBS)
+
+test-asan: build-asan
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 # The threaded tests (suites named *Threaded) under ThreadSanitizer.
@@ -48,8 +50,8 @@ test-tsan: deps
 soak: build
 	build/bin/zoc_soak --seconds $(SECONDS)
 
-# The same under AddressSanitizer and UndefinedBehaviorSanitizer (after test-asan).
-soak-asan: test-asan
+# The same under AddressSanitizer and UndefinedBehaviorSanitizer.
+soak-asan: build-asan
 	build-asan/bin/zoc_soak --seconds $(SECONDS)
 
 clean:
