@@ -5,8 +5,9 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 SECONDS ?= 120
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build build-asan test demo bench test-asan test-tsan soak soak-asan clean
+.PHONY: all deps build build-asan test demo bench test-asan test-tsan soak soak-asan fuzz clean
 
 all: build
 
@@ -54,5 +55,14 @@ soak: build
 soak-asan: build-asan
 	build-asan/bin/zoc_soak --seconds $(SECONDS)
 
+# libFuzzer targets (tests/fuzz), built with clang under ASan+UBSan, each run
+# for FUZZ_SECONDS over its seed corpus.
+fuzz: deps
+	@scripts/install-deps.sh --fuzz
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DZOC_BUILD_TESTS=OFF -DZOC_BUILD_FUZZ=ON -DZOC_SANITIZE=address,undefined,fuzzer-no-link
+	cmake --build build-fuzz -j $(JOBS)
+	scripts/run-fuzzers.sh build-fuzz/bin $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan build-tsan build-bench demo-out
+	rm -rf build build-asan build-tsan build-bench build-fuzz demo-out

@@ -10,9 +10,10 @@ packages=(
   libsndfile1-dev libfftw3-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
-if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(sox libsox-fmt-all hyperfine)
-fi
+case "${1:-}" in
+  --bench) packages+=(sox libsox-fmt-all hyperfine) ;;
+  --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
