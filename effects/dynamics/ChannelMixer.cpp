@@ -295,33 +295,49 @@ void ChannelMixer::BuildRows()
 
 void ChannelMixer::MixRamp(float* const* inputs, float* const* outputs, int frames)
 {
-    const std::size_t channels = static_cast<std::size_t>(channels_);
+    // The entries in use that are not silent throughout, in output-major
+    // order, with their gains held locally for the run. Entries that stay
+    // silent ignore their input, as in the steady mix.
+    struct Moving {
+        int output;
+        int input;
+        float gain;
+        float increment;
+    };
+    std::array<Moving, kMatrixSize> moving{};
+    int count = 0;
+    for (int output = 0; output < channels_; ++output) {
+        for (int input = 0; input < channels_; ++input) {
+            const std::size_t entry = static_cast<std::size_t>(output * kMaxChannels + input);
+            if (gains_[entry] != 0.0f || increments_[entry] != 0.0f)
+                moving[static_cast<std::size_t>(count++)] = {output, input, gains_[entry], increments_[entry]};
+        }
+    }
     for (int frame = 0; frame < frames; ++frame) {
         // All inputs of a frame are read before any output is written, so
         // shared buffers are safe.
         std::array<float, kMaxChannels> mixed{};
-        for (std::size_t output = 0; output < channels; ++output) {
-            float sum = 0.0f;
-            for (std::size_t input = 0; input < channels; ++input) {
-                const std::size_t entry = output * kMaxChannels + input;
-                // Entries that stay silent ignore their input, as in the steady mix.
-                if (gains_[entry] != 0.0f || increments_[entry] != 0.0f)
-                    sum += inputs[input][frame] * gains_[entry];
-            }
-            mixed[output] = sum;
+        for (int term = 0; term < count; ++term) {
+            const Moving& entry = moving[static_cast<std::size_t>(term)];
+            mixed[static_cast<std::size_t>(entry.output)] += inputs[entry.input][frame] * entry.gain;
         }
-        for (std::size_t output = 0; output < channels; ++output)
-            outputs[output][frame] = mixed[output];
-        for (std::size_t entry = 0; entry < gains_.size(); ++entry)
-            gains_[entry] += increments_[entry];
+        for (int output = 0; output < channels_; ++output)
+            outputs[output][frame] = mixed[static_cast<std::size_t>(output)];
+        for (int term = 0; term < count; ++term)
+            moving[static_cast<std::size_t>(term)].gain += moving[static_cast<std::size_t>(term)].increment;
     }
     rampRemaining_ -= frames;
-    if (rampRemaining_ <= 0) {
-        rampRemaining_ = 0;
-        gains_ = rampTargets_; // land exactly on the target
-        increments_.fill(0.0f);
-        BuildRows();
+    if (rampRemaining_ > 0) {
+        for (int term = 0; term < count; ++term) {
+            const Moving& entry = moving[static_cast<std::size_t>(term)];
+            gains_[static_cast<std::size_t>(entry.output * kMaxChannels + entry.input)] = entry.gain;
+        }
+        return;
     }
+    rampRemaining_ = 0;
+    gains_ = rampTargets_; // land exactly on the target
+    increments_.fill(0.0f);
+    BuildRows();
 }
 
 void ChannelMixer::MixRows(float* const* inputs, float* const* outputs, std::size_t frames) const
