@@ -90,6 +90,11 @@ void MultiplyAccumulate(const float* a, const float* b, float* accumulator, std:
     ForEach(count, [=](std::size_t i) { accumulator[i] = accumulator[i] + a[i] * b[i]; });
 }
 
+void ScaleAccumulate(const float* source, float factor, float* accumulator, std::size_t count)
+{
+    ForEach(count, [=](std::size_t i) { accumulator[i] = accumulator[i] + source[i] * factor; });
+}
+
 void Reverse(const float* source, float* destination, std::size_t count)
 {
     if (source == destination) {

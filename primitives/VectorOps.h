@@ -25,6 +25,8 @@ void Subtract(const float* a, const float* b, float* destination, std::size_t co
 void Multiply(const float* a, const float* b, float* destination, std::size_t count);
 /// accumulator[i] += a[i] * b[i]
 void MultiplyAccumulate(const float* a, const float* b, float* accumulator, std::size_t count);
+/// accumulator[i] += source[i] * factor
+void ScaleAccumulate(const float* source, float factor, float* accumulator, std::size_t count);
 /// destination[i] = source[count - 1 - i]; in place when source == destination
 void Reverse(const float* source, float* destination, std::size_t count);
 /// destination[i] = |source[i]|

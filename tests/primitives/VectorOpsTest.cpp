@@ -87,6 +87,11 @@ TEST(VectorOps, EveryOpMatchesScalarLoopWithEachAllowedAliasing)
              volatile float product = a * b; // stored, so it cannot fuse with the add
              return old + product;
          }},
+        {"ScaleAccumulate", [](auto a, auto, auto d, auto n) { zp::ScaleAccumulate(a, kFactor, d, n); },
+         [](float a, float, float old) {
+             volatile float product = a * kFactor;
+             return old + product;
+         }},
         {"Abs", [](auto a, auto, auto d, auto n) { zp::Abs(a, d, n); }, [](float a, float, float) { return std::fabs(a); }},
         {"Square", [](auto a, auto, auto d, auto n) { zp::Square(a, d, n); }, [](float a, float, float) { return a * a; }},
         {"Ln", [](auto a, auto, auto d, auto n) { zp::Ln(a, d, n); }, [](float a, float, float) { return std::log(a); }},

@@ -12,6 +12,7 @@
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
+#include "tools/zoc/MissingComponent.h"
 #include "tools/zoc/Progress.h"
 #include "tools/zoc/Render.h"
 #include "tools/zoc/SettingsFile.h"
@@ -183,7 +184,18 @@ void WriteReport(const std::string& path, const RenderStats& stats, int sampleRa
 
 int RunApply(const Words& words, Context& context)
 {
-    const ApplyOptions options = ParseOptions(words);
+    ApplyOptions options = ParseOptions(words);
+    if (!options.loadSettings.empty()) {
+        // Settings name their component: refuse a missing one in one line,
+        // and let IN OUT (or only --save-settings) stand without NAME.
+        if (const std::optional<SettingsOwner> owner = TryReadSettingsOwner(options.loadSettings)) {
+            if (owner->IsMissing())
+                throw MissingComponentError(options.loadSettings, *owner);
+            if (owner->component && (options.positional.size() == 2 ||
+                                     (options.positional.empty() && !options.saveSettings.empty())))
+                options.positional.insert(options.positional.begin(), owner->component->info.className);
+        }
+    }
     const bool settingsOnly = options.positional.size() == 1 && !options.saveSettings.empty();
     if (options.positional.empty())
         throw UsageError("apply needs a component, an input file and an output file: zoc apply NAME IN OUT");

@@ -13,6 +13,10 @@ Usage:
   zoc info NAME [--rate HZ] [--channels N] [--json]
                                     parameters, presets and latency of a component
                                     configured for that rate (48000) and channel count (2)
+  zoc info [NAME] --load-settings FILE [--json]
+                                    the same with saved settings loaded (NAME from
+                                    the file); for a component this build does not
+                                    have, the saved values and units it holds
   zoc apply NAME [options] IN OUT   process IN through the component into OUT
   zoc curve NAME [--preset P] [--set PARAM=VALUE] [--points N] [--json]
                                     the curve the component draws for these
@@ -42,7 +46,8 @@ apply options (settings apply in this order: preset, settings file, --set):
   --raw                       write exactly the frames the component produced
                               for the input: no latency compensation, no tail
   --tail SECONDS              render this much more output after the input
-  --load-settings FILE        load saved settings (JSON, below)
+  --load-settings FILE        load saved settings (JSON, below); NAME may be
+                              left out (zoc apply --load-settings FILE IN OUT)
   --save-settings FILE        save the settings once applied, before processing;
                               with no IN and OUT, only saves them
   --report FILE               write a JSON report: latency, frames_in,
@@ -80,7 +85,9 @@ Settings files (--save-settings, --load-settings) hold one JSON object:
       "float" (number or "nan"/"inf"/"-inf"), "int", "bool", "string",
       "float_pairs" ([[a, b], ...]), "list" (nested object of properties)
       or "lists" (array of such objects),
-  "chunk": null or the component's opaque data as hexadecimal text.
+  "chunk": null or the component's opaque data as hexadecimal text,
+  "parameter_info": written on save, read only to show settings of a missing
+      component: per parameter its name, unit, unit_label, automatable, value.
 
 Exit status: 0 success, 1 a file could not be read or written, 2 the command
 line (or a settings file) asks for something wrong.

@@ -7,6 +7,8 @@
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
+#include "tools/zoc/MissingComponent.h"
+#include "tools/zoc/SettingsFile.h"
 #include "tools/zoc/Table.h"
 
 namespace zoc::tool {
@@ -63,7 +65,8 @@ int RunList(const Words& words, Context& context)
 
 int RunInfo(const Words& words, Context& context)
 {
-    ArgumentScanner scanner("info", words, {"--rate", "--channels"}, {"--json"});
+    ArgumentScanner scanner("info", words, {"--rate", "--channels", "--load-settings"}, {"--json"});
+    std::string loadSettings;
     std::string name;
     bool asJson = false;
     double rate = 48000.0;
@@ -75,6 +78,8 @@ int RunInfo(const Words& words, Context& context)
             name = scanner.Word();
         } else if (scanner.Name() == "--json") {
             asJson = true;
+        } else if (scanner.Name() == "--load-settings") {
+            loadSettings = scanner.Value();
         } else if (scanner.Name() == "--rate") {
             rate = RequireNumber(scanner.Value(), "--rate");
             if (rate < 1.0 || rate > 1536000.0)
@@ -82,6 +87,16 @@ int RunInfo(const Words& words, Context& context)
         } else {
             channels = RequireInteger(scanner.Value(), "--channels", 1, 1024);
         }
+    }
+    if (!loadSettings.empty()) {
+        // The file names its component; one this build lacks is shown as the
+        // placeholder that holds its settings.
+        const nlohmann::json root = ReadSettingsJson(loadSettings);
+        const SettingsOwner owner = SettingsOwnerOf(root);
+        if (owner.IsMissing())
+            return ShowPlaceholderInfo(loadSettings, root, owner, asJson, context);
+        if (name.empty() && owner.component)
+            name = owner.component->info.className;
     }
     if (name.empty())
         throw UsageError("info needs a component name (see 'zoc list')");
@@ -91,6 +106,8 @@ int RunInfo(const Words& words, Context& context)
     if (!session.Configure(static_cast<std::size_t>(channels), static_cast<float>(rate)))
         throw UsageError(component.title + " does not take " + std::to_string(channels) + " channels");
     host::AudioFilter& filter = session.Filter();
+    if (!loadSettings.empty())
+        LoadSettingsFile(loadSettings, filter, component);
 
     json parameters = json::array();
     Table table({"INDEX", "NAME", "KEY", "RANGE", "VALUE", "NORMALIZED", "TEXT", "FLAGS"});

@@ -43,6 +43,7 @@
 #include "platform/core/PropList.h"
 #include "tools/zoc/AudioFile.h"
 #include "tools/zoc/Errors.h"
+#include "tools/zoc/MissingComponent.h"
 
 namespace zoc::tool {
 
@@ -322,7 +323,9 @@ void SaveSettingsFile(const std::filesystem::path& path, host::AudioFilter& filt
     host::PresetData settings;
     if (!filter.SaveSettings(settings))
         throw UsageError(component.title + ": the component could not save its settings");
-    WriteFileAtomically(path, SettingsToJson(settings, component).dump(2) + "\n");
+    json root = SettingsToJson(settings, component);
+    root["parameter_info"] = DescribeParametersForSettings(filter);
+    WriteFileAtomically(path, root.dump(2) + "\n");
 }
 
 void LoadSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component)
