@@ -47,8 +47,8 @@ public:
     /// every other proposal. Control thread.
     bool RequestIOConfiguration(const host::ChannelLayoutList& inputs,
                                 const host::ChannelLayoutList& outputs) override;
-    /// Audio thread. Allocates only on the first block after a rate or
-    /// channel change that no Resume followed.
+    /// Audio thread. Allocates only if no Resume came before the first block:
+    /// the lines have one size at every rate, so later resets just clear them.
     void Process(float** inputs, float** outputs, int frames) override;
     int GetInitialDelay() override { return kLatency; }
 
