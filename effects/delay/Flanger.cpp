@@ -298,8 +298,14 @@ void Flanger::SweepTriangle(int frames, SweepDelays& delays)
 
 // Built for each instruction set the processor may offer, picked at load
 // time; the interpolator gives the same result on each.
+#if defined(__x86_64__)
+#define FLANGER_RENDER_CLONES [[gnu::target_clones("avx2", "default")]]
+#else
+#define FLANGER_RENDER_CLONES
+#endif
+
 template <bool kTriangle, bool kOneTap>
-[[gnu::target_clones("avx2", "default")]] void Flanger::Render(int frames)
+FLANGER_RENDER_CLONES void Flanger::Render(int frames)
 {
     using Point = dsp::SincInterpolator::Point;
     const std::array<float*, 2> lines{Line(0), Line(1)};
@@ -348,6 +354,8 @@ template <bool kTriangle, bool kOneTap>
         }
     }
 }
+
+#undef FLANGER_RENDER_CLONES
 
 void Flanger::Compact()
 {
