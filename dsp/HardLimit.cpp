@@ -4,9 +4,11 @@
 #include "dsp/HardLimit.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cfloat>
 #include <cmath>
+#include <numbers>
 
 #include "contracts/dsp/Kernel.h"
 
@@ -23,6 +25,31 @@ constexpr float kDecibelGrid = 1000.0f;
 /// at the target, so it gets back to exactly 1 in finite time (about 3.3
 /// time constants from -6 dB) instead of only approaching it.
 constexpr float kReleaseOvershoot = 1.02f;
+
+/// The true-peak interpolator: for the points a quarter, a half and three
+/// quarters of the way from sample p to p + 1, the weights of samples
+/// p - 7 ... p + 8: a Hann-windowed sinc at the original Nyquist frequency,
+/// each point's weights summing to 1.
+constexpr int kHalfTaps = HardLimit::kTruePeakTaps / 2;
+using InterpolationTable = std::array<std::array<float, HardLimit::kTruePeakTaps>, 3>;
+const InterpolationTable kInterpolation = [] {
+    InterpolationTable table{};
+    for (int point = 0; point < 3; ++point) {
+        double sum = 0.0;
+        std::array<double, HardLimit::kTruePeakTaps> weights{};
+        for (int tap = 0; tap < HardLimit::kTruePeakTaps; ++tap) {
+            const double distance = (kHalfTaps - 1) + (point + 1) / 4.0 - tap;
+            const double x = std::numbers::pi * distance;
+            const double window = 0.5 + 0.5 * std::cos(x / kHalfTaps);
+            weights[static_cast<std::size_t>(tap)] = std::sin(x) / x * window;
+            sum += weights[static_cast<std::size_t>(tap)];
+        }
+        for (int tap = 0; tap < HardLimit::kTruePeakTaps; ++tap)
+            table[static_cast<std::size_t>(point)][static_cast<std::size_t>(tap)] =
+                static_cast<float>(weights[static_cast<std::size_t>(tap)] / sum);
+    }
+    return table;
+}();
 
 float DecibelsToGain(float decibels) { return static_cast<float>(std::pow(10.0, decibels / 20.0)); }
 
@@ -51,9 +78,11 @@ void HardLimit::Allocate()
 {
     const int maxLookAhead = MillisecondsToFrames(kMaxLookAheadMs, rate_);
     const int maxHold = MillisecondsToFrames(kMaxHoldMs, rate_);
-    const std::uint32_t frames = std::bit_ceil(static_cast<std::uint32_t>(maxLookAhead + 1));
+    const std::uint32_t frames = std::bit_ceil(static_cast<std::uint32_t>(std::max(maxLookAhead + 1, kTruePeakTaps)));
     delay_.assign(static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels_), 0.0f);
     delayMask_ = frames - 1;
+    previousInterpolated_.assign(static_cast<std::size_t>(channels_), 0.0f);
+    history_.assign(static_cast<std::size_t>(channels_) * 2 * kTruePeakTaps, 0.0f);
     paths_.resize(static_cast<std::size_t>(channels_));
     for (GainPath& path : paths_)
         path.Allocate(maxLookAhead + 1 + maxHold, maxLookAhead + 1);
@@ -64,6 +93,9 @@ void HardLimit::Allocate()
 void HardLimit::Resume()
 {
     std::fill(delay_.begin(), delay_.end(), 0.0f);
+    std::fill(previousInterpolated_.begin(), previousInterpolated_.end(), 0.0f);
+    std::fill(history_.begin(), history_.end(), 0.0f);
+    historyPosition_ = 0;
     now_ = 0;
     changed_.store(false, std::memory_order_relaxed);
     TakeSettings();
@@ -91,6 +123,7 @@ void HardLimit::SetParameter(int index, float value)
     case kLookAheadTime: lookAheadMs_.store(ClampToBounds(index, value), std::memory_order_relaxed); break;
     case kReleaseTime: releaseMs_.store(ClampToBounds(index, value), std::memory_order_relaxed); break;
     case kLinkChannels: linked_.store(value >= 0.5f, std::memory_order_relaxed); break;
+    case kTruePeak: truePeak_.store(value >= 0.5f, std::memory_order_relaxed); break;
     default: return;
     }
     changed_.store(true, std::memory_order_release);
@@ -104,6 +137,7 @@ float HardLimit::GetParameter(int index) const
     case kLookAheadTime: return lookAheadMs_.load(std::memory_order_relaxed);
     case kReleaseTime: return releaseMs_.load(std::memory_order_relaxed);
     case kLinkChannels: return linked_.load(std::memory_order_relaxed) ? 1.0f : 0.0f;
+    case kTruePeak: return truePeak_.load(std::memory_order_relaxed) ? 1.0f : 0.0f;
     default: return 0.0f;
     }
 }
@@ -133,18 +167,47 @@ void HardLimit::TakeSettings()
 
     const int lookAhead = LookAheadFrames(lookAheadMs_.load(std::memory_order_relaxed));
     const bool linked = linked_.load(std::memory_order_relaxed);
-    const bool restart = lookAhead != geometry_.lookAhead || linked != linkedNow_;
+    const bool truePeak = truePeak_.load(std::memory_order_relaxed) && lookAhead >= kHalfTaps;
+    const bool restart = lookAhead != geometry_.lookAhead || linked != linkedNow_ || truePeak != truePeakNow_;
     geometry_.lookAhead = lookAhead;
+    geometry_.detectorDelay = truePeak ? kHalfTaps : 0;
+    // The gain path gets what is left of the look-ahead after the detector.
+    const int ahead = lookAhead - geometry_.detectorDelay;
     const int hold = MillisecondsToFrames(std::min(releaseMs, kMaxHoldMs), rate_);
-    geometry_.window = static_cast<std::uint32_t>(lookAhead + 1 + hold);
-    geometry_.box1 = (lookAhead + 3) / 2;
-    geometry_.box2 = lookAhead + 2 - geometry_.box1;
+    geometry_.window = static_cast<std::uint32_t>(ahead + 1 + hold);
+    geometry_.box1 = (ahead + 3) / 2;
+    geometry_.box2 = ahead + 2 - geometry_.box1;
     geometry_.inverse1 = 1.0 / geometry_.box1;
     geometry_.inverse2 = 1.0 / geometry_.box2;
     linkedNow_ = linked;
-    if (restart)
+    truePeakNow_ = truePeak;
+    if (restart) {
+        // The detector's history starts empty, like the gain path.
+        std::fill(previousInterpolated_.begin(), previousInterpolated_.end(), 0.0f);
+        std::fill(history_.begin(), history_.end(), 0.0f);
         for (GainPath& path : paths_)
             path.Reset(geometry_);
+    }
+}
+
+float HardLimit::InterpolatedPeak(std::size_t channel) const
+{
+    // Eight partial sums per point, so the compiler can run them side by side.
+    constexpr std::size_t kLanes = 8;
+    static_assert(kTruePeakTaps % kLanes == 0);
+    const float* samples = history_.data() + channel * 2 * kTruePeakTaps + historyPosition_;
+    float peak = 0.0f;
+    for (const auto& weights : kInterpolation) {
+        float lanes[kLanes] = {};
+        for (std::size_t tap = 0; tap < kTruePeakTaps; tap += kLanes)
+            for (std::size_t lane = 0; lane < kLanes; ++lane)
+                lanes[lane] += weights[tap + lane] * samples[tap + lane];
+        float sum = 0.0f;
+        for (float lane : lanes)
+            sum += lane;
+        peak = std::max(peak, std::abs(sum));
+    }
+    return peak;
 }
 
 void HardLimit::ProcessOneSample(const float* in, float* out)
@@ -160,24 +223,44 @@ void HardLimit::ProcessOneSample(const float* in, float* out)
     const float ceiling = ceiling_;
     const auto neededGain = [ceiling](float peak) { return peak <= ceiling ? 1.0f : ceiling / peak; };
 
-    float peak = 0.0f;
     for (std::size_t channel = 0; channel < channels; ++channel) {
         float sample = in[channel] * boost_;
         if (!(std::abs(sample) <= FLT_MAX)) // NaN or infinity: silence, so nothing downstream is poisoned
             sample = 0.0f;
         newest[channel] = sample;
-        peak = std::max(peak, std::abs(sample));
+    }
+
+    // The peak of each channel at the detector: the newest sample, or with
+    // true peak the sample kHalfTaps back and the wave on either side of it.
+    float peaks[kMaxChannels];
+    if (truePeakNow_) {
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            float* history = history_.data() + channel * 2 * kTruePeakTaps + historyPosition_;
+            history[0] = history[kTruePeakTaps] = newest[channel];
+        }
+        if (++historyPosition_ == kTruePeakTaps)
+            historyPosition_ = 0;
+        const float* detected =
+            delay_.data() + static_cast<std::size_t>((now_ - static_cast<std::uint32_t>(kHalfTaps)) & delayMask_) *
+                                channels;
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            const float between = InterpolatedPeak(channel);
+            peaks[channel] = std::max({std::abs(detected[channel]), between, previousInterpolated_[channel]});
+            previousInterpolated_[channel] = between;
+        }
+    } else {
+        for (std::size_t channel = 0; channel < channels; ++channel)
+            peaks[channel] = std::abs(newest[channel]);
     }
 
     if (linkedNow_) {
+        const float peak = *std::max_element(peaks, peaks + channels);
         const float gain = paths_[0].Next(neededGain(peak), now_, geometry_, releaseCoefficient_);
         for (std::size_t channel = 0; channel < channels; ++channel)
             out[channel] = std::clamp(oldest[channel] * gain, -ceiling, ceiling);
     } else {
-        // Gains first: with no look-ahead `oldest` is `newest`, and `out` may be `in`.
         for (std::size_t channel = 0; channel < channels; ++channel) {
-            const float gain =
-                paths_[channel].Next(neededGain(std::abs(newest[channel])), now_, geometry_, releaseCoefficient_);
+            const float gain = paths_[channel].Next(neededGain(peaks[channel]), now_, geometry_, releaseCoefficient_);
             out[channel] = std::clamp(oldest[channel] * gain, -ceiling, ceiling);
         }
     }

@@ -26,11 +26,23 @@
 // While no gain reduction is pending the path is exact: the output is the
 // boosted input delayed by L frames, bit for bit.
 //
+// True peak (off by default). Samples under the ceiling can still describe a
+// wave that swings above it between them, which a converter or a lossy
+// encoder then clips. With kTruePeak on, the detector also looks at the wave
+// between samples: three points between each pair of samples, interpolated
+// by a 4x windowed-sinc filter of kTruePeakTaps taps per point. The filter
+// needs kTruePeakTaps / 2 frames of the future, which it takes from the
+// look-ahead: the latency stays L and the fade gets that much shorter. With
+// a look-ahead shorter than that the detector stays on the samples. The
+// points sit on a 4x grid, so a crest near Nyquist can still pass up to
+// about 0.7 dB over; on white noise driven 10 dB into a -1 dB ceiling the
+// reconstructed peak measures 0.6 dB over (5.5 dB on samples alone).
+//
 // Threads. SetSampleRate, SetChannels, Resume and Suspend belong to the
 // control thread and must not overlap processing (they allocate or clear
 // state). SetParameter may be called while the audio thread processes: the
-// values are atomics, taken up at the next frame. Changing the look-ahead or
-// the channel link restarts the gain computation (the clamp keeps the output
+// values are atomics, taken up at the next frame. Changing the look-ahead,
+// the channel link or the detector restarts the gain computation (the clamp keeps the output
 // under the ceiling while it refills). Processing never allocates, locks or
 // blocks.
 
@@ -48,8 +60,9 @@ public:
         kLookAheadTime = 2,    ///< ms; also the latency
         kReleaseTime = 3,      ///< ms
         kLinkChannels = 4,     ///< at least 0.5: one gain for all channels
+        kTruePeak = 5,         ///< at least 0.5: limit the reconstructed wave, not only the samples
     };
-    static constexpr int kParameterCount = 5;
+    static constexpr int kParameterCount = 6;
     static constexpr int kMaxChannels = 32;
 
     /// Ranges in real units. Decibel values are kept on a 0.001 dB grid, so
@@ -62,6 +75,8 @@ public:
     static constexpr float kMaxReleaseMs = 400.0f;
     /// The hold follows the release time up to 20 ms: half a period of 25 Hz.
     static constexpr float kMaxHoldMs = 20.0f;
+    /// Taps of each interpolation point of the true-peak detector.
+    static constexpr int kTruePeakTaps = 32;
 
     static constexpr float kDefaultCeilingDb = -0.1f;
     static constexpr float kDefaultBoostDb = 0.0f;
@@ -93,7 +108,8 @@ public:
 private:
     /// Lengths in frames that follow from the settings and the rate.
     struct Geometry {
-        int lookAhead = 0;
+        int lookAhead = 0;        ///< the latency
+        int detectorDelay = 0;    ///< frames the detector lags the input: 0, or half the true-peak taps
         std::uint32_t window = 1; ///< frames in the sliding minimum: L + 1 + hold
         int box1 = 1;             ///< moving-average lengths, box1 + box2 = L + 2
         int box2 = 1;
@@ -131,6 +147,9 @@ private:
 
     void Allocate();
     void TakeSettings();
+    /// The largest magnitude of `channel` over the three interpolated points
+    /// between the frames kTruePeakTaps / 2 and kTruePeakTaps / 2 - 1 back.
+    float InterpolatedPeak(std::size_t channel) const;
     int LookAheadFrames(float milliseconds) const;
     float ClampToBounds(int index, float value) const;
 
@@ -140,6 +159,7 @@ private:
     std::atomic<float> lookAheadMs_{kDefaultLookAheadMs};
     std::atomic<float> releaseMs_{kDefaultReleaseMs};
     std::atomic<bool> linked_{true};
+    std::atomic<bool> truePeak_{false};
     std::atomic<bool> changed_{true};
 
     // Control thread.
@@ -152,6 +172,13 @@ private:
     float boost_ = 1.0f;
     float releaseCoefficient_ = 1.0f;
     bool linkedNow_ = true;
+    bool truePeakNow_ = false;
+    /// Per channel, the interpolated peak between the previous pair of samples.
+    std::vector<float> previousInterpolated_;
+    /// Per channel, the last kTruePeakTaps samples written twice in a row, so
+    /// that they can be read oldest first without wrapping from `historyPosition_`.
+    std::vector<float> history_;
+    int historyPosition_ = 0;
     std::vector<float> delay_; ///< interleaved frames, a power of two of them
     std::uint32_t delayMask_ = 0;
     std::uint32_t now_ = 0; ///< frames written

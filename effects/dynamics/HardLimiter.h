@@ -17,7 +17,8 @@ extern const std::string kHardLimiterComponentID;
 class HardLimiter : public MultiChannelComponentBase {
 public:
     static constexpr int kMaxChannels = dsp::HardLimit::kMaxChannels;
-    static constexpr int kParameterCount = dsp::HardLimit::kParameterCount;
+    /// The kernel's first five parameters; its true-peak switch is not offered here.
+    static constexpr int kParameterCount = 5;
 
     HardLimiter();
 
