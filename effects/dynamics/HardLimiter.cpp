@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "dsp/Denormals.h"
 #include "framework/ParameterInfo.h"
@@ -59,13 +60,17 @@ constexpr std::array<PresetRow<HardLimiter::kParameterCount>, 9> kPresets{{
 
 #undef ZOC_LIMITER_PRESET
 
+/// The kernel's integer rate: the host's rate truncated, kept in a range an
+/// int holds (NaN counts as the lowest).
+int KernelRate(float rate) { return static_cast<int>(std::fmin(std::fmax(rate, 1.0f), 1.0e6f)); }
+
 } // namespace
 
 HardLimiter::HardLimiter()
     : MultiChannelComponentBase(kHardLimiterComponentID, core::Localize(kTitleKey), kMaxChannels, kPresets),
       channelCount_(static_cast<int>(std::clamp<std::size_t>(GetNumberOfOutputChannels(), 1, kMaxChannels)))
 {
-    limiter_.SetSampleRate(static_cast<int>(GetSampleRate()));
+    limiter_.SetSampleRate(KernelRate(GetSampleRate()));
     limiter_.SetChannels(channelCount_);
     BuildParameterInfos();
 }
@@ -111,7 +116,7 @@ void HardLimiter::SetSampleRate(float rate)
     if (rate == GetSampleRate())
         return;
     MultiChannelComponentBase::SetSampleRate(rate);
-    limiter_.SetSampleRate(static_cast<int>(rate));
+    limiter_.SetSampleRate(KernelRate(rate));
 }
 
 void HardLimiter::Resume()

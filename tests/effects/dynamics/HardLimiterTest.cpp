@@ -157,10 +157,16 @@ TEST_F(HardLimiterFixture, EmptyBlocksAndAnUnchangedRateLeaveTheStreamAlone)
     EXPECT_EQ(test::MaxDifference(whole, pieces), 0.0f);
 }
 
-TEST_F(HardLimiterFixture, ManyChannelsRunAndSteadyBlocksDoNotAllocate)
+TEST_F(HardLimiterFixture, OddLayoutsAndRatesRunAndSteadyBlocksDoNotAllocate)
 {
+    for (float rate : {std::nanf(""), 0.0f, -48000.0f, 1e12f, 8000.0f}) {
+        limiter->SetSampleRate(rate);
+        limiter->Resume();
+        EXPECT_GE(limiter->GetInitialDelay(), 0);
+    }
     EXPECT_FALSE(host.Configure(40, 48000.0f, false)); // refused: runs the first channel
-    host.Run(Program(10.0), 512);
+    const Signal refused = host.Run(test::SineSignal(40, 2000, 48000.0f, 100.0f, 3.0f), 512);
+    EXPECT_LE(test::TailPeak(refused[0], 1000), test::FromDb(-0.1));
     host.Configure(32, 48000.0f);
     host.Run(test::SineSignal(32, 2000, 48000.0f, 100.0f, 3.0f), 512);
 
