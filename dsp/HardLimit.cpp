@@ -27,9 +27,9 @@ constexpr float kDecibelGrid = 1000.0f;
 constexpr float kReleaseOvershoot = 1.02f;
 
 /// The true-peak interpolator: for the points a quarter, a half and three
-/// quarters of the way from sample p to p + 1, the weights of samples
-/// p - 7 ... p + 8: a Hann-windowed sinc at the original Nyquist frequency,
-/// each point's weights summing to 1.
+/// quarters of the way from sample p to p + 1, the weights of the samples
+/// p - kHalfTaps + 1 ... p + kHalfTaps: a Hann-windowed sinc at the original
+/// Nyquist frequency, each point's weights summing to 1.
 constexpr int kHalfTaps = HardLimit::kTruePeakTaps / 2;
 using InterpolationTable = std::array<std::array<float, HardLimit::kTruePeakTaps>, 3>;
 const InterpolationTable kInterpolation = [] {
