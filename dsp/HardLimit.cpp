@@ -223,16 +223,18 @@ void HardLimit::ProcessOneSample(const float* in, float* out)
     const float ceiling = ceiling_;
     const auto neededGain = [ceiling](float peak) { return peak <= ceiling ? 1.0f : ceiling / peak; };
 
+    // The peak of each channel at the detector: the newest sample, or with
+    // true peak the sample kHalfTaps back and the wave on either side of it.
+    float peaks[kMaxChannels];
+    float loudest = 0.0f;
     for (std::size_t channel = 0; channel < channels; ++channel) {
         float sample = in[channel] * boost_;
         if (!(std::abs(sample) <= FLT_MAX)) // NaN or infinity: silence, so nothing downstream is poisoned
             sample = 0.0f;
         newest[channel] = sample;
+        peaks[channel] = std::abs(sample);
+        loudest = std::max(loudest, peaks[channel]);
     }
-
-    // The peak of each channel at the detector: the newest sample, or with
-    // true peak the sample kHalfTaps back and the wave on either side of it.
-    float peaks[kMaxChannels];
     if (truePeakNow_) {
         for (std::size_t channel = 0; channel < channels; ++channel) {
             float* history = history_.data() + channel * 2 * kTruePeakTaps + historyPosition_;
@@ -243,19 +245,17 @@ void HardLimit::ProcessOneSample(const float* in, float* out)
         const float* detected =
             delay_.data() + static_cast<std::size_t>((now_ - static_cast<std::uint32_t>(kHalfTaps)) & delayMask_) *
                                 channels;
+        loudest = 0.0f;
         for (std::size_t channel = 0; channel < channels; ++channel) {
             const float between = InterpolatedPeak(channel);
             peaks[channel] = std::max({std::abs(detected[channel]), between, previousInterpolated_[channel]});
             previousInterpolated_[channel] = between;
+            loudest = std::max(loudest, peaks[channel]);
         }
-    } else {
-        for (std::size_t channel = 0; channel < channels; ++channel)
-            peaks[channel] = std::abs(newest[channel]);
     }
 
     if (linkedNow_) {
-        const float peak = *std::max_element(peaks, peaks + channels);
-        const float gain = paths_[0].Next(neededGain(peak), now_, geometry_, releaseCoefficient_);
+        const float gain = paths_[0].Next(neededGain(loudest), now_, geometry_, releaseCoefficient_);
         for (std::size_t channel = 0; channel < channels; ++channel)
             out[channel] = std::clamp(oldest[channel] * gain, -ceiling, ceiling);
     } else {
