@@ -248,8 +248,11 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
     if (!root.contains("parameters") || !root["parameters"].is_array())
         reader.Fail("parameters", "expected an array of normalized values");
     const json& parameters = root["parameters"];
-    // Components whose whole state is their custom section save no list.
-    const bool customOnly = settings.GetPresetType() == host::PresetType::kCustom && parameters.empty();
+    // Components whose whole state is their custom section, and settings
+    // that name a factory preset, need no list.
+    const bool customOnly = (settings.GetPresetType() == host::PresetType::kCustom ||
+                             settings.GetPresetType() == host::PresetType::kFactory) &&
+                            parameters.empty();
     if (!customOnly && parameters.size() != static_cast<std::size_t>(parameterCount))
         reader.Fail("parameters", "has " + std::to_string(parameters.size()) + " values but " +
                                       component.info.className + " has " + std::to_string(parameterCount) +
