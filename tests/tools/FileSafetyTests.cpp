@@ -73,8 +73,15 @@ TEST_F(FileSafetyTest, OneFileNamedTwiceIsRefused)
     for (const auto& [arguments, mention] : cases)
         RunRefused(arguments, 2, mention);
     EXPECT_FALSE(std::filesystem::exists(dir / "x.json"));
-    // Reading one file twice is fine.
+    // Reading one file twice is fine, and so is saving settings where they came from.
     EXPECT_EQ(RunZoc({"apply", "Dynamics", "--sidechain", in, in, out}).exitCode, 0);
+    const std::string settings = dir / "s.json";
+    ASSERT_EQ(RunZoc({"apply", "Amplify", "--save-settings", settings}).exitCode, 0);
+    EXPECT_EQ(RunZoc({"apply", "Amplify", "--load-settings", settings, "--set", "Left=-6", "--save-settings", settings})
+                  .exitCode,
+              0);
+    EXPECT_EQ(RunZoc({"apply", "Amplify", "--load-settings", settings, "--save-settings", settings, in, out}).exitCode,
+              0);
 }
 
 TEST_F(FileSafetyTest, OutputsThatCannotBeWrittenFailBeforeProcessing)

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <optional>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -190,7 +191,8 @@ struct NamedPath {
 
 /// Usage error when a written file is also read or written under another
 /// role (the same path, another path to the same file, or a link to it).
-/// Reading one file twice (input and side-chain) is harmless.
+/// Reading one file twice (input and side-chain) is harmless, and so is
+/// saving settings over the file they were loaded from (read whole first).
 void RefuseSharedFiles(const std::vector<NamedPath>& paths)
 {
     struct Identity {
@@ -217,6 +219,9 @@ void RefuseSharedFiles(const std::vector<NamedPath>& paths)
     for (std::size_t i = 0; i < paths.size(); ++i) {
         for (std::size_t j = i + 1; j < paths.size(); ++j) {
             if (!paths[i].written && !paths[j].written)
+                continue;
+            if (std::string_view(paths[i].role) == "--load-settings" &&
+                std::string_view(paths[j].role) == "--save-settings")
                 continue;
             const Identity& a = identities[i];
             const Identity& b = identities[j];

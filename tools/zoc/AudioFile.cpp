@@ -586,7 +586,8 @@ void CheckOutputFormat(const OutputFormat& format, std::size_t channels, int sam
                        const std::filesystem::path& path)
 {
     if (!EncoderAccepts(format.format, channels, sampleRate))
-        throw UsageError(format.description + " cannot hold " + std::to_string(channels) + " channels at " +
+        throw UsageError(format.description + " cannot hold " + std::to_string(channels) +
+                         (channels == 1 ? " channel at " : " channels at ") +
                          std::to_string(sampleRate) + " Hz (" + path.filename().string() + ")");
 }
 
