@@ -74,7 +74,8 @@ apply options (settings apply in this order: preset, settings file, --set):
 
 Settings files (--save-settings, --load-settings) hold one JSON object:
   "format": "zoc-settings", "format_version": 1,
-  "component": class name, "id": component identifier (must match if given),
+  "component": class name, "id": component identifier (must match if given;
+  required with "component"),
   "version": settings version,
   "type": "parameters" | "custom" | "chunk" | "factory" (apply factory_name),
   "factory_name": text,

@@ -7,7 +7,8 @@
 //     "format_version": 1,               layout of this file (required, 1)
 //     "component": "Amplify",            class name (optional on load)
 //     "id": "{5A0C1A31-...}",            component identifier; when present
-//                                        it must match the component
+//                                        it must match the component (required
+//                                        when "component" is given)
 //     "version": 1.0,                    settings version of the component
 //     "type": "parameters",              "parameters", "custom", "chunk" or
 //                                        "factory" (apply factory_name)
