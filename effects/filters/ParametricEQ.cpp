@@ -267,8 +267,10 @@ ParametricEQ::ParametricEQ()
         const float real = GetParameterInfo(index)->FromNormalized(values_[static_cast<std::size_t>(index)]);
         ForEachKernel([&](Parametric& kernel) { kernel.SetParameter(index, real); });
     }
-    for (const int slope : {Parametric::kHighPassSlope, Parametric::kLowPassSlope})
-        values_[static_cast<std::size_t>(slope)] = SlopeFraction(SlopeFromValue(values_[static_cast<std::size_t>(slope)]));
+    for (const int slope : {Parametric::kHighPassSlope, Parametric::kLowPassSlope}) {
+        float& value = values_[static_cast<std::size_t>(slope)];
+        value = SlopeFraction(SlopeFromValue(value));
+    }
     raw_ = values_;
 }
 

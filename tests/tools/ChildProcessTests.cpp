@@ -100,7 +100,8 @@ TEST_F(ChildProcessTest, EveryCatchableSignalRemovesTheTemporaryAndKeepsTheOutpu
 TEST_F(ChildProcessTest, SignalsIgnoredAtStartStayIgnored)
 {
     // As under nohup, or a background job of a script.
-    const pid_t child = SpawnZoc({"apply", "Amplify", fifo, out}, {.ignoredSignals = {SIGHUP, SIGINT}, .fileSizeLimit = 0, .errorPath = {}});
+    const pid_t child = SpawnZoc({"apply", "Amplify", fifo, out},
+                                 {.ignoredSignals = {SIGHUP, SIGINT}, .fileSizeLimit = 0, .errorPath = {}});
     PipeFeeder feeder(fifo);
     ASSERT_TRUE(feeder.IsOpen());
     feeder.Write(StreamHeader(2, 48000) + StreamSamples(samples));
@@ -132,8 +133,8 @@ TEST_F(ChildProcessTest, TemporariesOfKilledRunsAreRemovedByTheNextRun)
     // from another machine, and a user's file that only resembles the pattern.
     const std::string killedPid = std::to_string(child);
     const std::string afterPid = stale.substr(stale.find(killedPid) + killedPid.size());
-    const std::vector<std::string> kept = {".out.wav.zoc-1" + afterPid, ".out.wav.zoc-" + killedPid + "-0badcafe-abcdef",
-                                           ".notes.zoc-backup"};
+    const std::vector<std::string> kept = {".out.wav.zoc-1" + afterPid,
+                                           ".out.wav.zoc-" + killedPid + "-0badcafe-abcdef", ".notes.zoc-backup"};
     for (const std::string& name : kept)
         std::ofstream(dir / name) << "keep";
 

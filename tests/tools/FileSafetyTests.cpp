@@ -213,13 +213,15 @@ TEST_F(FileSafetyTest, LooseSettingsAreRefusedWithTheReason)
         };
     };
     const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-        {"Gain Envelope", variant(envelope, [](json& j) { j["custom"]["LogicalKeyframes"] = {{"type", "string"}, {"value", "0:1"}}; }),
+        {"Gain Envelope",
+         variant(envelope, [](json& j) { j["custom"]["LogicalKeyframes"] = {{"type", "string"}, {"value", "0:1"}}; }),
          "custom.LogicalKeyframes: expected type \"float_pairs\""},
         {"Gain Envelope", variant(envelope, keyframe(-0.5f, 1.0f)), "position -0.5 is outside 0..1"},
         {"Gain Envelope", variant(envelope, keyframe(0.5f, -1.0f)), "gain -1"},
         {"Gain Envelope", variant(envelope, [](json& j) { j["custom"]["LogicalKeyframes"]["value"][1] = {"nan", 1}; }),
          "position nan"},
-        {"Gain Envelope", variant(envelope, [](json& j) { j["custom"]["LogicalKeyframes"]["value"][1] = {0.5, "inf"}; }),
+        {"Gain Envelope",
+         variant(envelope, [](json& j) { j["custom"]["LogicalKeyframes"]["value"][1] = {0.5, "inf"}; }),
          "gain inf"},
         {"Gain Envelope", variant(envelope, [](json& j) {
                          j["type"] = "factory";

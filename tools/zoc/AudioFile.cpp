@@ -222,8 +222,8 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(ResolveLinks(targ
         throw IoError("cannot write " + Quoted(target) + ": not a file name");
     const std::filesystem::path directory =
         target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
-    struct stat existing {};
     CheckReplaceable(target);
+    struct stat existing {};
     if (::stat(target_.c_str(), &existing) == 0) {
         replacing_ = true;
         mode_ = existing.st_mode & 0777;
@@ -232,7 +232,8 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(ResolveLinks(targ
     }
     RemoveStaleTemporaries(directory);
     const long nameMax = ::pathconf(directory.c_str(), _PC_NAME_MAX);
-    const std::size_t limit = nameMax > 0 ? std::min<std::size_t>(static_cast<std::size_t>(nameMax), NAME_MAX) : NAME_MAX;
+    const std::size_t limit =
+        nameMax > 0 ? std::min<std::size_t>(static_cast<std::size_t>(nameMax), NAME_MAX) : NAME_MAX;
     int lastError = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::filesystem::path candidate = directory / TemporaryName(target_.filename().string(), limit);
