@@ -114,6 +114,17 @@ bool IsBandwidth(int index)
 /// Slopes are passed as plain numbers (4 = 24 dB/oct) through a 0-to-1 range.
 bool IsSlope(int index) { return index == Parametric::kHighPassSlope || index == Parametric::kLowPassSlope; }
 
+/// The slope (Butterworth order) a value sets: presets pass the order itself,
+/// anything from 0 to 1 is a fraction of the steepest order, the form the
+/// slope is reported and saved in so that saved settings load back.
+int SlopeFromValue(float value)
+{
+    const float order = value > 1.0f ? value : value * static_cast<float>(Parametric::kMaxSlope);
+    return static_cast<int>(std::lround(
+        std::clamp(order, static_cast<float>(Parametric::kMinSlope), static_cast<float>(Parametric::kMaxSlope))));
+}
+float SlopeFraction(int slope) { return static_cast<float>(slope) / static_cast<float>(Parametric::kMaxSlope); }
+
 // Factory presets, written in hertz and decibels and stored as fractions of
 // the kernel's ranges at the rate they were made for (48 kHz, recorded in
 // the original-sample-rate parameter so that they give the same hertz at any
@@ -256,6 +267,10 @@ ParametricEQ::ParametricEQ()
         const float real = GetParameterInfo(index)->FromNormalized(values_[static_cast<std::size_t>(index)]);
         ForEachKernel([&](Parametric& kernel) { kernel.SetParameter(index, real); });
     }
+    for (const int slope : {Parametric::kHighPassSlope, Parametric::kLowPassSlope}) {
+        float& value = values_[static_cast<std::size_t>(slope)];
+        value = SlopeFraction(SlopeFromValue(value));
+    }
     raw_ = values_;
 }
 
@@ -322,11 +337,16 @@ void ParametricEQ::SetParameter(int index, float normalized)
     }
     if (std::isnan(normalized))
         return;
-    // Slopes pass their real value; everything else is a fraction of its range.
-    if (!IsSlope(index))
+    float real = 0.0f;
+    if (IsSlope(index)) {
+        const int slope = SlopeFromValue(normalized);
+        normalized = SlopeFraction(slope);
+        real = static_cast<float>(slope);
+    } else {
         normalized = *SanitizeNormalized(normalized);
+        real = info->FromNormalized(normalized);
+    }
     values_[static_cast<std::size_t>(index)] = normalized;
-    const float real = info->FromNormalized(normalized);
     ForEachKernel([&](Parametric& kernel) { kernel.SetParameter(index, real); });
     if (index == Parametric::kOriginalSampleRate)
         ResyncFrequencies();

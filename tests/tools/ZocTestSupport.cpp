@@ -3,7 +3,17 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <thread>
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -89,6 +99,110 @@ std::string FileContents(const std::string& path)
     std::ostringstream text;
     text << stream.rdbuf();
     return text.str();
+}
+
+namespace {
+
+void PutLittleEndian(std::string& bytes, std::uint32_t value, int count)
+{
+    for (int i = 0; i < count; ++i)
+        bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+} // namespace
+
+std::string StreamHeader(int channels, int sampleRate)
+{
+    std::string header = "RIFF";
+    PutLittleEndian(header, 0xFFFFFFFFu, 4);
+    header += "WAVEfmt ";
+    PutLittleEndian(header, 16, 4);
+    PutLittleEndian(header, 3, 2); // IEEE float
+    PutLittleEndian(header, static_cast<std::uint32_t>(channels), 2);
+    PutLittleEndian(header, static_cast<std::uint32_t>(sampleRate), 4);
+    PutLittleEndian(header, static_cast<std::uint32_t>(sampleRate * channels * 4), 4);
+    PutLittleEndian(header, static_cast<std::uint32_t>(channels * 4), 2);
+    PutLittleEndian(header, 32, 2);
+    header += "data";
+    PutLittleEndian(header, 0xFFFFFFFFu, 4);
+    return header;
+}
+
+std::string StreamSamples(const Frames& samples)
+{
+    std::string bytes;
+    for (std::size_t frame = 0; frame < samples[0].size(); ++frame) {
+        for (const auto& channel : samples) {
+            std::uint32_t bits = 0;
+            std::memcpy(&bits, &channel[frame], sizeof bits);
+            PutLittleEndian(bytes, bits, 4);
+        }
+    }
+    return bytes;
+}
+
+pid_t SpawnZoc(const std::vector<std::string>& arguments, const ChildSetup& setup)
+{
+    std::vector<std::string> words{ZOC_BINARY};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::string errorPath = setup.errorPath.empty() ? "/dev/null" : setup.errorPath;
+    const pid_t child = ::fork();
+    if (child != 0)
+        return child;
+    // In the child only async-signal-safe calls until exec.
+    for (int signal = 1; signal < NSIG; ++signal)
+        ::signal(signal, SIG_DFL);
+    for (const int signal : setup.ignoredSignals)
+        ::signal(signal, SIG_IGN);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    if (setup.fileSizeLimit > 0) {
+        const rlimit size{static_cast<rlim_t>(setup.fileSizeLimit), static_cast<rlim_t>(setup.fileSizeLimit)};
+        ::setrlimit(RLIMIT_FSIZE, &size);
+    }
+    const int error = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (error >= 0)
+        ::dup2(error, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+int WaitFor(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+std::vector<std::string> Temporaries(const std::string& directory)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".zoc-") != std::string::npos)
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::string AwaitTemporary(const std::string& directory)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::vector<std::string> names = Temporaries(directory);
+        if (!names.empty())
+            return names.front();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return {};
 }
 
 } // namespace zoc::test

@@ -3,6 +3,8 @@
 // audio files written and read with libsndfile, and one run's exit code and
 // output.
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -38,5 +40,27 @@ AudioData ReadAudio(const std::string& path);
 /// `frames` frames per channel: channel c holds a sine of (c + 1) * 100 Hz.
 Frames DistinctSines(std::size_t channels, std::size_t frames, int sampleRate, float amplitude = 0.5f);
 std::string FileContents(const std::string& path);
+
+/// The start of a 32-bit float WAV whose sizes say 0xFFFFFFFF, as a program
+/// writing to a pipe leaves them: its length is unknown until the stream ends.
+std::string StreamHeader(int channels, int sampleRate);
+/// Interleaved little-endian float samples, as they follow StreamHeader.
+std::string StreamSamples(const Frames& samples);
+
+/// How the zoc command is started as a child process.
+struct ChildSetup {
+    std::vector<int> ignoredSignals; ///< ignored when zoc starts (as under nohup)
+    long fileSizeLimit = 0;          ///< bytes a file may grow to; 0 for no limit
+    std::string errorPath;           ///< file that receives stderr; /dev/null when empty
+};
+/// Starts the built zoc binary with `arguments`; returns its process id.
+pid_t SpawnZoc(const std::vector<std::string>& arguments, const ChildSetup& setup = {});
+/// Waits for the child to end and returns its wait status.
+int WaitFor(pid_t child);
+/// Waits up to a few seconds for a zoc temporary file to appear in `directory`;
+/// returns its name, or an empty string.
+std::string AwaitTemporary(const std::string& directory);
+/// Names in `directory` that are zoc temporaries.
+std::vector<std::string> Temporaries(const std::string& directory);
 
 } // namespace zoc::test

@@ -1,8 +1,11 @@
 // zoc apply: runs an audio file through a component the way a host does and
 // writes the result atomically.
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <optional>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -127,12 +130,12 @@ ApplyOptions ParseOptions(const Words& words)
             options.tailSeconds = RequireNumber(scanner.Value(), "--tail");
             if (*options.tailSeconds < 0.0 || *options.tailSeconds > 86400.0)
                 throw UsageError("--tail must be between 0 and 86400 seconds");
-        } else if (name == "--load-settings") {
-            options.loadSettings = scanner.Value();
-        } else if (name == "--save-settings") {
-            options.saveSettings = scanner.Value();
-        } else if (name == "--report") {
-            options.report = scanner.Value();
+        } else if (name == "--load-settings" || name == "--save-settings" || name == "--report") {
+            std::string path = scanner.Value();
+            if (path.empty())
+                throw UsageError(name + " needs a file name");
+            (name == "--report" ? options.report : name == "--load-settings" ? options.loadSettings
+                                                                             : options.saveSettings) = std::move(path);
         } else if (name == "--bits") {
             options.bits = scanner.Value();
         } else if (name == "--sidechain") {
@@ -166,7 +169,7 @@ void ApplySettings(host::Session& session, const Component& component, const App
     }
 }
 
-void WriteReport(const std::string& path, const RenderStats& stats, int sampleRate, std::size_t channels)
+std::string ReportText(const RenderStats& stats, int sampleRate, std::size_t channels)
 {
     const double audioSeconds = static_cast<double>(stats.framesIn) / sampleRate;
     const double wall = std::max(stats.seconds, 1e-9);
@@ -177,7 +180,80 @@ void WriteReport(const std::string& path, const RenderStats& stats, int sampleRa
                                    {"channels", channels},
                                    {"seconds", stats.seconds},
                                    {"realtime_factor", audioSeconds / wall}};
-    WriteFileAtomically(path, report.dump(2) + "\n");
+    return report.dump(2) + "\n";
+}
+
+/// One file the command reads or writes, for finding two that are the same.
+struct NamedPath {
+    const char* role;
+    std::string path;
+    bool written;
+};
+
+/// Usage error when a written file is also read or written under another
+/// role (the same path, another path to the same file, or a link to it).
+/// Reading one file twice (input and side-chain) is harmless, and so is
+/// saving settings over the file they were loaded from (read whole first).
+void RefuseSharedFiles(const std::vector<NamedPath>& paths)
+{
+    struct Identity {
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::filesystem::path canonical;
+    };
+    std::vector<Identity> identities;
+    for (const NamedPath& named : paths) {
+        Identity identity;
+        struct stat status {};
+        if (::stat(named.path.c_str(), &status) == 0) {
+            identity.exists = true;
+            identity.device = status.st_dev;
+            identity.inode = status.st_ino;
+        }
+        std::error_code error;
+        identity.canonical = std::filesystem::weakly_canonical(std::filesystem::absolute(named.path, error), error);
+        if (error)
+            identity.canonical = std::filesystem::absolute(named.path, error).lexically_normal();
+        identities.push_back(std::move(identity));
+    }
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        for (std::size_t j = i + 1; j < paths.size(); ++j) {
+            if (!paths[i].written && !paths[j].written)
+                continue;
+            if (std::string_view(paths[i].role) == "--load-settings" &&
+                std::string_view(paths[j].role) == "--save-settings")
+                continue;
+            const Identity& a = identities[i];
+            const Identity& b = identities[j];
+            const bool same = a.exists && b.exists ? a.device == b.device && a.inode == b.inode
+                                                   : a.canonical == b.canonical;
+            if (same)
+                throw UsageError(std::string(paths[i].role) + " and " + paths[j].role + " are the same file ('" +
+                                 paths[j].path + "'); give each its own");
+        }
+    }
+}
+
+/// Refuses a time for --at that lies past the end of the output, where it
+/// could never take effect.
+void CheckTimedChanges(const ApplyOptions& options, const AudioReader& reader, const std::filesystem::path& input)
+{
+    // Frame positions are 64-bit; far below their limit, but far above any file.
+    constexpr double kMaxFrames = 0x1p62;
+    const int rate = reader.SampleRate();
+    const double tail = options.tailSeconds.value_or(0.0);
+    for (const TimedSetting& change : options.timed) {
+        const double frame = change.seconds * rate;
+        if (reader.LengthKnown()) {
+            const double seconds = static_cast<double>(reader.Frames()) / rate + tail;
+            if (frame > static_cast<double>(reader.Frames()) + tail * rate)
+                throw UsageError("--at " + FormatNumber(change.seconds) + " s is past the end of the output (" +
+                                 FormatNumber(seconds) + " s from " + input.filename().string() + ")");
+        } else if (!(frame < kMaxFrames)) {
+            throw UsageError("--at " + FormatNumber(change.seconds) + " s is too far to be a position in a file");
+        }
+    }
 }
 
 } // namespace
@@ -204,11 +280,27 @@ int RunApply(const Words& words, Context& context)
                              ? "apply needs an input and an output file after the component: zoc apply NAME IN OUT"
                              : "apply takes NAME IN OUT; unexpected '" + options.positional[3] + "'");
 
+    std::vector<NamedPath> paths;
+    if (!settingsOnly) {
+        paths.push_back({"IN", options.positional[1], false});
+        paths.push_back({"OUT", options.positional[2], true});
+    }
+    if (!options.loadSettings.empty())
+        paths.push_back({"--load-settings", options.loadSettings, false});
+    if (!options.saveSettings.empty())
+        paths.push_back({"--save-settings", options.saveSettings, true});
+    if (!options.report.empty())
+        paths.push_back({"--report", options.report, true});
+    if (options.sideChain && !options.sideChain->empty())
+        paths.push_back({"--sidechain", *options.sideChain, false});
+    RefuseSharedFiles(paths);
+
     const Component component = FindComponent(options.positional[0]);
     core::Ref<host::AudioFilter> filter = CreateComponent(component);
     if (filter->IsOfflineProcess())
         throw UsageError(component.title + " is an offline component; apply runs real-time components only");
-    if (options.keyframes && dynamic_cast<LogicalKeyframeEditor*>(filter.get()) == nullptr)
+    const bool isEnvelope = dynamic_cast<LogicalKeyframeEditor*>(filter.get()) != nullptr;
+    if (options.keyframes && !isEnvelope)
         throw UsageError(component.title + " is not an envelope; --keyframes applies to envelopes only");
 
     if (settingsOnly) {
@@ -222,7 +314,7 @@ int RunApply(const Words& words, Context& context)
 
     const std::filesystem::path inputPath = options.positional[1];
     const std::filesystem::path outputPath = options.positional[2];
-    const OutputFormat format = ChooseOutputFormat(outputPath, options.bits);
+    OutputFormat format = ChooseOutputFormat(outputPath, options.bits);
     AudioReader reader(inputPath);
     const std::size_t channels = reader.Channels();
     const int rate = reader.SampleRate();
@@ -246,14 +338,41 @@ int RunApply(const Words& words, Context& context)
                          inputPath.filename().string() + ")");
     session.SetBlockSize(options.blockSize);
     ApplySettings(session, component, options);
+    std::vector<std::pair<int, float>> timedValues;
     for (const TimedSetting& change : options.timed) {
         const int index = FindParameter(*filter, component.title, change.parameter, true);
-        const float normalized = NormalizedFromText(*filter, component.title, index, change.value);
-        session.ScheduleParameter(std::llround(change.seconds * rate), index, normalized);
+        timedValues.emplace_back(index, NormalizedFromText(*filter, component.title, index, change.value));
     }
+    for (const NamedPath& named : paths) {
+        if (named.written)
+            CheckReplaceable(named.path);
+    }
+    // Envelopes place their keyframes along the whole input, so a stream is
+    // read to its end first to learn its length.
+    if (isEnvelope && !reader.LengthKnown())
+        reader.SpoolToTemporaryFile();
+    CheckTimedChanges(options, reader, inputPath);
+    std::optional<double> expectedFrames;
+    if (reader.LengthKnown()) {
+        // A second more than the input and tail covers latency compensation.
+        expectedFrames = static_cast<double>(reader.Frames()) + (options.tailSeconds.value_or(0.0) + 1.0) * rate;
+    }
+    format = FitFormatToSize(format, expectedFrames, channels);
     CheckOutputFormat(format, channels, rate, outputPath);
-    if (!options.saveSettings.empty())
-        SaveSettingsFile(options.saveSettings, *filter, component);
+    // Every output is claimed before any processing, so one that cannot be
+    // written fails first and leaves everything as it was.
+    std::optional<AtomicFile> savedSettings;
+    if (!options.saveSettings.empty()) {
+        savedSettings.emplace(options.saveSettings);
+        savedSettings->Write(SettingsText(*filter, component));
+    }
+    std::optional<AtomicFile> report;
+    if (!options.report.empty())
+        report.emplace(options.report);
+    AudioWriter writer(outputPath, format, channels, rate);
+    for (std::size_t i = 0; i < options.timed.size(); ++i)
+        session.ScheduleParameter(std::llround(options.timed[i].seconds * rate), timedValues[i].first,
+                                  timedValues[i].second);
 
     RenderOptions renderOptions;
     renderOptions.raw = options.raw;
@@ -262,12 +381,17 @@ int RunApply(const Words& words, Context& context)
     ProgressBar progress(context.err, context.interactive && !options.quiet, component.title);
     renderOptions.progress = [&progress](double fraction) { progress.Update(fraction); };
 
-    AudioWriter writer(outputPath, format, channels, rate);
     const RenderStats stats = Render(session, reader, writer, renderOptions);
+    writer.Finish();
+    if (report)
+        report->Write(ReportText(stats, rate, channels));
+    // OUT goes in place last: a failure before it leaves OUT as it was.
+    if (savedSettings)
+        savedSettings->Commit();
+    if (report)
+        report->Commit();
     writer.Commit();
     progress.Finish();
-    if (!options.report.empty())
-        WriteReport(options.report, stats, rate, channels);
     return kExitOk;
 }
 

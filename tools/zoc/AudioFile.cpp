@@ -4,12 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <csignal>
+#include <limits>
 #include <random>
 
 #include "tools/zoc/Cli.h"
@@ -27,14 +32,81 @@ std::string Quoted(const std::filesystem::path& path)
     return text;
 }
 
+constexpr char kTemporaryMark[] = ".zoc-";
+constexpr std::size_t kRandomLength = 6;
+constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
 std::string RandomSuffix()
 {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static std::mt19937_64 generator{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
     std::string suffix;
-    for (int i = 0; i < 6; ++i)
+    for (std::size_t i = 0; i < kRandomLength; ++i)
         suffix += kAlphabet[generator() % (sizeof kAlphabet - 1)];
     return suffix;
+}
+
+/// Eight hex digits naming this machine, so a directory shared between
+/// machines never has another machine's live temporary files taken for
+/// stale ones.
+const std::string& HostTag()
+{
+    static const std::string tag = [] {
+        std::array<char, 256> name{};
+        if (::gethostname(name.data(), name.size() - 1) != 0)
+            name[0] = '\0';
+        std::uint32_t hash = 2166136261u; // FNV-1a
+        for (const char* c = name.data(); *c != '\0'; ++c)
+            hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+        char text[9];
+        std::snprintf(text, sizeof text, "%08x", hash);
+        return std::string(text);
+    }();
+    return tag;
+}
+
+/// The process id in a temporary name of ours made on this host, or 0.
+long TemporaryOwner(const std::string& name)
+{
+    const std::size_t mark = name.rfind(kTemporaryMark);
+    if (name.empty() || name[0] != '.' || mark == std::string::npos)
+        return 0;
+    const std::string tail = name.substr(mark + sizeof kTemporaryMark - 1);
+    // PID-HOST-RANDOM
+    const std::size_t dash = tail.find('-');
+    if (dash == std::string::npos || dash == 0 || dash > 10)
+        return 0;
+    const std::string pid = tail.substr(0, dash);
+    const std::string rest = tail.substr(dash + 1);
+    if (!std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return 0;
+    if (rest.size() != HostTag().size() + 1 + kRandomLength || !rest.starts_with(HostTag()) ||
+        rest[HostTag().size()] != '-')
+        return 0;
+    const std::string random = rest.substr(HostTag().size() + 1);
+    if (random.find_first_not_of(kAlphabet) != std::string::npos)
+        return 0;
+    const long owner = std::strtol(pid.c_str(), nullptr, 10);
+    return owner > 0 && owner <= std::numeric_limits<pid_t>::max() ? owner : 0;
+}
+
+/// Removes temporary files in `directory` left by processes of this user on
+/// this host that no longer run.
+void RemoveStaleTemporaries(const std::filesystem::path& directory)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator entries(directory, error), end; !error && entries != end;
+         entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        const long owner = TemporaryOwner(name);
+        if (owner == 0 || owner == ::getpid())
+            continue;
+        if (::kill(static_cast<pid_t>(owner), 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat status {};
+        if (::lstat(entries->path().c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+            status.st_uid == ::geteuid())
+            ::unlink(entries->path().c_str());
+    }
 }
 
 // Temporary files in progress, kept as plain C strings a signal handler may
@@ -73,31 +145,98 @@ extern "C" void RemovePendingAndExit(int signal)
         if (slot[0] != '\0')
             ::unlink(slot.data());
     }
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    // The default action ends the process once the handler returns.
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    ::sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);
+}
+
+/// The file the user means: a symbolic link is followed to what it names.
+std::filesystem::path ResolveLinks(const std::filesystem::path& target)
+{
+    std::error_code error;
+    if (!std::filesystem::is_symlink(target, error))
+        return target;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, error);
+    return error ? target : resolved;
 }
 
 } // namespace
 
-void RemoveTemporaryFilesOnSignals()
+std::string TemporaryName(const std::string& name, std::size_t nameMax)
 {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(signal, RemovePendingAndExit);
+    const std::string suffix =
+        kTemporaryMark + std::to_string(::getpid()) + "-" + HostTag() + "-" + RandomSuffix();
+    // "." + NAME + suffix, with NAME cut at a character boundary if needed.
+    std::size_t keep = name.size();
+    if (1 + keep + suffix.size() > nameMax) {
+        keep = nameMax > suffix.size() + 1 ? nameMax - suffix.size() - 1 : 0;
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+            --keep; // do not split a UTF-8 sequence
+    }
+    std::string temporary(1, '.');
+    temporary.append(name, 0, keep);
+    temporary += suffix;
+    return temporary;
 }
 
-AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target))
+void RemoveTemporaryFilesOnSignals()
 {
+    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
+                             SIGPROF, SIGXCPU, SIGXFSZ}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue; // started under nohup or the like: stay immune
+        struct sigaction action {};
+        action.sa_handler = RemovePendingAndExit;
+        ::sigfillset(&action.sa_mask); // no other signal interrupts the clean-up
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void CheckReplaceable(const std::filesystem::path& path)
+{
+    const std::filesystem::path target = ResolveLinks(path);
+    const std::filesystem::path directory =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0) {
+        if (S_ISDIR(existing.st_mode))
+            throw IoError("cannot write " + Quoted(path) + ": it is a directory");
+        // Root may write anything; a file without any write permission is
+        // still one its owner meant to keep.
+        const bool writable =
+            ::geteuid() == 0 ? (existing.st_mode & 0222) != 0 : ::access(target.c_str(), W_OK) == 0;
+        if (!writable)
+            throw IoError("cannot replace " + Quoted(path) + ": the file is write-protected");
+    }
+    if (::access(directory.c_str(), W_OK | X_OK) != 0)
+        throw IoError("cannot write " + Quoted(path) + ": " + std::strerror(errno));
+}
+
+AtomicFile::AtomicFile(std::filesystem::path target) : target_(ResolveLinks(target))
+{
+    if (!target_.has_filename())
+        throw IoError("cannot write " + Quoted(target) + ": not a file name");
     const std::filesystem::path directory =
         target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
-    if (!target_.has_filename())
-        throw IoError("cannot write " + Quoted(target_) + ": not a file name");
+    CheckReplaceable(target);
+    struct stat existing {};
+    if (::stat(target_.c_str(), &existing) == 0) {
+        replacing_ = true;
+        mode_ = existing.st_mode & 0777;
+        owner_ = existing.st_uid;
+        group_ = existing.st_gid;
+    }
+    RemoveStaleTemporaries(directory);
+    const long nameMax = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+    const std::size_t limit =
+        nameMax > 0 ? std::min<std::size_t>(static_cast<std::size_t>(nameMax), NAME_MAX) : NAME_MAX;
     int lastError = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = ".";
-        name += target_.filename().string();
-        name += ".zoc-";
-        name += RandomSuffix();
-        const std::filesystem::path candidate = directory / name;
+        const std::filesystem::path candidate = directory / TemporaryName(target_.filename().string(), limit);
         descriptor_ = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (descriptor_ >= 0) {
             temporary_ = candidate;
@@ -108,7 +247,7 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
         if (lastError != EEXIST)
             break;
     }
-    throw IoError("cannot write " + Quoted(target_) + ": " + std::strerror(lastError));
+    throw IoError("cannot write " + Quoted(target) + ": " + std::strerror(lastError));
 }
 
 AtomicFile::~AtomicFile() { Discard(); }
@@ -125,14 +264,36 @@ void AtomicFile::Discard() noexcept
     temporary_.clear();
 }
 
+void AtomicFile::Write(const std::string& text)
+{
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t result = ::write(descriptor_, text.data() + written, text.size() - written);
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result <= 0)
+            throw IoError("cannot write " + Quoted(target_) + ": " + std::strerror(result < 0 ? errno : EIO));
+        written += static_cast<std::size_t>(result);
+    }
+}
+
 void AtomicFile::Commit()
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    mode_t mode = static_cast<mode_t>(mode_);
+    if (replacing_) {
+        // Keep the owner where allowed (root replacing someone's file); a
+        // failure only means the new file stays ours.
+        if (::fchown(descriptor_, owner_, group_) != 0) {
+        }
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0644 & ~mask;
+    }
     // No fsync: the rename alone guarantees readers see either the old file
     // or the complete new one, and forcing the data to disk would double the
     // time of a short job without making the result any more whole.
-    bool ok = ::fchmod(descriptor_, 0644 & ~mask) == 0;
+    bool ok = ::fchmod(descriptor_, mode) == 0;
     int error = ok ? 0 : errno;
     if (::close(descriptor_) != 0 && ok) {
         ok = false;
@@ -154,15 +315,7 @@ void AtomicFile::Commit()
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& text)
 {
     AtomicFile file(path);
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t result = ::write(file.Descriptor(), text.data() + written, text.size() - written);
-        if (result < 0 && errno == EINTR)
-            continue;
-        if (result <= 0)
-            throw IoError("cannot write " + Quoted(path) + ": " + std::strerror(errno));
-        written += static_cast<std::size_t>(result);
-    }
+    file.Write(text);
     file.Commit();
 }
 
@@ -176,9 +329,16 @@ AudioReader::AudioReader(const std::filesystem::path& path) : path_(path.string(
     file_ = sf_open(path_.c_str(), SFM_READ, &info_);
     if (!file_)
         throw IoError("cannot read " + Quoted(path) + ": " + sf_strerror(nullptr));
-    if (info_.channels <= 0 || info_.samplerate <= 0) {
+    if (info_.channels <= 0) {
         sf_close(file_);
         throw IoError("cannot read " + Quoted(path) + ": no audio channels");
+    }
+    if (info_.samplerate < kMinRate || info_.samplerate > kMaxRate) {
+        const int rate = info_.samplerate;
+        sf_close(file_);
+        file_ = nullptr;
+        throw UsageError(Quoted(path) + " runs at " + std::to_string(rate) +
+                         " Hz; zoc takes sample rates from 1 Hz to 768 kHz");
     }
 }
 
@@ -186,6 +346,61 @@ AudioReader::~AudioReader()
 {
     if (file_)
         sf_close(file_);
+}
+
+void AudioReader::SpoolToTemporaryFile()
+{
+    const char* base = std::getenv("TMPDIR");
+    const std::string directory = base != nullptr && *base != '\0' ? base : "/tmp";
+    // An unnamed file is private and vanishes with the process, however it ends.
+    int descriptor = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (descriptor < 0) {
+        std::string name = directory + "/.zoc-stream-XXXXXX";
+        descriptor = ::mkostemp(name.data(), O_CLOEXEC);
+        if (descriptor >= 0)
+            ::unlink(name.c_str());
+    }
+    if (descriptor < 0)
+        throw IoError("cannot read " + Quoted(path_) + " into a temporary file in '" + directory +
+                      "': " + std::strerror(errno));
+    const auto fail = [&](const std::string& reason) {
+        ::close(descriptor);
+        return IoError("cannot read " + Quoted(path_) + " into a temporary file in '" + directory + "': " + reason);
+    };
+    constexpr sf_count_t kChunkFrames = 65536;
+    std::vector<float> chunk(static_cast<std::size_t>(kChunkFrames) * Channels());
+    for (;;) {
+        const sf_count_t read = sf_readf_float(file_, chunk.data(), kChunkFrames);
+        if (read < 0 || (read == 0 && sf_error(file_) != SF_ERR_NO_ERROR)) {
+            ::close(descriptor);
+            throw IoError("cannot read " + Quoted(path_) + ": " + sf_strerror(file_));
+        }
+        if (read == 0)
+            break;
+        const char* bytes = reinterpret_cast<const char*>(chunk.data());
+        std::size_t left = static_cast<std::size_t>(read) * Channels() * sizeof(float);
+        while (left > 0) {
+            const ssize_t written = ::write(descriptor, bytes, left);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                throw fail(std::strerror(written < 0 ? errno : EIO));
+            bytes += written;
+            left -= static_cast<std::size_t>(written);
+        }
+    }
+    if (::lseek(descriptor, 0, SEEK_SET) != 0)
+        throw fail(std::strerror(errno));
+    SF_INFO spooled{};
+    spooled.samplerate = info_.samplerate;
+    spooled.channels = info_.channels;
+    spooled.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
+    SNDFILE* reopened = sf_open_fd(descriptor, SFM_READ, &spooled, SF_TRUE);
+    if (!reopened)
+        throw fail(sf_strerror(nullptr));
+    sf_close(file_);
+    file_ = reopened;
+    info_ = spooled;
 }
 
 std::int64_t AudioReader::Read(std::vector<std::vector<float>>& planar, std::int64_t frames)
@@ -238,15 +453,142 @@ OutputFormat ChooseOutputFormat(const std::filesystem::path& path, const std::st
                      "'; use .wav, .flac, .aiff, .aif or .ogg");
 }
 
-void CheckOutputFormat(const OutputFormat& format, std::size_t channels, int sampleRate,
-                       const std::filesystem::path& path)
+OutputFormat FitFormatToSize(OutputFormat format, std::optional<double> frames, std::size_t channels)
+{
+    const int container = format.format & SF_FORMAT_TYPEMASK;
+    if (container != SF_FORMAT_WAV && container != SF_FORMAT_AIFF)
+        return format;
+    const int subtype = format.format & SF_FORMAT_SUBMASK;
+    const double bytesPerSample = subtype == SF_FORMAT_PCM_16 ? 2.0 : subtype == SF_FORMAT_PCM_24 ? 3.0 : 4.0;
+    // Room for the header and its chunks.
+    constexpr double kLimit = 0x1p32 - 0x1p16;
+    if (frames && *frames * static_cast<double>(channels) * bytesPerSample < kLimit)
+        return format;
+    if (container == SF_FORMAT_AIFF)
+        throw UsageError(frames ? "the output is too long for AIFF, which stops at 4 GiB; write .wav or .flac instead"
+                                : "the input's length is unknown and AIFF stops at 4 GiB; write .wav or .flac instead");
+    format.format = SF_FORMAT_RF64 | subtype;
+    return format;
+}
+
+namespace {
+
+/// libsndfile's I/O on a descriptor, remembering the first system error.
+sf_count_t SinkLength(void* data)
+{
+    struct stat status {};
+    return ::fstat(static_cast<AudioWriter::Sink*>(data)->descriptor, &status) == 0 ? status.st_size : -1;
+}
+
+sf_count_t SinkSeek(sf_count_t offset, int whence, void* data)
+{
+    return ::lseek(static_cast<AudioWriter::Sink*>(data)->descriptor, offset, whence);
+}
+
+sf_count_t SinkRead(void* target, sf_count_t count, void* data)
+{
+    auto* sink = static_cast<AudioWriter::Sink*>(data);
+    ssize_t result;
+    do
+        result = ::read(sink->descriptor, target, static_cast<std::size_t>(count));
+    while (result < 0 && errno == EINTR);
+    if (result < 0 && sink->error == 0)
+        sink->error = errno;
+    return result < 0 ? 0 : result;
+}
+
+sf_count_t SinkWrite(const void* source, sf_count_t count, void* data)
+{
+    auto* sink = static_cast<AudioWriter::Sink*>(data);
+    const char* bytes = static_cast<const char*>(source);
+    sf_count_t done = 0;
+    while (done < count) {
+        const ssize_t result = ::write(sink->descriptor, bytes + done, static_cast<std::size_t>(count - done));
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result <= 0) {
+            if (sink->error == 0)
+                sink->error = result < 0 ? errno : EIO;
+            break;
+        }
+        done += result;
+    }
+    return done;
+}
+
+sf_count_t SinkTell(void* data) { return ::lseek(static_cast<AudioWriter::Sink*>(data)->descriptor, 0, SEEK_CUR); }
+
+SF_VIRTUAL_IO kSinkIo{SinkLength, SinkSeek, SinkRead, SinkWrite, SinkTell};
+
+/// Memory standing in for a file when an encoder is tried out.
+struct MemoryFile {
+    std::string bytes;
+    sf_count_t position = 0;
+};
+
+sf_count_t MemoryLength(void* data) { return static_cast<sf_count_t>(static_cast<MemoryFile*>(data)->bytes.size()); }
+
+sf_count_t MemorySeek(sf_count_t offset, int whence, void* data)
+{
+    auto* file = static_cast<MemoryFile*>(data);
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? file->position : MemoryLength(data);
+    if (base + offset < 0)
+        return -1;
+    file->position = base + offset;
+    return file->position;
+}
+
+sf_count_t MemoryRead(void* target, sf_count_t count, void* data)
+{
+    auto* file = static_cast<MemoryFile*>(data);
+    const sf_count_t size = MemoryLength(data);
+    const sf_count_t available = std::clamp<sf_count_t>(size - file->position, 0, count);
+    std::memcpy(target, file->bytes.data() + file->position, static_cast<std::size_t>(available));
+    file->position += available;
+    return available;
+}
+
+sf_count_t MemoryWrite(const void* source, sf_count_t count, void* data)
+{
+    auto* file = static_cast<MemoryFile*>(data);
+    const auto end = static_cast<std::size_t>(file->position + count);
+    if (file->bytes.size() < end)
+        file->bytes.resize(end);
+    std::memcpy(file->bytes.data() + file->position, source, static_cast<std::size_t>(count));
+    file->position += count;
+    return count;
+}
+
+sf_count_t MemoryTell(void* data) { return static_cast<MemoryFile*>(data)->position; }
+
+SF_VIRTUAL_IO kMemoryIo{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
+
+/// True when libsndfile encodes a few frames of this layout without error.
+bool EncoderAccepts(int format, std::size_t channels, int sampleRate)
 {
     SF_INFO info{};
     info.channels = static_cast<int>(channels);
     info.samplerate = sampleRate;
-    info.format = format.format;
+    info.format = format;
     if (!sf_format_check(&info))
-        throw UsageError(format.description + " cannot hold " + std::to_string(channels) + " channels at " +
+        return false;
+    MemoryFile memory;
+    SNDFILE* sound = sf_open_virtual(&kMemoryIo, SFM_WRITE, &info, &memory);
+    if (!sound)
+        return false;
+    const std::vector<float> silence(channels * 16, 0.0f);
+    const bool written = sf_writef_float(sound, silence.data(), 16) == 16;
+    return sf_close(sound) == 0 && written;
+}
+
+} // namespace
+
+void CheckOutputFormat(const OutputFormat& format, std::size_t channels, int sampleRate,
+                       const std::filesystem::path& path)
+{
+    if (!EncoderAccepts(format.format, channels, sampleRate))
+        throw UsageError(format.description + " cannot hold " + std::to_string(channels) +
+                         (channels == 1 ? " channel at " : " channels at ") +
                          std::to_string(sampleRate) + " Hz (" + path.filename().string() + ")");
 }
 
@@ -256,13 +598,16 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const OutputFormat& 
 {
     CheckOutputFormat(format, channels, sampleRate, path);
     file_.emplace(path);
+    sink_.descriptor = file_->Descriptor();
     SF_INFO info{};
     info.channels = static_cast<int>(channels);
     info.samplerate = sampleRate;
     info.format = format.format;
-    sound_ = sf_open_fd(file_->Descriptor(), SFM_WRITE, &info, SF_FALSE);
+    sound_ = sf_open_virtual(&kSinkIo, SFM_WRITE, &info, &sink_);
     if (!sound_)
-        throw IoError("cannot write '" + path_ + "': " + sf_strerror(nullptr));
+        Fail(sf_strerror(nullptr));
+    if ((format.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
+        sf_command(sound_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // Integer formats clip out-of-range samples instead of wrapping around.
     sf_command(sound_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     // No peak chunk: it carries a time stamp, and the same render should give
@@ -270,6 +615,12 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const OutputFormat& 
     sf_command(sound_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     const int subtype = format.format & SF_FORMAT_SUBMASK;
     finiteOnly_ = subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE;
+}
+
+void AudioWriter::Fail(const std::string& reason) const
+{
+    // A failed system call explains more than the encoder's view of it.
+    throw IoError("cannot write '" + path_ + "': " + (sink_.error != 0 ? std::strerror(sink_.error) : reason));
 }
 
 AudioWriter::~AudioWriter()
@@ -299,19 +650,24 @@ void AudioWriter::Write(const std::vector<std::vector<float>>& planar, std::size
                 sample = sample > 0.0f ? 1.0f : -1.0f;
         }
     }
-    if (sf_writef_float(sound_, interleaved_.data(), frames) != frames) {
-        const std::string reason = sf_error(sound_) != SF_ERR_NO_ERROR ? sf_strerror(sound_) : "the encoder failed";
-        throw IoError("cannot write '" + path_ + "': " + reason);
-    }
+    if (sf_writef_float(sound_, interleaved_.data(), frames) != frames || sink_.error != 0)
+        Fail(sf_error(sound_) != SF_ERR_NO_ERROR ? sf_strerror(sound_) : "the encoder failed");
+}
+
+void AudioWriter::Finish()
+{
+    if (!sound_)
+        return;
+    // sf_close writes the final header; no sync to disk (see AtomicFile::Commit).
+    const int error = sf_close(sound_);
+    sound_ = nullptr;
+    if (error != 0 || sink_.error != 0)
+        Fail(sf_error_number(error));
 }
 
 void AudioWriter::Commit()
 {
-    // sf_close writes the final header; no sync to disk (see AtomicFile::Commit).
-    const int error = sf_close(sound_);
-    sound_ = nullptr;
-    if (error != 0)
-        throw IoError("cannot write '" + path_ + "': " + sf_error_number(error));
+    Finish();
     file_->Commit();
 }
 

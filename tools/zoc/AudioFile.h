@@ -2,6 +2,12 @@
 // Audio files through libsndfile, read and written in planar chunks, and
 // output that appears all at once: everything is written to a hidden
 // temporary file beside the target and renamed over it only when complete.
+//
+// Temporary files are named ".NAME.zoc-PID-HOST-RANDOM" (NAME shortened so
+// the whole stays within the file system's name limit). A run that creates
+// one in a directory first removes the stale ones there: same host, owned by
+// the same user, and left by a process that no longer exists (a run that was
+// killed outright).
 
 #include <cstdint>
 #include <filesystem>
@@ -14,10 +20,15 @@
 namespace zoc::tool {
 
 /// A file created next to `target` under a hidden temporary name (mode 0600,
-/// created exclusively) that replaces `target` on Commit. Destroying it
-/// without Commit removes the temporary file and leaves `target` untouched.
+/// created exclusively, never through a symbolic link) that replaces `target`
+/// on Commit. Destroying it without Commit removes the temporary file and
+/// leaves `target` untouched. A `target` that is a symbolic link is written
+/// through: the file it points to is replaced and the link stays.
 class AtomicFile {
 public:
+    /// IoError when `target` is a directory, a file the user may not write
+    /// (for root: one without any write permission), or when the temporary
+    /// file cannot be created.
     explicit AtomicFile(std::filesystem::path target);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -25,8 +36,11 @@ public:
 
     int Descriptor() const { return descriptor_; }
     const std::filesystem::path& TemporaryPath() const { return temporary_; }
-    /// Flushes to disk, gives the usual permissions (0644 less the umask),
-    /// closes and renames over the target. IoError on failure.
+    /// Writes all of `text`; IoError on failure.
+    void Write(const std::string& text);
+    /// Gives the permissions (and, where allowed, the owner) of the file it
+    /// replaces, or 0644 less the umask for a new file, closes and renames
+    /// over the target. IoError on failure.
     void Commit();
 
 private:
@@ -34,10 +48,24 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temporary_;
     int descriptor_ = -1;
+    bool replacing_ = false; ///< target existed when the file was created
+    unsigned mode_ = 0;      ///< its permission bits
+    unsigned owner_ = 0;
+    unsigned group_ = 0;
 };
 
-/// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of unfinished
-/// AtomicFiles before the process ends, so an interrupted run leaves nothing.
+/// IoError unless an AtomicFile could replace `path`: not a directory, not
+/// write-protected, in a directory the user may write.
+void CheckReplaceable(const std::filesystem::path& path);
+
+/// The temporary name AtomicFile uses for a file called `name` when the
+/// directory allows names of at most `nameMax` bytes.
+std::string TemporaryName(const std::string& name, std::size_t nameMax);
+
+/// Makes the signals that end a process (hang-up, interrupt, quit, broken
+/// pipe, alarms, user signals, CPU and file size limits) remove the temporary
+/// files of unfinished AtomicFiles first, so an interrupted run leaves
+/// nothing. A signal ignored when zoc started stays ignored (nohup).
 void RemoveTemporaryFilesOnSignals();
 
 /// Writes `text` to `path` through an AtomicFile.
@@ -51,10 +79,21 @@ public:
     AudioReader(const AudioReader&) = delete;
     AudioReader& operator=(const AudioReader&) = delete;
 
+    /// Lowest and highest sample rate zoc takes (a usage error otherwise).
+    static constexpr int kMinRate = 1;
+    static constexpr int kMaxRate = 768000;
+
     std::size_t Channels() const { return static_cast<std::size_t>(info_.channels); }
     int SampleRate() const { return info_.samplerate; }
-    /// Frames in the file as its header tells.
+    /// Frames in the file as its header tells; meaningless unless LengthKnown.
     std::int64_t Frames() const { return info_.frames; }
+    /// False for a stream (pipe, socket, terminal), whose header cannot be
+    /// trusted to tell its length.
+    bool LengthKnown() const { return info_.seekable != 0; }
+    /// Reads the rest of a stream into an unnamed private temporary file and
+    /// reads from there from now on, so its length is known. IoError when the
+    /// stream or the temporary file fails.
+    void SpoolToTemporaryFile();
     /// Reads up to `frames` frames into planar[channel][0..]; returns the
     /// count read, 0 at the end. IoError on a read error.
     std::int64_t Read(std::vector<std::vector<float>>& planar, std::int64_t frames);
@@ -76,6 +115,13 @@ struct OutputFormat {
 /// cannot hold.
 OutputFormat ChooseOutputFormat(const std::filesystem::path& path, const std::string& bits);
 
+/// The format for output of about `frames` frames (nullopt: unknown, as from
+/// a stream). WAV and AIFF keep 32-bit sizes: WAV output that may reach
+/// 4 GiB becomes RF64, written as plain WAV as long as it stays under 4 GiB
+/// and given 64-bit sizes beyond (shorter output stays plain WAV, which every
+/// reader takes); AIFF output that may reach 4 GiB is a usage error.
+OutputFormat FitFormatToSize(OutputFormat format, std::optional<double> frames, std::size_t channels);
+
 class AudioWriter {
 public:
     /// Creates the temporary file and its header; usage error when the format
@@ -89,19 +135,33 @@ public:
 
     /// Writes planar[channel][offset .. offset+frames).
     void Write(const std::vector<std::vector<float>>& planar, std::size_t offset, std::int64_t frames);
-    /// Finishes the file and puts it in place.
+    /// Finishes the encoding (the file is complete but not yet in place).
+    void Finish();
+    /// Finishes if needed and puts the file in place.
     void Commit();
 
+    /// Where libsndfile's reads and writes go, and the system error of the
+    /// first one that failed (so a full disk is reported as such rather than
+    /// as whatever the encoder makes of it).
+    struct Sink {
+        int descriptor = -1;
+        int error = 0;
+    };
+
 private:
+    [[noreturn]] void Fail(const std::string& reason) const;
     std::string path_;
     std::size_t channels_;
     std::optional<AtomicFile> file_;
+    Sink sink_;
     SNDFILE* sound_ = nullptr;
     bool finiteOnly_ = false; ///< the encoding cannot hold NaN or infinity
     std::vector<float> interleaved_;
 };
 
-/// Checks that a format can hold this layout (usage error otherwise).
+/// Checks that a format can hold this layout (usage error otherwise): the
+/// encoder is tried on a few frames in memory, so limits of the encoders
+/// (rates FLAC or Vorbis cannot take) show before any processing.
 void CheckOutputFormat(const OutputFormat& format, std::size_t channels, int sampleRate,
                        const std::filesystem::path& path);
 

@@ -28,6 +28,18 @@ std::string OneLine(const std::string& text)
     return line;
 }
 
+/// At most `limit` bytes of text the user typed, marked when cut, so a huge
+/// argument is not echoed back whole.
+std::string Excerpt(const std::string& text, std::size_t limit = 80)
+{
+    if (text.size() <= limit)
+        return text;
+    std::size_t keep = limit;
+    while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80)
+        --keep; // whole UTF-8 characters only
+    return text.substr(0, keep) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 } // namespace
 
 int RunConsole(const Words& words, Context& context)
@@ -48,7 +60,8 @@ int RunConsole(const Words& words, Context& context)
     std::ostringstream answer;
     if (!core::console::CommandRegistry::Instance().Execute(commandLine, answer)) {
         const std::string reason = OneLine(answer.str());
-        throw UsageError("console: " + (reason.empty() ? "'" + commandLine + "' was refused" : reason));
+        throw UsageError("console: " + (reason.empty() ? "'" + Excerpt(commandLine) + "' was refused"
+                                                       : Excerpt(reason, 200)));
     }
     const std::string text = answer.str();
     context.out << text;

@@ -146,10 +146,14 @@ int RunDemo(const Words& words, Context& context)
             haveDirectory = true;
         }
     }
+    // Only DIR itself is made: a mistyped parent should not become a chain
+    // of new folders.
     std::error_code error;
-    std::filesystem::create_directories(directory, error);
+    std::filesystem::create_directory(directory, error);
     if (error)
         throw IoError("cannot create '" + directory.string() + "': " + error.message());
+    if (!std::filesystem::is_directory(directory, error))
+        throw IoError("cannot create '" + directory.string() + "': a file of that name exists");
 
     const std::filesystem::path inputPath = directory / "input.wav";
     const OutputFormat format = ChooseOutputFormat(inputPath, "32f");

@@ -72,10 +72,15 @@ apply options (settings apply in this order: preset, settings file, --set):
   input's length (plus --tail). OUT is written to a hidden temporary file in
   its directory and renamed into place only when complete; on any failure OUT
   is left as it was.
+  A replaced OUT keeps its permissions; a write-protected one is not replaced.
+  WAV output that may pass 4 GiB (or from a pipe) is written as RF64, which
+  stays a plain WAV file while it is smaller. IN, OUT, --save-settings,
+  --report and --sidechain must name different files.
 
 Settings files (--save-settings, --load-settings) hold one JSON object:
   "format": "zoc-settings", "format_version": 1,
-  "component": class name, "id": component identifier (must match if given),
+  "component": class name, "id": component identifier (must match if given;
+  required with "component"),
   "version": settings version,
   "type": "parameters" | "custom" | "chunk" | "factory" (apply factory_name),
   "factory_name": text,

@@ -50,15 +50,16 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
     const auto start = std::chrono::steady_clock::now();
     // The whole input is the selection; envelopes count it in frames.
     session.Filter().SetSelectionLeft(0.0);
-    session.Filter().SetCurrentDuration(static_cast<double>(std::max<std::int64_t>(reader.Frames(), 0)));
+    // A stream's header does not know its length: no duration, no progress.
+    const std::int64_t inputFrames = reader.LengthKnown() ? std::max<std::int64_t>(reader.Frames(), 0) : 0;
+    session.Filter().SetCurrentDuration(static_cast<double>(inputFrames));
     session.Resume();
     stats.latency = std::max(0, session.Filter().GetInitialDelay());
     // Aligned output: feed latency + tail frames of silence after the input
     // and drop the first `latency` frames of output.
     std::int64_t toSkip = options.raw ? 0 : stats.latency;
     std::int64_t silenceLeft = options.raw ? 0 : stats.latency + options.tailFrames;
-    const double expected =
-        static_cast<double>(std::max<std::int64_t>(reader.Frames(), 0) + silenceLeft);
+    const double expected = reader.LengthKnown() ? static_cast<double>(inputFrames + silenceLeft) : 0.0;
 
     bool inputDone = false;
     std::int64_t fed = 0;

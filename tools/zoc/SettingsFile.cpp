@@ -7,7 +7,8 @@
 //     "format_version": 1,               layout of this file (required, 1)
 //     "component": "Amplify",            class name (optional on load)
 //     "id": "{5A0C1A31-...}",            component identifier; when present
-//                                        it must match the component
+//                                        it must match the component (required
+//                                        when "component" is given)
 //     "version": 1.0,                    settings version of the component
 //     "type": "parameters",              "parameters", "custom", "chunk" or
 //                                        "factory" (apply factory_name)
@@ -33,6 +34,7 @@
 
 #include "tools/zoc/SettingsFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cerrno>
 #include <cstdio>
@@ -42,6 +44,7 @@
 
 #include "platform/core/PropList.h"
 #include "tools/zoc/AudioFile.h"
+#include "tools/zoc/Cli.h"
 #include "tools/zoc/Errors.h"
 #include "tools/zoc/MissingComponent.h"
 
@@ -54,6 +57,8 @@ using nlohmann::json;
 constexpr const char* kFormatName = "zoc-settings";
 constexpr int kFormatVersion = 1;
 constexpr int kMaxDepth = 64;
+/// The envelopes' custom property holding (position 0..1, gain) pairs.
+constexpr const char* kKeyframesKey = "LogicalKeyframes";
 
 json FloatToJson(float value)
 {
@@ -202,6 +207,10 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
     if (!root.contains("format_version") || !root["format_version"].is_number_integer() ||
         root["format_version"].get<std::int64_t>() != kFormatVersion)
         reader.Fail("format_version", "expected " + std::to_string(kFormatVersion));
+    if (root.contains("component") && !root["component"].is_string())
+        reader.Fail("component", "expected text");
+    if (root.contains("component") && !root.contains("id"))
+        reader.Fail("id", "missing; a file that names its component must also carry its id");
     if (root.contains("id")) {
         if (!root["id"].is_string())
             reader.Fail("id", "expected text");
@@ -241,8 +250,11 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
     if (!root.contains("parameters") || !root["parameters"].is_array())
         reader.Fail("parameters", "expected an array of normalized values");
     const json& parameters = root["parameters"];
-    // Components whose whole state is their custom section save no list.
-    const bool customOnly = settings.GetPresetType() == host::PresetType::kCustom && parameters.empty();
+    // Components whose whole state is their custom section, and settings
+    // that name a factory preset, need no list.
+    const bool customOnly = (settings.GetPresetType() == host::PresetType::kCustom ||
+                             settings.GetPresetType() == host::PresetType::kFactory) &&
+                            parameters.empty();
     if (!customOnly && parameters.size() != static_cast<std::size_t>(parameterCount))
         reader.Fail("parameters", "has " + std::to_string(parameters.size()) + " values but " +
                                       component.info.className + " has " + std::to_string(parameterCount) +
@@ -271,6 +283,83 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
         settings.SetChunkData(bytes->data(), bytes->size());
     }
     return settings;
+}
+
+const char* TypeName(const core::PropValue& value)
+{
+    static constexpr const char* kNames[] = {"float", "int", "bool", "string", "float_pairs", "list", "lists"};
+    return kNames[value.index()];
+}
+
+const char* PresetTypeName(host::PresetType type)
+{
+    switch (type) {
+    case host::PresetType::kCustom:
+        return "custom";
+    case host::PresetType::kChunk:
+        return "chunk";
+    case host::PresetType::kFactory:
+        return "factory";
+    default:
+        return "parameters";
+    }
+}
+
+/// What the component itself would make of the settings, checked before it
+/// sees them: a factory preset it has, custom properties of the types it
+/// saves, and envelope keyframes inside the selection with real gains.
+void CheckAgainstComponent(const host::PresetData& settings, const host::PresetData& current,
+                           host::AudioFilter& filter, const Component& component, const Reader& reader)
+{
+    if (settings.GetPresetType() == host::PresetType::kFactory) {
+        const std::string wanted = core::ToUtf8(settings.GetFactoryPresetName());
+        std::vector<std::string> names;
+        for (int index = 0; index < filter.GetNumFactoryPresets(); ++index)
+            names.push_back(core::ToUtf8(filter.GetFactoryPresetName(index)));
+        if (std::find(names.begin(), names.end(), wanted) == names.end())
+            reader.Fail("factory_name", component.title + " has no preset '" + wanted + "'" +
+                                            SuggestionText(wanted, names));
+    }
+    const core::Ref<core::PropList> custom = settings.GetCustomDataSection();
+    const core::Ref<core::PropList> own = current.GetCustomDataSection();
+    if (!custom)
+        return;
+    for (const auto& [key, value] : custom->GetEntries()) {
+        const core::PropValue* expected = own ? own->Find(key) : nullptr;
+        if (expected && expected->index() != value.index())
+            reader.Fail("custom." + key, std::string("expected type \"") + TypeName(*expected) + "\", not \"" +
+                                             TypeName(value) + "\"");
+    }
+    if (const auto keyframes = custom->Get<core::FloatPairList>(kKeyframesKey)) {
+        for (std::size_t i = 0; i < keyframes->size(); ++i) {
+            const auto [position, gain] = (*keyframes)[i];
+            const std::string where = std::string("custom.") + kKeyframesKey + "[" + std::to_string(i) + "]";
+            if (!(position >= 0.0f && position <= 1.0f))
+                reader.Fail(where, "position " + FormatNumber(position) + " is outside 0..1");
+            if (!(gain >= 0.0f && std::isfinite(gain)))
+                reader.Fail(where, "gain " + FormatNumber(gain) + " is not a finite gain >= 0");
+        }
+    }
+}
+
+/// Why a component refused settings that parsed, as far as can be told.
+std::string RefusalReason(const host::PresetData& settings, const host::PresetData& current,
+                          host::AudioFilter& filter)
+{
+    if (settings.GetVersion() > current.GetVersion())
+        return ": they are version " + FormatNumber(settings.GetVersion()) + ", newer than the " +
+               FormatNumber(current.GetVersion()) + " it reads";
+    if (settings.GetVersion() != current.GetVersion())
+        return ": they are version " + FormatNumber(settings.GetVersion()) + ", it reads version " +
+               FormatNumber(current.GetVersion());
+    if (settings.GetPresetType() != current.GetPresetType())
+        return std::string(": they are of type \"") + PresetTypeName(settings.GetPresetType()) +
+               "\", it saves \"" + PresetTypeName(current.GetPresetType()) + "\"";
+    const std::size_t count = settings.GetParamList().size();
+    if (count != static_cast<std::size_t>(filter.GetParameterCount()))
+        return ": they hold " + std::to_string(count) + " parameter values, it has " +
+               std::to_string(filter.GetParameterCount());
+    return "";
 }
 
 } // namespace
@@ -318,14 +407,19 @@ host::PresetData SettingsFromJson(const nlohmann::json& json, const Component& c
     return Parse(json, component, parameterCount, Reader("file"));
 }
 
-void SaveSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component)
+std::string SettingsText(host::AudioFilter& filter, const Component& component)
 {
     host::PresetData settings;
     if (!filter.SaveSettings(settings))
         throw UsageError(component.title + ": the component could not save its settings");
     json root = SettingsToJson(settings, component);
     root["parameter_info"] = DescribeParametersForSettings(filter);
-    WriteFileAtomically(path, root.dump(2) + "\n");
+    return root.dump(2) + "\n";
+}
+
+void SaveSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component)
+{
+    WriteFileAtomically(path, SettingsText(filter, component));
 }
 
 void LoadSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component)
@@ -358,9 +452,14 @@ void LoadSettingsFile(const std::filesystem::path& path, host::AudioFilter& filt
         }
         throw UsageError("settings " + quoted + " is not valid JSON: " + detail);
     }
-    const host::PresetData settings = Parse(root, component, filter.GetParameterCount(), Reader(quoted));
+    const Reader reader(quoted);
+    const host::PresetData settings = Parse(root, component, filter.GetParameterCount(), reader);
+    host::PresetData current;
+    filter.SaveSettings(current);
+    CheckAgainstComponent(settings, current, filter, component, reader);
     if (!filter.LoadSettings(settings))
-        throw UsageError("settings " + quoted + ": " + component.title + " refused them");
+        throw UsageError("settings " + quoted + ": " + component.title + " refused them" +
+                         RefusalReason(settings, current, filter));
 }
 
 } // namespace zoc::tool

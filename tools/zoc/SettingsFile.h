@@ -21,6 +21,8 @@ nlohmann::json SettingsToJson(const host::PresetData& settings, const Component&
 /// wrong type, out of range or meant for another component.
 host::PresetData SettingsFromJson(const nlohmann::json& json, const Component& component, int parameterCount);
 
+/// The component's current settings as the text of a settings file.
+std::string SettingsText(host::AudioFilter& filter, const Component& component);
 /// Saves the component's current settings to `path` atomically.
 void SaveSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component);
 /// Reads `path` and loads it into the component: IoError when unreadable,
