@@ -17,6 +17,7 @@
 #include <numbers>
 
 #include "dsp/Denormals.h"
+#include "dsp/FastMath.h"
 #include "framework/Registration.h"
 #include "platform/core/Localizer.h"
 
@@ -159,6 +160,7 @@ struct CenterChannelExtract::Kernel {
     std::vector<double> inputA, inputB;  // matrixed input, F + D samples
     std::vector<double> outputLeft, outputRight; // overlap-add accumulators, F samples
     std::vector<float> history;                  // per-bin phase measure for spectral decay
+    std::vector<float> powerRatio, phaseCosine, masks; // per bin, N/2 + 1
     int writeIndex = 0;
     int readIndex = 0;
     bool firstFrame = true;
@@ -186,86 +188,123 @@ struct CenterChannelExtract::Kernel {
     float inverseBandwidth = 0.0f; // 0 when the bandwidth is 0 (the glide is never used then)
     float decay = 0.0f;
 
-    [[gnu::always_inline]] float MaskFor(int bin, double leftPower, double rightPower, double dot, double cross);
+    /// Separates the two channels' spectra over the band's bins into their
+    /// power ratio and the cosine of their phase difference.
+    void SeparateBand(int first, int last);
+    /// The mask of every bin of the band.
+    template <bool kDecay> void MaskBand(int first, int last);
     void MaskSpectrum();
 };
 
-inline float CenterChannelExtract::Kernel::MaskFor(int bin, double leftPower, double rightPower, double dot, double cross)
+void CenterChannelExtract::Kernel::SeparateBand(int first, int last)
 {
-    // The mask needs far less than double precision; the float forms of the
-    // logarithm and exponential are several times cheaper.
-    //
-    // Phase measure: 0 when the channels are in phase (after the offset),
-    // 1 in opposition. cos of the phase difference comes from R * conj(L).
-    double cosine = phaseCos;
-    const bool silentChannel = leftPower == 0.0 || rightPower == 0.0;
-    if (!silentChannel)
-        cosine = (dot * phaseCos + cross * phaseSin) / std::sqrt(leftPower * rightPower);
-    float measure = static_cast<float>(std::clamp((1.0 - cosine) * 0.5, 0.0, 1.0));
-    if (decay != 0.0f) {
-        // Spectral decay: a bin that was center content stays so while its
-        // measure rises, releasing at the decay rate.
-        float& held = history[static_cast<std::size_t>(bin)];
-        const float previous = held;
-        held = (1.0f - decay) * measure + decay * previous;
-        if (previous != 0.0f)
-            measure = std::min(previous, measure);
+    const std::complex<double>* spectrum = fft->Data();
+    constexpr float kInfinity = std::numeric_limits<float>::infinity();
+    for (int bin = first; bin <= last; ++bin) {
+        const std::complex<double> upper = spectrum[bin];
+        const std::complex<double> lower = spectrum[(points - bin) % points];
+        // Two real signals in one transform: L = (X[k] + conj X[N-k]) / 2,
+        // R = (X[k] - conj X[N-k]) / 2i. At DC and Nyquist this is L = Re X,
+        // R = Im X.
+        const double leftRe = (upper.real() + lower.real()) * 0.5;
+        const double leftIm = (upper.imag() - lower.imag()) * 0.5;
+        const double rightRe = (upper.imag() + lower.imag()) * 0.5;
+        const double rightIm = (lower.real() - upper.real()) * 0.5;
+        const double leftPower = leftRe * leftRe + leftIm * leftIm;
+        const double rightPower = rightRe * rightRe + rightIm * rightIm;
+        const auto at = static_cast<std::size_t>(bin);
+        if (leftPower == 0.0 || rightPower == 0.0) {
+            // A silent channel: the level difference is infinite, the phase
+            // difference 0 (then offset).
+            powerRatio[at] = leftPower == rightPower ? 1.0f : (leftPower == 0.0 ? 0.0f : kInfinity);
+            phaseCosine[at] = static_cast<float>(phaseCos);
+            continue;
+        }
+        // cos of the phase difference (minus the offset) from R * conj(L).
+        const double dot = leftRe * rightRe + leftIm * rightIm;
+        const double cross = leftRe * rightIm - leftIm * rightRe;
+        powerRatio[at] = static_cast<float>(leftPower / rightPower);
+        phaseCosine[at] = static_cast<float>((dot * phaseCos + cross * phaseSin) / std::sqrt(leftPower * rightPower));
     }
+}
 
-    // Level difference in dB (10 log10(2) dB per octave of power ratio);
-    // infinite when one channel is silent.
-    constexpr float kDbPerOctave = 3.01029996f;
-    constexpr float kLargestDifference = 1.0e6f; // keeps 0 * infinity out of the unused branch
-    const float levelDifference = silentChannel
-                                      ? std::numeric_limits<float>::infinity()
-                                      : kDbPerOctave * std::fabs(std::log2(static_cast<float>(leftPower / rightPower)));
-    // Computed without branches: which case applies changes from bin to bin
-    // at random in noisy material, and mispredicted jumps cost more than the
-    // arithmetic.
-    const float position = static_cast<float>(bin) * inverseHalf;
-    const float exponent = phaseExponent * (1.0f - 0.9f * position * position * position);
-    const float raised = std::exp2(exponent * std::log2(std::max(measure, std::numeric_limits<float>::min())));
-    const float powered = measure > 0.0f ? raised : (exponent == 0.0f ? 1.0f : 0.0f);
-    const float spread = powered * std::min(levelDifference, kLargestDifference) * bleedScale;
-    const float phaseMask = spread / (spread + 1.0f);
-    // Between the discrimination and its bandwidth the mask glides to side;
-    // beyond it the bin is side content.
-    const float glide =
-        (amplitudeDiscrimination + amplitudeBandwidth - levelDifference) * inverseBandwidth * (phaseMask - 1.0f) + 1.0f;
-    float mask = levelDifference > amplitudeDiscrimination ? glide : phaseMask;
-    mask = levelDifference > amplitudeDiscrimination + amplitudeBandwidth ? 1.0f : mask;
-    return inverted ? std::max(mask, levelLimit) : std::min(mask, levelLimit);
+template <bool kDecay>
+void CenterChannelExtract::Kernel::MaskBand(int first, int last)
+{
+    // Straight-line float code over the band, so the compiler vectorizes it:
+    // which case applies changes from bin to bin at random in noisy
+    // material, and mispredicted jumps would cost more than the arithmetic.
+    // Settings are copied to locals and the arrays marked unaliased, or the
+    // stores to the masks could overwrite them as far as the compiler knows.
+    constexpr float kDbPerOctave = 3.01029996f; // 10 log10(2): dB per octave of power ratio
+    constexpr float kLargestDifference = 1.0e6f;
+    const float discrimination = amplitudeDiscrimination;
+    const float keepSide = amplitudeDiscrimination + amplitudeBandwidth;
+    const float glideScale = inverseBandwidth;
+    const float binScale = inverseHalf;
+    const float exponentScale = phaseExponent;
+    const float bleed = bleedScale;
+    // The level limit is a ceiling in normal mode and a floor in inverted mode.
+    const float lowest = inverted ? levelLimit : 0.0f;
+    const float highest = inverted ? 1.0f : levelLimit;
+    const float release = decay;
+    const float* __restrict ratios = powerRatio.data();
+    const float* __restrict cosines = phaseCosine.data();
+    float* __restrict held = history.data();
+    float* __restrict out = masks.data();
+    for (int bin = first; bin < last + 1; ++bin) {
+        // Phase measure: 0 in phase, 1 in opposition.
+        float measure = std::min(std::max((1.0f - cosines[bin]) * 0.5f, 0.0f), 1.0f);
+        if constexpr (kDecay) {
+            // Spectral decay: a bin that was center content stays so while
+            // its measure rises, releasing at the decay rate.
+            const float previous = held[bin];
+            held[bin] = (1.0f - release) * measure + release * previous;
+            measure = previous != 0.0f ? std::min(previous, measure) : measure;
+        }
+        // Level difference in dB; about 385 dB (side content) when a channel is silent.
+        const float difference = kDbPerOctave * std::fabs(dsp::FastLog2(ratios[bin]));
+        const float position = static_cast<float>(bin) * binScale;
+        // Phase discrimination eases off towards the top of the spectrum.
+        const float exponent = exponentScale * (1.0f - 0.9f * position * position * position);
+        const float raised = dsp::FastExp2(exponent * dsp::FastLog2(measure));
+        const float powered = measure > 0.0f ? raised : (exponent == 0.0f ? 1.0f : 0.0f);
+        const float spread = powered * std::min(difference, kLargestDifference) * bleed;
+        const float phaseMask = spread / (spread + 1.0f);
+        // Between the discrimination and its bandwidth the mask glides to
+        // side; beyond it the bin is side content.
+        const float glide = (keepSide - difference) * glideScale * (phaseMask - 1.0f) + 1.0f;
+        float mask = difference > discrimination ? glide : phaseMask;
+        mask = difference > keepSide ? 1.0f : mask;
+        out[bin] = std::min(std::max(mask, lowest), highest);
+    }
 }
 
 void CenterChannelExtract::Kernel::MaskSpectrum()
 {
     std::complex<double>* spectrum = fft->Data();
     const int half = points / 2;
-    // DC and Nyquist hold the two channels' real values in one bin (the
-    // formulas below reduce to L = Re X, R = Im X there), so they are
-    // classified like every other bin and masked once.
+    const int first = std::max(0, startBin - 1);
+    const int last = std::min(half, endBin + 1);
+    if (first <= last) {
+        SeparateBand(first, last);
+        if (decay != 0.0f)
+            MaskBand<true>(first, last);
+        else
+            MaskBand<false>(first, last);
+        // The bins just outside the band soften its edge.
+        if (startBin - 1 >= 0)
+            masks[static_cast<std::size_t>(startBin - 1)] = 0.3f * masks[static_cast<std::size_t>(startBin - 1)] + 0.7f * sideMask;
+        if (endBin + 1 <= half)
+            masks[static_cast<std::size_t>(endBin + 1)] = 0.3f * masks[static_cast<std::size_t>(endBin + 1)] + 0.7f * sideMask;
+    }
+    // Outside the band everything is side content. X[k] and X[N-k] take
+    // the same real mask, which keeps the two channels apart.
     for (int bin = 0; bin <= half; ++bin) {
-        std::complex<double>& upper = spectrum[bin];
-        std::complex<double>& lower = spectrum[(points - bin) % points];
-        // Two real signals in one transform: L = (X[k] + conj X[N-k]) / 2,
-        // R = (X[k] - conj X[N-k]) / 2i.
-        const double leftRe = (upper.real() + lower.real()) * 0.5;
-        const double leftIm = (upper.imag() - lower.imag()) * 0.5;
-        const double rightRe = (upper.imag() + lower.imag()) * 0.5;
-        const double rightIm = (lower.real() - upper.real()) * 0.5;
-        if (leftRe == 0.0 && leftIm == 0.0 && rightRe == 0.0 && rightIm == 0.0)
-            continue;
-        float mask = sideMask;
-        if (bin >= startBin - 1 && bin <= endBin + 1) {
-            mask = MaskFor(bin, leftRe * leftRe + leftIm * leftIm, rightRe * rightRe + rightIm * rightIm,
-                           leftRe * rightRe + leftIm * rightIm, leftRe * rightIm - leftIm * rightRe);
-            // The bins just outside the band soften its edge.
-            if (bin == startBin - 1 || bin == endBin + 1)
-                mask = 0.3f * mask + 0.7f * sideMask;
-        }
-        upper *= static_cast<double>(mask);
-        if (&lower != &upper)
-            lower *= static_cast<double>(mask);
+        const double mask = bin >= first && bin <= last ? masks[static_cast<std::size_t>(bin)] : sideMask;
+        spectrum[bin] *= mask;
+        if (bin != 0 && bin != half)
+            spectrum[points - bin] *= mask;
     }
 }
 
@@ -636,7 +675,11 @@ void CenterChannelExtract::RebuildFrames()
     k.inputB.assign(frame + static_cast<std::size_t>(k.delay), 0.0);
     k.outputLeft.assign(frame, 0.0);
     k.outputRight.assign(frame, 0.0);
-    k.history.assign(static_cast<std::size_t>(k.points / 2 + 1), 0.0f);
+    const auto bins = static_cast<std::size_t>(k.points / 2 + 1);
+    k.history.assign(bins, 0.0f);
+    k.powerRatio.assign(bins, 1.0f);
+    k.phaseCosine.assign(bins, 1.0f);
+    k.masks.assign(bins, 1.0f);
 
     const double length = k.frameLength;
     const int exponent = WindowExponent(overlaps);
