@@ -22,7 +22,9 @@ void CenterExtractFFTSize(benchmark::State& state)
                    std::to_string(session.Filter().GetInitialDelay()));
     zoc::bench::TimeBlocks(state, session);
 }
-BENCHMARK(CenterExtractFFTSize)->DenseRange(0, CenterChannelExtract::kFFTSizeChoices - 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(CenterExtractFFTSize)
+    ->DenseRange(0, CenterChannelExtract::kFFTSizeChoices - 1)
+    ->Unit(benchmark::kMicrosecond);
 
 // "Vocal Remove": five overlays and the full mask at work.
 void CenterExtractVocalRemove(benchmark::State& state)

@@ -34,9 +34,8 @@ inline float FastExp2(float x)
     // 2^f = e^(f ln2), Taylor series to the seventh power.
     const float t = f * 0.693147181f;
     const float power =
-        1.0f +
-        t * (1.0f + t * (0.5f + t * (1.0f / 6.0f + t * (1.0f / 24.0f + t * (1.0f / 120.0f + t * (1.0f / 720.0f +
-                                                                                               t * (1.0f / 5040.0f)))))));
+        1.0f + t * (1.0f + t * (0.5f + t * (1.0f / 6.0f + t * (1.0f / 24.0f + t * (1.0f / 120.0f +
+                                                                              t * (1.0f / 720.0f + t / 5040.0f))))));
     return power * std::bit_cast<float>(static_cast<std::uint32_t>(whole + 127) << 23);
 }
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <cstring>
 #include <limits>
 #include <numbers>
@@ -293,10 +294,10 @@ void CenterChannelExtract::Kernel::MaskSpectrum()
         else
             MaskBand<false>(first, last);
         // The bins just outside the band soften its edge.
-        if (startBin - 1 >= 0)
-            masks[static_cast<std::size_t>(startBin - 1)] = 0.3f * masks[static_cast<std::size_t>(startBin - 1)] + 0.7f * sideMask;
-        if (endBin + 1 <= half)
-            masks[static_cast<std::size_t>(endBin + 1)] = 0.3f * masks[static_cast<std::size_t>(endBin + 1)] + 0.7f * sideMask;
+        for (const int edge : {startBin - 1, endBin + 1}) {
+            if (edge >= 0 && edge <= half)
+                masks[static_cast<std::size_t>(edge)] = 0.3f * masks[static_cast<std::size_t>(edge)] + 0.7f * sideMask;
+        }
     }
     // Outside the band everything is side content. X[k] and X[N-k] take
     // the same real mask, which keeps the two channels apart.
@@ -518,7 +519,8 @@ void CenterChannelExtract::SetParameter(int index, float normalized)
         // normalized values are read over that rate's range.
         if (customBand && std::round(value) != Value(kOriginalSampleRate)) {
             const float savedRange = std::round(value) / 2.0f - kMinFrequency;
-            const float start = infos_[kStartFrequency]->ToNormalized(Value(kStartFrequency)) * savedRange + kMinFrequency;
+            const float start =
+                infos_[kStartFrequency]->ToNormalized(Value(kStartFrequency)) * savedRange + kMinFrequency;
             const float end = infos_[kEndFrequency]->ToNormalized(Value(kEndFrequency)) * savedRange + kMinFrequency;
             SetBand(std::min(start, top), std::min(end, top));
         }

@@ -96,7 +96,10 @@ private:
     struct Kernel;
 
     float Value(int index) const { return values_[static_cast<std::size_t>(index)].load(std::memory_order_relaxed); }
-    void Store(int index, float value) { values_[static_cast<std::size_t>(index)].store(value, std::memory_order_relaxed); }
+    void Store(int index, float value)
+    {
+        values_[static_cast<std::size_t>(index)].store(value, std::memory_order_relaxed);
+    }
     float RateHalf() const { return GetSampleRate() / 2.0f; }
 
     void BuildParameterInfos();

@@ -1,10 +1,12 @@
 #include "effects/spatial/CenterChannelExtract.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <functional>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -426,6 +428,40 @@ TEST_F(CenterFixture, SteadyBlocksDoNotAllocate)
             changes[block / 7 - 2]();
         host.ProcessBlock(input, output, block * 512, 512);
     }
+}
+
+TEST(CenterChannelExtractThreaded, SettingsChangeWhileTheAudioThreadRuns)
+{
+    // The control thread changes mask settings and the frame size while the
+    // audio thread processes; the audio thread takes them in at block starts.
+    core::Ref<Self> extractor{new Self};
+    test::TestHost host{extractor};
+    host.Configure(2, kRate);
+    host.GetSession().ApplyPreset(kVocalRemove);
+    const Signal input = Stereo(test::Noise(512, 51), test::Noise(512, 52));
+    Signal output = input;
+    host.Resume();
+    const float loud = extractor->GetParameterInfo(Self::kCenterChannelLevel)->ToNormalized(3.0f);
+    const float quiet = extractor->GetParameterInfo(Self::kCenterChannelLevel)->ToNormalized(-20.0f);
+    std::atomic<bool> done{false};
+    std::thread control([&] {
+        for (int round = 0; !done.load(); ++round) {
+            extractor->SetParameter(Self::kCenterChannelLevel, round % 2 ? quiet : loud);
+            extractor->SetParameter(Self::kPhaseDiscrimination, static_cast<float>(round % 10) / 10.0f);
+            extractor->SetParameter(Self::kStartFrequency, static_cast<float>(round % 7) / 70.0f);
+            if (round % 50 == 0)
+                extractor->SetParameter(Self::kFFTSize, static_cast<float>(2 + round / 50 % 2));
+            std::this_thread::yield();
+        }
+    });
+    bool finite = true;
+    for (int block = 0; block < 400; ++block) {
+        host.ProcessBlock(input, output, 0, 512);
+        finite = finite && std::isfinite(output[0][511]) && std::isfinite(output[1][511]);
+    }
+    done = true;
+    control.join();
+    EXPECT_TRUE(finite);
 }
 
 } // namespace
