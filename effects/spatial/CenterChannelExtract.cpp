@@ -43,6 +43,15 @@ constexpr float kMinFrequency = 20.0f;
 constexpr float kMinWidth = 20.0f;
 /// Highest frequency of the fixed voice bands, in Hz.
 constexpr float kVoiceBandTop = 20000.0f;
+/// Mask of a bin just outside the band: this share of its own mask, the
+/// rest side content, so the band's edges do not cut hard.
+constexpr float kEdgeOwnShare = 0.3f;
+/// Phase discrimination eases towards the top of the spectrum, down to this
+/// fraction of its setting at half the rate (high partials wander in phase).
+constexpr float kTopDiscrimination = 0.1f;
+/// Scale of the crossover bleed: 10^(bleed/10) times this weighs the phase
+/// and level differences into the mask.
+constexpr double kBleedScale = 0.011;
 /// A pan factor this close to 0 is 0, so the input matrix is exactly the identity.
 constexpr float kPanDeadZone = 0.0001f;
 /// Largest input magnitude taken in; louder (or non-finite) samples are
@@ -267,7 +276,7 @@ void CenterChannelExtract::Kernel::MaskBand(int first, int last)
         const float difference = kDbPerOctave * std::fabs(dsp::FastLog2(ratios[bin]));
         const float position = static_cast<float>(bin) * binScale;
         // Phase discrimination eases off towards the top of the spectrum.
-        const float exponent = exponentScale * (1.0f - 0.9f * position * position * position);
+        const float exponent = exponentScale * (1.0f - (1.0f - kTopDiscrimination) * position * position * position);
         const float raised = dsp::FastExp2(exponent * dsp::FastLog2(measure));
         const float powered = measure > 0.0f ? raised : (exponent == 0.0f ? 1.0f : 0.0f);
         const float spread = powered * std::min(difference, kLargestDifference) * bleed;
@@ -296,7 +305,8 @@ void CenterChannelExtract::Kernel::MaskSpectrum()
         // The bins just outside the band soften its edge.
         for (const int edge : {startBin - 1, endBin + 1}) {
             if (edge >= 0 && edge <= half)
-                masks[static_cast<std::size_t>(edge)] = 0.3f * masks[static_cast<std::size_t>(edge)] + 0.7f * sideMask;
+                masks[static_cast<std::size_t>(edge)] =
+                    kEdgeOwnShare * masks[static_cast<std::size_t>(edge)] + (1.0f - kEdgeOwnShare) * sideMask;
         }
     }
     // Outside the band everything is side content. X[k] and X[N-k] take
@@ -360,6 +370,7 @@ dsp::ComplexFFTDouble* CenterChannelExtract::FFTFor(int choice)
 
 void CenterChannelExtract::SetBand(float start, float end)
 {
+    start = std::min(start, end); // at rates below 40 Hz the fixed bands cross
     Store(kStartFrequency, start);
     Store(kEndFrequency, end);
     Store(kCenterFrequency, (start + end) / 2.0f);
@@ -732,7 +743,7 @@ void CenterChannelExtract::RecomputeRange()
     k.phaseCos = std::cos(2.0 * std::numbers::pi * offset);
     k.phaseSin = std::sin(2.0 * std::numbers::pi * offset);
     k.inverseHalf = 2.0f / static_cast<float>(k.points);
-    k.bleedScale = static_cast<float>(std::pow(10.0, Value(kCrossoverBleed) / 10.0) * 0.011);
+    k.bleedScale = static_cast<float>(std::pow(10.0, Value(kCrossoverBleed) / 10.0) * kBleedScale);
     k.phaseExponent = Value(kPhaseDiscrimination);
     k.amplitudeDiscrimination = Value(kAmplitudeDiscrimination);
     k.amplitudeBandwidth = Value(kAmplitudeBandwidth);
