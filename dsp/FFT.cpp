@@ -23,12 +23,18 @@ std::mutex& PlannerMutex()
     return mutex;
 }
 
-// std::complex<float> and fftwf_complex are both two consecutive floats.
+// std::complex<T> and FFTW's complex types are both two consecutive values.
 static_assert(sizeof(std::complex<float>) == sizeof(fftwf_complex));
+static_assert(sizeof(std::complex<double>) == sizeof(fftw_complex));
 
 fftwf_complex* AsFftw(std::complex<float>* p)
 {
     return reinterpret_cast<fftwf_complex*>(p);
+}
+
+fftw_complex* AsFftw(std::complex<double>* p)
+{
+    return reinterpret_cast<fftw_complex*>(p);
 }
 
 template <typename T>
@@ -54,6 +60,14 @@ void DestroyPlan(fftwf_plan& plan) noexcept
 {
     if (plan != nullptr) {
         fftwf_destroy_plan(plan);
+        plan = nullptr;
+    }
+}
+
+void DestroyPlan(fftw_plan& plan) noexcept
+{
+    if (plan != nullptr) {
+        fftw_destroy_plan(plan);
         plan = nullptr;
     }
 }
@@ -230,6 +244,92 @@ void ComplexFFT::Inverse(const std::complex<float>* input, std::complex<float>* 
     std::memcpy(in_, input, bytes);
     fftwf_execute(inverse_);
     std::memcpy(output, out_, bytes);
+}
+
+// ------------------------------------------------------- ComplexFFTDouble
+
+ComplexFFTDouble::ComplexFFTDouble(int size)
+{
+    CheckSize(size);
+    // fftwf_malloc and fftw_malloc return the same SIMD alignment; one
+    // allocator keeps a single free function for every buffer here.
+    try {
+        data_ = AllocateAligned<std::complex<double>>(static_cast<std::size_t>(size));
+        std::lock_guard lock(PlannerMutex());
+        forward_ = fftw_plan_dft_1d(size, AsFftw(data_), AsFftw(data_), FFTW_FORWARD, kPlanFlags);
+        inverse_ = fftw_plan_dft_1d(size, AsFftw(data_), AsFftw(data_), FFTW_BACKWARD, kPlanFlags);
+    } catch (...) {
+        Release();
+        throw;
+    }
+    if (forward_ == nullptr || inverse_ == nullptr) {
+        Release();
+        throw std::runtime_error("FFT: FFTW cannot plan a double complex transform of size " + std::to_string(size));
+    }
+    size_ = size;
+}
+
+ComplexFFTDouble::~ComplexFFTDouble()
+{
+    Release();
+}
+
+ComplexFFTDouble::ComplexFFTDouble(ComplexFFTDouble&& other) noexcept
+    : size_(std::exchange(other.size_, 0)),
+      data_(std::exchange(other.data_, nullptr)),
+      forward_(std::exchange(other.forward_, nullptr)),
+      inverse_(std::exchange(other.inverse_, nullptr))
+{
+}
+
+ComplexFFTDouble& ComplexFFTDouble::operator=(ComplexFFTDouble&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        size_ = std::exchange(other.size_, 0);
+        data_ = std::exchange(other.data_, nullptr);
+        forward_ = std::exchange(other.forward_, nullptr);
+        inverse_ = std::exchange(other.inverse_, nullptr);
+    }
+    return *this;
+}
+
+void ComplexFFTDouble::Release() noexcept
+{
+    if (forward_ != nullptr || inverse_ != nullptr) {
+        std::lock_guard lock(PlannerMutex());
+        DestroyPlan(forward_);
+        DestroyPlan(inverse_);
+    }
+    fftwf_free(data_);
+    data_ = nullptr;
+    size_ = 0;
+}
+
+void ComplexFFTDouble::Forward()
+{
+    fftw_execute(forward_);
+}
+
+void ComplexFFTDouble::Inverse()
+{
+    fftw_execute(inverse_);
+}
+
+void ComplexFFTDouble::Forward(const std::complex<double>* input, std::complex<double>* output)
+{
+    const std::size_t bytes = static_cast<std::size_t>(size_) * sizeof(std::complex<double>);
+    std::memmove(data_, input, bytes);
+    fftw_execute(forward_);
+    std::memmove(output, data_, bytes);
+}
+
+void ComplexFFTDouble::Inverse(const std::complex<double>* input, std::complex<double>* output)
+{
+    const std::size_t bytes = static_cast<std::size_t>(size_) * sizeof(std::complex<double>);
+    std::memmove(data_, input, bytes);
+    fftw_execute(inverse_);
+    std::memmove(output, data_, bytes);
 }
 
 // ----------------------------------------------------------------- Windows

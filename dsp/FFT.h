@@ -1,5 +1,7 @@
 #pragma once
-// The library's FFT objects, thin wrappers over single-precision FFTW.
+// The library's FFT objects, thin wrappers over FFTW: single precision for
+// most kernels, double precision where spectra are analysed and resynthesised
+// with long transforms (ComplexFFTDouble).
 //
 // Each object plans its transforms once, in the constructor, with
 // FFTW_ESTIMATE: planning does not time anything, so the same size always gets
@@ -20,6 +22,7 @@
 #include <complex>
 
 struct fftwf_plan_s;
+struct fftw_plan_s;
 
 namespace zoc::dsp {
 
@@ -95,6 +98,51 @@ private:
     std::complex<float>* out_ = nullptr;
     fftwf_plan_s* forward_ = nullptr;
     fftwf_plan_s* inverse_ = nullptr;
+};
+
+/// Transform of `size` complex values in double precision, in either
+/// direction. Same contract as ComplexFFT, plus an in-place form on the
+/// object's own SIMD-aligned buffer for callers that build a spectrum there
+/// and want to skip the copies: fill Data(), call Forward() or Inverse(),
+/// read Data().
+class ComplexFFTDouble {
+public:
+    /// Plans both directions. Throws std::invalid_argument if size < 1 and
+    /// std::runtime_error if FFTW cannot plan or allocate.
+    explicit ComplexFFTDouble(int size);
+    ~ComplexFFTDouble();
+
+    ComplexFFTDouble(const ComplexFFTDouble&) = delete;
+    ComplexFFTDouble& operator=(const ComplexFFTDouble&) = delete;
+    /// A moved-from object has Size() == 0 and may only be destroyed or
+    /// assigned to.
+    ComplexFFTDouble(ComplexFFTDouble&& other) noexcept;
+    ComplexFFTDouble& operator=(ComplexFFTDouble&& other) noexcept;
+
+    int Size() const { return size_; }
+
+    /// The object's work buffer of Size() values, aligned for SIMD.
+    std::complex<double>* Data() { return data_; }
+    const std::complex<double>* Data() const { return data_; }
+
+    /// Transforms Data() in place: X[k] = sum_n x[n] * exp(-2*pi*i*k*n/size).
+    void Forward();
+    /// Transforms Data() in place: x[n] = sum_k X[k] * exp(+2*pi*i*k*n/size).
+    /// Not normalized.
+    void Inverse();
+
+    /// Copying forms: Size() values each; input and output may be the same
+    /// array and need no particular alignment.
+    void Forward(const std::complex<double>* input, std::complex<double>* output);
+    void Inverse(const std::complex<double>* input, std::complex<double>* output);
+
+private:
+    void Release() noexcept;
+
+    int size_ = 0;
+    std::complex<double>* data_ = nullptr;
+    fftw_plan_s* forward_ = nullptr;
+    fftw_plan_s* inverse_ = nullptr;
 };
 
 enum class WindowType { Hann, Hamming, Blackman, BlackmanHarris, Rectangular };

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <numbers>
 #include <numeric>
 #include <stdexcept>
@@ -14,6 +16,7 @@
 #include <vector>
 
 using zoc::dsp::ComplexFFT;
+using zoc::dsp::ComplexFFTDouble;
 using zoc::dsp::RealFFT;
 using zoc::dsp::WindowType;
 using cfloat = std::complex<float>;
@@ -76,15 +79,16 @@ TEST(FFT, InverseOfForwardIsSizeTimesInputAndParsevalHolds)
     }
     EXPECT_THROW(RealFFT(0), std::invalid_argument);
     EXPECT_THROW(ComplexFFT(-4), std::invalid_argument);
+    EXPECT_THROW(ComplexFFTDouble(0), std::invalid_argument);
 }
 
-TEST(FFT, ComplexTransformsMatchNaiveDft)
+template <typename Real, typename Transform>
+void ExpectComplexTransformsMatchNaiveDft(int n, double tolerance)
 {
-    const int n = 64;
     const auto re = Noise(n, 2), im = Noise(n, 3);
-    std::vector<cfloat> x(n), forward(n), inverse(n);
+    std::vector<std::complex<Real>> x(n), forward(n), inverse(n);
     for (int i = 0; i < n; ++i) x[i] = {re[i], im[i]};
-    ComplexFFT fft(n);
+    Transform fft(n);
     fft.Forward(x.data(), forward.data());
     fft.Inverse(x.data(), inverse.data());
     for (int k = 0; k < n; ++k) {
@@ -94,9 +98,38 @@ TEST(FFT, ComplexTransformsMatchNaiveDft)
             f += std::complex<double>(x[i]) * std::polar(1.0, -angle);
             b += std::complex<double>(x[i]) * std::polar(1.0, angle);
         }
-        EXPECT_LT(std::abs(std::complex<double>(forward[k]) - f), 1e-4) << "k=" << k;
-        EXPECT_LT(std::abs(std::complex<double>(inverse[k]) - b), 1e-4) << "k=" << k;
+        EXPECT_LT(std::abs(std::complex<double>(forward[k]) - f), tolerance) << "n=" << n << " k=" << k;
+        EXPECT_LT(std::abs(std::complex<double>(inverse[k]) - b), tolerance) << "n=" << n << " k=" << k;
     }
+}
+
+TEST(FFT, ComplexTransformsMatchNaiveDft)
+{
+    ExpectComplexTransformsMatchNaiveDft<float, ComplexFFT>(64, 1e-4);
+    // Double precision keeps long transforms within rounding of the exact sums.
+    for (int n : {64, 100, 1024})
+        ExpectComplexTransformsMatchNaiveDft<double, ComplexFFTDouble>(n, 1e-11);
+}
+
+TEST(FFT, DoubleTransformInPlaceMatchesCopyingFormAndRoundTrips)
+{
+    const int n = 4096;
+    const auto re = Noise(n, 6), im = Noise(n, 7);
+    std::vector<std::complex<double>> x(n), copied(n);
+    for (int i = 0; i < n; ++i) x[i] = {re[i], im[i]};
+    ComplexFFTDouble fft(n);
+    fft.Forward(x.data(), copied.data());
+    std::copy(x.begin(), x.end(), fft.Data());
+    fft.Forward();
+    EXPECT_TRUE(std::equal(copied.begin(), copied.end(), fft.Data()));
+    fft.Inverse();
+    double worst = 0.0;
+    for (int i = 0; i < n; ++i) worst = std::max(worst, std::abs(fft.Data()[i] / double(n) - x[i]));
+    EXPECT_LT(worst, 1e-14);
+    // The copying form works on the caller's array in place too.
+    fft.Inverse(copied.data(), copied.data());
+    EXPECT_LT(std::abs(copied[17] / double(n) - x[17]), 1e-14);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(fft.Data()) % 16, 0u);
 }
 
 TEST(FFT, SeparateAndMovedObjectsGiveBitIdenticalResults)
@@ -164,6 +197,7 @@ TEST(FFTThreaded, ConcurrentConstructionUseAndDestruction)
                 const int s = (t + round) % 5;
                 RealFFT fft(sizes[s]);
                 ComplexFFT alongside(sizes[(s + 1) % 5]);
+                ComplexFFTDouble precise(sizes[(s + 2) % 5]);
                 mismatches += Spectrum(fft, x) != expected[s];
             }
         });
