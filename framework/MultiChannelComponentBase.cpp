@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/SampleRates.h"
 #include "platform/core/Localizer.h"
 
 namespace zoc {
@@ -77,9 +78,8 @@ core::Ref<host::AudioFilterParameterInfo> MultiChannelComponentBase::GetParamete
 
 void MultiChannelComponentBase::SetSampleRate(float rate)
 {
-    if (!std::isfinite(rate) || rate <= 0.0f)
-        return;
-    host::AudioFilter::SetSampleRate(std::clamp(rate, kMinSampleRate, kMaxSampleRate));
+    if (const std::optional<float> accepted = AcceptedSampleRate(rate))
+        host::AudioFilter::SetSampleRate(*accepted);
 }
 
 core::UString MultiChannelComponentBase::GetParameterString(int index)

@@ -18,11 +18,6 @@ class MultiChannelComponentBase : public host::AudioFilter {
 public:
     using ParameterInfoMap = std::map<std::size_t, core::Ref<host::AudioFilterParameterInfo>>;
 
-    /// Rates components accept. Components size lines and tables from the
-    /// rate, so a host's absurd value must never reach them.
-    static constexpr float kMinSampleRate = 1.0f;
-    static constexpr float kMaxSampleRate = 768000.0f;
-
     /// Starts with one stereo input and one stereo output bus.
     MultiChannelComponentBase(std::string componentID, core::UString title, int maxChannels,
                               FactoryPresetTable presets = {});
@@ -32,9 +27,9 @@ public:
     bool RequestIOConfiguration(const host::ChannelLayoutList& inputs,
                                 const host::ChannelLayoutList& outputs) override;
 
-    /// Stores the rate clamped to kMinSampleRate..kMaxSampleRate; a NaN,
-    /// infinite or non-positive rate is ignored. Components read the rate
-    /// back with GetSampleRate() after calling this.
+    /// Stores the rate as AcceptedSampleRate gives it (a NaN, infinite or
+    /// non-positive rate is ignored). Components read the rate back with
+    /// GetSampleRate() after calling this.
     void SetSampleRate(float rate) override;
 
     core::Ref<host::AudioFilterParameterInfo> GetParameterInfo(int index) override;

@@ -30,6 +30,8 @@ public:
     void SetLoBound(float lo) { lo_ = lo; }
     void SetHiBound(float hi) { hi_ = hi; }
     bool IsLogarithmic() const { return logarithmic_; }
+    /// Decimal places the host's number formatter allows (2 or 6).
+    std::size_t GetSecondCount() const { return secondCount_; }
     /// The smallest and largest real values the description can produce.
     float GetMinValue() const;
     float GetMaxValue() const;

@@ -20,18 +20,25 @@ constexpr std::size_t kBlock = 16;
 // checks it would otherwise emit (and which would send in-place calls down the
 // scalar path). Every element is computed by the same single-precision
 // expression as the plain loop, so the results are bit-identical to it.
+// Tells the compiler the iterations are independent.
+#if defined(__clang__)
+#define ZOC_IVDEP _Pragma("clang loop vectorize(enable)")
+#else
+#define ZOC_IVDEP _Pragma("GCC ivdep")
+#endif
+
 template <typename Body>
 [[gnu::always_inline]] inline void ForEach(std::size_t count, Body body)
 {
     std::size_t i = 0;
-#pragma GCC ivdep
+ZOC_IVDEP
     for (; i + kBlock <= count; i += kBlock) {
-#pragma GCC ivdep
+ZOC_IVDEP
         for (std::size_t j = 0; j < kBlock; ++j) {
             body(i + j);
         }
     }
-#pragma GCC ivdep
+ZOC_IVDEP
     for (; i < count; ++i) {
         body(i);
     }

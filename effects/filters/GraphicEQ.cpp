@@ -183,6 +183,7 @@ const GraphicEQMember kMember30{30, 2, "$$$/Effects/GraphicEQ30/", "EQBand", "Ga
 /// Keeps the count of running impulse updates right whether the executor
 /// runs the task or drops it (before Initialize or after Terminate).
 struct UpdateTicket {
+    explicit UpdateTicket(std::atomic<int>& count) : running(count) {}
     std::atomic<int>& running;
     ~UpdateTicket() { running.fetch_sub(1, std::memory_order_acq_rel); }
 };

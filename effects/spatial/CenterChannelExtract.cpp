@@ -20,6 +20,7 @@
 #include "dsp/Denormals.h"
 #include "dsp/FastMath.h"
 #include "framework/Registration.h"
+#include "framework/SampleRates.h"
 #include "platform/core/Localizer.h"
 
 namespace zoc::components {
@@ -583,10 +584,12 @@ core::UString CenterChannelExtract::GetParameterString(int index)
 
 // ------------------------------------------------------- host operations
 
-void CenterChannelExtract::SetSampleRate(float rate)
+void CenterChannelExtract::SetSampleRate(float requested)
 {
-    if (!(rate > 0.0f) || !std::isfinite(rate) || rate == GetSampleRate())
+    const std::optional<float> accepted = AcceptedSampleRate(requested);
+    if (!accepted || *accepted == GetSampleRate())
         return;
+    const float rate = *accepted;
     AudioFilter::SetSampleRate(rate);
     const float top = RateHalf();
     for (int index = kCenterFrequency; index <= kEndFrequency; ++index)

@@ -265,7 +265,11 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
         if (!parameters[i].is_number())
             reader.Fail(where, "expected a number");
         const double value = parameters[i].get<double>();
-        if (!(value >= 0.0 && value <= 1.0))
+        // Normalized values lie in 0..1 (give or take a float's rounding); a
+        // choice whose description spans 0..1 carries its index as a whole
+        // number.
+        const bool choiceIndex = value >= 0.0 && value <= 65536.0 && value == std::floor(value);
+        if (!(value >= -1e-6 && value <= 1.0 + 1e-6) && !choiceIndex)
             reader.Fail(where, "normalized value " + parameters[i].dump() + " is outside 0..1");
         values.push_back(static_cast<float>(value));
     }
