@@ -287,4 +287,9 @@ void GetFFTWindow(WindowType type, float* window, int size, bool periodic)
     }
 }
 
+std::mutex& FFTWPlannerMutex()
+{
+    return PlannerMutex();
+}
+
 } // namespace zoc::dsp
