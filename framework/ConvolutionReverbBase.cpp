@@ -23,8 +23,8 @@ constexpr std::chrono::milliseconds kWorkerPoll{20};
 constexpr core::threads::ThreadPriority kWorkerPriority = 3;
 
 /// (aRe + i aIm)(bRe + i bIm) over `count` bins.
-void ComplexMultiply(const float* aRe, const float* aIm, const float* bRe, const float* bIm, float* outRe,
-                     float* outIm, std::size_t count)
+void ComplexMultiply(const float* __restrict aRe, const float* __restrict aIm, const float* __restrict bRe,
+                     const float* __restrict bIm, float* __restrict outRe, float* __restrict outIm, std::size_t count)
 {
     for (std::size_t k = 0; k < count; ++k) {
         const float re = aRe[k] * bRe[k] - aIm[k] * bIm[k];
@@ -35,9 +35,10 @@ void ComplexMultiply(const float* aRe, const float* aIm, const float* bRe, const
 }
 
 /// a * b + c * d for complex bins.
-void ComplexMultiplySum(const float* aRe, const float* aIm, const float* bRe, const float* bIm, const float* cRe,
-                        const float* cIm, const float* dRe, const float* dIm, float* outRe, float* outIm,
-                        std::size_t count)
+void ComplexMultiplySum(const float* __restrict aRe, const float* __restrict aIm, const float* __restrict bRe,
+                        const float* __restrict bIm, const float* __restrict cRe, const float* __restrict cIm,
+                        const float* __restrict dRe, const float* __restrict dIm, float* __restrict outRe,
+                        float* __restrict outIm, std::size_t count)
 {
     for (std::size_t k = 0; k < count; ++k) {
         const float re = (aRe[k] * bRe[k] - aIm[k] * bIm[k]) + (cRe[k] * dRe[k] - cIm[k] * dIm[k]);
@@ -45,6 +46,56 @@ void ComplexMultiplySum(const float* aRe, const float* aIm, const float* bRe, co
         outRe[k] = re;
         outIm[k] = im;
     }
+}
+
+/// The spectra of x and y from that of z = x + i y, bins 1 .. count - 1.
+void SplitSpectra(const float* __restrict zr, const float* __restrict zi, std::size_t n, float* __restrict xRe,
+                  float* __restrict xIm, float* __restrict yRe, float* __restrict yIm, std::size_t count)
+{
+    for (std::size_t k = 1; k < count; ++k) {
+        const float mirroredRe = zr[n - k];
+        const float mirroredIm = zi[n - k];
+        xRe[k] = 0.5f * (zr[k] + mirroredRe);
+        xIm[k] = 0.5f * (zi[k] - mirroredIm);
+        yRe[k] = 0.5f * (zi[k] + mirroredIm);
+        yIm[k] = 0.5f * (mirroredRe - zr[k]);
+    }
+}
+
+/// The same when x and y are one signal and share their spectrum arrays:
+/// what the second write (Y's) leaves there.
+void SplitSpectraAlone(const float* __restrict zr, const float* __restrict zi, std::size_t n,
+                       float* __restrict re, float* __restrict im, std::size_t count)
+{
+    for (std::size_t k = 1; k < count; ++k) {
+        re[k] = 0.5f * (zi[k] + zi[n - k]);
+        im[k] = 0.5f * (zr[n - k] - zr[k]);
+    }
+}
+
+/// z = (X + iY) * scale over bins 0 .. N/2, and over the upper bins from the
+/// mirror images X[N - k] = conj X[k], Y[N - k] = conj Y[k].
+void JoinHalfSpectra(const float* __restrict xRe, const float* __restrict xIm, const float* __restrict yRe,
+                     const float* __restrict yIm, float scale, std::size_t n, float* __restrict zr,
+                     float* __restrict zi)
+{
+    const std::size_t half = n / 2;
+    for (std::size_t k = 0; k <= half; ++k) {
+        zr[k] = (xRe[k] - yIm[k]) * scale;
+        zi[k] = (xIm[k] + yRe[k]) * scale;
+    }
+    // The same sums as over the mirrored spectra, term for term.
+    for (std::size_t k = 1; k < half; ++k) {
+        zr[n - k] = (xRe[k] + yIm[k]) * scale;
+        zi[n - k] = (yRe[k] - xIm[k]) * scale;
+    }
+}
+
+void AverageOfTwo(const float* __restrict a, const float* __restrict b, float factor, float* __restrict out,
+                  std::size_t count)
+{
+    for (std::size_t k = 0; k < count; ++k)
+        out[k] = (a[k] + b[k]) * factor;
 }
 
 } // namespace
@@ -197,16 +248,10 @@ void ConvolutionReverbBase::ForwardTwoReal(const float* x, const float* y, float
     xIm[0] = 0.0f;
     yRe[0] = i0;
     yIm[0] = 0.0f;
-    for (std::size_t k = 1; k < count; ++k) {
-        const float mirroredRe = zr[n - k];
-        const float mirroredIm = zi[n - k];
-        const float re = zr[k];
-        const float im = zi[k];
-        xRe[k] = 0.5f * (re + mirroredRe);
-        xIm[k] = 0.5f * (im - mirroredIm);
-        yRe[k] = 0.5f * (im + mirroredIm);
-        yIm[k] = 0.5f * (mirroredRe - re);
-    }
+    if (xRe == yRe && xIm == yIm)
+        SplitSpectraAlone(zr, zi, n, xRe, xIm, count);
+    else
+        SplitSpectra(zr, zi, n, xRe, xIm, yRe, yIm, count);
 }
 
 void ConvolutionReverbBase::InverseTwoReal(float* x, float* y, const float* xRe, const float* xIm, const float* yRe,
@@ -220,15 +265,29 @@ void ConvolutionReverbBase::InverseTwoReal(float* x, float* y, const float* xRe,
         zr[k] = (xRe[k] - yIm[k]) * scale;
         zi[k] = (xIm[k] + yRe[k]) * scale;
     }
+    InverseInto(x, y);
+}
+
+void ConvolutionReverbBase::InverseTwoRealFromHalf(float* x, float* y, const float* xRe, const float* xIm,
+                                                   const float* yRe, const float* yIm, float scale)
+{
+    const std::size_t n = fftSize_;
+    JoinHalfSpectra(xRe, xIm, yRe, yIm, scale, n, scratchC_.Data(), scratchD_.Data());
+    InverseInto(x, y);
+}
+
+void ConvolutionReverbBase::InverseInto(float* x, float* y)
+{
     if (x != y) {
-        fft_.Inverse(zr, zi, x, y);
+        fft_.Inverse(scratchC_.Data(), scratchD_.Data(), x, y);
         return;
     }
     // One signal alone: both parts are the signal; keep the imaginary one,
     // as if the two outputs had been written in turn.
-    fft_.Inverse(zr, zi, scratchA_.Data(), scratchB_.Data());
-    primitives::Copy(scratchB_.Data(), x, n);
+    fft_.Inverse(scratchC_.Data(), scratchD_.Data(), scratchA_.Data(), scratchB_.Data());
+    primitives::Copy(scratchB_.Data(), x, fftSize_);
 }
+
 
 // ---------------------------------------------------------------------------
 // The block job
@@ -239,15 +298,26 @@ void ConvolutionReverbBase::MultiplySpectra(bool sumInputs, std::size_t channels
     if (sumInputs) {
         float* sumRe = sumRe_.Data();
         float* sumIm = sumIm_.Data();
-        primitives::Copy(channels_[0].inputSpectrumRe.Data(), sumRe, bins);
-        primitives::Copy(channels_[0].inputSpectrumIm.Data(), sumIm, bins);
-        for (std::size_t c = 1; c < channels; ++c) {
-            primitives::AddInPlace(channels_[c].inputSpectrumRe.Data(), sumRe, bins);
-            primitives::AddInPlace(channels_[c].inputSpectrumIm.Data(), sumIm, bins);
-        }
+        // The average of the input spectra: channel 0, plus the others in
+        // order, times 1/channels, in one pass.
         const float average = 1.0f / static_cast<float>(channels);
-        primitives::ScaleInPlace(sumRe, average, bins);
-        primitives::ScaleInPlace(sumIm, average, bins);
+        if (channels == 2) {
+            const float* re0 = channels_[0].inputSpectrumRe.Data();
+            const float* im0 = channels_[0].inputSpectrumIm.Data();
+            const float* re1 = channels_[1].inputSpectrumRe.Data();
+            const float* im1 = channels_[1].inputSpectrumIm.Data();
+            AverageOfTwo(re0, re1, average, sumRe, bins);
+            AverageOfTwo(im0, im1, average, sumIm, bins);
+        } else {
+            primitives::Copy(channels_[0].inputSpectrumRe.Data(), sumRe, bins);
+            primitives::Copy(channels_[0].inputSpectrumIm.Data(), sumIm, bins);
+            for (std::size_t c = 1; c < channels; ++c) {
+                primitives::AddInPlace(channels_[c].inputSpectrumRe.Data(), sumRe, bins);
+                primitives::AddInPlace(channels_[c].inputSpectrumIm.Data(), sumIm, bins);
+            }
+            primitives::ScaleInPlace(sumRe, average, bins);
+            primitives::ScaleInPlace(sumIm, average, bins);
+        }
         for (std::size_t c = 0; c < channels; ++c) {
             Channel& channel = channels_[c];
             ComplexMultiply(sumRe, sumIm, channel.impulseRe.Data(), channel.impulseIm.Data(),
@@ -307,30 +377,23 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
 
     MultiplySpectra(sumInputs, channels);
 
-    // A real result has a Hermitian spectrum.
-    for (c = 0; c < channels; ++c) {
-        float* re = channels_[c].outputSpectrumRe.Data();
-        float* im = channels_[c].outputSpectrumIm.Data();
-        for (std::size_t i = 1; i < half; ++i) {
-            re[n - i] = re[i];
-            im[n - i] = -im[i];
-        }
-    }
-
-    // The 1/N of the inverse transform is applied on the way in: a power of
-    // two, so the result is the same as scaling afterwards.
+    // A real result has a Hermitian spectrum: the upper half of each product
+    // mirrors the lower one, and is formed on the way into the inverse
+    // transform. Its 1/N is applied there too: a power of two, so the result
+    // is the same as scaling afterwards.
     const float scale = 1.0f / static_cast<float>(n);
     for (c = 0; c + 1 < channels; c += 2) {
         Channel& first = channels_[c];
         Channel& second = channels_[c + 1];
-        InverseTwoReal(jobOutput_[c], jobOutput_[c + 1], first.outputSpectrumRe.Data(),
-                       first.outputSpectrumIm.Data(), second.outputSpectrumRe.Data(),
-                       second.outputSpectrumIm.Data(), scale);
+        InverseTwoRealFromHalf(jobOutput_[c], jobOutput_[c + 1], first.outputSpectrumRe.Data(),
+                               first.outputSpectrumIm.Data(), second.outputSpectrumRe.Data(),
+                               second.outputSpectrumIm.Data(), scale);
     }
     if (c < channels) {
         Channel& last = channels_[c];
-        InverseTwoReal(jobOutput_[c], jobOutput_[c], last.outputSpectrumRe.Data(), last.outputSpectrumIm.Data(),
-                       last.outputSpectrumRe.Data(), last.outputSpectrumIm.Data(), scale);
+        InverseTwoRealFromHalf(jobOutput_[c], jobOutput_[c], last.outputSpectrumRe.Data(),
+                               last.outputSpectrumIm.Data(), last.outputSpectrumRe.Data(),
+                               last.outputSpectrumIm.Data(), scale);
     }
     jobDoneGate_.Open();
 }

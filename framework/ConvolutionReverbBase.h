@@ -153,6 +153,12 @@ private:
     };
     void UseBufferSet(bool setA);
     void WorkerLoop();
+    /// InverseTwoReal from bins 0 .. N/2 of each spectrum, the rest taken as
+    /// their mirror image.
+    void InverseTwoRealFromHalf(float* x, float* y, const float* xRe, const float* xIm, const float* yRe,
+                                const float* yIm, float scale);
+    /// Inverse transform of the scratch spectrum into x + i y.
+    void InverseInto(float* x, float* y);
     /// Products of one job over bins 0 .. N/2.
     void MultiplySpectra(bool sumInputs, std::size_t channels);
 

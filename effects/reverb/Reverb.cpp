@@ -135,6 +135,34 @@ bool SameImpulse(const Header& a, const Header& b)
            equal(kSumAt, 4) && equal(kDiffusionAt, 8);
 }
 
+/// The three steps of the audio path for one channel's chunk. Input and
+/// output may be one buffer; neither overlaps the engine's or the scratch.
+void ScaleWetAndDry(const float* __restrict play, const float* __restrict fill, float wet, float dry,
+                    float* __restrict wetPart, float* __restrict dryPart, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        wetPart[i] = play[i] * wet;
+        dryPart[i] = fill[i] * dry;
+    }
+}
+
+/// A non-finite sample enters as silence, so it cannot spread through the
+/// next blocks' convolution. (Exponent bits all set: infinity or NaN.)
+void TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const bool finite = (std::bit_cast<std::uint32_t>(input[i]) & 0x7F800000u) != 0x7F800000u;
+        fill[i] = finite ? input[i] : 0.0f;
+    }
+}
+
+void Mix(const float* __restrict wetPart, const float* __restrict dryPart, float* __restrict output,
+         std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        output[i] = (wetPart[i] + dryPart[i]) * 0.01f;
+}
+
 std::size_t SpectrumCount(bool sumInputs, std::size_t channels)
 {
     return sumInputs || channels != 2 ? 2 * channels : 8;
@@ -309,17 +337,11 @@ void Reverb::Process(float** inputs, float** outputs, int frames)
             const float* input = inputs[c] + done;
             float* output = outputs[c] + done;
             // The fill buffer still holds the input of two blocks ago: the
-            // dry signal, delayed exactly as much as the wet one.
-            for (std::size_t i = 0; i < count; ++i) {
-                wetPart[i] = play[i] * wet;
-                dryPart[i] = fill[i] * dry;
-            }
-            // A non-finite sample enters as silence, so it cannot spread
-            // through the next blocks' convolution.
-            for (std::size_t i = 0; i < count; ++i)
-                fill[i] = std::isfinite(input[i]) ? input[i] : 0.0f;
-            for (std::size_t i = 0; i < count; ++i)
-                output[i] = (wetPart[i] + dryPart[i]) * 0.01f;
+            // dry signal, delayed exactly as much as the wet one. It takes
+            // the new input before the output is written.
+            ScaleWetAndDry(play, fill, wet, dry, wetPart, dryPart, count);
+            TakeInput(input, fill, count);
+            Mix(wetPart, dryPart, output, count);
         }
         blockPosition_ += static_cast<std::uint32_t>(count);
         done += static_cast<int>(count);
