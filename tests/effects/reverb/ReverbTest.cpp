@@ -4,7 +4,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <fstream>
 #include <limits>
 #include <vector>
@@ -414,6 +417,33 @@ TEST_F(ReverbThreaded, SteadyBlocksDoNotAllocateAcrossBlockBoundaries)
         host.ProcessBlock(input, output, 0, 512);
     }
     host.ProcessBlock(input, output, 0, 0);
+}
+
+TEST_F(ReverbThreaded, SettingsChangeWhileTheAudioThreadRuns)
+{
+    TestHost host = Make(2, false, 100.0f, 35.0f);
+    host.Resume();
+    const Signal input = test::SineSignal(2, 256, kRate, 440.0f);
+    std::atomic<bool> done{false};
+    std::thread control([&] {
+        for (int round = 0; !done.load(); ++round) {
+            Set(host, Reverb::kWetOutputLevel, static_cast<float>(round % 100));
+            if (round % 50 == 0)
+                Set(host, Reverb::kDecayTime, kShortDecay + static_cast<float>(round % 3));
+            (void)host.Filter().GetParameter(Reverb::kCalculatingImpulse);
+            std::this_thread::yield();
+        }
+    });
+    Signal output = input;
+    for (int block = 0; block < 200; ++block) {
+        host.ProcessBlock(input, output, 0, 256);
+        for (const auto& channel : output)
+            for (float value : channel)
+                ASSERT_TRUE(std::isfinite(value));
+    }
+    done = true;
+    control.join();
+    host.Suspend();
 }
 
 TEST_F(ReverbThreaded, NonFiniteInputLeavesLaterOutputClean)
