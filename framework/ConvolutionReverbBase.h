@@ -89,6 +89,12 @@ protected:
     /// convolving the average of all inputs (`sumInputs` on).
     void RunStandardJob(bool sumInputs);
 
+    /// The products of a job, bins 0 .. N/2: from the input spectra and the
+    /// impulse spectra into the output spectra of `channels` channels, by
+    /// the mode `sumInputs` selects. A derived class with another mix of
+    /// responses replaces this step only; the transforms stay.
+    virtual void MultiplySpectra(bool sumInputs, std::size_t channels);
+
     /// Block boundary, on the audio thread: collects the pending job (at most
     /// 5 s; on time-out the same result plays again), switches roles,
     /// overlap-adds the previous result's tail and requests the next job.
@@ -119,6 +125,11 @@ protected:
     float* CrossLeftToRightIm() { return crossLeftToRightIm_.Data(); }
     float* CrossRightToLeftRe() { return crossRightToLeftRe_.Data(); }
     float* CrossRightToLeftIm() { return crossRightToLeftIm_.Data(); }
+    // A job's spectra, by channel (N values each; a job fills bins 0 .. N/2).
+    float* InputSpectrumRe(std::size_t channel) { return channels_[channel].inputSpectrumRe.Data(); }
+    float* InputSpectrumIm(std::size_t channel) { return channels_[channel].inputSpectrumIm.Data(); }
+    float* OutputSpectrumRe(std::size_t channel) { return channels_[channel].outputSpectrumRe.Data(); }
+    float* OutputSpectrumIm(std::size_t channel) { return channels_[channel].outputSpectrumIm.Data(); }
     /// Zero-padded time-domain scratch of N values (two of them), for
     /// transforming impulse channels outside a job.
     float* TransformScratch(int which) { return which == 0 ? scratchC_.Data() : scratchD_.Data(); }
@@ -159,8 +170,6 @@ private:
                                 const float* yIm, float scale);
     /// Inverse transform of the scratch spectrum into x + i y.
     void InverseInto(float* x, float* y);
-    /// Products of one job over bins 0 .. N/2.
-    void MultiplySpectra(bool sumInputs, std::size_t channels);
 
     const int parameterCount_;
     std::unique_ptr<std::atomic<float>[]> values_;
