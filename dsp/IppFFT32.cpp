@@ -66,6 +66,13 @@ void IppFFT32::Execute(const float* inRe, const float* inIm, float* outRe, float
     // FFTW's split interface computes the forward sign only; the inverse is
     // the forward transform with real and imaginary parts swapped on both
     // sides, which the callers arrange.
+    if (size_ == 1) {
+        // One point is its own transform (FFTW's split plan of one point does
+        // not always write its output).
+        outRe[0] = inRe[0];
+        outIm[0] = inIm[0];
+        return;
+    }
     if (Aligned(inRe) && Aligned(inIm) && Aligned(outRe) && Aligned(outIm)) {
         fftwf_execute_split_dft(plan_, const_cast<float*>(inRe), const_cast<float*>(inIm), outRe, outIm);
         return;
