@@ -232,7 +232,10 @@ void Reverb::Resume()
     isProcessing_ = true;
     StoreValue(kIsProcessing, 1.0f);
     parametersChanged_ = false;
-    RecalculateImpulse();
+    {
+        std::lock_guard lock(ImpulseMutex());
+        RecalculateImpulse();
+    }
     PrepareHandOver();
     StartConvolveThread();
     UseBufferSetA();
@@ -415,8 +418,10 @@ void Reverb::RecalculateImpulse()
     std::copy(writer.Data().begin(), writer.Data().end(), header.begin());
 
     {
+        // The caller holds the impulse mutex (Process holds it for the whole
+        // block), so every path takes the locks in one order: impulse,
+        // process-wide, engine.
         std::lock_guard cacheLock(ImpulseCacheMutex());
-        std::lock_guard impulseLock(ImpulseMutex());
         std::lock_guard engineLock(EngineMutex());
         if (!LoadFromCache(settings, header))
             Synthesize(settings, header);

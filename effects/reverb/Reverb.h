@@ -85,7 +85,8 @@ private:
     using Header = std::array<std::uint8_t, kHeaderSize>;
 
     reverb::ImpulseSettings CurrentSettings() const;
-    /// Under the process-wide mutex: loads or synthesises, then clears the buffers.
+    /// With the impulse mutex held: takes the process-wide mutex, loads or
+    /// synthesises, then clears the buffers.
     void RecalculateImpulse();
     bool LoadFromCache(const reverb::ImpulseSettings& settings, const Header& header);
     bool LoadSlot(const std::filesystem::path& path, const Header& header, std::uint32_t impulseChannels);
