@@ -91,11 +91,22 @@ void JoinHalfSpectra(const float* __restrict xRe, const float* __restrict xIm, c
     }
 }
 
-void AverageOfTwo(const float* __restrict a, const float* __restrict b, float factor, float* __restrict out,
-                  std::size_t count)
+/// Both outputs of the summed-inputs mode for two channels in one pass: the
+/// average spectrum S = (X0 + X1) * factor, then S * H0 and S * H1.
+void AverageTimesTwo(const float* __restrict re0, const float* __restrict im0, const float* __restrict re1,
+                     const float* __restrict im1, float factor, const float* __restrict h0Re,
+                     const float* __restrict h0Im, const float* __restrict h1Re, const float* __restrict h1Im,
+                     float* __restrict out0Re, float* __restrict out0Im, float* __restrict out1Re,
+                     float* __restrict out1Im, std::size_t count)
 {
-    for (std::size_t k = 0; k < count; ++k)
-        out[k] = (a[k] + b[k]) * factor;
+    for (std::size_t k = 0; k < count; ++k) {
+        const float sumRe = (re0[k] + re1[k]) * factor;
+        const float sumIm = (im0[k] + im1[k]) * factor;
+        out0Re[k] = sumRe * h0Re[k] - sumIm * h0Im[k];
+        out0Im[k] = sumRe * h0Im[k] + sumIm * h0Re[k];
+        out1Re[k] = sumRe * h1Re[k] - sumIm * h1Im[k];
+        out1Im[k] = sumRe * h1Im[k] + sumIm * h1Re[k];
+    }
 }
 
 } // namespace
@@ -296,28 +307,30 @@ void ConvolutionReverbBase::MultiplySpectra(bool sumInputs, std::size_t channels
 {
     const std::size_t bins = fftSize_ / 2 + 1;
     if (sumInputs) {
-        float* sumRe = sumRe_.Data();
-        float* sumIm = sumIm_.Data();
         // The average of the input spectra: channel 0, plus the others in
-        // order, times 1/channels, in one pass.
+        // order, times 1/channels.
         const float average = 1.0f / static_cast<float>(channels);
         if (channels == 2) {
-            const float* re0 = channels_[0].inputSpectrumRe.Data();
-            const float* im0 = channels_[0].inputSpectrumIm.Data();
-            const float* re1 = channels_[1].inputSpectrumRe.Data();
-            const float* im1 = channels_[1].inputSpectrumIm.Data();
-            AverageOfTwo(re0, re1, average, sumRe, bins);
-            AverageOfTwo(im0, im1, average, sumIm, bins);
-        } else {
-            primitives::Copy(channels_[0].inputSpectrumRe.Data(), sumRe, bins);
-            primitives::Copy(channels_[0].inputSpectrumIm.Data(), sumIm, bins);
-            for (std::size_t c = 1; c < channels; ++c) {
-                primitives::AddInPlace(channels_[c].inputSpectrumRe.Data(), sumRe, bins);
-                primitives::AddInPlace(channels_[c].inputSpectrumIm.Data(), sumIm, bins);
-            }
-            primitives::ScaleInPlace(sumRe, average, bins);
-            primitives::ScaleInPlace(sumIm, average, bins);
+            // The common case in one pass, the average kept in registers.
+            Channel& left = channels_[0];
+            Channel& right = channels_[1];
+            AverageTimesTwo(left.inputSpectrumRe.Data(), left.inputSpectrumIm.Data(), right.inputSpectrumRe.Data(),
+                            right.inputSpectrumIm.Data(), average, left.impulseRe.Data(), left.impulseIm.Data(),
+                            right.impulseRe.Data(), right.impulseIm.Data(), left.outputSpectrumRe.Data(),
+                            left.outputSpectrumIm.Data(), right.outputSpectrumRe.Data(),
+                            right.outputSpectrumIm.Data(), bins);
+            return;
         }
+        float* sumRe = sumRe_.Data();
+        float* sumIm = sumIm_.Data();
+        primitives::Copy(channels_[0].inputSpectrumRe.Data(), sumRe, bins);
+        primitives::Copy(channels_[0].inputSpectrumIm.Data(), sumIm, bins);
+        for (std::size_t c = 1; c < channels; ++c) {
+            primitives::AddInPlace(channels_[c].inputSpectrumRe.Data(), sumRe, bins);
+            primitives::AddInPlace(channels_[c].inputSpectrumIm.Data(), sumIm, bins);
+        }
+        primitives::ScaleInPlace(sumRe, average, bins);
+        primitives::ScaleInPlace(sumIm, average, bins);
         for (std::size_t c = 0; c < channels; ++c) {
             Channel& channel = channels_[c];
             ComplexMultiply(sumRe, sumIm, channel.impulseRe.Data(), channel.impulseIm.Data(),
