@@ -28,10 +28,13 @@ IppFFT32::~IppFFT32()
 
 void IppFFT32::Release() noexcept
 {
-    if (plan_ != nullptr) {
+    if (forward_ != nullptr || inverse_ != nullptr) {
         std::lock_guard lock(FFTWPlannerMutex());
-        fftwf_destroy_plan(plan_);
-        plan_ = nullptr;
+        for (fftwf_plan_s** plan : {&forward_, &inverse_}) {
+            if (*plan != nullptr)
+                fftwf_destroy_plan(*plan);
+            *plan = nullptr;
+        }
     }
     size_ = 0;
 }
@@ -51,17 +54,23 @@ void IppFFT32::Init(int size)
     fftw_iodim dimension{size, 1, 1};
     {
         std::lock_guard lock(FFTWPlannerMutex());
-        // The input must survive: the engine reads its time-domain blocks
-        // again after transforming them.
-        plan_ = fftwf_plan_guru_split_dft(1, &dimension, 0, nullptr, inRe_.Data(), inIm_.Data(), outRe_.Data(),
-                                          outIm_.Data(), FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
+        // The forward input must survive: the engine reads its time-domain
+        // blocks again after transforming them. The inverse transform's
+        // input is scratch, so FFTW may use it as work space. (Real and
+        // imaginary parts swap places for the inverse; see Execute.)
+        forward_ = fftwf_plan_guru_split_dft(1, &dimension, 0, nullptr, inRe_.Data(), inIm_.Data(),
+                                             outRe_.Data(), outIm_.Data(), FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
+        inverse_ = fftwf_plan_guru_split_dft(1, &dimension, 0, nullptr, inIm_.Data(), inRe_.Data(),
+                                             outIm_.Data(), outRe_.Data(), FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
     }
-    if (plan_ == nullptr)
+    if (forward_ == nullptr || inverse_ == nullptr) {
+        Release();
         throw std::runtime_error("IppFFT32: FFTW cannot plan a transform of size " + std::to_string(size));
+    }
     size_ = size;
 }
 
-void IppFFT32::Execute(const float* inRe, const float* inIm, float* outRe, float* outIm)
+void IppFFT32::Execute(fftwf_plan_s* plan, const float* inRe, const float* inIm, float* outRe, float* outIm)
 {
     // FFTW's split interface computes the forward sign only; the inverse is
     // the forward transform with real and imaginary parts swapped on both
@@ -74,25 +83,25 @@ void IppFFT32::Execute(const float* inRe, const float* inIm, float* outRe, float
         return;
     }
     if (Aligned(inRe) && Aligned(inIm) && Aligned(outRe) && Aligned(outIm)) {
-        fftwf_execute_split_dft(plan_, const_cast<float*>(inRe), const_cast<float*>(inIm), outRe, outIm);
+        fftwf_execute_split_dft(plan, const_cast<float*>(inRe), const_cast<float*>(inIm), outRe, outIm);
         return;
     }
     const std::size_t bytes = static_cast<std::size_t>(size_) * sizeof(float);
     std::memcpy(inRe_.Data(), inRe, bytes);
     std::memcpy(inIm_.Data(), inIm, bytes);
-    fftwf_execute_split_dft(plan_, inRe_.Data(), inIm_.Data(), outRe_.Data(), outIm_.Data());
+    fftwf_execute_split_dft(plan, inRe_.Data(), inIm_.Data(), outRe_.Data(), outIm_.Data());
     std::memcpy(outRe, outRe_.Data(), bytes);
     std::memcpy(outIm, outIm_.Data(), bytes);
 }
 
 void IppFFT32::Forward(const float* inRe, const float* inIm, float* outRe, float* outIm)
 {
-    Execute(inRe, inIm, outRe, outIm);
+    Execute(forward_, inRe, inIm, outRe, outIm);
 }
 
-void IppFFT32::Inverse(const float* inRe, const float* inIm, float* outRe, float* outIm)
+void IppFFT32::Inverse(float* inRe, float* inIm, float* outRe, float* outIm)
 {
-    Execute(inIm, inRe, outIm, outRe);
+    Execute(inverse_, inIm, inRe, outIm, outRe);
 }
 
 } // namespace zoc::dsp

@@ -38,15 +38,18 @@ public:
     /// no input. Arrays on a 64-byte boundary (AlignedBuffer) go straight to
     /// FFTW; others are copied through the object's own buffers.
     void Forward(const float* inRe, const float* inIm, float* outRe, float* outIm);
-    /// out[n] = sum_k in[k] e^(+2 pi i k n / N), unnormalized; the same rules.
-    void Inverse(const float* inRe, const float* inIm, float* outRe, float* outIm);
+    /// out[n] = sum_k in[k] e^(+2 pi i k n / N), unnormalized; the same
+    /// rules, except that the input may be overwritten (which lets FFTW pick
+    /// faster algorithms) and its two parts must be distinct arrays.
+    void Inverse(float* inRe, float* inIm, float* outRe, float* outIm);
 
 private:
-    void Execute(const float* inRe, const float* inIm, float* outRe, float* outIm);
+    void Execute(fftwf_plan_s* plan, const float* inRe, const float* inIm, float* outRe, float* outIm);
     void Release() noexcept;
 
     int size_ = 0;
-    fftwf_plan_s* plan_ = nullptr;
+    fftwf_plan_s* forward_ = nullptr; ///< keeps its input
+    fftwf_plan_s* inverse_ = nullptr; ///< may overwrite its input
     // The arrays the plan was made on; they also carry misaligned calls.
     AlignedBuffer inRe_, inIm_, outRe_, outIm_;
 };
