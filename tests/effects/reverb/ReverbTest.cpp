@@ -103,9 +103,9 @@ void Convolve(const std::vector<float>& x, const std::vector<double>& h, double 
 // ---------------------------------------------------------------------------
 // Settings, sizes and presets (no processing)
 
-using Reverb_ = ReverbFixture;
+using ReverbSettings = ReverbFixture;
 
-TEST_F(Reverb_, SizesAndLatencyFollowDecayAndRate)
+TEST_F(ReverbSettings, SizesAndLatencyFollowDecayAndRate)
 {
     struct Case {
         float decay;
@@ -142,7 +142,7 @@ TEST_F(Reverb_, SizesAndLatencyFollowDecayAndRate)
     EXPECT_EQ(sizes.impulseChannels, 4u);
 }
 
-TEST_F(Reverb_, ParametersStoreWhatTheyShouldAndOutputsIgnoreTheHost)
+TEST_F(ReverbSettings, ParametersStoreWhatTheyShouldAndOutputsIgnoreTheHost)
 {
     TestHost host = TestHost::ForComponent(kReverbComponentID);
     host::AudioFilter& filter = host.Filter();
@@ -173,7 +173,7 @@ TEST_F(Reverb_, ParametersStoreWhatTheyShouldAndOutputsIgnoreTheHost)
     EXPECT_FLOAT_EQ(Get(host, Reverb::kWetOutputLevel), 500.0f);
 }
 
-TEST_F(Reverb_, PresetsApplyTheirTableAndIgnoreBadIndexes)
+TEST_F(ReverbSettings, PresetsApplyTheirTableAndIgnoreBadIndexes)
 {
     TestHost host = TestHost::ForComponent(kReverbComponentID);
     host::AudioFilter& filter = host.Filter();
@@ -198,7 +198,7 @@ TEST_F(Reverb_, PresetsApplyTheirTableAndIgnoreBadIndexes)
     EXPECT_FLOAT_EQ(Get(host, Reverb::kCalculatingImpulse), 100.0f);
 }
 
-TEST_F(Reverb_, SameSettingsGiveTheSameImpulse)
+TEST_F(ReverbSettings, SameSettingsGiveTheSameImpulse)
 {
     // The generator is reseeded from the settings; the values below pin the
     // sequence, so a change in the synthesis (or a machine that computes it
