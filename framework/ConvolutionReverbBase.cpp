@@ -80,14 +80,19 @@ void JoinHalfSpectra(const float* __restrict xRe, const float* __restrict xIm, c
                      float* __restrict zi)
 {
     const std::size_t half = n / 2;
-    for (std::size_t k = 0; k <= half; ++k) {
+    zr[0] = (xRe[0] - yIm[0]) * scale;
+    zi[0] = (xIm[0] + yRe[0]) * scale;
+    // Each bin and its mirror image in one pass: the same sums as over the
+    // mirrored spectra, term for term.
+    for (std::size_t k = 1; k < half; ++k) {
         zr[k] = (xRe[k] - yIm[k]) * scale;
         zi[k] = (xIm[k] + yRe[k]) * scale;
-    }
-    // The same sums as over the mirrored spectra, term for term.
-    for (std::size_t k = 1; k < half; ++k) {
         zr[n - k] = (xRe[k] + yIm[k]) * scale;
         zi[n - k] = (yRe[k] - xIm[k]) * scale;
+    }
+    if (half > 0) {
+        zr[half] = (xRe[half] - yIm[half]) * scale;
+        zi[half] = (xIm[half] + yRe[half]) * scale;
     }
 }
 
