@@ -387,4 +387,9 @@ void GetFFTWindow(WindowType type, float* window, int size, bool periodic)
     }
 }
 
+std::mutex& FFTWPlannerMutex()
+{
+    return PlannerMutex();
+}
+
 } // namespace zoc::dsp

@@ -20,6 +20,7 @@
 // Neither transform is normalized: Inverse(Forward(x)) == Size() * x.
 
 #include <complex>
+#include <mutex>
 
 struct fftwf_plan_s;
 struct fftw_plan_s;
@@ -162,5 +163,10 @@ enum class WindowType { Hann, Hamming, Blackman, BlackmanHarris, Rectangular };
 ///
 /// with x = 2*pi*n / size (periodic) or 2*pi*n / (size - 1) (symmetric).
 void GetFFTWindow(WindowType type, float* window, int size, bool periodic = true);
+
+/// FFTW's planner is not thread-safe. Code that makes or destroys its own
+/// single-precision FFTW plans does so holding this lock, as the classes
+/// above do.
+std::mutex& FFTWPlannerMutex();
 
 } // namespace zoc::dsp
