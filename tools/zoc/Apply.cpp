@@ -194,8 +194,6 @@ int RunApply(const Words& words, Context& context)
 
     const Component component = FindComponent(options.positional[0]);
     core::Ref<host::AudioFilter> filter = CreateComponent(component);
-    if (filter->IsOfflineProcess())
-        throw UsageError(component.title + " is an offline component; apply runs real-time components only");
     if (options.keyframes && dynamic_cast<LogicalKeyframeEditor*>(filter.get()) == nullptr)
         throw UsageError(component.title + " is not an envelope; --keyframes applies to envelopes only");
 

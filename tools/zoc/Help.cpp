@@ -14,6 +14,7 @@ Usage:
                                     parameters, presets and latency of a component
                                     configured for that rate (48000) and channel count (2)
   zoc apply NAME [options] IN OUT   process IN through the component into OUT
+  zoc generate NAME [options] OUT   render a generator (Tones) into OUT
   zoc curve NAME [--preset P] [--set PARAM=VALUE] [--points N] [--json]
                                     the curve the component draws for these
                                     settings (N values, default 101); where its
@@ -67,6 +68,16 @@ apply options (settings apply in this order: preset, settings file, --set):
   input's length (plus --tail). OUT is written to a hidden temporary file in
   its directory and renamed into place only when complete; on any failure OUT
   is left as it was.
+
+generate options (defaults: 5 s, 48000 Hz, 2 channels):
+  --preset NAME|INDEX, --set PARAM=VALUE, --set-normalized PARAM=V, --bits,
+  --report FILE, --quiet      as for apply
+  --duration SECONDS          length of the output
+  --rate HZ                   sample rate, 1000..384000
+  --channels N                channel count, 1..32
+  Tones frequencies sound at VALUE * original_sample_rate / rate, so presets
+  keep their pitch at any rate; set original_sample_rate to 0 (or to the
+  rate) for plain hertz.
 
 Settings files (--save-settings, --load-settings) hold one JSON object:
   "format": "zoc-settings", "format_version": 1,
