@@ -40,7 +40,7 @@ BandLimitedTables::BandLimitedTables()
 {
     std::size_t total = kSineSize + 2;
     for (int index = 0; index < kTableCount; ++index)
-        total += 2 * static_cast<std::size_t>(TableSize(kMostHarmonics >> index) + 2);
+        total += 2 * static_cast<std::size_t>(TableSize(HarmonicsOf(index)) + 2);
     storage_.assign(total, 0.0f);
     float* next = storage_.data();
 
@@ -56,7 +56,7 @@ BandLimitedTables::BandLimitedTables()
     };
     float sawtoothPeak = 0.0f;
     for (int index = 0; index < kTableCount; ++index) {
-        const int harmonics = kMostHarmonics >> index;
+        const int harmonics = HarmonicsOf(index);
         const int size = TableSize(harmonics);
         Synthesize(size, harmonics, sawtooth, next);
         for (int n = 0; n < size; ++n)

@@ -1,9 +1,10 @@
 #pragma once
-// Band-limited single-cycle tables of the sawtooth and the triangle, one per
+// Band-limited single-cycle tables of the sawtooth and the triangle, two per
 // octave of fundamental frequency, plus a sine table. Table t holds the first
-// 16384 >> t harmonics, so a tone whose top harmonic must stay below a cutoff
-// takes the richest table that fits: nothing is generated above the cutoff,
-// hence nothing folds back. Tables hold at least four samples per period of
+// 16384 / 2^(t/2) harmonics, so a tone whose top harmonic must stay below a
+// cutoff takes the richest table that fits: nothing is generated above the
+// cutoff, hence nothing folds back, and at most a half octave of harmonics
+// below the cutoff is left out. Tables hold at least four samples per period of
 // their highest harmonic, which keeps the linear-interpolation images below
 // -75 dB. Built once per process (about 1.3 MB), shared read-only.
 
@@ -15,7 +16,7 @@ namespace zoc::dsp::tones {
 
 class BandLimitedTables {
 public:
-    static constexpr int kTableCount = 15;             ///< 16384, 8192, ... 1 harmonics
+    static constexpr int kTableCount = 29;             ///< 16384, 11585, 8192, ... 1 harmonics
     static constexpr int kMostHarmonics = 16384;
     static constexpr int kSineSize = 4096;
 
@@ -33,12 +34,17 @@ public:
     static int TableFor(double frequency, double cutoff)
     {
         int index = 0;
-        double harmonics = kMostHarmonics;
-        while (index < kTableCount - 1 && harmonics * frequency > cutoff) {
-            harmonics *= 0.5;
+        while (index < kTableCount - 1 && HarmonicsOf(index) * frequency > cutoff)
             ++index;
-        }
         return index;
+    }
+
+    /// Harmonics in table `index`.
+    static int HarmonicsOf(int index)
+    {
+        const int octaves = index / 2;
+        // 16384 / sqrt(2) = 11585.2: the odd tables sit half an octave lower.
+        return index % 2 == 0 ? kMostHarmonics >> octaves : 11585 >> octaves;
     }
 
     const Table& Sawtooth(int index) const { return sawtooth_[static_cast<std::size_t>(index)]; }

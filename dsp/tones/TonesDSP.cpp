@@ -11,8 +11,9 @@ namespace {
 
 /// Sum of the mix never passes this (-0.26 dBFS).
 constexpr double kCeiling = 0.97;
-/// Harmonics stay below 0.45 of the sample rate (21.6 kHz at 48 kHz).
-constexpr double kCutoff = 0.45;
+/// Harmonics stay below 0.47 of the sample rate (22.56 kHz at 48 kHz),
+/// safely under the Nyquist frequency and above hearing.
+constexpr double kCutoff = 0.47;
 /// Levels at the bottom of their range mute a component.
 constexpr double kSilentDb = -60.0;
 constexpr double kMinDuty = 0.01;
