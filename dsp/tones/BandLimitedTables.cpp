@@ -3,6 +3,7 @@
 #include "dsp/tones/BandLimitedTables.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -12,7 +13,13 @@
 namespace zoc::dsp::tones {
 namespace {
 
-int TableSize(int harmonics) { return std::max(BandLimitedTables::kSineSize, 4 * harmonics); }
+/// Powers of two (fast transforms), at least two samples per period of the
+/// top harmonic. Only the richest tables get that close; their top harmonics
+/// are so weak that interpolation images stay below -65 dB.
+int TableSize(int harmonics)
+{
+    return std::max(BandLimitedTables::kSineSize, 2 * static_cast<int>(std::bit_ceil(static_cast<unsigned>(harmonics))));
+}
 
 /// Fills `out` (size + 2 values) with sum of amplitude(k) sin(2 pi k n / size).
 template <class Amplitude>

@@ -54,6 +54,15 @@ double Amplitude(double decibels) { return decibels <= kSilentDb ? 0.0 : std::po
 
 float Sanitize(float sample) { return std::isfinite(sample) ? sample : 0.0f; }
 
+/// Brings a phase (cycles) into 0..1. Phases rarely leave that range by more
+/// than a step, so the branch spares the floor nearly always.
+double Wrap(double phase)
+{
+    if (phase >= 1.0 || phase < 0.0)
+        phase -= std::floor(phase);
+    return phase;
+}
+
 } // namespace
 
 TonesDSP::TonesDSP() : tables_(BandLimitedTables::Get())
@@ -248,8 +257,7 @@ void TonesDSP::Step(float** inputs, float** outputs, int offset, int frames)
             const double u = k * step;
             baseFrequency_[static_cast<std::size_t>(k)] +=
                 (depthA + (depthB - depthA) * u) * BandLimitedTables::Lookup(sine, vibratoPhase_);
-            vibratoPhase_ += rateA + (rateB - rateA) * u;
-            vibratoPhase_ -= std::floor(vibratoPhase_);
+            vibratoPhase_ = Wrap(vibratoPhase_ + rateA + (rateB - rateA) * u);
         }
     }
     double highest = 0.0;
@@ -271,8 +279,7 @@ void TonesDSP::Step(float** inputs, float** outputs, int offset, int frames)
         double phase = phase_[slot];
         for (int k = 0; k < frames; ++k) {
             phases_[static_cast<std::size_t>(k)] = phase;
-            phase += (ratioA + (ratioB - ratioA) * (k * step)) * baseFrequency_[static_cast<std::size_t>(k)];
-            phase -= std::floor(phase);
+            phase = Wrap(phase + (ratioA + (ratioB - ratioA) * (k * step)) * baseFrequency_[static_cast<std::size_t>(k)]);
         }
         phase_[slot] = phase;
         const double ampA = Amplitude(levelDb_[slot].At(t0));
@@ -292,12 +299,11 @@ void TonesDSP::Step(float** inputs, float** outputs, int offset, int frames)
         for (int channel = 0; channel < toneChannels; ++channel) {
             float* tone = tone_.data() + static_cast<std::size_t>(channel) * kStep;
             // Channel c leads channel 0 by c times the (turning) difference.
-            const double offsetA = startPhase_ + channel * (phaseDiff_ + phaseTurn_ * static_cast<double>(first));
+            const double offsetA = Wrap(startPhase_ + channel * (phaseDiff_ + phaseTurn_ * static_cast<double>(first)));
             const double offsetStep = channel * phaseTurn_;
             const auto accumulate = [&](auto wave) {
                 for (int k = 0; k < frames; ++k) {
-                    double x = phases_[static_cast<std::size_t>(k)] + offsetA + offsetStep * k;
-                    x -= std::floor(x);
+                    const double x = Wrap(phases_[static_cast<std::size_t>(k)] + offsetA + offsetStep * k);
                     const double u = k * step;
                     tone[k] += static_cast<float>(ampA + (ampB - ampA) * u) * wave(x, u);
                 }
@@ -317,10 +323,8 @@ void TonesDSP::Step(float** inputs, float** outputs, int offset, int frames)
                 // sawtooths a duty apart, scaled so its larger side is 1.
                 accumulate([&saw, dutyA, dutyB](double x, double u) {
                     const double duty = dutyA + (dutyB - dutyA) * u;
-                    double late = x - duty + 0.5;
-                    late -= std::floor(late);
-                    double early = x + 0.5;
-                    early -= std::floor(early);
+                    const double late = Wrap(x - duty + 0.5);
+                    const double early = Wrap(x + 0.5);
                     const double scale = 0.5 / std::max(duty, 1.0 - duty);
                     return static_cast<float>(
                         (BandLimitedTables::Lookup(saw, late) - BandLimitedTables::Lookup(saw, early)) * scale);
@@ -333,32 +337,32 @@ void TonesDSP::Step(float** inputs, float** outputs, int offset, int frames)
 
     // Meet the input.
     const bool steady = first >= fadeFrames_ && first + frames <= runDuration_ - fadeFrames_;
+    std::array<float, kStep> fade;
+    for (int k = 0; k < frames; ++k)
+        fade[static_cast<std::size_t>(k)] = steady ? 1.0f : FadeAt(first + k);
     const auto mix = static_cast<float>(mixScale_);
     const auto gain = static_cast<float>(gain_);
     const auto dc = static_cast<float>(dcOffset_);
     for (int channel = 0; channel < channels_; ++channel) {
         const float* tone = tone_.data() + static_cast<std::size_t>(perChannel_ ? channel : 0) * kStep;
         float* out = outputs[channel] + offset;
+        if (mode_ == kGenerate) {
+            for (int k = 0; k < frames; ++k)
+                out[k] = fade[static_cast<std::size_t>(k)] * (gain * (tone[k] * mix) + dc);
+            continue;
+        }
         for (int k = 0; k < frames; ++k) {
-            const float fade = steady ? 1.0f : FadeAt(first + k);
             const float wave = tone[k] * mix;
             const float in = inputAt(channel, k);
-            switch (mode_) {
-            case kGenerate:
-                out[k] = fade * (gain * wave + dc);
-                break;
-            case kAdd:
-                out[k] = in + fade * (gain * wave + dc);
-                break;
-            case kModulate: {
+            const float edge = fade[static_cast<std::size_t>(k)];
+            if (mode_ == kAdd) {
+                out[k] = in + edge * (gain * wave + dc);
+            } else if (mode_ == kModulate) {
                 // The tone moved into 0..1: from 1 - level sum up to 1.
                 const float lifted = 1.0f - 0.5f * (levelSum_[static_cast<std::size_t>(k)] * mix - wave);
-                out[k] = in * (1.0f + fade * (gain * lifted - 1.0f));
-                break;
-            }
-            default:
-                out[k] = in * (1.0f + fade * (gain * wave - 1.0f));
-                break;
+                out[k] = in * (1.0f + edge * (gain * lifted - 1.0f));
+            } else {
+                out[k] = in * (1.0f + edge * (gain * wave - 1.0f));
             }
         }
     }

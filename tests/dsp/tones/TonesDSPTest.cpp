@@ -84,6 +84,7 @@ TEST(TonesDSP, WaveformsFoldNothingBackBelowNyquist)
         {TonesDSP::kSawtooth, 15000.0f, "15 kHz sawtooth"}, {TonesDSP::kSawtooth, 3217.0f, "3.2 kHz sawtooth"},
         {TonesDSP::kSquare, 5003.0f, "5 kHz square"},       {TonesDSP::kTriangle, 7001.0f, "7 kHz triangle"},
         {TonesDSP::kSawtooth, 111.0f, "111 Hz sawtooth"},   {TonesDSP::kSine, 19000.0f, "19 kHz sine"},
+        {TonesDSP::kSawtooth, 47.0f, "47 Hz sawtooth"},     {TonesDSP::kSquare, 31.0f, "31 Hz square"},
     };
     for (const auto& c : cases) {
         TonesDSP kernel = MakeKernel(c.flavor, c.hertz);

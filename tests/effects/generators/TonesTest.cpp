@@ -144,13 +144,13 @@ SpectrumCheck CheckPeaks(const std::vector<double>& db, int size, const std::vec
     return check;
 }
 
-class TonesTest : public ::testing::Test {
+class TonesThreaded : public ::testing::Test {
 protected:
     void SetUp() override { Initialize(); }
     void TearDown() override { Terminate(); }
 };
 
-TEST_F(TonesTest, DefaultIs440HertzAtFortyEightKilohertz)
+TEST_F(TonesThreaded, DefaultIs440HertzAtFortyEightKilohertz)
 {
     const Signal out = Render({0, 4.0});
     const std::vector<double> crossings = UpwardCrossings(out[0], kRate / 10, out[0].size() - kRate / 10);
@@ -164,7 +164,7 @@ TEST_F(TonesTest, DefaultIs440HertzAtFortyEightKilohertz)
     EXPECT_NEAR(*std::max_element(out[0].begin(), out[0].end()), test::FromDb(-9.03), 1e-3);
 }
 
-TEST_F(TonesTest, ChordsHaveTheirNotesAndNothingElseAboveMinus60Decibels)
+TEST_F(TonesThreaded, ChordsHaveTheirNotesAndNothingElseAboveMinus60Decibels)
 {
     constexpr int kSize = 65536;
     // 220 Hz at 44.1 kHz original rate, ratios 1, 1.259, 1.498, 2; minor: 1.189.
@@ -192,7 +192,7 @@ TEST_F(TonesTest, ChordsHaveTheirNotesAndNothingElseAboveMinus60Decibels)
     }
 }
 
-TEST_F(TonesTest, SweepsTrackTheirLineFrom20HzTo20kHz)
+TEST_F(TonesThreaded, SweepsTrackTheirLineFrom20HzTo20kHz)
 {
     for (const int preset : {5, 6}) {
         const bool logarithmic = preset == 6;
@@ -240,7 +240,7 @@ TEST_F(TonesTest, SweepsTrackTheirLineFrom20HzTo20kHz)
     }
 }
 
-TEST_F(TonesTest, EveryPresetStaysBelowFullScaleAndStartsAndEndsQuietly)
+TEST_F(TonesThreaded, EveryPresetStaysBelowFullScaleAndStartsAndEndsQuietly)
 {
     const Signal input = test::SineSignal(2, 2 * kRate, kRate, 300.0f, 0.5f);
     for (int preset = 0; preset < 14; ++preset) {
@@ -275,7 +275,7 @@ TEST_F(TonesTest, EveryPresetStaysBelowFullScaleAndStartsAndEndsQuietly)
     }
 }
 
-TEST_F(TonesTest, TremoloSwingsTheInputAtNineHertz)
+TEST_F(TonesThreaded, TremoloSwingsTheInputAtNineHertz)
 {
     const Signal input = test::ConstantSignal(2, 2 * kRate, 0.5f);
     const Signal out = Render({13, 2.0}, &input);
@@ -292,7 +292,7 @@ TEST_F(TonesTest, TremoloSwingsTheInputAtNineHertz)
     EXPECT_NEAR(hz, 9.0, 0.02);
 }
 
-TEST_F(TonesTest, PhaseDifferenceOffsetsTheRightChannel)
+TEST_F(TonesThreaded, PhaseDifferenceOffsetsTheRightChannel)
 {
     // Default tone, 90 degrees between the channels, no drift.
     const Signal out = Render({0, 0.5, 2, {{Tone::kPhaseDiff, 0.25f}}});
@@ -306,7 +306,7 @@ TEST_F(TonesTest, PhaseDifferenceOffsetsTheRightChannel)
     EXPECT_NEAR(lead / period, 0.25, 0.002);
 }
 
-TEST_F(TonesTest, SameSettingsRenderTheSameSamples)
+TEST_F(TonesThreaded, SameSettingsRenderTheSameSamples)
 {
     const RenderSetup setup{12, 1.0};
     EXPECT_EQ(Render(setup), Render(setup));
