@@ -23,7 +23,8 @@ Usage:
                                     "values" and, with a known axis, "x"
   zoc console "COMMAND ARGS"        run a console command and print its answer
   zoc demo [DIR] [--quiet]          render a test signal through every real-time
-                                    component into DIR (default demo-out/)
+                                    component into DIR (default demo-out/), plus
+                                    a generated chord and a tremolo
   zoc help | --help                 this text
 
 Names are case-insensitive. A component is its class name or its title.
