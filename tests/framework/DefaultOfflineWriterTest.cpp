@@ -100,7 +100,7 @@ TEST(DefaultOfflineWriter, InitializeKeepsLargerBuffersAndEmpties)
     writer->Initialize(4, 1024);
     writer->SetStartAdjust(77);
     writer->SetOpenToWrite(true);
-    std::vector<std::vector<float>> planar(4, std::vector<float>(10, 1.0f));
+    std::vector<std::vector<float>> planar(4, std::vector<float>(16, 1.0f));
     Pointers pointers(planar);
     ASSERT_EQ(writer->PutAudio(pointers.In(), 4, 0, 10), 10);
 
