@@ -81,6 +81,10 @@ TEST(GenerateThreaded, ApplyRunsTheTremoloOverAFile)
     }
     EXPECT_NEAR(high, 0.5f, 1e-3f);
     EXPECT_LT(low, 0.1f);
+
+    const ZocResult timed = RunZoc({"apply", "Tones", "--at", "0.5:gain=-6", dir / "in.wav", dir / "out2.wav"});
+    EXPECT_EQ(timed.exitCode, 2);
+    EXPECT_NE(timed.err.find("whole file"), std::string::npos) << timed.err;
 }
 
 } // namespace

@@ -194,6 +194,9 @@ int RunApply(const Words& words, Context& context)
 
     const Component component = FindComponent(options.positional[0]);
     core::Ref<host::AudioFilter> filter = CreateComponent(component);
+    if (filter->IsOfflineProcess() && (!options.timed.empty() || options.raw || options.tailSeconds))
+        throw UsageError(component.title + " runs over the whole file at once; --at, --raw and --tail are for "
+                                           "real-time components");
     if (options.keyframes && dynamic_cast<LogicalKeyframeEditor*>(filter.get()) == nullptr)
         throw UsageError(component.title + " is not an envelope; --keyframes applies to envelopes only");
 
