@@ -106,7 +106,7 @@ int GetInitializeCount()
     return state.initializeCount;
 }
 
-void PostBackgroundTask(std::function<void()> task)
+bool PostBackgroundTask(std::function<void()> task)
 {
     core::Ref<core::threads::Executor> executor;
     {
@@ -114,8 +114,10 @@ void PostBackgroundTask(std::function<void()> task)
         std::lock_guard lock(state.mutex);
         executor = state.executor;
     }
-    if (executor)
-        executor->Post(std::move(task));
+    if (!executor)
+        return false;
+    executor->Post(std::move(task));
+    return true;
 }
 
 std::filesystem::path GetTempDir()

@@ -17,8 +17,8 @@ void Terminate();
 int GetInitializeCount();
 
 /// Runs `task` on the library's background executor; does nothing before
-/// Initialize or after the last Terminate.
-void PostBackgroundTask(std::function<void()> task);
+/// Initialize or after the last Terminate. True when the task was posted.
+bool PostBackgroundTask(std::function<void()> task);
 
 /// The directory for temporary and cache files: a private per-user directory
 /// (mode 0700) unless SetupTempDir chose another. Created on first use.

@@ -54,3 +54,21 @@ public:
 };
 
 } // namespace zoc::dsp
+
+namespace zoc::dsp {
+
+/// Kernels of offline components: all channels at once, over a duration set
+/// before the run. Resume rewinds to the start of the duration.
+template <class K>
+concept OfflineKernel = MultiChannelKernel<K> && requires(K kernel, const K constKernel, long long frames,
+                                                          int integer, float& bound) {
+    kernel.SetDuration(frames);
+    { constKernel.GetProcessedDuration() } -> std::convertible_to<long long>;
+    { constKernel.GetLatency() } -> std::convertible_to<int>;
+    { constKernel.GetParameter(integer) } -> std::convertible_to<float>;
+    constKernel.GetBounds(integer, bound, bound);
+    kernel.Suspend();
+    kernel.Resume();
+};
+
+} // namespace zoc::dsp

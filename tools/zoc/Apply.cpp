@@ -297,8 +297,9 @@ int RunApply(const Words& words, Context& context)
 
     const Component component = FindComponent(options.positional[0]);
     core::Ref<host::AudioFilter> filter = CreateComponent(component);
-    if (filter->IsOfflineProcess())
-        throw UsageError(component.title + " is an offline component; apply runs real-time components only");
+    if (filter->IsOfflineProcess() && (!options.timed.empty() || options.raw || options.tailSeconds))
+        throw UsageError(component.title + " runs over the whole file at once; --at, --raw and --tail are for "
+                                           "real-time components");
     const bool isEnvelope = dynamic_cast<LogicalKeyframeEditor*>(filter.get()) != nullptr;
     if (options.keyframes && !isEnvelope)
         throw UsageError(component.title + " is not an envelope; --keyframes applies to envelopes only");

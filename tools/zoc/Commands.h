@@ -17,6 +17,7 @@ int RunApply(const Words& words, Context& context);
 int RunConsole(const Words& words, Context& context);
 int RunDemo(const Words& words, Context& context);
 int RunCurve(const Words& words, Context& context);
+int RunGenerate(const Words& words, Context& context);
 
 /// The usage text printed by `zoc --help`.
 const char* UsageText();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <numbers>
+#include <optional>
 #include <sstream>
 
 #include "platform/host/Session.h"
@@ -12,6 +13,7 @@
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
+#include "tools/zoc/OfflineRender.h"
 #include "tools/zoc/Progress.h"
 #include "tools/zoc/Render.h"
 #include "tools/zoc/Table.h"
@@ -128,6 +130,19 @@ double Rms(double sumSquares, std::int64_t frames)
     return frames > 0 ? std::sqrt(sumSquares / (static_cast<double>(frames) * kChannels)) : 0.0;
 }
 
+/// Presets the demo shows for offline components: one to generate three
+/// seconds of, one to run over the test signal (empty: none).
+struct OfflineDemo {
+    const char* generate;
+    const char* overSignal;
+};
+OfflineDemo OfflineDemoFor(const std::string& className)
+{
+    if (className == "Tones")
+        return {"Major Chord", "Tremolo"};
+    return {"0", ""};
+}
+
 } // namespace
 
 int RunDemo(const Words& words, Context& context)
@@ -193,6 +208,38 @@ int RunDemo(const Words& words, Context& context)
                    Decibels(Rms(stats.inputSumSquares, stats.framesIn)), Decibels(stats.outputPeak),
                    Decibels(Rms(stats.outputSumSquares, stats.framesOut)), Fixed(stats.seconds, 3),
                    Fixed(audioSeconds / std::max(stats.seconds, 1e-9), 0) + "x", outputPath.string()});
+    }
+    // Offline components: a generated section, and a run over the test signal.
+    for (const Component& component : AllComponents()) {
+        core::Ref<host::AudioFilter> probe = CreateComponent(component);
+        if (!probe->IsOfflineProcess())
+            continue;
+        const OfflineDemo demo = OfflineDemoFor(component.info.className);
+        for (const bool overSignal : {false, true}) {
+            const std::string preset = overSignal ? demo.overSignal : demo.generate;
+            if (preset.empty())
+                continue;
+            core::Ref<host::AudioFilter> filter = CreateComponent(component);
+            host::Session session(filter);
+            if (!session.Configure(kChannels, static_cast<float>(kRate)))
+                continue;
+            session.ApplyPreset(FindPreset(*filter, component.title, preset));
+            const std::string name = component.info.className + (overSignal ? "" : "-generated");
+            const std::filesystem::path outputPath = directory / (name + ".wav");
+            std::optional<AudioReader> reader;
+            if (overSignal)
+                reader.emplace(inputPath);
+            AudioWriter writer(outputPath, format, kChannels, kRate);
+            RenderOptions options;
+            options.measureLevels = true;
+            const std::int64_t frames = overSignal ? reader->Frames() : 3 * kRate;
+            const RenderStats stats = RenderOffline(session, reader ? &*reader : nullptr, frames, writer, options);
+            writer.Commit();
+            const double audioSeconds = static_cast<double>(stats.framesOut) / kRate;
+            table.Add({name + " (" + preset + ")", "0", "-", "-", Decibels(stats.outputPeak),
+                       Decibels(Rms(stats.outputSumSquares, stats.framesOut)), Fixed(stats.seconds, 3),
+                       Fixed(audioSeconds / std::max(stats.seconds, 1e-9), 0) + "x", outputPath.string()});
+        }
     }
     table.Print(context.out);
     context.out << "\nLevels in dBFS; REALTIME is audio seconds rendered per wall-clock second.\n";

@@ -18,6 +18,7 @@ Usage:
                                     the file); for a component this build does not
                                     have, the saved values and units it holds
   zoc apply NAME [options] IN OUT   process IN through the component into OUT
+  zoc generate NAME [options] OUT   render a generator (Tones) into OUT
   zoc curve NAME [--preset P] [--set PARAM=VALUE] [--points N] [--json]
                                     the curve the component draws for these
                                     settings (N values, default 101); where its
@@ -26,7 +27,8 @@ Usage:
                                     "values" and, with a known axis, "x"
   zoc console "COMMAND ARGS"        run a console command and print its answer
   zoc demo [DIR] [--quiet]          render a test signal through every real-time
-                                    component into DIR (default demo-out/)
+                                    component into DIR (default demo-out/), plus
+                                    a generated chord and a tremolo
   zoc help | --help                 this text
 
 Names are case-insensitive. A component is its class name or its title.
@@ -76,6 +78,16 @@ apply options (settings apply in this order: preset, settings file, --set):
   WAV output that may pass 4 GiB (or from a pipe) is written as RF64, which
   stays a plain WAV file while it is smaller. IN, OUT, --save-settings,
   --report and --sidechain must name different files.
+
+generate options (defaults: 5 s, 48000 Hz, 2 channels):
+  --preset NAME|INDEX, --set PARAM=VALUE, --set-normalized PARAM=V, --bits,
+  --report FILE, --quiet      as for apply
+  --duration SECONDS          length of the output
+  --rate HZ                   sample rate, 1000..384000
+  --channels N                channel count, 1..32
+  Tones frequencies sound at VALUE * original_sample_rate / rate, so presets
+  keep their pitch at any rate; set original_sample_rate to 0 (or to the
+  rate) for plain hertz.
 
 Settings files (--save-settings, --load-settings) hold one JSON object:
   "format": "zoc-settings", "format_version": 1,

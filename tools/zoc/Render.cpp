@@ -1,5 +1,7 @@
 #include "tools/zoc/Render.h"
 
+#include "tools/zoc/OfflineRender.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -30,6 +32,8 @@ void Measure(const std::vector<std::vector<float>>& planar, std::size_t offset, 
 
 RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& writer, const RenderOptions& options)
 {
+    if (session.Filter().IsOfflineProcess())
+        return RenderOffline(session, &reader, std::max<std::int64_t>(reader.Frames(), 0), writer, options);
     const std::size_t channels = reader.Channels();
     std::vector<std::vector<float>> input(channels, std::vector<float>(kChunkFrames));
     std::vector<std::vector<float>> output(channels, std::vector<float>(kChunkFrames));

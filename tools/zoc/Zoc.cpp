@@ -60,8 +60,10 @@ int Dispatch(const std::vector<std::string>& arguments, Context& context)
         return RunDemo(words, context);
     if (command == "curve")
         return RunCurve(words, context);
+    if (command == "generate")
+        return RunGenerate(words, context);
     throw UsageError("unknown command '" + command + "'" +
-                     SuggestionText(command, {"list", "info", "apply", "curve", "console", "demo", "help"}));
+                     SuggestionText(command, {"list", "info", "apply", "generate", "curve", "console", "demo", "help"}));
 }
 
 } // namespace
