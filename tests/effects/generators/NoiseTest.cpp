@@ -1,0 +1,204 @@
+// Generate Noise through the host's offline session: each preset makes the
+// sound its name promises, presets keep length and mode, analysis renders
+// leave the live kernel alone, and held-back settings land after a load.
+
+#include "effects/generators/Noise.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+#include "framework/Library.h"
+#include "platform/host/OfflineSession.h"
+#include "tests/support/TestHost.h"
+
+namespace zoc::components {
+namespace {
+
+using Kernel = dsp::noise::NoiseDSP;
+using Channels = std::vector<std::vector<float>>;
+constexpr int kRate = 48000;
+
+Channels Render(core::Ref<Noise> noise, std::int64_t frames, std::size_t channels = 2)
+{
+    host::OfflineSession session(noise);
+    session.SetSelection(0, frames);
+    const std::int64_t total = session.OutputFrames();
+    Channels output(channels, std::vector<float>(static_cast<std::size_t>(total)));
+    EXPECT_TRUE(session.Start());
+    Channels block(channels, std::vector<float>(4096));
+    std::vector<float*> pointers;
+    for (auto& channel : block)
+        pointers.push_back(channel.data());
+    std::int64_t done = 0;
+    while (const long got = session.Read(pointers.data(), 4096)) {
+        for (std::size_t c = 0; c < channels; ++c)
+            std::copy_n(block[c].begin(), std::min<std::int64_t>(got, total - done), output[c].begin() + done);
+        done += got;
+    }
+    EXPECT_EQ(done, total);
+    return output;
+}
+
+core::Ref<Noise> Make(int preset, std::size_t channels = 2)
+{
+    auto noise = core::MakeRef<Noise>();
+    host::Session session(noise);
+    EXPECT_TRUE(session.Configure(channels, static_cast<float>(kRate)));
+    session.ApplyPreset(preset);
+    return noise;
+}
+
+double Correlation(const std::vector<float>& a, const std::vector<float>& b, int lag)
+{
+    double ab = 0, aa = 0, bb = 0;
+    for (std::size_t n = 0; n + static_cast<std::size_t>(lag) < a.size(); ++n) {
+        const double x = a[n];
+        const double y = b[n + static_cast<std::size_t>(lag)];
+        ab += x * y;
+        aa += x * x;
+        bb += y * y;
+    }
+    return ab / std::sqrt(aa * bb);
+}
+
+int PeakLag(const std::vector<float>& a, const std::vector<float>& b)
+{
+    int best = 0;
+    for (int lag = 1; lag <= 60; ++lag)
+        if (Correlation(a, b, lag) > Correlation(a, b, best))
+            best = lag;
+    return best;
+}
+
+/// Runs go on the library's background executor.
+class NoiseThreaded : public ::testing::Test {
+protected:
+    void SetUp() override { Initialize(); }
+    void TearDown() override { Terminate(); }
+};
+
+TEST_F(NoiseThreaded, PresetsMakeTheSoundTheirNamesSay)
+{
+    struct Case {
+        int preset;
+        const char16_t* name;
+        int color;
+        int style;
+    };
+    const Case cases[] = {
+        {0, u"(Default)", Kernel::kBrown, Kernel::kSpatialStereo},
+        {1, u"Brown Independent Channels", Kernel::kBrown, Kernel::kIndependent},
+        {2, u"Pink Spatial Stereo 700 Delay", Kernel::kPink, Kernel::kSpatialStereo},
+        {3, u"White Mono DC Offset 50%", Kernel::kWhite, Kernel::kMono},
+        {4, u"Grey Inverse", Kernel::kGrey, Kernel::kInverse},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.preset);
+        core::Ref<Noise> noise = Make(c.preset);
+        EXPECT_EQ(noise->GetFactoryPresetName(c.preset), c.name);
+        const Channels out = Render(noise, kRate);
+        for (const auto& channel : out)
+            for (float x : channel)
+                ASSERT_LE(std::abs(x), 1.0f);
+        auto value = [&](int index) {
+            return noise->GetParameterInfo(index)->FromNormalized(noise->GetParameter(index));
+        };
+        EXPECT_EQ(std::lround(value(Kernel::kColor)), c.color);
+        switch (c.style) {
+        case Kernel::kSpatialStereo:
+            // 0.5 ms is 24 frames, 0.7 ms is 33.6.
+            EXPECT_NEAR(PeakLag(out[0], out[1]), value(Kernel::kDistance) * 48.0, 0.5);
+            break;
+        case Kernel::kIndependent:
+        {
+            // Differences whiten brown noise, whose slow swings leave too few
+            // independent samples in a second for a plain correlation.
+            std::vector<float> left(out[0].size());
+            std::vector<float> right(out[1].size());
+            std::adjacent_difference(out[0].begin(), out[0].end(), left.begin());
+            std::adjacent_difference(out[1].begin(), out[1].end(), right.begin());
+            EXPECT_LT(std::abs(Correlation(left, right, 0)), 0.05);
+        }
+            break;
+        case Kernel::kMono: {
+            EXPECT_EQ(out[0], out[1]);
+            const double mean = std::accumulate(out[0].begin(), out[0].end(), 0.0) / kRate;
+            EXPECT_NEAR(mean, 0.5, 0.02); // +50 %, faded at the ends
+            break;
+        }
+        case Kernel::kInverse:
+            for (std::size_t n = 0; n < out[0].size(); ++n)
+                ASSERT_EQ(out[1][n], -out[0][n]);
+            break;
+        }
+    }
+}
+
+TEST(Noise, PresetsLeaveDurationPreviewAndModeAlone)
+{
+    core::Ref<Noise> noise = Make(0);
+    noise->SetParameter(Kernel::kDuration, 0.25f);
+    noise->SetPreviewMode(true);
+    noise->SetParameter(Kernel::kOperationMode, 1.0f);
+    for (int preset = 0; preset < noise->GetNumFactoryPresets(); ++preset) {
+        noise->SetFactoryPreset(preset);
+        EXPECT_FLOAT_EQ(noise->GetParameter(Kernel::kDuration), 0.25f);
+        EXPECT_EQ(noise->GetParameter(Kernel::kPreviewMode), 1.0f);
+        EXPECT_EQ(noise->GetParameter(Kernel::kOperationMode), 1.0f);
+    }
+    EXPECT_EQ(noise->GetNumFactoryPresets(), 5);
+    EXPECT_TRUE(noise->GetFactoryPresetName(5).empty());
+    noise->SetFactoryPreset(99); // ignored
+}
+
+TEST_F(NoiseThreaded, AnalysisDataMatchesTheRunAndLeavesTheLiveKernelAlone)
+{
+    core::Ref<Noise> noise = Make(2);
+    const Channels before = Render(noise, kRate / 2);
+    Channels analysis(2, std::vector<float>(kRate / 2));
+    float* outputs[] = {analysis[0].data(), analysis[1].data()};
+    noise->GetAnalysisData(outputs, kRate / 2);
+    EXPECT_EQ(analysis, before);
+    EXPECT_EQ(Render(noise, kRate / 2), before);
+}
+
+TEST_F(NoiseThreaded, DurationParameterSetsTheLengthOfTheRun)
+{
+    core::Ref<Noise> noise = Make(1);
+    float lo = 0.0f;
+    float hi = 0.0f;
+    Kernel().GetBounds(Kernel::kDuration, lo, hi);
+    noise->SetParameter(Kernel::kDuration, 100.0f / hi); // 100 ms
+    EXPECT_EQ(Render(noise, kRate)[0].size(), static_cast<std::size_t>(kRate / 10));
+}
+
+TEST(Noise, SettingsLoadedWhileLoadingLandAtTheEnd)
+{
+    core::Ref<Noise> noise = Make(0);
+    noise->StartLoadingSettings();
+    noise->SetParameter(Kernel::kColor, 1.0f);
+    noise->SetParameter(Kernel::kIntensity, 0.5f);
+    EXPECT_EQ(noise->GetParameter(Kernel::kColor), 0.0f);
+    noise->FinishLoadingSettings(true);
+    EXPECT_EQ(noise->GetParameter(Kernel::kColor), 1.0f);
+    EXPECT_FLOAT_EQ(noise->GetParameter(Kernel::kIntensity), 0.5f);
+}
+
+TEST(Noise, DescribesItselfAsAGenerator)
+{
+    core::Ref<Noise> noise = Make(0);
+    EXPECT_TRUE(noise->IsGenerator());
+    EXPECT_TRUE(noise->IsOfflineProcess());
+    EXPECT_TRUE(noise->CanChangeDuration());
+    EXPECT_EQ(noise->GetInitialDelay(), 0);
+    EXPECT_EQ(noise->GetParameterCount(), 8);
+    EXPECT_FALSE(noise->GetParameterInfo(Kernel::kPreviewMode)->CanBeAutomated());
+    EXPECT_EQ(noise->GetParameterInfo(Kernel::kDistance)->GetName(), u"Distance");
+}
+
+} // namespace
+} // namespace zoc::components
