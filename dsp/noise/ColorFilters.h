@@ -30,7 +30,9 @@ public:
         double y = static_cast<double>(x) * gain_;
         for (int k = 0; k < sections_; ++k) {
             Section& s = section_[static_cast<std::size_t>(k)];
-            const double out = y - s.zero * s.in + s.pole * s.out;
+            // The terms of the past first, so the chain from section to
+            // section is a single addition.
+            const double out = y + (s.pole * s.out - s.zero * s.in);
             s.in = y;
             s.out = out;
             y = out;

@@ -30,7 +30,7 @@ public:
     /// Allocates; nothing when the rate is unchanged.
     void Design(int rate);
     int Rate() const { return rate_; }
-    /// New samples per block (also the filter's length).
+    /// New samples per block.
     int BlockFrames() const { return block_; }
     /// Magnitude of the designed filter at `hertz` (analysis and tests).
     double Magnitude(double hertz) const;
@@ -60,7 +60,7 @@ private:
     void NextBlock(GreyDesign& design, Xoshiro256& random);
 
     std::vector<float> block_; ///< the current output block
-    std::vector<float> tail_;  ///< overlap carried into the next block
+    std::vector<float> tail_;  ///< overlap carried into the next block (filter length)
     int read_ = 0;
 };
 

@@ -265,7 +265,9 @@ TEST(NoiseDSP, IntensitySetsTheRmsAndNothingClips)
             SCOPED_TRACE(testing::Message() << "colour " << color << " intensity " << intensity);
             const Channels out = Render({.color = color, .intensity = intensity, .channels = 1}, 10.0);
             const double db = 20.0 * std::log10(Rms(out[0], kRate / 10));
-            EXPECT_NEAR(db, NoiseDSP::RmsDbfs(intensity), 0.5);
+            // Brown noise swings slowly: ten seconds hold few independent
+            // samples, so its measured RMS scatters by about 0.5 dB.
+            EXPECT_NEAR(db, NoiseDSP::RmsDbfs(intensity), color == NoiseDSP::kBrown ? 1.0 : 0.5);
             float peak = 0.0f;
             for (float x : out[0])
                 peak = std::max(peak, std::abs(x));
