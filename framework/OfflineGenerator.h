@@ -29,12 +29,14 @@
 namespace zoc::components {
 
 /// One parameter's description: localizable name key, unit label and kind,
-/// and whether the host may automate it.
+/// whether the host may automate it, and the kernel parameter whose bounds it
+/// takes (-1: its own).
 struct GeneratorParameter {
     const char* name;
     const char16_t* unitLabel;
     host::AudioFilterParameterInfoUnit unit;
     bool automatable = true;
+    int boundsFrom = -1;
 };
 
 template <dsp::OfflineKernel Kernel>
@@ -54,7 +56,7 @@ public:
             const GeneratorParameter& row = parameters[static_cast<std::size_t>(index)];
             float lo = 0.0f;
             float hi = 1.0f;
-            GetKernel().GetBounds(index, lo, hi);
+            GetKernel().GetBounds(row.boundsFrom >= 0 ? row.boundsFrom : index, lo, hi);
             infos_.push_back(core::MakeRef<GenericParameterInfo>(core::Localize(row.name),
                                                                  core::UString(row.unitLabel), row.unit, index, lo,
                                                                  hi, row.automatable));
@@ -196,8 +198,21 @@ protected:
         runner_.SetChannels(count);
     }
 
+    /// Starts from these normalized values, straight into the kernel.
+    void SetInitialValues(std::span<const float> values)
+    {
+        for (std::size_t index = 0; index < values.size() && index < kParameterCount; ++index) {
+            stored_[index] = values[index];
+            GetKernel().SetParameter(static_cast<int>(index), infos_[index]->FromNormalized(values[index]));
+        }
+    }
+
     Kernel& GetKernel() { return runner_.GetKernel(); }
     OfflineRunner<Kernel>& GetRunner() { return runner_; }
+    GenericParameterInfo& GetInfo(int index) { return *infos_[static_cast<std::size_t>(index)]; }
+    /// The last normalized value of each parameter, also those held back
+    /// while settings load.
+    const std::array<float, kParameterCount>& GetStoredValues() const { return stored_; }
     const FactoryPresetTable& GetPresets() const { return presets_; }
     std::size_t GetChannels() const { return channels_; }
 

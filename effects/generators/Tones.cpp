@@ -1,9 +1,10 @@
-// Generate Tones: parameter descriptions from the kernel's bounds, settings
-// applied after a load with the original sample rate last, and the offline
-// entry points handed to the runner.
+// Generate Tones: its parameter table and presets, frequency bounds that
+// follow the sample rate, and settings applied after a load with the
+// original sample rate last.
 
 #include "effects/generators/Tones.h"
 
+#include <array>
 #include <cmath>
 
 #include "framework/Registration.h"
@@ -23,18 +24,12 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/GenerateTonesTitle=Genera
 
 const ComponentRegistration<Tones> kRegistration{"Tones", kTitleKey, 0, kTonesComponentID, kDescriptorGuid};
 
-struct ParameterRow {
-    const char* name; ///< localizable key
-    const char16_t* unitLabel;
-    host::AudioFilterParameterInfoUnit unit;
-};
-
 using host::kUnitDecibels;
 using host::kUnitFrequency;
 using host::kUnitNumber;
 using host::kUnitSwitch;
 
-constexpr std::array<ParameterRow, Tones::kParameterCount> kParameters{{
+constexpr std::array<GeneratorParameter, Tones::kParameterCount> kParameters{{
     {"$$$/Effects/Tones/Flavor=Flavor", u"", kUnitNumber},
     {"$$$/Effects/Tones/Frequency=Frequency", u"Hz", kUnitFrequency},
     {"$$$/Effects/Tones/FinalFrequency=Final Frequency", u"", kUnitFrequency},
@@ -45,15 +40,15 @@ constexpr std::array<ParameterRow, Tones::kParameterCount> kParameters{{
     {"$$$/Effects/Tones/SubFlavor=SubFlavor", u"", kUnitNumber},
     {"$$$/Effects/Tones/FinalSubFlavor=FinalSubFlavor", u"", kUnitNumber},
     {"$$$/Effects/Tones/Overtones0=Overtones 0", u"", kUnitNumber},
-    {"$$$/Effects/Tones/Overtones1=Overtones 1", u"", kUnitNumber},
-    {"$$$/Effects/Tones/Overtones2=Overtones 2", u"", kUnitNumber},
-    {"$$$/Effects/Tones/Overtones3=Overtones 3", u"", kUnitNumber},
-    {"$$$/Effects/Tones/Overtones4=Overtones 4", u"", kUnitNumber},
+    {"$$$/Effects/Tones/Overtones1=Overtones 1", u"", kUnitNumber, true, TonesDSP::kOvertones0},
+    {"$$$/Effects/Tones/Overtones2=Overtones 2", u"", kUnitNumber, true, TonesDSP::kOvertones0},
+    {"$$$/Effects/Tones/Overtones3=Overtones 3", u"", kUnitNumber, true, TonesDSP::kOvertones0},
+    {"$$$/Effects/Tones/Overtones4=Overtones 4", u"", kUnitNumber, true, TonesDSP::kOvertones0},
     {"$$$/Effects/Tones/FinalOvertones0=FinalOvertones 0", u"", kUnitNumber},
-    {"$$$/Effects/Tones/FinalOvertones1=FinalOvertones 1", u"", kUnitNumber},
-    {"$$$/Effects/Tones/FinalOvertones2=FinalOvertones 2", u"", kUnitNumber},
-    {"$$$/Effects/Tones/FinalOvertones3=FinalOvertones 3", u"", kUnitNumber},
-    {"$$$/Effects/Tones/FinalOvertones4=FinalOvertones 4", u"", kUnitNumber},
+    {"$$$/Effects/Tones/FinalOvertones1=FinalOvertones 1", u"", kUnitNumber, true, TonesDSP::kFinalOvertones0},
+    {"$$$/Effects/Tones/FinalOvertones2=FinalOvertones 2", u"", kUnitNumber, true, TonesDSP::kFinalOvertones0},
+    {"$$$/Effects/Tones/FinalOvertones3=FinalOvertones 3", u"", kUnitNumber, true, TonesDSP::kFinalOvertones0},
+    {"$$$/Effects/Tones/FinalOvertones4=FinalOvertones 4", u"", kUnitNumber, true, TonesDSP::kFinalOvertones0},
     {"$$$/Effects/Tones/Locked=Locked", u"", kUnitSwitch},
     {"$$$/Effects/Tones/NoiseDuration=NoiseDuration", u"", kUnitNumber},
     {"$$$/Effects/Tones/Volume=Gain", u"dB", kUnitDecibels},
@@ -78,20 +73,9 @@ constexpr std::array<ParameterRow, Tones::kParameterCount> kParameters{{
     {"$$$/Effects/Tones/C5Enable=C5 Enable", u"", kUnitSwitch},
     {"$$$/Effects/Tones/DCOffset=DCOffset", u"", kUnitSwitch},
     {"$$$/Effects/Tones/LogSweeping=LogSweeping", u"", kUnitSwitch},
-    {"$$$/Effects/Tones/OriginalSampleRate=Original Sample Rate", u"", kUnitSwitch},
-    {"$$$/Effects/Tones/Preview=Preview", u"", kUnitSwitch},
+    {"$$$/Effects/Tones/OriginalSampleRate=Original Sample Rate", u"", kUnitSwitch, false},
+    {"$$$/Effects/Tones/Preview=Preview", u"", kUnitSwitch, false},
 }};
-
-/// Parameters that share the bounds of another: the other four levels take
-/// those of the first, in both sets.
-int BoundsSource(int index)
-{
-    if (index >= TonesDSP::kOvertones0 + 1 && index < TonesDSP::kFinalOvertones0)
-        return TonesDSP::kOvertones0;
-    if (index >= TonesDSP::kFinalOvertones0 + 1 && index < TonesDSP::kLocked)
-        return TonesDSP::kFinalOvertones0;
-    return index;
-}
 
 /// Parameters whose high bound is the Nyquist frequency.
 bool FollowsRate(int index)
@@ -100,7 +84,7 @@ bool FollowsRate(int index)
            index == TonesDSP::kPhaseDeltaQ;
 }
 
-using Row = PresetRow<Tones::kParameterCount>;
+using Row = PresetRow<TonesDSP::kParameterCount>;
 
 // Frequencies are stored as fractions of the Nyquist frequency of the rate in
 // parameter 43 (a fraction of 192 kHz): 44.1 kHz for all but the default.
@@ -137,169 +121,37 @@ constexpr std::array kPresets = {
 
 } // namespace
 
-Tones::Tones()
-    : MultiChannelOfflineComponent(kTonesComponentID, core::Localize(kTitleKey), kMaxChannels), presets_(kPresets)
+Tones::Tones() : OfflineGenerator(kTonesComponentID, kTitleKey, kParameters, kPresets)
 {
-    Kernel().SetSampleRate(static_cast<int>(GetSampleRate()));
-    runner_.SetChannels(channels_);
-    BuildParameterInfos();
-    // Start from the default preset, straight into the kernel.
-    const std::span<const float> defaults = presets_.Values(0);
-    for (int index = 0; index < kParameterCount; ++index) {
-        stored_[static_cast<std::size_t>(index)] = defaults[static_cast<std::size_t>(index)];
-        Kernel().SetParameter(index, infos_[static_cast<std::size_t>(index)]->FromNormalized(
-                                         defaults[static_cast<std::size_t>(index)]));
-    }
-}
-
-Tones::~Tones() { runner_.Cancel(); }
-
-void Tones::BuildParameterInfos()
-{
-    infos_.clear();
-    for (int index = 0; index < kParameterCount; ++index) {
-        const ParameterRow& row = kParameters[static_cast<std::size_t>(index)];
-        float lo = 0.0f;
-        float hi = 1.0f;
-        Kernel().GetBounds(BoundsSource(index), lo, hi);
-        const bool automatable = index != kOriginalSampleRateParameter && index != kPreviewParameter;
-        infos_.push_back(core::MakeRef<GenericParameterInfo>(core::Localize(row.name), core::UString(row.unitLabel),
-                                                             row.unit, index, lo, hi, automatable));
-    }
+    SetInitialValues(GetPresets().Values(0));
 }
 
 void Tones::UpdateFrequencyBounds()
 {
     float lo = 0.0f;
     float hi = 1.0f;
-    Kernel().GetBounds(TonesDSP::kFrequency, lo, hi);
+    GetKernel().GetBounds(TonesDSP::kFrequency, lo, hi);
     for (int index = 0; index < kParameterCount; ++index)
         if (FollowsRate(index))
-            infos_[static_cast<std::size_t>(index)]->SetHiBound(hi);
+            GetInfo(index).SetHiBound(hi);
 }
 
 void Tones::SetSampleRate(float rate)
 {
     if (!(rate > 0.0f) || rate == GetSampleRate())
         return;
-    runner_.Cancel();
-    MultiChannelOfflineComponent::SetSampleRate(rate);
     // The kernel keeps each frequency's fraction of the Nyquist frequency,
     // and so do the normalized values.
-    Kernel().SetSampleRate(static_cast<int>(rate));
+    OfflineGenerator::SetSampleRate(rate);
     UpdateFrequencyBounds();
-}
-
-void Tones::SetCurrentDuration(double frames)
-{
-    if (!std::isfinite(frames) || frames < 0.0)
-        frames = 0.0;
-    runner_.Cancel();
-    MultiChannelOfflineComponent::SetCurrentDuration(frames);
-    Kernel().SetDuration(static_cast<long long>(frames));
-    if (!initialDurationRecorded_) {
-        initialDuration_ = frames;
-        initialDurationRecorded_ = true;
-    }
-}
-
-void Tones::SetSelectionLeft(double frames)
-{
-    MultiChannelOfflineComponent::SetSelectionLeft(frames);
-    runner_.SetSelectionStart(std::isfinite(frames) ? static_cast<std::int64_t>(frames) : 0);
 }
 
 void Tones::SetPreviewMode(bool preview) { SetParameter(kPreviewParameter, preview ? 1.0f : 0.0f); }
 
-double Tones::GetProcessedDuration() { return static_cast<double>(Kernel().GetProcessedDuration()); }
-
-double Tones::GetProcessedPosition(double original)
-{
-    if (initialDuration_ == 0.0)
-        return GetProcessedDuration();
-    return GetProcessedDuration() * original / initialDuration_;
-}
-
-double Tones::GetOriginalPosition(double processed)
-{
-    const double duration = GetProcessedDuration();
-    if (initialDuration_ == 0.0 || duration == 0.0)
-        return 0.0;
-    return initialDuration_ * processed / duration;
-}
-
-void Tones::SetOfflineReader(core::Ref<OfflineIInterface> reader) { runner_.SetReader(std::move(reader)); }
-void Tones::SetOfflineWriter(core::Ref<OfflineOInterface> writer) { runner_.SetWriter(std::move(writer)); }
-bool Tones::OfflineRun(std::int64_t start, std::int64_t end) { return runner_.Run(start, end); }
-void Tones::SetProgressHandler(volatile float* progress) { runner_.SetProgressHandler(progress); }
-
-int Tones::OfflineProcess(float** inputs, float** outputs, int inputFrames, int, int)
-{
-    if (runner_.IsRunning() || outputs == nullptr || inputFrames <= 0)
-        return 0;
-    Kernel().Process(inputs, outputs, inputFrames);
-    return inputFrames;
-}
-
-bool Tones::OfflineProcessFinished() { return runner_.IsFinished(); }
-
-void Tones::Resume()
-{
-    MultiChannelOfflineComponent::Resume();
-    runner_.Reset();
-}
-
-void Tones::Suspend()
-{
-    MultiChannelOfflineComponent::Suspend();
-    runner_.Suspend();
-}
-
-void Tones::OnNumberOfChannelsChanged(std::size_t count)
-{
-    channels_ = count;
-    runner_.SetChannels(count);
-}
-
-void Tones::SetParameter(int index, float normalized)
-{
-    if (index < 0 || index >= kParameterCount)
-        return;
-    const std::optional<float> sane = SanitizeNormalized(normalized);
-    if (!sane)
-        return;
-    stored_[static_cast<std::size_t>(index)] = *sane;
-    if (IsLoadingSettings())
-        return;
-    Kernel().SetParameter(index, infos_[static_cast<std::size_t>(index)]->FromNormalized(*sane));
-    MultiChannelOfflineComponent::SetParameter(index, normalized);
-}
-
-float Tones::GetParameter(int index)
-{
-    if (index < 0 || index >= kParameterCount)
-        return 0.0f;
-    return infos_[static_cast<std::size_t>(index)]->ToNormalized(Kernel().GetParameter(index));
-}
-
-core::Ref<host::AudioFilterParameterInfo> Tones::GetParameterInfo(int index)
-{
-    if (index < 0 || index >= kParameterCount)
-        return nullptr;
-    return infos_[static_cast<std::size_t>(index)];
-}
-
-core::UString Tones::GetParameterString(int index)
-{
-    if (index < 0 || index >= kParameterCount)
-        return {};
-    return core::NumberToString(infos_[static_cast<std::size_t>(index)]->FromNormalized(GetParameter(index)), 1, 2);
-}
-
 void Tones::FinishLoadingSettings(bool loading)
 {
     MultiChannelOfflineComponent::FinishLoadingSettings(loading);
-    const std::array<float, kParameterCount> stored = stored_;
+    const std::array<float, kParameterCount> stored = GetStoredValues();
     for (int index = 0; index < kParameterCount; ++index)
         if (index != kOriginalSampleRateParameter)
             SetParameter(index, stored[static_cast<std::size_t>(index)]);

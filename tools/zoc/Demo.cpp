@@ -140,6 +140,8 @@ OfflineDemo OfflineDemoFor(const std::string& className)
 {
     if (className == "Tones")
         return {"Major Chord", "Tremolo"};
+    if (className == "Noise")
+        return {"Pink Spatial Stereo 700 Delay", ""};
     return {"0", ""};
 }
 

@@ -18,7 +18,7 @@ Usage:
                                     the file); for a component this build does not
                                     have, the saved values and units it holds
   zoc apply NAME [options] IN OUT   process IN through the component into OUT
-  zoc generate NAME [options] OUT   render a generator (Tones) into OUT
+  zoc generate NAME [options] OUT   render a generator (Tones, Noise) into OUT
   zoc curve NAME [--preset P] [--set PARAM=VALUE] [--points N] [--json]
                                     the curve the component draws for these
                                     settings (N values, default 101); where its
@@ -28,7 +28,7 @@ Usage:
   zoc console "COMMAND ARGS"        run a console command and print its answer
   zoc demo [DIR] [--quiet]          render a test signal through every real-time
                                     component into DIR (default demo-out/), plus
-                                    a generated chord and a tremolo
+                                    a generated chord, a tremolo and pink noise
   zoc help | --help                 this text
 
 Names are case-insensitive. A component is its class name or its title.
