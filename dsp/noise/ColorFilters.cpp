@@ -35,32 +35,43 @@ void PinkFilter::Design(int rate)
     if (rate == rate_)
         return;
     rate_ = rate;
-    sections_ = 0;
-    gain_ = 1.0;
+    // The cascade prod (1 - b_k q) / (1 - a_k q), q = 1/z ...
+    std::array<double, kMaxBranches> zeros{};
+    branches_ = 0;
     const double nyquist = 0.5 * rate;
-    for (double pole = kLowestPole; pole < nyquist && sections_ < kMaxSections; pole *= 2.0) {
-        Section& s = section_[static_cast<std::size_t>(sections_++)];
-        s.pole = std::exp(-2.0 * std::numbers::pi * pole / rate);
-        s.zero = std::exp(-2.0 * std::numbers::pi * pole * std::numbers::sqrt2 / rate);
+    for (double pole = kLowestPole; pole < nyquist && branches_ < kMaxBranches; pole *= 2.0) {
+        const auto k = static_cast<std::size_t>(branches_++);
+        pole_[k] = std::exp(-2.0 * std::numbers::pi * pole / rate);
+        zeros[k] = std::exp(-2.0 * std::numbers::pi * pole * std::numbers::sqrt2 / rate);
     }
-    gain_ = 1.0 / std::sqrt(PowerGain([this](double hertz) { return Magnitude(hertz); }, rate));
+    // ... as direct + sum w_k / (1 - a_k q): the direct term is its value at
+    // q -> infinity, each weight its residue at q = 1/a_k.
+    direct_ = 1.0;
+    for (int k = 0; k < branches_; ++k)
+        direct_ *= zeros[static_cast<std::size_t>(k)] / pole_[static_cast<std::size_t>(k)];
+    for (int k = 0; k < branches_; ++k) {
+        const double a = pole_[static_cast<std::size_t>(k)];
+        double weight = 1.0;
+        for (int j = 0; j < branches_; ++j) {
+            weight *= 1.0 - zeros[static_cast<std::size_t>(j)] / a;
+            if (j != k)
+                weight /= 1.0 - pole_[static_cast<std::size_t>(j)] / a;
+        }
+        weight_[static_cast<std::size_t>(k)] = weight;
+    }
+    const double scale = 1.0 / std::sqrt(PowerGain([this](double hertz) { return Magnitude(hertz); }, rate));
+    direct_ *= scale;
+    for (double& weight : weight_)
+        weight *= scale;
     Reset();
-}
-
-void PinkFilter::Reset()
-{
-    for (Section& s : section_)
-        s.in = s.out = 0.0;
 }
 
 double PinkFilter::Magnitude(double hertz) const
 {
     const std::complex<double> z1 = UnitDelay(hertz, rate_);
-    std::complex<double> h = gain_;
-    for (int k = 0; k < sections_; ++k) {
-        const Section& s = section_[static_cast<std::size_t>(k)];
-        h *= (1.0 - s.zero * z1) / (1.0 - s.pole * z1);
-    }
+    std::complex<double> h = direct_;
+    for (int k = 0; k < branches_; ++k)
+        h += weight_[static_cast<std::size_t>(k)] / (1.0 - pole_[static_cast<std::size_t>(k)] * z1);
     return std::abs(h);
 }
 

@@ -2,13 +2,17 @@
 // Filters that colour unit-variance white noise, each scaled so its output
 // keeps unit variance (RMS 1) at any sample rate.
 //
-// PinkFilter: -3.01 dB per octave (power density 1/f) from 5 Hz up. A cascade
-// of first-order pole-zero sections, one pair per octave, the zero half an
-// octave above each pole: each pair takes 3.01 dB off over its octave, so the
-// slope is exact on average and ripples by under 0.05 dB between the pairs.
-// Poles and zeros sit at their analog frequencies (matched z-transform), so
-// the design holds at every rate, 8 kHz to 384 kHz. Below 5 Hz the density
-// levels off (no infrasonic build-up).
+// PinkFilter: -3.01 dB per octave (power density 1/f) from 5 Hz up. Designed
+// as a cascade of first-order pole-zero sections, one pair per octave with the
+// zero half an octave above each pole: each pair takes 3.01 dB off over its
+// octave, so the slope is exact on average and ripples by under 0.05 dB
+// between the pairs. Poles and zeros sit at their analog frequencies (matched
+// z-transform), so the design holds at every rate, 8 kHz to 384 kHz. Below
+// 5 Hz the density levels off (no infrasonic build-up). It runs as the
+// equivalent parallel bank of one-pole filters (partial fractions; the
+// interlaced poles and zeros make every branch's weight positive, so the sum
+// is well conditioned): the branches are independent of each other, which
+// lets them run side by side instead of one after another.
 //
 // BrownFilter: -6.02 dB per octave (1/f^2), a leaky integrator whose leak at
 // 5 Hz keeps the signal from wandering off: over a minute its mean stays
@@ -23,39 +27,32 @@ public:
     static constexpr double kLowestPole = 5.0;
 
     void Design(int rate);
-    void Reset();
+    void Reset() { state_.fill(0.0); }
 
     float Process(float x)
     {
-        double y = static_cast<double>(x) * gain_;
-        for (int k = 0; k < sections_; ++k) {
-            Section& s = section_[static_cast<std::size_t>(k)];
-            // The terms of the past first, so the chain from section to
-            // section is a single addition.
-            const double out = y + (s.pole * s.out - s.zero * s.in);
-            s.in = y;
-            s.out = out;
-            y = out;
-        }
-        return static_cast<float>(y);
+        const double in = x;
+        for (int k = 0; k < branches_; ++k)
+            state_[static_cast<std::size_t>(k)] = pole_[static_cast<std::size_t>(k)] * state_[static_cast<std::size_t>(k)] +
+                                                  weight_[static_cast<std::size_t>(k)] * in;
+        double sum = direct_ * in;
+        for (int k = 0; k < branches_; ++k)
+            sum += state_[static_cast<std::size_t>(k)];
+        return static_cast<float>(sum);
     }
 
     /// Magnitude of the response at `hertz` (analysis and tests).
     double Magnitude(double hertz) const;
 
 private:
-    struct Section {
-        double pole = 0.0;
-        double zero = 0.0;
-        double in = 0.0;
-        double out = 0.0;
-    };
-    static constexpr int kMaxSections = 20;
+    static constexpr int kMaxBranches = 16;
 
-    std::array<Section, kMaxSections> section_{};
-    int sections_ = 0;
+    std::array<double, kMaxBranches> pole_{};
+    std::array<double, kMaxBranches> weight_{};
+    std::array<double, kMaxBranches> state_{};
+    double direct_ = 0.0;
+    int branches_ = 0;
     int rate_ = 0;
-    double gain_ = 1.0;
 };
 
 class BrownFilter {

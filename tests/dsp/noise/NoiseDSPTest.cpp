@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dsp/FFT.h"
+#include "dsp/noise/ColorFilters.h"
 #include "dsp/noise/EqualLoudness.h"
 #include "dsp/noise/GreyFilter.h"
 #include "tests/support/AllocationGuard.h"
@@ -182,6 +183,23 @@ TEST(NoiseDSP, ColoursHaveTheirSlopeOverTheAudioBand)
         EXPECT_NEAR(slope, c.slope, 0.5);
         // Third-octave bands of 30 s scatter by about 0.3 dB at 50 Hz.
         EXPECT_LT(ripple, 1.0);
+    }
+}
+
+TEST(NoiseDSP, ColourFiltersKeepTheirSlopeAtEveryRate)
+{
+    for (const int rate : {8000, 44100, 48000, 96000, 192000, 384000}) {
+        SCOPED_TRACE(rate);
+        PinkFilter pink;
+        BrownFilter brown;
+        pink.Design(rate);
+        brown.Design(rate);
+        // Octave steps up to an eighth of the rate; above, nearer the
+        // Nyquist frequency, both slopes ease by a few tenths of a dB.
+        for (double f = 40.0; 2.0 * f <= std::min(10000.0, rate / 8.0); f *= 1.5) {
+            EXPECT_NEAR(20.0 * std::log10(pink.Magnitude(2.0 * f) / pink.Magnitude(f)), -3.01, 0.15) << f;
+            EXPECT_NEAR(20.0 * std::log10(brown.Magnitude(2.0 * f) / brown.Magnitude(f)), -6.02, 0.3) << f;
+        }
     }
 }
 
