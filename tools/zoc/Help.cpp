@@ -88,6 +88,11 @@ generate options (defaults: 5 s, 48000 Hz, 2 channels):
   Tones frequencies sound at VALUE * original_sample_rate / rate, so presets
   keep their pitch at any rate; set original_sample_rate to 0 (or to the
   rate) for plain hertz.
+  Noise color is 0 brown, 1 pink, 2 white, 3 grey (inverse 40-phon
+  equal-loudness curve); style 0 spatial stereo (right delayed by distance
+  ms), 1 independent channels, 2 mono, 3 inverse; intensity VALUE sounds at
+  VALUE - 56 dBFS RMS (35: -21 dBFS); a duration above 0 ms overrides
+  --duration; operation_mode=1 with zoc apply adds the noise to IN.
 
 Settings files (--save-settings, --load-settings) hold one JSON object:
   "format": "zoc-settings", "format_version": 1,
