@@ -34,12 +34,12 @@ public:
     float Process(float x)
     {
         const double in = x;
-        for (int k = 0; k < branches_; ++k)
-            state_[static_cast<std::size_t>(k)] = pole_[static_cast<std::size_t>(k)] * state_[static_cast<std::size_t>(k)] +
-                                                  weight_[static_cast<std::size_t>(k)] * in;
+        const auto branches = static_cast<std::size_t>(branches_);
+        for (std::size_t k = 0; k < branches; ++k)
+            state_[k] = pole_[k] * state_[k] + weight_[k] * in;
         double sum = direct_ * in;
-        for (int k = 0; k < branches_; ++k)
-            sum += state_[static_cast<std::size_t>(k)];
+        for (std::size_t k = 0; k < branches; ++k)
+            sum += state_[k];
         return static_cast<float>(sum);
     }
 

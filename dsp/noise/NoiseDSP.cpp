@@ -188,7 +188,8 @@ void NoiseDSP::Render(int frames)
         }
     }
     for (Stream& stream : streams_)
-        std::memmove(stream.line.data(), stream.line.data() + frames, static_cast<std::size_t>(history_) * sizeof(float));
+        std::memmove(stream.line.data(), stream.line.data() + frames,
+                     static_cast<std::size_t>(history_) * sizeof(float));
 }
 
 float NoiseDSP::FadeAt(long long position) const
