@@ -169,6 +169,13 @@ float CleanInput(float value) { return std::isfinite(value) ? value : 0.0f; }
 // ---------------------------------------------------------------------------
 // Noise
 
+const std::array<double, 10000> ChorusNoise::kUnitValues = [] {
+    std::array<double, 10000> values{};
+    for (std::size_t x = 0; x < values.size(); ++x)
+        values[x] = (static_cast<int>(x) - 5000) / 5000.0;
+    return values;
+}();
+
 void ChorusNoise::Seed(std::int64_t seed)
 {
     constexpr std::int64_t kSeedModulus = 412123;
@@ -178,27 +185,113 @@ void ChorusNoise::Seed(std::int64_t seed)
         entry = static_cast<int>(state * 10000 / kLcgModulus);
     }
     state_ = static_cast<std::uint32_t>(state);
+    last_ = table_[static_cast<std::size_t>(index_)];
 }
 
-void Chorus::LPNOISE::Refill(ChorusNoise& noise, double gain)
+namespace {
+
+/// Modulators filtered side by side: their filters are independent, so
+/// interleaving them keeps the processor busy while each one waits on its
+/// own feedback.
+constexpr std::size_t kLanes = 4;
+using NoiseBlocks = std::array<std::array<double, Chorus::kNoiseBlock>, kLanes>;
+
+/// Runs one block of noise per lane through that lane's two sections (direct
+/// form I), each section handing on its output limited to ±kSectionLimit
+/// while keeping the unlimited value as its own past output.
+#if defined(__x86_64__)
+#define CHORUS_LANES_CLONES [[gnu::target_clones("avx2", "default")]]
+#else
+#define CHORUS_LANES_CLONES
+#endif
+
+CHORUS_LANES_CLONES void FilterLanes(const std::array<Chorus::LPNOISE*, kLanes>& lanes, const NoiseBlocks& noise)
 {
-    for (double& out : block) {
-        double value = noise.Next(gain);
-        for (std::size_t s = 0; s < static_cast<std::size_t>(sections); ++s) {
-            const auto& bs = b[s];
-            const auto& as = a[s];
-            auto& in = pastIn[s];
-            auto& past = pastOut[s];
-            const double y = bs[0] * value + bs[1] * in[0] + bs[2] * in[1] - as[0] * past[0] - as[1] * past[1];
-            in[1] = in[0];
-            in[0] = value;
-            past[1] = past[0];
-            past[0] = y; // the section keeps its own output unlimited
-            value = std::clamp(y, -kSectionLimit, kSectionLimit);
+    // One vector holds a value of every lane; each lane's arithmetic is the
+    // same on every instruction set.
+    using Lanes = double __attribute__((vector_size(kLanes * sizeof(double))));
+    struct Section {
+        Lanes b0, b1, b2, a1, a2, in1, in2, out1, out2;
+    };
+    std::array<Section, 2> sections;
+    for (std::size_t s = 0; s < 2; ++s) {
+        Section& section = sections[s];
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            const Chorus::LPNOISE& m = *lanes[lane];
+            section.b0[lane] = m.b[s][0];
+            section.b1[lane] = m.b[s][1];
+            section.b2[lane] = m.b[s][2];
+            section.a1[lane] = m.a[s][0];
+            section.a2[lane] = m.a[s][1];
+            section.in1[lane] = m.pastIn[s][0];
+            section.in2[lane] = m.pastIn[s][1];
+            section.out1[lane] = m.pastOut[s][0];
+            section.out2[lane] = m.pastOut[s][1];
         }
-        out = value;
     }
-    position = 0;
+    const Lanes upper = {kSectionLimit, kSectionLimit, kSectionLimit, kSectionLimit};
+    const Lanes lower = -upper;
+    for (std::size_t t = 0; t < Chorus::kNoiseBlock; ++t) {
+        Lanes value = {noise[0][t], noise[1][t], noise[2][t], noise[3][t]};
+        for (Section& section : sections) {
+            // The last output enters last: the shortest path from one
+            // sample's feedback to the next.
+            const Lanes y = section.b0 * value + section.b1 * section.in1 + section.b2 * section.in2 -
+                            section.a2 * section.out2 - section.a1 * section.out1;
+            section.in2 = section.in1;
+            section.in1 = value;
+            section.out2 = section.out1;
+            section.out1 = y; // the section keeps its own output unlimited
+            value = y < lower ? lower : (y > upper ? upper : y);
+        }
+        for (std::size_t lane = 0; lane < kLanes; ++lane)
+            lanes[lane]->block[t] = value[lane];
+    }
+    for (std::size_t s = 0; s < 2; ++s) {
+        const Section& section = sections[s];
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            Chorus::LPNOISE& m = *lanes[lane];
+            m.pastIn[s] = {section.in1[lane], section.in2[lane]};
+            m.pastOut[s] = {section.out1[lane], section.out2[lane]};
+            m.position = 0;
+        }
+    }
+}
+
+#undef CHORUS_LANES_CLONES
+
+} // namespace
+
+void Chorus::RefillDue(VoiceTables& tables)
+{
+    // The order in which reading them would have refilled them: voices from
+    // the last to the first, each its delay modulator, then its gain one.
+    std::array<LPNOISE*, kLanes> lanes{};
+    std::array<double, kLanes> laneGain{};
+    std::size_t count = 0;
+    LPNOISE spare;
+    NoiseBlocks noise;
+    const auto flush = [&] {
+        for (std::size_t lane = 0; lane < count; ++lane)
+            tables.noise.Fill(noise[lane].data(), kNoiseBlock, laneGain[lane]);
+        for (std::size_t lane = count; lane < kLanes; ++lane)
+            lanes[lane] = &spare;
+        FilterLanes(lanes, noise);
+        count = 0;
+    };
+    for (int v = tables.voices - 1; v >= 0; --v) {
+        for (const auto& [index, gain] : {std::pair{static_cast<std::size_t>(v), tables.delayGain},
+                                          std::pair{static_cast<std::size_t>(v + kMaxVoices), tables.amplitudeGain}}) {
+            if (!tables.modulators[index].Due())
+                continue;
+            lanes[count] = &tables.modulators[index];
+            laneGain[count] = gain;
+            if (++count == kLanes)
+                flush();
+        }
+    }
+    if (count > 0)
+        flush();
 }
 
 // ---------------------------------------------------------------------------
@@ -408,19 +501,41 @@ bool Chorus::Recompute(unsigned bits, VoiceTables& tables, const std::atomic<boo
         const int settleBlocks = static_cast<int>(static_cast<std::int64_t>(rate / cutoff / 1.5) / kNoiseBlock);
         for (std::size_t m = first; m < first + kMaxVoices; ++m) {
             LPNOISE& modulator = modulators[m];
-            modulator.sections = std::min(design.count, 2);
-            for (std::size_t s = 0; s < 2; ++s) {
-                modulator.b[s] = {design.b[s][0], design.b[s][1], design.b[s][2]};
-                modulator.a[s] = {design.a[s][0], design.a[s][1]};
-                modulator.pastIn[s] = {};
-                modulator.pastOut[s] = {};
+            for (std::size_t section = 0; section < 2; ++section) {
+                if (static_cast<int>(section) < design.count) {
+                    modulator.b[section] = {design.b[section][0], design.b[section][1], design.b[section][2]};
+                    modulator.a[section] = {design.a[section][0], design.a[section][1]};
+                } else {
+                    modulator.b[section] = {1.0, 0.0, 0.0}; // passes its input through exactly
+                    modulator.a[section] = {0.0, 0.0};
+                }
+                modulator.pastIn[section] = {};
+                modulator.pastOut[section] = {};
             }
+            modulator.position = kNoiseBlock;
+        }
+        // The modulators settle one after another, each on its own stretch
+        // of the noise sequence: note where each stretch starts, then filter
+        // them side by side.
+        const std::int64_t settleValues = std::int64_t{settleBlocks} * kNoiseBlock;
+        for (std::size_t group = first; group < first + kMaxVoices; group += kLanes) {
+            std::array<ChorusNoise, kLanes> sources;
+            std::array<LPNOISE*, kLanes> lanes{};
+            for (std::size_t lane = 0; lane < kLanes; ++lane) {
+                sources[lane] = tables.noise;
+                tables.noise.Skip(settleValues);
+                lanes[lane] = &modulators[group + lane];
+            }
+            NoiseBlocks noise;
             for (int block = 0; block < settleBlocks; ++block) {
                 if ((block & 255) == 0 && stopped())
                     return false;
-                modulator.Refill(tables.noise, gain);
+                for (std::size_t lane = 0; lane < kLanes; ++lane)
+                    sources[lane].Fill(noise[lane].data(), kNoiseBlock, gain);
+                FilterLanes(lanes, noise);
             }
-            modulator.position = kNoiseBlock;
+            for (LPNOISE* lane : lanes)
+                lane->position = kNoiseBlock;
         }
         return true;
     };
@@ -618,25 +733,21 @@ void Chorus::HandOver()
 // ---------------------------------------------------------------------------
 // Processing
 
-void Chorus::Write(std::size_t side, int frame, float value)
+namespace {
+
+/// Stores a frame of a line that keeps copies of its ends beyond both ends.
+inline void WriteMirrored(float* line, int length, int frame, float value)
 {
-    float* line = line_.Channel(side);
     line[kMirrorBefore + frame] = value;
     if (frame < kMirrorAfter)
-        line[kMirrorBefore + lineFrames_ + frame] = value;
-    if (frame >= lineFrames_ - kMirrorBefore)
-        line[kMirrorBefore + frame - lineFrames_] = value;
+        line[kMirrorBefore + length + frame] = value;
+    if (frame >= length - kMirrorBefore)
+        line[kMirrorBefore + frame - length] = value;
 }
 
-float Chorus::ReadSinc(std::size_t side, int frame, double offset) const
+/// Cubic Hermite between x[0] and x[1] at `offset` 0..1, slopes from the neighbours.
+inline float ReadHermite(const float* x, double offset)
 {
-    return interpolator_.Read(line_.Channel(side) + kMirrorBefore + frame, offset);
-}
-
-float Chorus::ReadHermite(std::size_t side, int frame, double offset) const
-{
-    // Cubic Hermite between frame and frame + 1, slopes from the neighbours.
-    const float* x = line_.Channel(side) + kMirrorBefore + frame;
     const double before = x[-1];
     const double here = x[0];
     const double next = x[1];
@@ -646,6 +757,8 @@ float Chorus::ReadHermite(std::size_t side, int frame, double offset) const
     const double c3 = 0.5 * (after - before) + 1.5 * (here - next);
     return static_cast<float>(((c3 * offset + c2) * offset + c1) * offset + here);
 }
+
+} // namespace
 
 template <bool kSinc, bool kAverage, bool kMono>
 void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
@@ -665,11 +778,13 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
             frame += length;
         return frame;
     };
-    const auto read = [this](std::size_t side, int frame, double at) {
+    const std::array<float*, 2> lines{line_.Channel(0), line_.Channel(1)};
+    const auto read = [&](std::size_t side, int frame, double at) {
+        const float* position = lines[side] + kMirrorBefore + frame;
         if constexpr (kSinc)
-            return ReadSinc(side, frame, at);
+            return interpolator_.Read(position, at);
         else
-            return ReadHermite(side, frame, at);
+            return ReadHermite(position, at);
     };
 
     const float* inLeft = inputs[0] + offset;
@@ -693,21 +808,27 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
         }
         if constexpr (kAverage)
             left = right = (left + right) * 0.5;
-        Write(0, write_, static_cast<float>(left));
-        Write(1, write_, static_cast<float>(right));
+        WriteMirrored(lines[0], length, write_, static_cast<float>(left));
+        WriteMirrored(lines[1], length, write_, static_cast<float>(right));
 
+        bool due = false;
+        for (int v = 0; v < voices; ++v)
+            due = due || tables.modulators[static_cast<std::size_t>(v)].Due() ||
+                  tables.modulators[static_cast<std::size_t>(v + kMaxVoices)].Due();
+        if (due)
+            RefillDue(tables);
         double sumLeft = 0.0;
         double sumRight = 0.0;
         for (int v = voices - 1; v >= 0; --v) {
             LPNOISE& voice = tables.modulators[static_cast<std::size_t>(v)];
-            const double wander = voice.Next(tables.noise, tables.delayGain);
-            const double level =
-                tables.modulators[static_cast<std::size_t>(v + kMaxVoices)].Next(tables.noise, tables.amplitudeGain);
+            const double wander = voice.Next();
+            const double level = tables.modulators[static_cast<std::size_t>(v + kMaxVoices)].Next();
             const double delay = std::clamp((wander + 1.0) * baseDelay * 0.5 + voice.offset, 1.0, maxDelay);
             const int whole = static_cast<int>(delay);
             const double at = 1.0 - (delay - whole);
             const double decibels = std::clamp(level * depth, -kMaxModulationDecibels, kMaxModulationDecibels);
-            const double gain = gains[static_cast<std::size_t>(std::lround(decibels * 1000.0) + kGainSteps)];
+            // Nearest 0.001 dB step (the index is positive, so truncation rounds).
+            const double gain = gains[static_cast<std::size_t>(decibels * 1000.0 + (kGainSteps + 0.5))];
             const float readLeft = read(0, wrap(write_ - whole - voice.extraLeft), at);
             float readRight;
             if (kAverage && voice.extraLeft == voice.extraRight)
@@ -720,8 +841,8 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
 
         const double outL = wet * sumLeft + dryGain_ * left;
         const double outR = wet * sumRight + dryGain_ * right;
-        Write(0, write_, Clip(left - feedback * sumLeft));
-        Write(1, write_, Clip(right - feedback * sumRight));
+        WriteMirrored(lines[0], length, write_, Clip(left - feedback * sumLeft));
+        WriteMirrored(lines[1], length, write_, Clip(right - feedback * sumRight));
         write_ = write_ + 1 == length ? 0 : write_ + 1;
         if constexpr (kMono) {
             outLeft[n] = static_cast<float>((outL + outR) * 0.5);

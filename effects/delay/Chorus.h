@@ -41,7 +41,11 @@ public:
     /// last value; the table index stays where it was.
     void Seed(std::int64_t seed);
     /// Puts the table index back where a new generator has it.
-    void Rewind() { index_ = 0; }
+    void Rewind()
+    {
+        index_ = 0;
+        last_ = table_[0];
+    }
     /// The next congruential state, 0..2^21-1.
     std::uint32_t NextState()
     {
@@ -50,20 +54,60 @@ public:
     }
     std::uint32_t State() const { return state_; }
     void SetState(std::uint32_t state) { state_ = state; }
-    /// The next noise value, uniform in -1..1 times `gain`.
-    double Next(double gain)
+    /// The next noise value, uniform in -1..1 times `gain`: (x - 5000) / 5000 × gain.
+    double Next(double gain) { return kUnitValues[static_cast<std::size_t>(Step())] * gain; }
+    /// Moves on by `count` values.
+    void Skip(std::int64_t count)
     {
-        index_ = (index_ + 1) % kTableSize;
-        const int previous = table_[static_cast<std::size_t>((index_ + kTableSize - 1) % kTableSize)];
-        const int lagged = table_[static_cast<std::size_t>((index_ + kTableSize - 32) % kTableSize)];
-        const int value = (previous + lagged) % 10000;
-        table_[static_cast<std::size_t>(index_)] = value;
-        return (value - 5000) / 5000.0 * gain;
+        Run(count, [](int) {});
+    }
+    /// The next `count` noise values times `gain`.
+    void Fill(double* values, std::size_t count, double gain)
+    {
+        Run(static_cast<std::int64_t>(count), [&](int x) { *values++ = kUnitValues[static_cast<std::size_t>(x)] * gain; });
     }
 
 private:
+    /// (x - 5000) / 5000 for every x, divided once.
+    static const std::array<double, 10000> kUnitValues;
+
+    /// x[i] := (x[i-1] + x[i-32]) mod 10000, indexes modulo 55.
+    int Step()
+    {
+        index_ = index_ + 1 == kTableSize ? 0 : index_ + 1;
+        const int lagged = index_ >= 32 ? index_ - 32 : index_ + kTableSize - 32;
+        int value = last_ + table_[static_cast<std::size_t>(lagged)];
+        if (value >= 10000)
+            value -= 10000;
+        table_[static_cast<std::size_t>(index_)] = value;
+        last_ = value;
+        return value;
+    }
+
+    /// Step() `count` times with the index and the last value in locals,
+    /// handing each value to `sink`.
+    template <typename Sink>
+    void Run(std::int64_t count, Sink sink)
+    {
+        int index = index_;
+        int last = last_;
+        for (std::int64_t i = 0; i < count; ++i) {
+            index = index + 1 == kTableSize ? 0 : index + 1;
+            const int lagged = index >= 32 ? index - 32 : index + kTableSize - 32;
+            int value = last + table_[static_cast<std::size_t>(lagged)];
+            if (value >= 10000)
+                value -= 10000;
+            table_[static_cast<std::size_t>(index)] = value;
+            last = value;
+            sink(value);
+        }
+        index_ = index;
+        last_ = last;
+    }
+
     std::array<int, kTableSize> table_{};
     int index_ = 0;
+    int last_ = 0; ///< table_[index_], kept at hand
     std::uint32_t state_ = 0;
 };
 
@@ -99,11 +143,12 @@ public:
     static constexpr int kNoiseBlock = 128;
 
     /// One low-pass filtered noise source, and (for the first 16) the voice
-    /// it drives: its offset and its place in the stereo field.
+    /// it drives: its offset and its place in the stereo field. The filter
+    /// has two second-order sections; a second-order design leaves the
+    /// second one passing its input through unchanged.
     struct LPNOISE {
         std::array<double, kNoiseBlock> block{};
         int position = kNoiseBlock;
-        int sections = 0;
         std::array<std::array<double, 3>, 2> b{};
         std::array<std::array<double, 2>, 2> a{};
         std::array<std::array<double, 2>, 2> pastIn{};
@@ -116,14 +161,9 @@ public:
         int extraLeft = 0;
         int extraRight = 0;
 
-        /// The next value, filtering a new block of noise when the last is used up.
-        double Next(ChorusNoise& noise, double gain)
-        {
-            if (position == kNoiseBlock)
-                Refill(noise, gain);
-            return block[static_cast<std::size_t>(position++)];
-        }
-        void Refill(ChorusNoise& noise, double gain);
+        /// The next value of a block that is not used up.
+        double Next() { return block[static_cast<std::size_t>(position++)]; }
+        bool Due() const { return position == kNoiseBlock; }
     };
 
     /// Everything the worker recomputes.
@@ -157,6 +197,10 @@ public:
     void Process(float** inputs, float** outputs, int frames) override;
     int GetInitialDelay() override { return 0; }
 
+    /// Filters new blocks for the used-up modulators of the playing voices,
+    /// drawing their noise in the order the voices read them. Never allocates.
+    static void RefillDue(VoiceTables& tables);
+
     /// The tables the audio thread plays from; for tests, between blocks.
     const VoiceTables& Voices() const { return *live_; }
 
@@ -178,9 +222,6 @@ private:
 
     template <bool kSinc, bool kAverage, bool kMono>
     void Render(float** inputs, float** outputs, int offset, int frames);
-    void Write(std::size_t side, int frame, float value);
-    float ReadSinc(std::size_t side, int frame, double offset) const;
-    float ReadHermite(std::size_t side, int frame, double offset) const;
 
     dsp::SincInterpolator interpolator_;
     dsp::DelayLines line_;
