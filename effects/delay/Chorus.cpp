@@ -745,18 +745,25 @@ inline void WriteMirrored(float* line, int length, int frame, float value)
         line[kMirrorBefore + frame - length] = value;
 }
 
-/// Cubic Hermite between x[0] and x[1] at `offset` 0..1, slopes from the neighbours.
-inline float ReadHermite(const float* x, double offset)
-{
-    const double before = x[-1];
-    const double here = x[0];
-    const double next = x[1];
-    const double after = x[2];
-    const double c1 = (next - before) * 0.5;
-    const double c2 = before - 2.5 * here + 2.0 * next - 0.5 * after;
-    const double c3 = 0.5 * (after - before) + 1.5 * (here - next);
-    return static_cast<float>(((c3 * offset + c2) * offset + c1) * offset + here);
-}
+/// Cubic Hermite interpolation between x[0] and x[1], with the slopes at
+/// both taken from their neighbours ((x[n+1] - x[n-1]) / 2), as four
+/// weights for x[-1] .. x[2]. Both sides of the line read at the same
+/// fraction, so the weights serve both.
+struct HermiteWeights {
+    float before, here, next, after;
+
+    explicit HermiteWeights(double offset)
+    {
+        const auto t = static_cast<float>(offset);
+        const float t2 = t * t;
+        const float t3 = t2 * t;
+        before = 0.5f * (-t3 + 2.0f * t2 - t);
+        here = 0.5f * (3.0f * t3 - 5.0f * t2) + 1.0f;
+        next = 0.5f * (-3.0f * t3 + 4.0f * t2 + t);
+        after = 0.5f * (t3 - t2);
+    }
+    float Read(const float* x) const { return before * x[-1] + here * x[0] + next * x[1] + after * x[2]; }
+};
 
 } // namespace
 
@@ -779,13 +786,6 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
         return frame;
     };
     const std::array<float*, 2> lines{line_.Channel(0), line_.Channel(1)};
-    const auto read = [&](std::size_t side, int frame, double at) {
-        const float* position = lines[side] + kMirrorBefore + frame;
-        if constexpr (kSinc)
-            return interpolator_.Read(position, at);
-        else
-            return ReadHermite(position, at);
-    };
 
     const float* inLeft = inputs[0] + offset;
     const float* inRight = inputs[kMono ? 0 : 1] + offset;
@@ -829,12 +829,26 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
             const double decibels = std::clamp(level * depth, -kMaxModulationDecibels, kMaxModulationDecibels);
             // Nearest 0.001 dB step (the index is positive, so truncation rounds).
             const double gain = gains[static_cast<std::size_t>(decibels * 1000.0 + (kGainSteps + 0.5))];
-            const float readLeft = read(0, wrap(write_ - whole - voice.extraLeft), at);
+            // Both sides read at the same fraction of a frame.
+            const auto where = [&] {
+                if constexpr (kSinc)
+                    return interpolator_.Locate(at);
+                else
+                    return HermiteWeights(at);
+            }();
+            const auto read = [&](std::size_t side, int frame) {
+                const float* position = lines[side] + kMirrorBefore + frame;
+                if constexpr (kSinc)
+                    return interpolator_.Read(position, where);
+                else
+                    return where.Read(position);
+            };
+            const float readLeft = read(0, wrap(write_ - whole - voice.extraLeft));
             float readRight;
             if (kAverage && voice.extraLeft == voice.extraRight)
                 readRight = readLeft;
             else
-                readRight = read(1, wrap(write_ - whole - voice.extraRight), at);
+                readRight = read(1, wrap(write_ - whole - voice.extraRight));
             sumLeft += readLeft * gain * voice.panLeft;
             sumRight += readRight * gain * voice.panRight;
         }
