@@ -786,6 +786,21 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
         return frame;
     };
     const std::array<float*, 2> lines{line_.Channel(0), line_.Channel(1)};
+    LPNOISE* const modulators = tables.modulators.data();
+    // Frames until the first playing modulator runs out of values.
+    const auto framesLeft = [&] {
+        int least = kNoiseBlock;
+        for (int v = 0; v < voices; ++v)
+            least = std::min({least, kNoiseBlock - modulators[v].position,
+                              kNoiseBlock - modulators[v + kMaxVoices].position});
+        return least;
+    };
+    int framesUntilDue = framesLeft();
+    // Working copies: the compiler need not reload them after every store.
+    int write = write_;
+    int fadeRemaining = fadeRemaining_;
+    int dryRampRemaining = dryRampRemaining_;
+    double dryGain = dryGain_;
 
     const float* inLeft = inputs[0] + offset;
     const float* inRight = inputs[kMono ? 0 : 1] + offset;
@@ -794,41 +809,41 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
     for (int n = 0; n < frames; ++n) {
         double left = CleanInput(inLeft[n]);
         double right = CleanInput(inRight[n]);
-        if (fadeRemaining_ > 0) {
-            const double scale = static_cast<double>(fadeLength_ - fadeRemaining_) / fadeLength_;
+        if (fadeRemaining > 0) {
+            const double scale = static_cast<double>(fadeLength_ - fadeRemaining) / fadeLength_;
             left = std::clamp(left * scale, -1.1, 1.1);
             right = std::clamp(right * scale, -1.1, 1.1);
-            --fadeRemaining_;
+            --fadeRemaining;
         }
-        if (dryRampRemaining_ > 0) {
-            dryGain_ = (1.0 - dryTarget) * dryRampRemaining_ / dryRampLength_ + dryTarget;
-            --dryRampRemaining_;
-        } else if (fadeRemaining_ == 0) {
-            dryGain_ = dryTarget;
+        if (dryRampRemaining > 0) {
+            dryGain = (1.0 - dryTarget) * dryRampRemaining / dryRampLength_ + dryTarget;
+            --dryRampRemaining;
+        } else if (fadeRemaining == 0) {
+            dryGain = dryTarget;
         }
         if constexpr (kAverage)
             left = right = (left + right) * 0.5;
-        WriteMirrored(lines[0], length, write_, static_cast<float>(left));
-        WriteMirrored(lines[1], length, write_, static_cast<float>(right));
+        WriteMirrored(lines[0], length, write, static_cast<float>(left));
+        WriteMirrored(lines[1], length, write, static_cast<float>(right));
 
-        bool due = false;
-        for (int v = 0; v < voices; ++v)
-            due = due || tables.modulators[static_cast<std::size_t>(v)].Due() ||
-                  tables.modulators[static_cast<std::size_t>(v + kMaxVoices)].Due();
-        if (due)
+        if (framesUntilDue == 0) {
             RefillDue(tables);
+            framesUntilDue = framesLeft();
+        }
+        --framesUntilDue;
         double sumLeft = 0.0;
         double sumRight = 0.0;
         for (int v = voices - 1; v >= 0; --v) {
-            LPNOISE& voice = tables.modulators[static_cast<std::size_t>(v)];
+            LPNOISE& voice = modulators[v];
             const double wander = voice.Next();
-            const double level = tables.modulators[static_cast<std::size_t>(v + kMaxVoices)].Next();
+            const double level = modulators[v + kMaxVoices].Next();
             const double delay = std::clamp((wander + 1.0) * baseDelay * 0.5 + voice.offset, 1.0, maxDelay);
             const int whole = static_cast<int>(delay);
             const double at = 1.0 - (delay - whole);
             const double decibels = std::clamp(level * depth, -kMaxModulationDecibels, kMaxModulationDecibels);
             // Nearest 0.001 dB step (the index is positive, so truncation rounds).
-            const double gain = gains[static_cast<std::size_t>(decibels * 1000.0 + (kGainSteps + 0.5))];
+            const double gain =
+                depth == 0.0 ? 1.0 : gains[static_cast<std::size_t>(decibels * 1000.0 + (kGainSteps + 0.5))];
             // Both sides read at the same fraction of a frame.
             const auto where = [&] {
                 if constexpr (kSinc)
@@ -843,21 +858,21 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
                 else
                     return where.Read(position);
             };
-            const float readLeft = read(0, wrap(write_ - whole - voice.extraLeft));
+            const float readLeft = read(0, wrap(write - whole - voice.extraLeft));
             float readRight;
             if (kAverage && voice.extraLeft == voice.extraRight)
                 readRight = readLeft;
             else
-                readRight = read(1, wrap(write_ - whole - voice.extraRight));
+                readRight = read(1, wrap(write - whole - voice.extraRight));
             sumLeft += readLeft * gain * voice.panLeft;
             sumRight += readRight * gain * voice.panRight;
         }
 
-        const double outL = wet * sumLeft + dryGain_ * left;
-        const double outR = wet * sumRight + dryGain_ * right;
-        WriteMirrored(lines[0], length, write_, Clip(left - feedback * sumLeft));
-        WriteMirrored(lines[1], length, write_, Clip(right - feedback * sumRight));
-        write_ = write_ + 1 == length ? 0 : write_ + 1;
+        const double outL = wet * sumLeft + dryGain * left;
+        const double outR = wet * sumRight + dryGain * right;
+        WriteMirrored(lines[0], length, write, Clip(left - feedback * sumLeft));
+        WriteMirrored(lines[1], length, write, Clip(right - feedback * sumRight));
+        write = write + 1 == length ? 0 : write + 1;
         if constexpr (kMono) {
             outLeft[n] = static_cast<float>((outL + outR) * 0.5);
         } else {
@@ -865,6 +880,10 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
             outRight[n] = static_cast<float>(outR);
         }
     }
+    write_ = write;
+    fadeRemaining_ = fadeRemaining;
+    dryRampRemaining_ = dryRampRemaining;
+    dryGain_ = dryGain;
 }
 
 void Chorus::Process(float** inputs, float** outputs, int frames)
