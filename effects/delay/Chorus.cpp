@@ -199,7 +199,10 @@ using NoiseBlocks = std::array<std::array<double, Chorus::kNoiseBlock>, kLanes>;
 /// Runs one block of noise per lane through that lane's two sections (direct
 /// form I), each section handing on its output limited to ±kSectionLimit
 /// while keeping the unlimited value as its own past output.
-#if defined(__x86_64__)
+// Built for each instruction set the processor may offer, picked when the
+// library loads. Not under ThreadSanitizer: the picker of a file-local
+// function runs before the sanitizer's runtime is ready.
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define CHORUS_LANES_CLONES [[gnu::target_clones("avx2", "default")]]
 #else
 #define CHORUS_LANES_CLONES

@@ -140,6 +140,9 @@ TEST_F(ChorusFixture, OneVoiceIsAUnityGainCopyWithinTwiceTheBaseDelay)
 TEST_F(ChorusFixture, VoiceLayoutFollowsTheSettingsAndOnlyThem)
 {
     host.Configure(2, 44100.0f);
+    // Fast wander: short settling, quick Resumes.
+    Set(Chorus::kDelayRate, 5.0f);
+    Set(Chorus::kModulationRate, 5.0f);
     struct Case {
         int voices;
         float spreadMs;
