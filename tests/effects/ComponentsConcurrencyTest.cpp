@@ -31,7 +31,7 @@ core::Ref<host::AudioFilter> Create(const std::string& className)
 TEST(ComponentsThreaded, ProcessingWhileTheControlThreadChangesPresets)
 {
     Initialize();
-    const std::vector<std::string> kinds = {"Echo", "Dynamics", "ParametricEQ", "GraphicEQ10Bands"};
+    const std::vector<std::string> kinds = {"Echo", "Dynamics", "ParametricEQ", "GraphicEQ10Bands", "Chorus"};
     std::vector<core::Ref<host::AudioFilter>> filters;
     std::vector<std::unique_ptr<test::TestHost>> hosts;
     for (const std::string& kind : kinds) {
