@@ -12,7 +12,7 @@
 //   - memory held after the warm-up (with every component made anew) stays
 //     within 1 MiB; resident memory is reported beside it.
 //
-//   zoc_soak [--seconds N] [--seed S] [--only CLASS]
+//   zoc_soak [--seconds N] [--seed S] [--only CLASS] [--verbose]
 // Exit status 1 when any check failed; one line per failure.
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <malloc.h>
@@ -75,7 +76,10 @@ long HeldBytes()
 
 class Soak {
 public:
-    Soak(std::uint64_t seed, std::string only) : random_(seed), only_(std::move(only)) {}
+    Soak(std::uint64_t seed, std::string only, bool verbose)
+        : random_(seed), only_(std::move(only)), verbose_(verbose)
+    {
+    }
 
     int Run(double seconds);
 
@@ -89,9 +93,9 @@ private:
         std::int64_t sinceBad = std::numeric_limits<std::int32_t>::max();
     };
 
-    /// One stretch of use. A warm-up segment plays the first preset on
-    /// `warmUpChannels` at `warmUpRate` in 4096-frame blocks (long enough to
-    /// start the processor pool).
+    /// One stretch of use. A warm-up segment plays the first preset for
+    /// 0.1 s on `warmUpChannels` at `warmUpRate` in 4096-frame blocks (long
+    /// enough to start the processor pool).
     void Segment(Subject& subject, bool warmUp, float warmUpRate = 0.0f, std::size_t warmUpChannels = 0);
     /// Replaces every component by a fresh one, so what the old ones held
     /// is freed and only leaks stay behind.
@@ -106,6 +110,7 @@ private:
 
     std::mt19937_64 random_;
     std::string only_; ///< one component's class name, or empty for all
+    bool verbose_;     ///< report segments that take longer than a second
     std::vector<Subject> subjects_;
     int failures_ = 0;
     long segment_ = 0;
@@ -173,6 +178,7 @@ void Soak::Randomize(host::AudioFilter& filter)
 void Soak::Segment(Subject& subject, bool warmUp, float warmUpRate, std::size_t warmUpChannels)
 {
     ++segment_;
+    const auto started = std::chrono::steady_clock::now();
     host::AudioFilter& filter = *subject.filter;
     host::Session session(subject.filter);
     const std::size_t channels =
@@ -210,7 +216,8 @@ void Soak::Segment(Subject& subject, bool warmUp, float warmUpRate, std::size_t 
     session.SetBlockSize(block);
     const auto kind = static_cast<SignalKind>(Pick(static_cast<int>(SignalKind::kCount)));
     what += ", signal " + std::to_string(static_cast<int>(kind)) + ", block " + std::to_string(block);
-    const std::size_t frames = static_cast<std::size_t>(Uniform(0.2, 1.0) * rate) + static_cast<std::size_t>(block);
+    const double segmentSeconds = warmUp ? 0.1 : Uniform(0.2, 1.0);
+    const std::size_t frames = static_cast<std::size_t>(segmentSeconds * rate) + static_cast<std::size_t>(block);
     std::vector<std::vector<float>> input = MakeSignal(kind, channels, frames, rate);
     std::vector<std::vector<float>> output(channels, std::vector<float>(frames, 0.0f));
 
@@ -220,8 +227,14 @@ void Soak::Segment(Subject& subject, bool warmUp, float warmUpRate, std::size_t 
     int blocksSinceChange = 0;
     std::vector<float*> in(channels);
     std::vector<float*> out(channels);
-    for (std::size_t offset = 0; offset + static_cast<std::size_t>(block) <= frames; offset += static_cast<std::size_t>(block)) {
-        if (!warmUp && Pick(40) == 0) {
+    // Half the segments change parameters once while playing (a change can
+    // be expensive: a reverb resynthesises its impulse).
+    const std::size_t blocks = frames / static_cast<std::size_t>(block);
+    const std::size_t changeAt =
+        !warmUp && Pick(2) == 0 ? static_cast<std::size_t>(Pick(static_cast<int>(blocks))) : blocks;
+    for (std::size_t offset = 0, index = 0; offset + static_cast<std::size_t>(block) <= frames;
+         offset += static_cast<std::size_t>(block), ++index) {
+        if (index == changeAt) {
             Randomize(filter);
             presetOnly = false;
             blocksSinceChange = 0;
@@ -263,6 +276,9 @@ void Soak::Segment(Subject& subject, bool warmUp, float warmUpRate, std::size_t 
     }
     if (Pick(4) != 0)
         session.Suspend();
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (verbose_ && took > 1.0)
+        std::printf("slow segment: %s %.1f s (%s)\n", subject.info.className.c_str(), took, what.c_str());
 }
 
 void Soak::Recreate()
@@ -279,6 +295,14 @@ int Soak::Run(double seconds)
     // whole when freed, so resident memory measures what is still held
     // rather than where the heap happened to fragment.
     mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+    // Caches (reverb impulses) go to a folder of the soak's own, removed at
+    // the end, not to the user's cache.
+    std::string scratch = (std::filesystem::temp_directory_path() / "zoc-soak.XXXXXX").string();
+    if (mkdtemp(scratch.data()) == nullptr) {
+        std::printf("FAIL cannot make a scratch folder\n");
+        return 1;
+    }
+    SetupTempDir(scratch);
     Initialize();
     for (const ComponentInfo& info : GetComponentCatalog()) {
         core::Ref<host::AudioFilter> filter = host::utility::CreateAudioFilter(info.componentID);
@@ -295,13 +319,15 @@ int Soak::Run(double seconds)
             subjects_.push_back(std::move(subject));
     }
 
-    // Warm-up: every component in every layout it takes, at every rate, so
-    // caches that live as long as the process (FFT plans) are made before
+    // Warm-up: every component in every layout it takes and at every rate,
+    // so caches that live as long as the process (FFT plans) are made before
     // memory is measured.
-    for (Subject& subject : subjects_)
+    for (Subject& subject : subjects_) {
         for (std::size_t channels : subject.layouts)
-            for (float rate : kRates)
-                Segment(subject, true, rate, channels);
+            Segment(subject, true, 48000.0f, channels);
+        for (float rate : kRates)
+            Segment(subject, true, rate, subject.layouts.back());
+    }
     // ... and two rounds of random use, which reach block sizes, rates and
     // parameter values the plain pass does not.
     for (int round = 0; round < 2; ++round)
@@ -316,8 +342,11 @@ int Soak::Run(double seconds)
     const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
     long rounds = 0;
     while (elapsed() < seconds) {
-        for (Subject& subject : subjects_)
+        for (Subject& subject : subjects_) {
+            if (elapsed() >= seconds)
+                break;
             Segment(subject, false);
+        }
         peakResident = std::max(peakResident, ResidentBytes());
         ++rounds;
     }
@@ -336,7 +365,10 @@ int Soak::Run(double seconds)
     }
     if (failures_ > 0)
         std::printf("soak: %d failure(s)\n", failures_);
+    subjects_.clear();
     Terminate();
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
     return failures_ > 0 ? 1 : 0;
 }
 
@@ -348,18 +380,29 @@ int main(int argc, char** argv)
     double seconds = 120.0;
     std::uint64_t seed = 1;
     std::string only;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--seconds")
-            seconds = std::atof(argv[i + 1]);
-        else if (option == "--seed")
-            seed = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (option == "--only")
-            only = argv[i + 1];
-        else {
-            std::fprintf(stderr, "zoc_soak: unknown option %s (use --seconds N --seed S --only CLASS)\n", option.c_str());
+        if (option == "--verbose") {
+            verbose = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "zoc_soak: %s needs a value\n", option.c_str());
+            return 2;
+        }
+        const char* value = argv[++i];
+        if (option == "--seconds") {
+            seconds = std::atof(value);
+        } else if (option == "--seed") {
+            seed = std::strtoull(value, nullptr, 10);
+        } else if (option == "--only") {
+            only = value;
+        } else {
+            std::fprintf(stderr, "zoc_soak: unknown option %s (use --seconds N --seed S --only CLASS --verbose)\n",
+                         option.c_str());
             return 2;
         }
     }
-    return zoc::soak::Soak(seed, only).Run(seconds);
+    return zoc::soak::Soak(seed, only, verbose).Run(seconds);
 }
