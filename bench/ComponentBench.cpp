@@ -23,10 +23,7 @@ void BenchComponent(benchmark::State& state, const std::string& componentID)
 // Registers a benchmark for every component in the catalog before main runs.
 const bool kRegistered = [] {
     zoc::Initialize();
-    for (const zoc::ComponentInfo& info : zoc::GetComponentCatalog()) {
-        zoc::core::Ref<zoc::host::AudioFilter> probe = zoc::host::utility::CreateAudioFilter(info.componentID);
-        if (!probe || probe->IsOfflineProcess() || probe->IsGenerator())
-            continue;
+    for (const zoc::ComponentInfo& info : zoc::GetRealTimeComponentCatalog()) {
         benchmark::RegisterBenchmark(("Component/" + info.className).c_str(), BenchComponent, info.componentID)
             ->Unit(benchmark::kMicrosecond);
     }

@@ -2,6 +2,9 @@
 
 #include "framework/AudioOfflineComponent.h"
 
+#include "framework/BusNames.h"
+#include "platform/core/Localizer.h"
+
 namespace zoc {
 
 using host::AudioFilterBusDescription;
@@ -23,8 +26,8 @@ MultiChannelOfflineComponent::MultiChannelOfflineComponent(std::string component
                                                            int maxChannels)
     : AudioOfflineComponent(std::move(componentID), std::move(title)), maxChannels_(maxChannels)
 {
-    AddInputBus(AudioFilterBusDescription::CreateStereo(core::UString(u"Stereo In")));
-    AddOutputBus(AudioFilterBusDescription::CreateStereo(core::UString(u"Stereo Out")));
+    AddInputBus(AudioFilterBusDescription::CreateStereo(core::Localize(BusNamesFor(2).input)));
+    AddOutputBus(AudioFilterBusDescription::CreateStereo(core::Localize(BusNamesFor(2).output)));
 }
 
 bool MultiChannelOfflineComponent::RequestIOConfiguration(const host::ChannelLayoutList& inputs,
@@ -38,21 +41,10 @@ bool MultiChannelOfflineComponent::RequestIOConfiguration(const host::ChannelLay
     const bool accepted = channels <= static_cast<std::size_t>(maxChannels_);
     if (!accepted)
         channels = 1;
-    const char16_t* inName = u"Multichannel In";
-    const char16_t* outName = u"Multichannel Out";
-    if (channels == 1) {
-        inName = u"Mono In";
-        outName = u"Mono Out";
-    } else if (channels == 2) {
-        inName = u"Stereo In";
-        outName = u"Stereo Out";
-    } else if (channels == 6) {
-        inName = u"Surround 5.1 In";
-        outName = u"Surround 5.1 Out";
-    }
+    const BusNames names = BusNamesFor(channels);
     ClearBusConfiguration();
-    AddInputBus(AudioFilterBusDescription(core::UString(inName), inputs[0]));
-    AddOutputBus(AudioFilterBusDescription(core::UString(outName), outputs[0]));
+    AddInputBus(AudioFilterBusDescription(core::Localize(names.input), inputs[0]));
+    AddOutputBus(AudioFilterBusDescription(core::Localize(names.output), outputs[0]));
     OnNumberOfChannelsChanged(channels);
     return accepted;
 }

@@ -5,34 +5,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/BusNames.h"
 #include "framework/SampleRates.h"
 #include "platform/core/Localizer.h"
 
 namespace zoc {
-namespace {
 
 using host::AudioFilterBusDescription;
-
-struct BusNames {
-    const char* input;
-    const char* output;
-};
-
-BusNames BusNamesFor(std::size_t channels)
-{
-    switch (channels) {
-    case 1:
-        return {"$$$/Effects/MonoIn=Mono In", "$$$/Effects/MonoOut=Mono Out"};
-    case 2:
-        return {"$$$/Effects/StereoIn=Stereo In", "$$$/Effects/StereoOut=Stereo Out"};
-    case 6:
-        return {"$$$/Effects/Surround51In=Surround 5.1 In", "$$$/Effects/Surround51Out=Surround 5.1 Out"};
-    default:
-        return {"$$$/Effects/MultiIn=Multichannel In", "$$$/Effects/MultiOut=Multichannel Out"};
-    }
-}
-
-} // namespace
 
 MultiChannelComponentBase::MultiChannelComponentBase(std::string componentID, core::UString title,
                                                      int maxChannels, FactoryPresetTable presets)

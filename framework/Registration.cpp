@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "contracts/host/AudioFilterRegistrar.h"
+
 namespace zoc {
 namespace {
 
@@ -28,6 +30,17 @@ std::vector<ComponentInfo> GetComponentCatalog()
     std::vector<ComponentInfo> result;
     for (const ComponentInfo* info : catalog.entries)
         result.push_back(*info);
+    return result;
+}
+
+std::vector<ComponentInfo> GetRealTimeComponentCatalog()
+{
+    std::vector<ComponentInfo> result;
+    for (const ComponentInfo& info : GetComponentCatalog()) {
+        const core::Ref<host::AudioFilter> probe = host::utility::CreateAudioFilter(info.componentID);
+        if (probe && !probe->IsOfflineProcess() && !probe->IsGenerator())
+            result.push_back(info);
+    }
     return result;
 }
 

@@ -37,6 +37,11 @@ struct ComponentInfo {
 /// Every registered component, in registration order.
 std::vector<ComponentInfo> GetComponentCatalog();
 
+/// The registered components that process host blocks in real time (neither
+/// offline processes nor generators), in registration order. Creates each
+/// component once to ask; control thread.
+std::vector<ComponentInfo> GetRealTimeComponentCatalog();
+
 namespace detail {
 void AddToCatalog(const ComponentInfo* info);
 void RemoveFromCatalog(const ComponentInfo* info);

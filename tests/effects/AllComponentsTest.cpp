@@ -25,17 +25,10 @@ constexpr float kRate = 48000.0f;
 /// by then.
 constexpr std::size_t kMemoryFrames = 2 * 48000;
 
-/// Registered components that process blocks in real time.
 std::vector<ComponentInfo> RealTimeComponents()
 {
     Initialize();
-    std::vector<ComponentInfo> found;
-    for (const ComponentInfo& info : GetComponentCatalog()) {
-        core::Ref<host::AudioFilter> probe = host::utility::CreateAudioFilter(info.componentID);
-        if (probe && !probe->IsOfflineProcess() && !probe->IsGenerator())
-            found.push_back(info);
-    }
-    return found;
+    return GetRealTimeComponentCatalog();
 }
 
 /// Index of the first non-finite sample at or after `from`, or the length.

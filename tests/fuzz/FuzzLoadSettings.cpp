@@ -65,23 +65,14 @@ core::PropValue AnyValue(FuzzedDataProvider& data, int depth)
     }
 }
 
-std::vector<ComponentInfo> Components()
-{
-    Initialize();
-    std::vector<ComponentInfo> found;
-    for (const ComponentInfo& info : GetComponentCatalog()) {
-        core::Ref<host::AudioFilter> probe = host::utility::CreateAudioFilter(info.componentID);
-        if (probe && !probe->IsOfflineProcess() && !probe->IsGenerator())
-            found.push_back(info);
-    }
-    return found;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
-    static const std::vector<ComponentInfo> components = Components();
+    static const std::vector<ComponentInfo> components = [] {
+        Initialize();
+        return GetRealTimeComponentCatalog();
+    }();
     if (components.empty())
         return 0;
     FuzzedDataProvider data(bytes, size);

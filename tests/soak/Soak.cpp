@@ -304,11 +304,10 @@ int Soak::Run(double seconds)
     }
     SetupTempDir(scratch);
     Initialize();
-    for (const ComponentInfo& info : GetComponentCatalog()) {
-        core::Ref<host::AudioFilter> filter = host::utility::CreateAudioFilter(info.componentID);
-        if (!filter || filter->IsOfflineProcess() || filter->IsGenerator() ||
-            (!only_.empty() && only_ != info.className))
+    for (const ComponentInfo& info : GetRealTimeComponentCatalog()) {
+        if (!only_.empty() && only_ != info.className)
             continue;
+        core::Ref<host::AudioFilter> filter = host::utility::CreateAudioFilter(info.componentID);
         Subject subject{info, filter, {}};
         for (std::size_t channels : kLayouts) {
             host::Session probe(filter);
