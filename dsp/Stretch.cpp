@@ -194,8 +194,8 @@ Stretch::Splice Stretch::Shape(double ratio) const
 
 void Stretch::Allocate()
 {
-    // The longest head life: one second of period and one of fade at the
-    // lowest splice frequency; the widest search and window at the top step.
+    // The longest head life: a period and a fade as long as the period at
+    // the lowest splice frequency; the widest search and window at the top step.
     const int life = 2 * static_cast<int>(std::ceil(rate_ / double{kMinFrequency}));
     const double bound = life / 2.0 + Frames(kSearchMs[2], rate_) + kBoundSlack;
     const auto latency = static_cast<std::size_t>(std::ceil(bound)) + kTapsAfter + 1;

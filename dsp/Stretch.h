@@ -73,11 +73,11 @@ public:
     static constexpr float kMinRatio = 0.5f;
     static constexpr float kMaxRatio = 2.0f;
     static constexpr float kMaxPrecision = 2.0f;
-    static constexpr float kMinFrequency = 1.0f;
-    static constexpr float kMaxFrequency = 100.0f;
+    static constexpr float kMinFrequency = 10.0f;
+    static constexpr float kMaxFrequency = 1000.0f;
 
     static constexpr float kDefaultRatio = 1.0f;
-    static constexpr float kDefaultFrequency = 4.0f;
+    static constexpr float kDefaultFrequency = 40.0f;
     static constexpr float kDefaultOverlapping = 0.2f;
 
     /// Ratios closer to 1 than this (0.02 cent) are exactly 1, so that a

@@ -46,7 +46,7 @@ constexpr std::array<Row, PitchShift::kParameterCount> kRows{{
 #define ZOC_PITCH_PRESET(name, text) "$$$/Effects/PitchShift/" name "=" text
 
 // Ratio on 0.5..2 (0.333333: unity, 0: an octave down, 1: an octave up),
-// precision step on 0..2, splice frequency on 1..100 Hz, fade share,
+// precision step on 0..2, splice frequency on 10..1000 Hz, fade share,
 // default setting.
 constexpr std::array<PresetRow<PitchShift::kParameterCount>, 5> kPresets{{
     {kDefaultPresetKey, {0.333333f, 0.0f, 0.030303f, 0.2f, 0.0f}},
