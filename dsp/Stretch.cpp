@@ -15,9 +15,9 @@ namespace {
 constexpr int kMinRate = 1;
 constexpr int kMaxRate = 768000;
 
-// The interpolator: 16 taps, frames −7..+8 around the read position.
-constexpr int kTaps = 16;
-constexpr int kTapsBefore = 7;
+// The interpolator: 32 taps, frames −15..+16 around the read position.
+constexpr int kTaps = 32;
+constexpr int kTapsBefore = 15;
 constexpr int kTapsAfter = kTaps - kTapsBefore;
 constexpr int kPhases = 512;
 /// Kaiser β of the sinc's window: sidelobes near −80 dB, so the images of a
@@ -79,15 +79,35 @@ const std::vector<float>& InterpolationTable()
     return table;
 }
 
+/// The Kaiser window over |distance| / half width in 0..1, at kWindowPoints + 1 points.
+constexpr int kWindowPoints = 2048;
+const std::vector<double>& KaiserTable()
+{
+    static const std::vector<double> table = [] {
+        std::vector<double> values(kWindowPoints + 2, 0.0);
+        const double norm = std::cyl_bessel_i(0.0, kKaiserBeta);
+        for (int i = 0; i <= kWindowPoints; ++i) {
+            const double x = static_cast<double>(i) / kWindowPoints;
+            values[static_cast<std::size_t>(i)] = std::cyl_bessel_i(0.0, kKaiserBeta * std::sqrt(1.0 - x * x)) / norm;
+        }
+        return values;
+    }();
+    return table;
+}
+
 int PrecisionStep(float precision) { return std::clamp(static_cast<int>(std::lround(precision)), 0, 2); }
 
-int Frames(double milliseconds, int rate) { return std::max(1, static_cast<int>(std::lround(milliseconds * rate / 1000.0))); }
+int Frames(double milliseconds, int rate)
+{
+    return std::max(1, static_cast<int>(std::lround(milliseconds * rate / 1000.0)));
+}
 
 } // namespace
 
 Stretch::Stretch()
 {
     InterpolationTable();
+    KaiserTable();
     Allocate();
     Initialize();
 }
@@ -268,6 +288,10 @@ void Stretch::Process(float** in, float** out, int frames)
     TakeSettings();
     const double ratio = SnapRatio(ratio_);
     const double drift = ratio - 1.0;
+    // A head reading faster than the input would fold everything above the
+    // input's Nyquist frequency / ratio back into the band: the read filter
+    // closes to that frequency.
+    const double cutoff = std::min(1.0, 1.0 / ratio);
     const double bound = geometry_.bound;
     const auto channels = static_cast<std::size_t>(channels_);
     const std::size_t mask = size_ - 1;
@@ -301,9 +325,9 @@ void Stretch::Process(float** in, float** out, int frames)
 
         alignas(64) float weights[kTaps];
         alignas(64) float incomingWeights[kTaps];
-        const std::int64_t first = Weights(active_, weights);
+        const std::int64_t first = Weights(active_, cutoff, weights);
         if (fading_) {
-            const std::int64_t incomingFirst = Weights(incoming_, incomingWeights);
+            const std::int64_t incomingFirst = Weights(incoming_, cutoff, incomingWeights);
             const double angle = std::numbers::pi * (fadePosition_ + 0.5) / fadeLength_;
             const auto gainIn = static_cast<float>(0.5 - 0.5 * std::cos(angle));
             const float gainOut = 1.0f - gainIn;
@@ -440,17 +464,47 @@ double Stretch::Similarity(std::int64_t reference, std::int64_t candidate, int s
     return cross / std::sqrt(energy + 1.0e-20);
 }
 
-std::int64_t Stretch::Weights(double offset, float* weights) const
+std::int64_t Stretch::Weights(double offset, double cutoff, float* weights) const
 {
     const double whole = std::floor(offset);
-    const double scaled = (offset - whole) * kPhases;
-    const int phase = std::min(static_cast<int>(scaled), kPhases - 1);
-    const auto fraction = static_cast<float>(scaled - phase);
-    const float* row = InterpolationTable().data() + static_cast<std::size_t>(phase) * kTaps;
-    const float* next = row + kTaps;
+    const double within = offset - whole;
+    const std::int64_t first = written_ - geometry_.latency + static_cast<std::int64_t>(whole) - kTapsBefore;
+    if (cutoff >= 1.0) {
+        const double scaled = within * kPhases;
+        const int phase = std::min(static_cast<int>(scaled), kPhases - 1);
+        const auto fraction = static_cast<float>(scaled - phase);
+        const float* row = InterpolationTable().data() + static_cast<std::size_t>(phase) * kTaps;
+        const float* next = row + kTaps;
+        for (int tap = 0; tap < kTaps; ++tap)
+            weights[tap] = row[tap] + fraction * (next[tap] - row[tap]);
+        return first;
+    }
+    // The sinc narrowed to the cutoff, under the same window, computed for
+    // this offset: sin(pi c d) by rotating one phasor from the first tap.
+    const std::vector<double>& window = KaiserTable();
+    const double halfWidth = kTaps / 2.0;
+    const double startDistance = -kTapsBefore - within;
+    const double angle = std::numbers::pi * cutoff;
+    const double stepCos = std::cos(angle), stepSin = std::sin(angle);
+    double sinValue = std::sin(angle * startDistance), cosValue = std::cos(angle * startDistance);
+    std::array<double, kTaps> raw{};
+    double sum = 0.0;
+    for (int tap = 0; tap < kTaps; ++tap) {
+        const double distance = startDistance + tap;
+        const double sinc = std::abs(distance) < 1.0e-9 ? cutoff : sinValue / (std::numbers::pi * distance);
+        const double position = std::abs(distance) / halfWidth * kWindowPoints;
+        const auto index = static_cast<std::size_t>(std::min(position, double{kWindowPoints}));
+        const double share = std::min(position, double{kWindowPoints}) - static_cast<double>(index);
+        const double taper = window[index] + share * (window[index + 1] - window[index]);
+        raw[static_cast<std::size_t>(tap)] = sinc * taper;
+        sum += sinc * taper;
+        const double nextSin = sinValue * stepCos + cosValue * stepSin;
+        cosValue = cosValue * stepCos - sinValue * stepSin;
+        sinValue = nextSin;
+    }
     for (int tap = 0; tap < kTaps; ++tap)
-        weights[tap] = row[tap] + fraction * (next[tap] - row[tap]);
-    return written_ - geometry_.latency + static_cast<std::int64_t>(whole) - kTapsBefore;
+        weights[tap] = static_cast<float>(raw[static_cast<std::size_t>(tap)] / sum);
+    return first;
 }
 
 } // namespace zoc::dsp

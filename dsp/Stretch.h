@@ -3,54 +3,64 @@
 // splicing of a resampling read head.
 //
 // Every channel is written into a history line. The output reads that line
-// through a head that moves `ratio` input frames per output frame, so what
-// it plays comes out transposed by exactly the ratio. A head moving faster
-// or slower than the input drifts away from the nominal delay (the latency
-// L), so at the splice frequency a new head is started where it will drift
-// back across the nominal delay, and the old one is cross-faded into it over
-// the Overlapping share of a splice period (a raised-cosine fade whose two
-// gains sum to one).
+// through a head that moves `ratio` input frames per output frame, so what it
+// plays comes out transposed by exactly the ratio. A head moving faster or
+// slower than the input drifts away from the nominal delay (the latency L), so
+// at the splice frequency a new head is started where it will drift back
+// across the nominal delay, and the old one is cross-faded into it over the
+// Overlapping share of a splice period (a raised-cosine fade whose two gains
+// sum to one).
 //
 // The new head does not start blindly: within a search range around its
 // nominal place it starts where the signal looks most like what the old head
-// is about to play (the largest normalized cross-correlation over a
-// comparison window of the channels' sum, refined to a fraction of a frame
-// by a parabola through the peak). On periodic sounds the two heads are then
-// in phase, the cross-fade sums two copies of the same wave, and the splice
-// leaves no beat, dip or click. All channels share the heads, so the phase
-// relations between channels are kept exactly.
+// is about to play (the largest normalized cross-correlation over a comparison
+// window of the channels' sum, refined to a fraction of a frame by a parabola
+// through the peak). When the playing head already lies in that range the best
+// match is usually the head itself, so a high splice frequency costs little:
+// the head jumps only when it has to. On periodic sounds the two heads are
+// then in phase, the cross-fade sums two copies of the same wave, and the
+// splice leaves no beat, dip or click. All channels share the heads, so the
+// phase relations between channels are kept exactly.
 //
-// Reads between frames go through a 16-tap Kaiser-windowed sinc,
-// tabulated at 512 fractional offsets and mixed linearly between them; at a
-// whole-frame offset it is the frame itself. At a ratio of exactly 1 the
-// head sits on the nominal delay and never splices: the output is the input
-// delayed by L, bit for bit.
+// Reads between frames go through a 32-tap Kaiser-windowed sinc, tabulated at
+// 512 fractional offsets and mixed linearly between them; at a whole-frame
+// offset it is the frame itself. A head that reads faster than the input
+// (ratio above 1) would fold the top of the input's band back below its
+// Nyquist frequency; there the sinc is narrowed to Nyquist / ratio and
+// computed for each read, so the folded part is filtered out: a tone 25 %
+// above that frequency comes back 40 dB down or more, one within 10 % of it
+// only about 12 dB down (the filter's transition band). At a ratio of exactly
+// 1 the head sits on the nominal delay and never splices: the output is the
+// input delayed by L, bit for bit.
 //
 // Latency. A head lives one period plus one fade (P + C output frames) and
 // drifts |ratio - 1| frames per frame, at most one frame per frame over the
 // ratio range 0.5..2; it starts half its drift ahead of the nominal delay,
 // plus the search offset S. So it never leaves ±((P + C) / 2 + S) of the
-// nominal delay, and L is that bound plus the interpolator's reach. L does
-// not depend on the ratio, which may be automated; it follows Frequency,
+// nominal delay, and L is that bound plus the interpolator's reach. L does not
+// depend on the ratio, which may be automated; it follows Frequency,
 // Overlapping and Precision.
 //
 // Precision (0, 1, 2) trades CPU and latency for alignment: a wider search
-// (±5, ±8, ±12 ms: half a period of 100, 62, 42 Hz), a longer comparison
-// window (8, 12, 16 ms) read at every 4th, 2nd or every frame. With Use
-// Default Setting the splice period and fade come from the ratio instead of
-// Frequency and Overlapping, within a fixed head life (40, 60, 80 ms by
-// Precision): the further from unity, the longer the fade.
+// (±5, ±8, ±12 ms: the range then holds a whole period of 100, 62, 42 Hz), a
+// longer comparison window (20, 25, 30 ms) read at every 4th, 2nd or every
+// frame in the coarse pass. The comparison is weighted by a Hann taper, and
+// the head goes to the highest peak inside the range, so the splice lands on
+// the tone's true lag to a small fraction of a frame. With Use Default Setting
+// the splice period and fade come from the ratio instead of Frequency and
+// Overlapping, within a fixed head life (40, 60, 80 ms by Precision): the
+// further from unity, the longer the fade.
 //
 // Threads. SetSampleRate, SetChannels, Initialize and Resume belong to the
 // control thread and must not overlap processing (they allocate or clear
 // state). SetParameter may be called from any thread while the audio thread
 // processes: values are atomics, taken up at the start of the next block. A
 // new ratio takes effect at once (the heads change speed; the wave stays
-// continuous). A new Frequency, Overlapping or Precision changes L: the
-// heads keep their place in the input, so the output does not jump, and the
-// next splice brings them back to the new nominal delay. Processing never
-// allocates, locks or blocks; the history is sized for the longest head
-// life when the rate or the channel count is set.
+// continuous). A new Frequency, Overlapping or Precision changes L: the heads
+// keep their place in the input, so the output does not jump, and the next
+// splice brings them back to the new nominal delay. Processing never
+// allocates, locks or blocks; the history is sized for the longest head life
+// when the rate or the channel count is set.
 
 #include <atomic>
 #include <cstdint>
@@ -154,9 +164,10 @@ private:
     /// continue the head at `current` in phase, near `target`.
     double Align(double current, double target);
     double Similarity(std::int64_t reference, std::int64_t candidate, int stride) const;
-    /// The interpolation weights of a read at `offset` from the nominal delay;
-    /// returns the first frame they apply to.
-    std::int64_t Weights(double offset, float* weights) const;
+    /// The interpolation weights of a read at `offset` from the nominal delay,
+    /// low-passed at `cutoff` (a fraction of the Nyquist frequency, at most
+    /// 1); returns the first frame they apply to.
+    std::int64_t Weights(double offset, double cutoff, float* weights) const;
 
     // Settings, written by any thread.
     std::atomic<float> ratio_{kDefaultRatio};
