@@ -20,6 +20,10 @@ constexpr int kTaps = 32;
 constexpr int kTapsBefore = 15;
 constexpr int kTapsAfter = kTaps - kTapsBefore;
 constexpr int kPhases = 512;
+/// Offsets of the narrowed table, rebuilt whenever the ratio above 1
+/// changes: fewer, so that a rebuild takes tens of microseconds. Mixing
+/// neighbouring rows linearly stays within about -70 dB of the exact kernel.
+constexpr int kNarrowPhases = 128;
 /// Kaiser β of the sinc's window: sidelobes near −80 dB, so the images of a
 /// read between frames stay below what the splices leave.
 constexpr double kKaiserBeta = 8.0;
@@ -93,6 +97,18 @@ const std::vector<double>& KaiserTable()
         return values;
     }();
     return table;
+}
+
+/// The kTaps-term dot product in eight partial sums added in a fixed tree:
+/// the same result on every run, and a loop the compiler vectorizes.
+inline float Dot(const float* weights, const float* samples)
+{
+    constexpr int kLanes = 8;
+    float lanes[kLanes] = {};
+    for (int tap = 0; tap < kTaps; tap += kLanes)
+        for (int lane = 0; lane < kLanes; ++lane)
+            lanes[lane] += weights[tap + lane] * samples[tap + lane];
+    return ((lanes[0] + lanes[4]) + (lanes[2] + lanes[6])) + ((lanes[1] + lanes[5]) + (lanes[3] + lanes[7]));
 }
 
 int PrecisionStep(float precision) { return std::clamp(static_cast<int>(std::lround(precision)), 0, 2); }
@@ -226,7 +242,15 @@ void Stretch::Allocate()
     size_ = std::bit_ceil(reach);
     history_.assign(static_cast<std::size_t>(channels_) * (size_ + kHistoryPad), 0.0f);
     sum_.assign(size_, 0.0f);
-    taper_.assign(static_cast<std::size_t>(Frames(kWindowMs[2], rate_)), 0.0f);
+    const auto longestWindow = static_cast<std::size_t>(Frames(kWindowMs[2], rate_));
+    const auto widestSearch = static_cast<std::size_t>(Frames(kSearchMs[2], rate_));
+    taper_.assign(longestWindow, 0.0f);
+    taperSquares_.assign(longestWindow, 0.0f);
+    referenceTapered_.assign(longestWindow, 0.0f);
+    candidates_.assign(longestWindow + 2 * widestSearch + 2, 0.0f);
+    candidateSquares_.assign(longestWindow + 2 * widestSearch + 2, 0.0f);
+    narrowTable_.assign(static_cast<std::size_t>(kNarrowPhases + 1) * kTaps, 0.0f);
+    narrowCutoff_ = 0.0;
     scores_.assign(2 * static_cast<std::size_t>(Frames(kSearchMs[2], rate_)) + 1, 0.0);
 }
 
@@ -237,9 +261,11 @@ void Stretch::BuildTaper()
     // tone's true lag by a fraction of a frame at every splice, which adds
     // up to a small error of pitch.
     const int window = geometry_.window;
-    for (int k = 0; k < window; ++k)
-        taper_[static_cast<std::size_t>(k)] =
-            static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (k + 0.5) / window));
+    for (int k = 0; k < window; ++k) {
+        const auto weight = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (k + 0.5) / window));
+        taper_[static_cast<std::size_t>(k)] = weight;
+        taperSquares_[static_cast<std::size_t>(k)] = weight * weight;
+    }
 }
 
 void Stretch::Initialize()
@@ -292,6 +318,8 @@ void Stretch::Process(float** in, float** out, int frames)
     // input's Nyquist frequency / ratio back into the band: the read filter
     // closes to that frequency.
     const double cutoff = std::min(1.0, 1.0 / ratio);
+    if (cutoff < 1.0 && cutoff != narrowCutoff_)
+        BuildNarrowTable(cutoff);
     const double bound = geometry_.bound;
     const auto channels = static_cast<std::size_t>(channels_);
     const std::size_t mask = size_ - 1;
@@ -339,12 +367,7 @@ void Stretch::Process(float** in, float** out, int frames)
             const std::size_t incomingStart = static_cast<std::size_t>(incomingFirst) & mask;
             for (std::size_t channel = 0; channel < channels; ++channel) {
                 const float* line = history_.data() + channel * stride;
-                float outgoing = 0.0f, incoming = 0.0f;
-                for (int tap = 0; tap < kTaps; ++tap) {
-                    outgoing += weights[tap] * line[start + static_cast<std::size_t>(tap)];
-                    incoming += incomingWeights[tap] * line[incomingStart + static_cast<std::size_t>(tap)];
-                }
-                out[channel][frame] = outgoing + incoming;
+                out[channel][frame] = Dot(weights, line + start) + Dot(incomingWeights, line + incomingStart);
             }
             incoming_ += drift;
             if (++fadePosition_ >= fadeLength_) {
@@ -356,11 +379,7 @@ void Stretch::Process(float** in, float** out, int frames)
         } else {
             const std::size_t start = static_cast<std::size_t>(first) & mask;
             for (std::size_t channel = 0; channel < channels; ++channel) {
-                const float* line = history_.data() + channel * stride;
-                float value = 0.0f;
-                for (int tap = 0; tap < kTaps; ++tap)
-                    value += weights[tap] * line[start + static_cast<std::size_t>(tap)];
-                out[channel][frame] = value;
+                out[channel][frame] = Dot(weights, history_.data() + channel * stride + start);
             }
             active_ += drift;
         }
@@ -407,10 +426,24 @@ double Stretch::Align(double current, double target)
     // head goes to the highest local peak; a peak at the edge of the range
     // is taken only when there is no other, as the true peak may lie beyond
     // it and the refinement below needs both neighbours.
+    // Gather the compared frames once, unwrapped: the tapered reference and
+    // every candidate frame (lags -search - 1 to search + 1) with its square.
+    const std::size_t mask = size_ - 1;
+    for (int k = 0; k < window; ++k) {
+        const auto at = static_cast<std::size_t>(k);
+        referenceTapered_[at] = sum_[static_cast<std::size_t>(reference + k) & mask] * taper_[at];
+    }
+    const int span = window + 2 * search + 2;
+    for (int j = 0; j < span; ++j) {
+        const float value = sum_[static_cast<std::size_t>(centre - search - 1 + j) & mask];
+        candidates_[static_cast<std::size_t>(j)] = value;
+        candidateSquares_[static_cast<std::size_t>(j)] = value * value;
+    }
+
     const int coarse = geometry_.coarseStep;
     const int count = 2 * search / coarse + 1;
     for (int i = 0; i < count; ++i)
-        scores_[static_cast<std::size_t>(i)] = Similarity(reference, centre - search + i * coarse, geometry_.stride);
+        scores_[static_cast<std::size_t>(i)] = Similarity(-search + i * coarse, geometry_.stride);
     auto score = [this](int i) { return scores_[static_cast<std::size_t>(i)]; };
     auto closer = [&](int i, int j) { // i beats j: higher, or as high and nearer the nominal place
         const int lagI = -search + i * coarse, lagJ = -search + j * coarse;
@@ -433,15 +466,15 @@ double Stretch::Align(double current, double target)
         const int around = best;
         bestScore = -1.0e300;
         for (int lag = std::max(-search, around - coarse); lag <= std::min(search, around + coarse); ++lag)
-            if (const double value = Similarity(reference, centre + lag, 1); value > bestScore) {
+            if (const double value = Similarity(lag, 1); value > bestScore) {
                 bestScore = value;
                 best = lag;
             }
     }
     // A parabola through the peak and its neighbours places it between frames.
     double refine = 0.0;
-    const double before = Similarity(reference, centre + best - 1, 1);
-    const double after = Similarity(reference, centre + best + 1, 1);
+    const double before = Similarity(best - 1, 1);
+    const double after = Similarity(best + 1, 1);
     const double curvature = before - 2.0 * bestScore + after;
     if (curvature < 0.0)
         refine = std::clamp(0.5 * (before - after) / curvature, -0.5, 0.5);
@@ -449,62 +482,99 @@ double Stretch::Align(double current, double target)
     return std::clamp(offset, -geometry_.bound, geometry_.bound);
 }
 
-double Stretch::Similarity(std::int64_t reference, std::int64_t candidate, int stride) const
+double Stretch::Similarity(int lag, int stride) const
 {
-    const std::size_t mask = size_ - 1;
     const int window = geometry_.window;
-    double cross = 0.0, energy = 0.0;
-    for (int k = 0; k < window; k += stride) {
-        const float weight = taper_[static_cast<std::size_t>(k)];
-        const float x = sum_[static_cast<std::size_t>(reference + k) & mask];
-        const float y = weight * sum_[static_cast<std::size_t>(candidate + k) & mask];
-        cross += double{x} * y;
-        energy += double{y} * y;
+    const float* reference = referenceTapered_.data();
+    const float* weights = taperSquares_.data();
+    const float* candidate = candidates_.data() + (lag + geometry_.search + 1);
+    const float* squares = candidateSquares_.data() + (lag + geometry_.search + 1);
+    if (stride > 1) {
+        // Four partial sums, so the additions need not wait on each other.
+        float cross[4] = {}, energy[4] = {};
+        int k = 0;
+        for (; k + 3 * stride < window; k += 4 * stride)
+            for (int lane = 0; lane < 4; ++lane) {
+                cross[lane] += reference[k + lane * stride] * candidate[k + lane * stride];
+                energy[lane] += weights[k + lane * stride] * squares[k + lane * stride];
+            }
+        for (; k < window; k += stride) {
+            cross[0] += reference[k] * candidate[k];
+            energy[0] += weights[k] * squares[k];
+        }
+        const double crossSum = (double{cross[0]} + cross[2]) + (double{cross[1]} + cross[3]);
+        const double energySum = (double{energy[0]} + energy[2]) + (double{energy[1]} + energy[3]);
+        return crossSum / std::sqrt(energySum + 1.0e-20);
     }
-    return cross / std::sqrt(energy + 1.0e-20);
+    // Eight partial sums in a fixed order: the same result on every run,
+    // and loops the compiler can vectorize.
+    constexpr int kLanes = 8;
+    float cross[kLanes] = {}, energy[kLanes] = {};
+    int k = 0;
+    for (; k + kLanes <= window; k += kLanes)
+        for (int lane = 0; lane < kLanes; ++lane) {
+            cross[lane] += reference[k + lane] * candidate[k + lane];
+            energy[lane] += weights[k + lane] * squares[k + lane];
+        }
+    double crossSum = 0.0, energySum = 0.0;
+    for (int lane = 0; lane < kLanes; ++lane) {
+        crossSum += cross[lane];
+        energySum += energy[lane];
+    }
+    for (; k < window; ++k) {
+        crossSum += reference[k] * candidate[k];
+        energySum += weights[k] * squares[k];
+    }
+    return crossSum / std::sqrt(energySum + 1.0e-20);
+}
+
+void Stretch::BuildNarrowTable(double cutoff)
+{
+    // The sinc narrowed to the cutoff, under the same window, at
+    // kNarrowPhases + 1 offsets; sin(pi c d) by rotating one phasor along a row.
+    const std::vector<double>& window = KaiserTable();
+    const double halfWidth = kTaps / 2.0;
+    const double angle = std::numbers::pi * cutoff;
+    const double stepCos = std::cos(angle), stepSin = std::sin(angle);
+    for (int phase = 0; phase <= kNarrowPhases; ++phase) {
+        const double startDistance = -kTapsBefore - static_cast<double>(phase) / kNarrowPhases;
+        double sinValue = std::sin(angle * startDistance), cosValue = std::cos(angle * startDistance);
+        std::array<double, kTaps> raw{};
+        double sum = 0.0;
+        for (int tap = 0; tap < kTaps; ++tap) {
+            const double distance = startDistance + tap;
+            const double sinc = std::abs(distance) < 1.0e-9 ? cutoff : sinValue / (std::numbers::pi * distance);
+            const double position = std::min(std::abs(distance) / halfWidth * kWindowPoints, double{kWindowPoints});
+            const auto index = static_cast<std::size_t>(position);
+            const double share = position - static_cast<double>(index);
+            const double taper = window[index] + share * (window[index + 1] - window[index]);
+            raw[static_cast<std::size_t>(tap)] = sinc * taper;
+            sum += sinc * taper;
+            const double nextSin = sinValue * stepCos + cosValue * stepSin;
+            cosValue = cosValue * stepCos - sinValue * stepSin;
+            sinValue = nextSin;
+        }
+        for (int tap = 0; tap < kTaps; ++tap)
+            narrowTable_[static_cast<std::size_t>(phase * kTaps + tap)] =
+                static_cast<float>(raw[static_cast<std::size_t>(tap)] / sum);
+    }
+    narrowCutoff_ = cutoff;
 }
 
 std::int64_t Stretch::Weights(double offset, double cutoff, float* weights) const
 {
     const double whole = std::floor(offset);
-    const double within = offset - whole;
-    const std::int64_t first = written_ - geometry_.latency + static_cast<std::int64_t>(whole) - kTapsBefore;
-    if (cutoff >= 1.0) {
-        const double scaled = within * kPhases;
-        const int phase = std::min(static_cast<int>(scaled), kPhases - 1);
-        const auto fraction = static_cast<float>(scaled - phase);
-        const float* row = InterpolationTable().data() + static_cast<std::size_t>(phase) * kTaps;
-        const float* next = row + kTaps;
-        for (int tap = 0; tap < kTaps; ++tap)
-            weights[tap] = row[tap] + fraction * (next[tap] - row[tap]);
-        return first;
-    }
-    // The sinc narrowed to the cutoff, under the same window, computed for
-    // this offset: sin(pi c d) by rotating one phasor from the first tap.
-    const std::vector<double>& window = KaiserTable();
-    const double halfWidth = kTaps / 2.0;
-    const double startDistance = -kTapsBefore - within;
-    const double angle = std::numbers::pi * cutoff;
-    const double stepCos = std::cos(angle), stepSin = std::sin(angle);
-    double sinValue = std::sin(angle * startDistance), cosValue = std::cos(angle * startDistance);
-    std::array<double, kTaps> raw{};
-    double sum = 0.0;
-    for (int tap = 0; tap < kTaps; ++tap) {
-        const double distance = startDistance + tap;
-        const double sinc = std::abs(distance) < 1.0e-9 ? cutoff : sinValue / (std::numbers::pi * distance);
-        const double position = std::abs(distance) / halfWidth * kWindowPoints;
-        const auto index = static_cast<std::size_t>(std::min(position, double{kWindowPoints}));
-        const double share = std::min(position, double{kWindowPoints}) - static_cast<double>(index);
-        const double taper = window[index] + share * (window[index + 1] - window[index]);
-        raw[static_cast<std::size_t>(tap)] = sinc * taper;
-        sum += sinc * taper;
-        const double nextSin = sinValue * stepCos + cosValue * stepSin;
-        cosValue = cosValue * stepCos - sinValue * stepSin;
-        sinValue = nextSin;
-    }
+    const bool narrow = cutoff < 1.0;
+    const int phases = narrow ? kNarrowPhases : kPhases;
+    const double scaled = (offset - whole) * phases;
+    const int phase = std::min(static_cast<int>(scaled), phases - 1);
+    const auto fraction = static_cast<float>(scaled - phase);
+    const float* row = (narrow ? narrowTable_.data() : InterpolationTable().data()) +
+                       static_cast<std::size_t>(phase) * kTaps;
+    const float* next = row + kTaps;
     for (int tap = 0; tap < kTaps; ++tap)
-        weights[tap] = static_cast<float>(raw[static_cast<std::size_t>(tap)] / sum);
-    return first;
+        weights[tap] = row[tap] + fraction * (next[tap] - row[tap]);
+    return written_ - geometry_.latency + static_cast<std::int64_t>(whole) - kTapsBefore;
 }
 
 } // namespace zoc::dsp

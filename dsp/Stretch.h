@@ -26,8 +26,9 @@
 // 512 fractional offsets and mixed linearly between them; at a whole-frame
 // offset it is the frame itself. A head that reads faster than the input
 // (ratio above 1) would fold the top of the input's band back below its
-// Nyquist frequency; there the sinc is narrowed to Nyquist / ratio and
-// computed for each read, so the folded part is filtered out: a tone 25 %
+// Nyquist frequency; there the sinc is narrowed to Nyquist / ratio (a second
+// table, of 128 offsets, rebuilt in some 50 µs when the ratio changes), so
+// the folded part is filtered out: a tone 25 %
 // above that frequency comes back 40 dB down or more, one within 10 % of it
 // only about 12 dB down (the filter's transition band). At a ratio of exactly
 // 1 the head sits on the nominal delay and never splices: the output is the
@@ -163,11 +164,14 @@ private:
     /// The offset from the nominal delay at which a head should start to
     /// continue the head at `current` in phase, near `target`.
     double Align(double current, double target);
-    double Similarity(std::int64_t reference, std::int64_t candidate, int stride) const;
+    /// The tapered correlation of the gathered reference with the candidate
+    /// at `lag`, over the candidate's energy; every `stride`-th frame.
+    double Similarity(int lag, int stride) const;
     /// The interpolation weights of a read at `offset` from the nominal delay,
     /// low-passed at `cutoff` (a fraction of the Nyquist frequency, at most
     /// 1); returns the first frame they apply to.
     std::int64_t Weights(double offset, double cutoff, float* weights) const;
+    void BuildNarrowTable(double cutoff);
 
     // Settings, written by any thread.
     std::atomic<float> ratio_{kDefaultRatio};
@@ -187,7 +191,13 @@ private:
     std::vector<float> history_; ///< per channel `size_ + kHistoryPad` frames; the pad repeats the first frames
     std::vector<float> sum_;     ///< the channels' sum, `size_` frames
     std::vector<float> taper_;   ///< weights of the comparison window
+    std::vector<float> taperSquares_;
+    std::vector<float> referenceTapered_; ///< the old head's coming frames, tapered
+    std::vector<float> candidates_;       ///< the frames every candidate may cover
+    std::vector<float> candidateSquares_;
     std::vector<double> scores_; ///< similarity of each coarse candidate
+    std::vector<float> narrowTable_; ///< read filter rows for the cutoff below
+    double narrowCutoff_ = 0.0;
     std::size_t size_ = 0;       ///< a power of two
     std::int64_t written_ = 0;   ///< frames written
     double active_ = 0.0;        ///< offset of the playing head from the nominal delay
