@@ -29,4 +29,62 @@ std::size_t FirstAbove(const std::vector<float>& x, float threshold)
     return static_cast<std::size_t>(found - x.begin());
 }
 
+namespace {
+
+/// |sum of hann[n] x[n] e^(-i 2 pi f n / rate)|.
+double WindowedMagnitude(const std::vector<float>& x, double rate, double frequency)
+{
+    const double n = static_cast<double>(x.size());
+    const std::complex<double> step = std::polar(1.0, -2.0 * std::numbers::pi * frequency / rate);
+    const std::complex<double> windowStep = std::polar(1.0, 2.0 * std::numbers::pi / n);
+    std::complex<double> sum, phasor = 1.0, windowPhasor = 1.0;
+    for (float value : x) {
+        sum += (0.5 - 0.5 * windowPhasor.real()) * static_cast<double>(value) * phasor;
+        phasor *= step;
+        windowPhasor *= windowStep;
+    }
+    return std::abs(sum);
+}
+
+} // namespace
+
+ToneFit FitTone(const std::vector<float>& x, double sampleRate, double guessHz, double share)
+{
+    const double binHz = sampleRate / static_cast<double>(x.size());
+    const double gridHz = binHz / 4.0;
+    double best = guessHz, bestMagnitude = -1.0;
+    for (double f = guessHz * (1.0 - share); f <= guessHz * (1.0 + share); f += gridHz)
+        if (const double m = WindowedMagnitude(x, sampleRate, f); m > bestMagnitude) {
+            bestMagnitude = m;
+            best = f;
+        }
+    // The window's main lobe is smooth and single-peaked within a grid step.
+    double lo = best - gridHz, hi = best + gridHz;
+    for (int iteration = 0; iteration < 40; ++iteration) {
+        const double a = lo + (hi - lo) / 3.0, b = hi - (hi - lo) / 3.0;
+        if (WindowedMagnitude(x, sampleRate, a) < WindowedMagnitude(x, sampleRate, b))
+            lo = a;
+        else
+            hi = b;
+    }
+    const double frequency = (lo + hi) / 2.0;
+
+    // Least squares on cos and sin at that frequency.
+    double cc = 0.0, ss = 0.0, cs = 0.0, xc = 0.0, xs = 0.0;
+    const double omega = 2.0 * std::numbers::pi * frequency / sampleRate;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double c = std::cos(omega * static_cast<double>(i)), s = std::sin(omega * static_cast<double>(i));
+        cc += c * c, ss += s * s, cs += c * s, xc += x[i] * c, xs += x[i] * s;
+    }
+    const double det = cc * ss - cs * cs;
+    const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
+    double fitEnergy = 0.0, residualEnergy = 0.0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double fit = a * std::cos(omega * static_cast<double>(i)) + b * std::sin(omega * static_cast<double>(i));
+        fitEnergy += fit * fit;
+        residualEnergy += (x[i] - fit) * (x[i] - fit);
+    }
+    return {frequency, std::hypot(a, b), std::atan2(-b, a), 10.0 * std::log10(residualEnergy / fitEnergy + 1e-30)};
+}
+
 } // namespace zoc::test

@@ -32,4 +32,17 @@ float TailPeak(const std::vector<float>& x, std::size_t frames);
 /// Index of the first sample with |x| above `threshold`; x.size() when none is.
 std::size_t FirstAbove(const std::vector<float>& x, float threshold = 0.0f);
 
+/// A sinusoid found in a signal: its frequency (Hz, from the peak of a
+/// Hann-windowed transform, refined between bins), the amplitude and phase
+/// of the least-squares fit at that frequency, and the level of what the fit
+/// leaves (everything that is not that sinusoid) relative to it, in dB.
+struct ToneFit {
+    double frequency;
+    double amplitude;
+    double phase;
+    double residualDb;
+};
+/// Looks for the strongest sinusoid within `guessHz` × (1 ± `share`).
+ToneFit FitTone(const std::vector<float>& x, double sampleRate, double guessHz, double share = 0.03);
+
 } // namespace zoc::test
