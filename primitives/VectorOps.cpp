@@ -20,11 +20,11 @@ constexpr std::size_t kBlock = 16;
 // checks it would otherwise emit (and which would send in-place calls down the
 // scalar path). Every element is computed by the same single-precision
 // expression as the plain loop, so the results are bit-identical to it.
-// Tells the compiler the iterations are independent.
-#if defined(__clang__)
-#define ZOC_IVDEP _Pragma("clang loop vectorize(enable)")
-#else
+// Tells GCC the iterations are independent (other compilers decide alone).
+#if defined(__GNUC__) && !defined(__clang__)
 #define ZOC_IVDEP _Pragma("GCC ivdep")
+#else
+#define ZOC_IVDEP
 #endif
 
 template <typename Body>

@@ -11,6 +11,7 @@
 
 #include "dsp/Denormals.h"
 #include "dsp/IIRDesign.h"
+#include "dsp/TargetClones.h"
 #include "framework/Library.h"
 #include "framework/Registration.h"
 #include "platform/core/Gate.h"
@@ -199,16 +200,8 @@ using NoiseBlocks = std::array<std::array<double, Chorus::kNoiseBlock>, kLanes>;
 /// Runs one block of noise per lane through that lane's two sections (direct
 /// form I), each section handing on its output limited to ±kSectionLimit
 /// while keeping the unlimited value as its own past output.
-// Built for each instruction set the processor may offer, picked when the
-// library loads. Not under ThreadSanitizer: the picker of a file-local
-// function runs before the sanitizer's runtime is ready.
-#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
-#define CHORUS_LANES_CLONES [[gnu::target_clones("avx2", "default")]]
-#else
-#define CHORUS_LANES_CLONES
-#endif
 
-CHORUS_LANES_CLONES void FilterLanes(const std::array<Chorus::LPNOISE*, kLanes>& lanes, const NoiseBlocks& noise)
+ZOC_TARGET_CLONES void FilterLanes(const std::array<Chorus::LPNOISE*, kLanes>& lanes, const NoiseBlocks& noise)
 {
     // One vector holds a value of every lane; each lane's arithmetic is the
     // same on every instruction set.
@@ -260,8 +253,6 @@ CHORUS_LANES_CLONES void FilterLanes(const std::array<Chorus::LPNOISE*, kLanes>&
         }
     }
 }
-
-#undef CHORUS_LANES_CLONES
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "dsp/Denormals.h"
+#include "dsp/TargetClones.h"
 #include "framework/Registration.h"
 #include "platform/core/Localizer.h"
 
@@ -296,16 +297,9 @@ void Flanger::SweepTriangle(int frames, SweepDelays& delays)
     }
 }
 
-// Built for each instruction set the processor may offer, picked at load
-// time; the interpolator gives the same result on each.
-#if defined(__x86_64__)
-#define FLANGER_RENDER_CLONES [[gnu::target_clones("avx2", "default")]]
-#else
-#define FLANGER_RENDER_CLONES
-#endif
 
 template <bool kTriangle, bool kOneTap>
-FLANGER_RENDER_CLONES void Flanger::Render(int frames)
+ZOC_TARGET_CLONES void Flanger::Render(int frames)
 {
     using Point = dsp::SincInterpolator::Point;
     const std::array<float*, 2> lines{Line(0), Line(1)};
@@ -355,7 +349,6 @@ FLANGER_RENDER_CLONES void Flanger::Render(int frames)
     }
 }
 
-#undef FLANGER_RENDER_CLONES
 
 void Flanger::Compact()
 {

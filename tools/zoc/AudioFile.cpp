@@ -410,6 +410,13 @@ std::int64_t AudioReader::Read(std::vector<std::vector<float>>& planar, std::int
     const sf_count_t read = sf_readf_float(file_, interleaved_.data(), frames);
     if (read < 0 || (read == 0 && sf_error(file_) != SF_ERR_NO_ERROR))
         throw IoError("cannot read '" + path_ + "': " + sf_strerror(file_));
+    // Callers usually hand buffers of the right shape; anything smaller grows.
+    if (planar.size() < channels)
+        planar.resize(channels);
+    for (std::size_t channel = 0; channel < channels; ++channel) {
+        if (planar[channel].size() < static_cast<std::size_t>(read))
+            planar[channel].resize(static_cast<std::size_t>(read));
+    }
     const float* source = interleaved_.data();
     for (sf_count_t frame = 0; frame < read; ++frame) {
         for (std::size_t channel = 0; channel < channels; ++channel)

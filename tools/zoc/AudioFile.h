@@ -94,8 +94,9 @@ public:
     /// reads from there from now on, so its length is known. IoError when the
     /// stream or the temporary file fails.
     void SpoolToTemporaryFile();
-    /// Reads up to `frames` frames into planar[channel][0..]; returns the
-    /// count read, 0 at the end. IoError on a read error.
+    /// Reads up to `frames` frames into planar[channel][0..] (growing
+    /// `planar` where it is too small); returns the count read, 0 at the
+    /// end. IoError on a read error.
     std::int64_t Read(std::vector<std::vector<float>>& planar, std::int64_t frames);
 
 private:
