@@ -33,20 +33,16 @@ MultiChannelOfflineComponent::MultiChannelOfflineComponent(std::string component
 bool MultiChannelOfflineComponent::RequestIOConfiguration(const host::ChannelLayoutList& inputs,
                                                           const host::ChannelLayoutList& outputs)
 {
-    if (inputs.size() != 1 || outputs.size() != 1)
+    const std::optional<ChannelProposal> proposal = ReadChannelProposal(inputs, outputs, maxChannels_);
+    if (!proposal)
         return false;
-    std::size_t channels = inputs[0].size();
-    if (channels != outputs[0].size() || channels == 0)
-        return false;
-    const bool accepted = channels <= static_cast<std::size_t>(maxChannels_);
-    if (!accepted)
-        channels = 1;
+    const std::size_t channels = proposal->channels;
     const BusNames names = BusNamesFor(channels);
     ClearBusConfiguration();
     AddInputBus(AudioFilterBusDescription(core::Localize(names.input), inputs[0]));
     AddOutputBus(AudioFilterBusDescription(core::Localize(names.output), outputs[0]));
     OnNumberOfChannelsChanged(channels);
-    return accepted;
+    return proposal->accepted;
 }
 
 } // namespace components

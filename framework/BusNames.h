@@ -1,7 +1,11 @@
 #pragma once
-// Localizable names of a component's main buses for a channel count.
+// How a component with one main bus reads a host's layout proposal, and the
+// localizable names of its buses for a channel count.
 
 #include <cstddef>
+#include <optional>
+
+#include "contracts/host/AudioFilter.h"
 
 namespace zoc {
 
@@ -22,6 +26,28 @@ inline BusNames BusNamesFor(std::size_t channels)
     default:
         return {"$$$/Effects/MultiIn=Multichannel In", "$$$/Effects/MultiOut=Multichannel Out"};
     }
+}
+
+/// What a proposal of one input and one output layout asks for.
+struct ChannelProposal {
+    std::size_t channels; ///< the count to run (1 when more than the component takes)
+    bool accepted;        ///< false when the component runs the first channel only
+};
+
+/// nullopt when the proposal is not one input and one output layout of the
+/// same, non-zero channel count. More channels than `maxChannels`: the
+/// component runs the first channel only, over buses that still carry the
+/// proposed layout.
+inline std::optional<ChannelProposal> ReadChannelProposal(const host::ChannelLayoutList& inputs,
+                                                          const host::ChannelLayoutList& outputs, int maxChannels)
+{
+    if (inputs.size() != 1 || outputs.size() != 1)
+        return std::nullopt;
+    const std::size_t channels = inputs[0].size();
+    if (channels != outputs[0].size() || channels == 0)
+        return std::nullopt;
+    const bool accepted = channels <= static_cast<std::size_t>(maxChannels);
+    return ChannelProposal{accepted ? channels : 1, accepted};
 }
 
 } // namespace zoc

@@ -31,20 +31,16 @@ bool MultiChannelComponentBase::RequestIOConfiguration(const host::ChannelLayout
     if (current.inputs.size() == 1 && current.outputs.size() == 1 &&
         current.inputs[0].GetLayout() == inputs[0] && current.outputs[0].GetLayout() == outputs[0])
         return inputs[0].size() <= static_cast<std::size_t>(maxChannels_);
-    std::size_t channels = inputs[0].size();
-    if (channels != outputs[0].size() || channels == 0)
+    const std::optional<ChannelProposal> proposal = ReadChannelProposal(inputs, outputs, maxChannels_);
+    if (!proposal)
         return false;
-    // More channels than the component takes: it runs the first channel only,
-    // over buses that still carry the proposed layout.
-    const bool accepted = channels <= static_cast<std::size_t>(maxChannels_);
-    if (!accepted)
-        channels = 1;
+    const std::size_t channels = proposal->channels;
     const BusNames names = BusNamesFor(channels);
     ClearBusConfiguration();
     AddInputBus(AudioFilterBusDescription(core::Localize(names.input), inputs[0]));
     AddOutputBus(AudioFilterBusDescription(core::Localize(names.output), inputs[0]));
     OnNumberOfChannelsChanged(channels);
-    return accepted;
+    return proposal->accepted;
 }
 
 core::Ref<host::AudioFilterParameterInfo> MultiChannelComponentBase::GetParameterInfo(int index)

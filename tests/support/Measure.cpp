@@ -87,4 +87,17 @@ ToneFit FitTone(const std::vector<float>& x, double sampleRate, double guessHz, 
     return {frequency, std::hypot(a, b), std::atan2(-b, a), 10.0 * std::log10(residualEnergy / fitEnergy + 1e-30)};
 }
 
+double Correlation(const std::vector<float>& a, const std::vector<float>& b, int lag)
+{
+    double ab = 0, aa = 0, bb = 0;
+    for (std::size_t n = 0; n + static_cast<std::size_t>(lag) < a.size(); ++n) {
+        const double x = a[n];
+        const double y = b[n + static_cast<std::size_t>(lag)];
+        ab += x * y;
+        aa += x * x;
+        bb += y * y;
+    }
+    return ab / std::sqrt(aa * bb);
+}
+
 } // namespace zoc::test

@@ -29,6 +29,8 @@ template <typename Sample> double MagnitudeAt(const std::vector<Sample>& h, doub
 std::vector<float> Noise(std::size_t n, unsigned seed);
 /// Largest |x| over the last `frames` samples.
 float TailPeak(const std::vector<float>& x, std::size_t frames);
+/// Normalized cross-correlation of a[n] with b[n + lag].
+double Correlation(const std::vector<float>& a, const std::vector<float>& b, int lag = 0);
 /// Index of the first sample with |x| above `threshold`; x.size() when none is.
 std::size_t FirstAbove(const std::vector<float>& x, float threshold = 0.0f);
 

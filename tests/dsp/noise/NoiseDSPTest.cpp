@@ -19,9 +19,12 @@
 #include "dsp/noise/EqualLoudness.h"
 #include "dsp/noise/GreyFilter.h"
 #include "tests/support/AllocationGuard.h"
+#include "tests/support/Measure.h"
 
 namespace zoc::dsp::noise {
 namespace {
+
+using test::Correlation;
 
 constexpr int kRate = 48000;
 using Channels = std::vector<std::vector<float>>;
@@ -155,19 +158,6 @@ std::vector<float> Differences(const std::vector<float>& x)
     for (std::size_t n = 1; n < x.size(); ++n)
         d[n - 1] = x[n] - x[n - 1];
     return d;
-}
-
-double Correlation(const std::vector<float>& a, const std::vector<float>& b, int lag = 0)
-{
-    double ab = 0, aa = 0, bb = 0;
-    for (std::size_t n = 0; n + static_cast<std::size_t>(lag) < a.size(); ++n) {
-        const double x = a[n];
-        const double y = b[n + static_cast<std::size_t>(lag)];
-        ab += x * y;
-        aa += x * x;
-        bb += y * y;
-    }
-    return ab / std::sqrt(aa * bb);
 }
 
 TEST(NoiseDSP, ColoursHaveTheirSlopeOverTheAudioBand)

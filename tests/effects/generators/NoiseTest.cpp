@@ -14,10 +14,13 @@
 
 #include "framework/Library.h"
 #include "platform/host/OfflineSession.h"
+#include "tests/support/Measure.h"
 #include "tests/support/TestHost.h"
 
 namespace zoc::components {
 namespace {
+
+using test::Correlation;
 
 using Kernel = dsp::noise::NoiseDSP;
 using Channels = std::vector<std::vector<float>>;
@@ -51,19 +54,6 @@ core::Ref<Noise> Make(int preset, std::size_t channels = 2)
     EXPECT_TRUE(session.Configure(channels, static_cast<float>(kRate)));
     session.ApplyPreset(preset);
     return noise;
-}
-
-double Correlation(const std::vector<float>& a, const std::vector<float>& b, int lag)
-{
-    double ab = 0, aa = 0, bb = 0;
-    for (std::size_t n = 0; n + static_cast<std::size_t>(lag) < a.size(); ++n) {
-        const double x = a[n];
-        const double y = b[n + static_cast<std::size_t>(lag)];
-        ab += x * y;
-        aa += x * x;
-        bb += y * y;
-    }
-    return ab / std::sqrt(aa * bb);
 }
 
 int PeakLag(const std::vector<float>& a, const std::vector<float>& b)
