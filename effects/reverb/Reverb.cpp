@@ -91,8 +91,6 @@ constexpr std::array kPresets = {
     Preset("$$$/AudioComponents/ReverbPresets/Thickener=Thickener", 400, 20, 80, 100, 35, 1200, false),
 };
 
-/// The synthesis is defined for ordinary audio rates; others are taken as
-/// the nearest end of this range.
 constexpr float kMinimumRate = 8000.0f;
 constexpr float kMaximumRate = 384000.0f;
 
@@ -120,7 +118,7 @@ std::uint32_t ReadU32(const std::uint8_t* bytes)
 
 /// The fields that decide the impulse are equal, and both headers are well formed.
 template <class Header>
-bool SameImpulse(const Header& a, const Header& b)
+bool SameImpulseHeader(const Header& a, const Header& b)
 {
     for (const Header* header : {&a, &b}) {
         if (ReadU32(header->data() + kMagicAt) != kCacheMagic ||
@@ -163,6 +161,15 @@ void Mix(const float* __restrict wetPart, const float* __restrict dryPart, float
         output[i] = (wetPart[i] + dryPart[i]) * 0.01f;
 }
 
+/// The synthesis is defined for ordinary audio rates; others are taken as
+/// the nearest end of that range.
+float EffectiveRate(float rate)
+{
+    if (!(rate >= kMinimumRate))
+        return kMinimumRate;
+    return std::min(rate, kMaximumRate);
+}
+
 std::size_t SpectrumCount(bool sumInputs, std::size_t channels)
 {
     return sumInputs || channels != 2 ? 2 * channels : 8;
@@ -190,14 +197,6 @@ Reverb::~Reverb()
 // ---------------------------------------------------------------------------
 // Host operations
 
-float Reverb::EffectiveRate() const
-{
-    const float rate = GetSampleRate();
-    if (!(rate >= kMinimumRate))
-        return kMinimumRate;
-    return std::min(rate, kMaximumRate);
-}
-
 void Reverb::SetSampleRate(float rate)
 {
     if (rate == GetSampleRate())
@@ -205,7 +204,6 @@ void Reverb::SetSampleRate(float rate)
     {
         std::lock_guard lock(ImpulseMutex());
         ClearRoleTables();
-        mix_ = nullptr;
     }
     parametersChanged_ = true;
     impulseDirty_ = true;
@@ -221,7 +219,6 @@ void Reverb::OnNumberOfChannelsChanged(std::size_t count)
     std::lock_guard lock(ImpulseMutex());
     SetChannelCount(std::min<std::size_t>(count, kMaxChannels));
     ClearRoleTables();
-    mix_ = nullptr;
     parametersChanged_ = true;
     impulseDirty_ = true;
 }
@@ -232,11 +229,11 @@ void Reverb::Resume()
     isProcessing_ = true;
     StoreValue(kIsProcessing, 1.0f);
     parametersChanged_ = false;
+    PrepareHandOver();
     {
         std::lock_guard lock(ImpulseMutex());
-        RecalculateImpulse();
+        RebuildImpulseNow();
     }
-    PrepareHandOver();
     StartConvolveThread();
     UseBufferSetA();
 }
@@ -289,20 +286,6 @@ double Reverb::GetTail()
 // ---------------------------------------------------------------------------
 // Engine
 
-void Reverb::UseBufferSetA()
-{
-    std::lock_guard lock(EngineMutex());
-    ConvolutionReverbBase::UseBufferSetA();
-    mix_ = mixA_.Data();
-}
-
-void Reverb::UseBufferSetB()
-{
-    std::lock_guard lock(EngineMutex());
-    ConvolutionReverbBase::UseBufferSetB();
-    mix_ = mixB_.Data();
-}
-
 void Reverb::ConvolveBlock()
 {
     RunStandardJob(Value(kSumInputs) != 0.0f);
@@ -313,27 +296,28 @@ void Reverb::Process(float** inputs, float** outputs, int frames)
     dsp::ScopedFlushDenormals flushDenormals;
     std::lock_guard lock(ImpulseMutex());
     parametersChanged_ = false;
-    if (impulseDirty_)
-        RecalculateImpulse();
+    UpdateImpulse();
 
     const std::size_t channels = ChannelCount();
     if (frames <= 0)
         return;
-    if (!HasRoles() || mix_ == nullptr) {
+    if (!HasRoles()) {
         for (std::size_t c = 0; c < channels; ++c)
             std::fill_n(outputs[c], frames, 0.0f);
         return;
     }
     const float wet = Value(kWetOutputLevel);
     const float dry = Value(kDryOutputLevel);
-    const std::uint32_t hop = HopSize();
     for (int done = 0; done < frames;) {
-        if (blockPosition_ == hop)
+        // The hop is read again after each boundary: a rebuilt impulse may
+        // come with another one.
+        if (blockPosition_ == HopSize())
             AdvanceBlock();
+        const std::uint32_t hop = HopSize();
         const std::size_t position = blockPosition_;
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(hop - position, frames - done));
-        float* wetPart = mix_;
-        float* dryPart = mix_ + count;
+        float* wetPart = MixScratch();
+        float* dryPart = wetPart + count;
         for (std::size_t c = 0; c < channels; ++c) {
             const float* play = PlayBuffer(c) + position;
             float* fill = FillBuffer(c) + position;
@@ -357,7 +341,7 @@ void Reverb::Process(float** inputs, float** outputs, int frames)
 reverb::ImpulseSettings Reverb::CurrentSettings() const
 {
     reverb::ImpulseSettings settings;
-    settings.sampleRate = EffectiveRate();
+    settings.sampleRate = EffectiveRate(GetSampleRate());
     settings.decayTime = Value(kDecayTime);
     settings.preDelayTime = Value(kPreDelayTime);
     settings.perception = Value(kPerception);
@@ -365,6 +349,31 @@ reverb::ImpulseSettings Reverb::CurrentSettings() const
     settings.sumInputs = Value(kSumInputs) != 0.0f;
     settings.channels = static_cast<std::uint32_t>(ChannelCount());
     return settings;
+}
+
+reverb::ImpulseSettings Reverb::SettingsOf(const SettingsSnapshot& snapshot)
+{
+    reverb::ImpulseSettings settings;
+    settings.sampleRate = EffectiveRate(snapshot.sampleRate);
+    settings.decayTime = snapshot.values[kDecayTime];
+    settings.preDelayTime = snapshot.values[kPreDelayTime];
+    settings.perception = snapshot.values[kPerception];
+    settings.diffusion = snapshot.values[kDiffusion];
+    settings.sumInputs = snapshot.values[kSumInputs] != 0.0f;
+    settings.channels = static_cast<std::uint32_t>(snapshot.channels);
+    return settings;
+}
+
+bool Reverb::SameImpulse(const SettingsSnapshot& a, const SettingsSnapshot& b) const
+{
+    if (a.sampleRate != b.sampleRate || a.channels != b.channels)
+        return false;
+    for (int index : {kDecayTime, kPreDelayTime, kPerception, kDiffusion, kSumInputs}) {
+        const auto at = static_cast<std::size_t>(index);
+        if (a.values[at] != b.values[at])
+            return false;
+    }
+    return true;
 }
 
 void Reverb::PublishProgress(float progress)
@@ -379,26 +388,9 @@ std::filesystem::path Reverb::SlotPath(int slot) const
     return tempDirectory_ / ("SndxReverb" + std::to_string(slot) + ".tmp");
 }
 
-void Reverb::SetImpulseLength(std::int32_t length, std::uint32_t impulseChannels)
+Reverb::Header Reverb::MakeHeader(const reverb::ImpulseSettings& settings, const SettingsSnapshot& snapshot)
 {
-    std::lock_guard lock(EngineMutex());
-    impulseChannels_ = impulseChannels;
-    dsp::AlignedBuffer& impulse = ImpulseStorage();
-    impulse.Resize(static_cast<std::size_t>(impulseChannels) * static_cast<std::size_t>(length));
-    impulse.Zero();
-    const std::uint32_t fftSize = reverb::FFTSizeFor(length);
-    SetFFTSize(fftSize);
-    SetImpulseLengthAndHop(static_cast<std::uint32_t>(length));
-    mixA_.Resize(2 * static_cast<std::size_t>(fftSize));
-    mixB_.Resize(2 * static_cast<std::size_t>(fftSize));
-    UseBufferSetA();
-}
-
-void Reverb::RecalculateImpulse()
-{
-    const reverb::ImpulseSettings settings = CurrentSettings();
     const reverb::ImpulseSizes sizes = reverb::ComputeSizes(settings);
-
     core::files::ByteWriter writer;
     writer.U32(kCacheMagic);
     writer.U32(kHeaderSize);
@@ -409,32 +401,28 @@ void Reverb::RecalculateImpulse()
     writer.F64(settings.decayTime);
     writer.F64(settings.preDelayTime);
     writer.F64(settings.perception);
-    writer.F64(Value(kDryOutputLevel));
-    writer.F64(Value(kWetOutputLevel));
+    writer.F64(snapshot.values[kDryOutputLevel]);
+    writer.F64(snapshot.values[kWetOutputLevel]);
     writer.U32(settings.sumInputs ? 1 : 0);
     writer.U32(0);
     writer.F64(settings.diffusion);
     Header header{};
     std::copy(writer.Data().begin(), writer.Data().end(), header.begin());
-
-    {
-        // The caller holds the impulse mutex (Process holds it for the whole
-        // block), so every path takes the locks in one order: impulse,
-        // process-wide, engine.
-        std::lock_guard cacheLock(ImpulseCacheMutex());
-        std::lock_guard engineLock(EngineMutex());
-        if (!LoadFromCache(settings, header))
-            Synthesize(settings, header);
-    }
-    ClearBuffers();
-    impulseDirty_ = false;
+    return header;
 }
 
-bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header& header)
+void Reverb::BuildImpulse(const SettingsSnapshot& snapshot, EngineBuffers& into)
 {
-    if (ImpulseLength() > 0 && rememberedChannels_ == settings.channels && SameImpulse(header, rememberedHeader_))
-        return true;
+    const reverb::ImpulseSettings settings = SettingsOf(snapshot);
+    const Header header = MakeHeader(settings, snapshot);
+    // Two instances never synthesise or touch the cache files at once.
+    std::lock_guard cacheLock(ImpulseCacheMutex());
+    if (!LoadFromCache(settings, header, into))
+        Synthesize(settings, header, into);
+}
 
+bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header& header, EngineBuffers& into)
+{
     isCalculating_ = true;
     PublishProgress(0.0f);
     // Only a directory that is private to this user is trusted.
@@ -452,10 +440,8 @@ bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header
             continue;
         progress += 0.05f;
         PublishProgress(progress);
-        if (LoadSlot(path, header, impulseChannels)) {
+        if (LoadSlot(path, header, impulseChannels, settings.channels, into)) {
             lastSlot_ = slot;
-            rememberedHeader_ = header;
-            rememberedChannels_ = settings.channels;
             isCalculating_ = false;
             PublishProgress(1.0f);
             return true;
@@ -465,122 +451,121 @@ bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header
     return false;
 }
 
-bool Reverb::LoadSlot(const std::filesystem::path& path, const Header& header, std::uint32_t impulseChannels)
+bool Reverb::LoadSlot(const std::filesystem::path& path, const Header& header, std::uint32_t impulseChannels,
+                      std::size_t channels, EngineBuffers& into)
 {
     // Opened without following links; anything but a regular file is refused.
     const std::unique_ptr<core::files::File> file = core::files::File::Open(path, core::files::File::Mode::Read);
     if (!file)
         return false;
     Header stored{};
-    if (file->Read(stored.data(), stored.size()) != stored.size() || !SameImpulse(header, stored))
+    if (file->Read(stored.data(), stored.size()) != stored.size() || !SameImpulseHeader(header, stored))
         return false;
     const std::uint32_t length = ReadU32(stored.data() + kLengthAt);
     if (length != ReadU32(header.data() + kLengthAt) ||
         ReadU32(stored.data() + kDataBytesAt) != static_cast<std::uint64_t>(impulseChannels) * length * 4u)
         return false;
-    const std::size_t channels = ChannelCount();
     const bool sumInputs = ReadU32(stored.data() + kSumAt) != 0;
-    const std::uint64_t fftSize = reverb::FFTSizeFor(static_cast<std::int32_t>(length));
+    const std::uint32_t fftSize = reverb::FFTSizeFor(static_cast<std::int32_t>(length));
     const std::uint64_t expected = kHeaderSize + static_cast<std::uint64_t>(impulseChannels) * length * 4u +
-                                   SpectrumCount(sumInputs, channels) * fftSize * 4u;
+                                   SpectrumCount(sumInputs, channels) * std::uint64_t{fftSize} * 4u;
     const std::optional<std::uint64_t> size = file->Size();
     if (!size || *size != expected)
         return false;
 
-    // From here on the engine's state is overwritten: forget what it held.
-    rememberedHeader_ = {};
-    SetImpulseLength(static_cast<std::int32_t>(length), impulseChannels);
-    dsp::AlignedBuffer& impulse = ImpulseStorage();
+    into.SetSizes(fftSize, length, impulseChannels, channels);
+    dsp::AlignedBuffer& impulse = into.ImpulseStorage();
     if (file->Read(impulse.Data(), impulse.Size() * sizeof(float)) != impulse.Size() * sizeof(float))
         return false;
     const std::size_t spectrumBytes = static_cast<std::size_t>(fftSize) * sizeof(float);
-    for (float* spectrum : CachedSpectra(sumInputs)) {
+    for (float* spectrum : CachedSpectra(into, sumInputs)) {
         if (file->Read(spectrum, spectrumBytes) != spectrumBytes)
             return false;
     }
     return true;
 }
 
-std::vector<float*> Reverb::CachedSpectra(bool sumInputs)
+std::vector<float*> Reverb::CachedSpectra(EngineBuffers& engine, bool sumInputs)
 {
-    const std::size_t channels = ChannelCount();
+    const std::size_t channels = engine.Channels();
     std::vector<float*> spectra;
     if (!sumInputs && channels == 2) {
-        spectra = {ImpulseRe(0),          ImpulseIm(0),          CrossLeftToRightRe(), CrossLeftToRightIm(),
-                   CrossRightToLeftRe(), CrossRightToLeftIm(), ImpulseRe(1),         ImpulseIm(1)};
+        spectra = {engine.ImpulseRe(0),         engine.ImpulseIm(0),         engine.CrossLeftToRightRe(),
+                   engine.CrossLeftToRightIm(), engine.CrossRightToLeftRe(), engine.CrossRightToLeftIm(),
+                   engine.ImpulseRe(1),         engine.ImpulseIm(1)};
         return spectra;
     }
     for (std::size_t c = 0; c < channels; ++c) {
-        spectra.push_back(ImpulseRe(c));
-        spectra.push_back(ImpulseIm(c));
+        spectra.push_back(engine.ImpulseRe(c));
+        spectra.push_back(engine.ImpulseIm(c));
     }
     return spectra;
 }
 
-void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const Header& header)
+void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const Header& header, EngineBuffers& into)
 {
     isCalculating_ = true;
     PublishProgress(0.0f);
     const reverb::ImpulseSizes sizes = reverb::ComputeSizes(settings);
-    rememberedHeader_ = {};
-    SetImpulseLength(sizes.impulseLength, sizes.impulseChannels);
-    reverb::SynthesizeImpulse(settings, sizes, ImpulseStorage().Data(),
+    into.SetSizes(reverb::FFTSizeFor(sizes.impulseLength), static_cast<std::uint32_t>(sizes.impulseLength),
+                  sizes.impulseChannels, settings.channels);
+    reverb::SynthesizeImpulse(settings, sizes, into.ImpulseStorage().Data(),
                               [this](float progress) { PublishProgress(progress); });
 
     PublishProgress(0.9f);
-    ComputeSpectra(settings.sumInputs);
+    ComputeSpectra(into, settings.sumInputs);
     PublishProgress(1.0f);
 
     // The slot comes from the generator, which the settings seeded.
     const int slot = core::crt::rand() % kCacheSlots;
     if (core::files::EnsurePrivateDirectory(tempDirectory_).empty())
-        WriteCacheFile(SlotPath(slot), header, settings.sumInputs);
+        WriteCacheFile(SlotPath(slot), header, into, settings.sumInputs);
     lastSlot_ = slot;
-    rememberedHeader_ = header;
-    rememberedChannels_ = settings.channels;
 
     isCalculating_ = false;
     PublishProgress(progress_.load(std::memory_order_relaxed));
 }
 
-void Reverb::ComputeSpectra(bool sumInputs)
+void Reverb::ComputeSpectra(EngineBuffers& into, bool sumInputs)
 {
-    const std::size_t channels = ChannelCount();
-    const std::size_t impulseChannels = impulseChannels_;
-    const std::size_t length = ImpulseLength();
-    const std::size_t fftSize = FFTSize();
-    const float* impulse = ImpulseStorage().Data();
-    float* first = TransformScratch(0);
-    float* second = TransformScratch(1);
+    const std::size_t channels = into.Channels();
+    const std::size_t impulseChannels = into.ImpulseChannelCount();
+    const std::size_t length = into.ImpulseLength();
+    const std::size_t fftSize = into.FFTSize();
+    const float* impulse = into.ImpulseStorage().Data();
+    float* first = into.TransformScratch(0);
+    float* second = into.TransformScratch(1);
     // One impulse channel, zero-padded to N.
-    const auto extract = [&](std::size_t channel, float* into) {
+    const auto extract = [&](std::size_t channel, float* target) {
         for (std::size_t t = 0; t < length; ++t)
-            into[t] = impulse[t * impulseChannels + channel];
-        std::fill(into + length, into + fftSize, 0.0f);
+            target[t] = impulse[t * impulseChannels + channel];
+        std::fill(target + length, target + fftSize, 0.0f);
     };
     std::size_t c = 0;
     for (; c + 1 < channels; c += 2) {
         extract(c, first);
         extract(c + 1, second);
-        ForwardTwoReal(first, second, ImpulseRe(c), ImpulseIm(c), ImpulseRe(c + 1), ImpulseIm(c + 1));
+        into.ForwardTwoReal(first, second, into.ImpulseRe(c), into.ImpulseIm(c), into.ImpulseRe(c + 1),
+                            into.ImpulseIm(c + 1));
     }
     if (c < channels) {
         extract(c, first);
-        ForwardTwoReal(first, first, ImpulseRe(c), ImpulseIm(c), ImpulseRe(c), ImpulseIm(c));
+        into.ForwardTwoReal(first, first, into.ImpulseRe(c), into.ImpulseIm(c), into.ImpulseRe(c), into.ImpulseIm(c));
     }
     if (channels == 2 && !sumInputs) {
         extract(2, first);
         extract(3, second);
-        ForwardTwoReal(first, second, CrossLeftToRightRe(), CrossLeftToRightIm(), CrossRightToLeftRe(),
-                       CrossRightToLeftIm());
+        into.ForwardTwoReal(first, second, into.CrossLeftToRightRe(), into.CrossLeftToRightIm(),
+                            into.CrossRightToLeftRe(), into.CrossRightToLeftIm());
     }
 }
 
-void Reverb::WriteCacheFile(const std::filesystem::path& path, const Header& header, bool sumInputs)
+void Reverb::WriteCacheFile(const std::filesystem::path& path, const Header& header, EngineBuffers& from,
+                            bool sumInputs)
 {
-    const std::vector<float*> spectra = CachedSpectra(sumInputs);
-    const dsp::AlignedBuffer& impulse = ImpulseStorage();
-    const std::size_t spectrumBytes = static_cast<std::size_t>(FFTSize()) * sizeof(float);
+    const std::vector<float*> spectra = CachedSpectra(from, sumInputs);
+    const dsp::AlignedBuffer& impulse = from.ImpulseStorage();
+    const std::size_t spectrumBytes = static_cast<std::size_t>(from.FFTSize()) * sizeof(float);
     std::vector<std::uint8_t> bytes(header.size() + impulse.Size() * sizeof(float) + spectra.size() * spectrumBytes);
     std::uint8_t* at = bytes.data();
     std::memcpy(at, header.data(), header.size());
