@@ -2,6 +2,8 @@
 
 #include "effects/reverb/Reverb.h"
 
+#include "effects/reverb/ReverbCache.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -27,8 +29,6 @@ constexpr core::Guid kDescriptorGuid{0x3C31F787, 0xB602, 0x418C, {0x9A, 0x5E, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/ReverbTitle=Reverb";
 
 const ComponentRegistration<Reverb> kRegistration{"Reverb", kTitleKey, 0, kReverbComponentID, kDescriptorGuid};
-
-static_assert(std::endian::native == std::endian::little, "cache files hold little-endian floats");
 
 using enum host::AudioFilterParameterInfoUnit;
 
@@ -96,41 +96,12 @@ constexpr float kMaximumRate = 384000.0f;
 
 // Cache files: a ring of ten slots named "SndxReverb0.tmp" ... "SndxReverb9.tmp".
 constexpr int kCacheSlots = 10;
-constexpr std::uint32_t kCacheMagic = 0x44332214;
-constexpr std::uint32_t kCacheVersion = 2;
-constexpr std::size_t kMagicAt = 0, kHeaderSizeAt = 4, kDataBytesAt = 8, kLengthAt = 12, kVersionAt = 16,
-                      kRateAt = 20, kDecayAt = 24, kPreDelayAt = 32, kPerceptionAt = 40, kSumAt = 64,
-                      kDiffusionAt = 72;
 
 /// Impulse recalculation and cache files are one at a time in the process.
 std::mutex& ImpulseCacheMutex()
 {
     static std::mutex mutex;
     return mutex;
-}
-
-std::uint32_t ReadU32(const std::uint8_t* bytes)
-{
-    std::uint32_t value = 0;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
-/// The fields that decide the impulse are equal, and both headers are well formed.
-template <class Header>
-bool SameImpulseHeader(const Header& a, const Header& b)
-{
-    for (const Header* header : {&a, &b}) {
-        if (ReadU32(header->data() + kMagicAt) != kCacheMagic ||
-            ReadU32(header->data() + kHeaderSizeAt) != Reverb::kHeaderSize ||
-            ReadU32(header->data() + kVersionAt) != kCacheVersion)
-            return false;
-    }
-    const auto equal = [&](std::size_t at, std::size_t size) {
-        return std::memcmp(a.data() + at, b.data() + at, size) == 0;
-    };
-    return equal(kRateAt, 4) && equal(kDecayAt, 8) && equal(kPreDelayAt, 8) && equal(kPerceptionAt, 8) &&
-           equal(kSumAt, 4) && equal(kDiffusionAt, 8);
 }
 
 /// The three steps of the audio path for one channel's chunk. Input and
@@ -168,11 +139,6 @@ float EffectiveRate(float rate)
     if (!(rate >= kMinimumRate))
         return kMinimumRate;
     return std::min(rate, kMaximumRate);
-}
-
-std::size_t SpectrumCount(bool sumInputs, std::size_t channels)
-{
-    return sumInputs || channels != 2 ? 2 * channels : 8;
 }
 
 } // namespace
@@ -388,40 +354,19 @@ std::filesystem::path Reverb::SlotPath(int slot) const
     return tempDirectory_ / ("SndxReverb" + std::to_string(slot) + ".tmp");
 }
 
-Reverb::Header Reverb::MakeHeader(const reverb::ImpulseSettings& settings, const SettingsSnapshot& snapshot)
-{
-    const reverb::ImpulseSizes sizes = reverb::ComputeSizes(settings);
-    core::files::ByteWriter writer;
-    writer.U32(kCacheMagic);
-    writer.U32(kHeaderSize);
-    writer.U32(sizes.impulseChannels * static_cast<std::uint32_t>(sizes.impulseLength) * 4u);
-    writer.U32(static_cast<std::uint32_t>(sizes.impulseLength));
-    writer.U32(kCacheVersion);
-    writer.U32(static_cast<std::uint32_t>(settings.sampleRate));
-    writer.F64(settings.decayTime);
-    writer.F64(settings.preDelayTime);
-    writer.F64(settings.perception);
-    writer.F64(snapshot.values[kDryOutputLevel]);
-    writer.F64(snapshot.values[kWetOutputLevel]);
-    writer.U32(settings.sumInputs ? 1 : 0);
-    writer.U32(0);
-    writer.F64(settings.diffusion);
-    Header header{};
-    std::copy(writer.Data().begin(), writer.Data().end(), header.begin());
-    return header;
-}
-
 void Reverb::BuildImpulse(const SettingsSnapshot& snapshot, EngineBuffers& into)
 {
     const reverb::ImpulseSettings settings = SettingsOf(snapshot);
-    const Header header = MakeHeader(settings, snapshot);
+    const reverb::CacheHeader header =
+        reverb::MakeCacheHeader(settings, snapshot.values[kDryOutputLevel], snapshot.values[kWetOutputLevel]);
     // Two instances never synthesise or touch the cache files at once.
     std::lock_guard cacheLock(ImpulseCacheMutex());
     if (!LoadFromCache(settings, header, into))
         Synthesize(settings, header, into);
 }
 
-bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header& header, EngineBuffers& into)
+bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
+                           EngineBuffers& into)
 {
     isCalculating_ = true;
     PublishProgress(0.0f);
@@ -430,7 +375,6 @@ bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header
         isCalculating_ = false;
         return false;
     }
-    const std::uint32_t impulseChannels = reverb::ComputeSizes(settings).impulseChannels;
     float progress = 0.0f;
     for (int i = 0; i < kCacheSlots; ++i) {
         const int slot = (lastSlot_ + i) % kCacheSlots;
@@ -440,7 +384,7 @@ bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header
             continue;
         progress += 0.05f;
         PublishProgress(progress);
-        if (LoadSlot(path, header, impulseChannels, settings.channels, into)) {
+        if (reverb::ReadCacheFile(path, header, settings.channels, into)) {
             lastSlot_ = slot;
             isCalculating_ = false;
             PublishProgress(1.0f);
@@ -451,58 +395,8 @@ bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header
     return false;
 }
 
-bool Reverb::LoadSlot(const std::filesystem::path& path, const Header& header, std::uint32_t impulseChannels,
-                      std::size_t channels, EngineBuffers& into)
-{
-    // Opened without following links; anything but a regular file is refused.
-    const std::unique_ptr<core::files::File> file = core::files::File::Open(path, core::files::File::Mode::Read);
-    if (!file)
-        return false;
-    Header stored{};
-    if (file->Read(stored.data(), stored.size()) != stored.size() || !SameImpulseHeader(header, stored))
-        return false;
-    const std::uint32_t length = ReadU32(stored.data() + kLengthAt);
-    if (length != ReadU32(header.data() + kLengthAt) ||
-        ReadU32(stored.data() + kDataBytesAt) != static_cast<std::uint64_t>(impulseChannels) * length * 4u)
-        return false;
-    const bool sumInputs = ReadU32(stored.data() + kSumAt) != 0;
-    const std::uint32_t fftSize = reverb::FFTSizeFor(static_cast<std::int32_t>(length));
-    const std::uint64_t expected = kHeaderSize + static_cast<std::uint64_t>(impulseChannels) * length * 4u +
-                                   SpectrumCount(sumInputs, channels) * std::uint64_t{fftSize} * 4u;
-    const std::optional<std::uint64_t> size = file->Size();
-    if (!size || *size != expected)
-        return false;
-
-    into.SetSizes(fftSize, length, impulseChannels, channels);
-    dsp::AlignedBuffer& impulse = into.ImpulseStorage();
-    if (file->Read(impulse.Data(), impulse.Size() * sizeof(float)) != impulse.Size() * sizeof(float))
-        return false;
-    const std::size_t spectrumBytes = static_cast<std::size_t>(fftSize) * sizeof(float);
-    for (float* spectrum : CachedSpectra(into, sumInputs)) {
-        if (file->Read(spectrum, spectrumBytes) != spectrumBytes)
-            return false;
-    }
-    return true;
-}
-
-std::vector<float*> Reverb::CachedSpectra(EngineBuffers& engine, bool sumInputs)
-{
-    const std::size_t channels = engine.Channels();
-    std::vector<float*> spectra;
-    if (!sumInputs && channels == 2) {
-        spectra = {engine.ImpulseRe(0),         engine.ImpulseIm(0),         engine.CrossLeftToRightRe(),
-                   engine.CrossLeftToRightIm(), engine.CrossRightToLeftRe(), engine.CrossRightToLeftIm(),
-                   engine.ImpulseRe(1),         engine.ImpulseIm(1)};
-        return spectra;
-    }
-    for (std::size_t c = 0; c < channels; ++c) {
-        spectra.push_back(engine.ImpulseRe(c));
-        spectra.push_back(engine.ImpulseIm(c));
-    }
-    return spectra;
-}
-
-void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const Header& header, EngineBuffers& into)
+void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
+                        EngineBuffers& into)
 {
     isCalculating_ = true;
     PublishProgress(0.0f);
@@ -519,7 +413,7 @@ void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const Header& h
     // The slot comes from the generator, which the settings seeded.
     const int slot = core::crt::rand() % kCacheSlots;
     if (core::files::EnsurePrivateDirectory(tempDirectory_).empty())
-        WriteCacheFile(SlotPath(slot), header, into, settings.sumInputs);
+        reverb::WriteCacheFile(SlotPath(slot), header, into);
     lastSlot_ = slot;
 
     isCalculating_ = false;
@@ -558,27 +452,6 @@ void Reverb::ComputeSpectra(EngineBuffers& into, bool sumInputs)
         into.ForwardTwoReal(first, second, into.CrossLeftToRightRe(), into.CrossLeftToRightIm(),
                             into.CrossRightToLeftRe(), into.CrossRightToLeftIm());
     }
-}
-
-void Reverb::WriteCacheFile(const std::filesystem::path& path, const Header& header, EngineBuffers& from,
-                            bool sumInputs)
-{
-    const std::vector<float*> spectra = CachedSpectra(from, sumInputs);
-    const dsp::AlignedBuffer& impulse = from.ImpulseStorage();
-    const std::size_t spectrumBytes = static_cast<std::size_t>(from.FFTSize()) * sizeof(float);
-    std::vector<std::uint8_t> bytes(header.size() + impulse.Size() * sizeof(float) + spectra.size() * spectrumBytes);
-    std::uint8_t* at = bytes.data();
-    std::memcpy(at, header.data(), header.size());
-    at += header.size();
-    std::memcpy(at, impulse.Data(), impulse.Size() * sizeof(float));
-    at += impulse.Size() * sizeof(float);
-    for (const float* spectrum : spectra) {
-        std::memcpy(at, spectrum, spectrumBytes);
-        at += spectrumBytes;
-    }
-    // Written beside the slot and renamed into place: a reader never sees a
-    // half-written file under a slot's name. A failure only costs the cache.
-    core::files::WriteFileAtomically(path, bytes);
 }
 
 } // namespace zoc::components

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dsp/AlignedBuffer.h"
+#include "effects/reverb/ReverbCache.h"
 #include "effects/reverb/ReverbImpulse.h"
 #include "framework/ConvolutionReverbBase.h"
 
@@ -36,7 +37,7 @@ public:
         kIsProcessing,       ///< output: 1 while resumed
     };
     /// Size in bytes of the header at the start of each cache file.
-    static constexpr std::size_t kHeaderSize = 80;
+    static constexpr std::size_t kHeaderSize = reverb::kCacheHeaderSize;
 
     Reverb();
     /// Stops the worker.
@@ -92,20 +93,13 @@ protected:
     bool SameImpulse(const SettingsSnapshot& a, const SettingsSnapshot& b) const override;
 
 private:
-    using Header = std::array<std::uint8_t, kHeaderSize>;
-
     reverb::ImpulseSettings CurrentSettings() const;
     static reverb::ImpulseSettings SettingsOf(const SettingsSnapshot& snapshot);
-    static Header MakeHeader(const reverb::ImpulseSettings& settings, const SettingsSnapshot& snapshot);
-    bool LoadFromCache(const reverb::ImpulseSettings& settings, const Header& header, EngineBuffers& into);
-    bool LoadSlot(const std::filesystem::path& path, const Header& header, std::uint32_t impulseChannels,
-                  std::size_t channels, EngineBuffers& into);
-    void Synthesize(const reverb::ImpulseSettings& settings, const Header& header, EngineBuffers& into);
+    bool LoadFromCache(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
+                       EngineBuffers& into);
+    void Synthesize(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
+                    EngineBuffers& into);
     static void ComputeSpectra(EngineBuffers& into, bool sumInputs);
-    static void WriteCacheFile(const std::filesystem::path& path, const Header& header, EngineBuffers& from,
-                               bool sumInputs);
-    /// The spectrum arrays in cache-file order.
-    static std::vector<float*> CachedSpectra(EngineBuffers& engine, bool sumInputs);
     void PublishProgress(float progress);
     std::filesystem::path SlotPath(int slot) const;
 

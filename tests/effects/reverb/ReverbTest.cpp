@@ -391,6 +391,13 @@ TEST_F(ReverbThreaded, CacheHitGivesTheSameOutputAndBadFilesAreIgnored)
         {"wrong version", [&] { std::vector<char> b = doubled; b[16] = 3; write(b); }},
         {"wrong data size", [&] { std::vector<char> b = doubled; b[9] ^= 1; write(b); }},
         {"other decay", [&] { std::vector<char> b = doubled; b[31] ^= 1; write(b); }},
+        {"a NaN in a spectrum",
+         [&] {
+             std::vector<char> b = doubled;
+             const float nan = std::numeric_limits<float>::quiet_NaN();
+             std::memcpy(b.data() + b.size() - 8, &nan, 4);
+             write(b);
+         }},
         {"a directory", [&] { std::filesystem::remove_all(slot); std::filesystem::create_directory(slot); }},
         {"a link to a good file",
          [&] {
