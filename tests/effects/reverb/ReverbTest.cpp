@@ -481,17 +481,40 @@ TEST_F(ReverbThreaded, SettingsChangeWhileTheAudioThreadRuns)
     host.Suspend();
 }
 
-TEST_F(ReverbThreaded, NonFiniteInputLeavesLaterOutputClean)
+TEST_F(ReverbThreaded, NonFiniteOrHugeInputLeavesEveryOutputFinite)
 {
-    TestHost host = Make(2, true, 100.0f, 100.0f);
-    const int latency = host.Filter().GetInitialDelay();
-    Signal input = test::SineSignal(2, static_cast<std::size_t>(3 * latency), kRate, 440.0f);
-    input[0][10] = std::numeric_limits<float>::quiet_NaN();
-    input[1][20] = std::numeric_limits<float>::infinity();
-    const Signal output = host.Run(input, 512);
-    for (const auto& channel : output)
-        for (float value : channel)
-            ASSERT_TRUE(std::isfinite(value));
+    struct Case {
+        const char* name;
+        bool sumInputs;
+        std::function<void(Signal&)> spoil;
+    };
+    const std::vector<Case> cases{
+        {"a NaN and an infinity", true,
+         [](Signal& input) {
+             input[0][10] = std::numeric_limits<float>::quiet_NaN();
+             input[1][20] = std::numeric_limits<float>::infinity();
+         }},
+        // Transform sums of such a square overflow unless the input is held
+        // to a bound first.
+        {"a square near the largest float", false,
+         [](Signal& input) {
+             for (auto& channel : input)
+                 for (std::size_t i = 0; i < channel.size(); ++i)
+                     channel[i] = (i / 40) % 2 == 0 ? 3e38f : -3e38f;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHost host = Make(2, c.sumInputs, 100.0f, 100.0f);
+        const int latency = host.Filter().GetInitialDelay();
+        Signal input = test::SineSignal(2, static_cast<std::size_t>(3 * latency), kRate, 440.0f);
+        c.spoil(input);
+        const Signal output = host.Run(input, 512);
+        for (const auto& channel : output)
+            for (float value : channel)
+                ASSERT_TRUE(std::isfinite(value));
+        host.Suspend();
+    }
 }
 
 TEST_F(ReverbThreaded, ChannelAndRateChangesRebuildForTheNewLayout)
