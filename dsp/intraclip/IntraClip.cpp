@@ -23,6 +23,10 @@ constexpr float kCompressorKneeDb = 6.0f;
 /// Input samples are kept within +-80 dB of full scale, so absurd values
 /// cannot overflow the detector's sums.
 constexpr float kLargestInput = 1.0e4f;
+/// The compressor's make-up follows its loss over about four windows and
+/// never exceeds 12 dB.
+constexpr float kMakeupSmoothing = 0.25f;
+constexpr float kMaxMakeupDb = 12.0f;
 /// Level of a window of digital silence.
 constexpr float kSilenceDb = -200.0f;
 
@@ -301,6 +305,8 @@ void IntraClip::Reset()
     gateTarget_ = 1.0f;
     gateGain_ = 1.0f;
     intraComp_.Clear();
+    compressorIn_ = compressorOut_ = 0.0;
+    makeupDb_ = 0.0f;
     finalComp_.Clear();
     amplificationDb_.store(0.0f, std::memory_order_relaxed);
     std::fill(delay_.begin(), delay_.end(), 0.0f);
@@ -396,7 +402,9 @@ void IntraClip::EndWindow()
         float speechDb = SpeechLevel();
         if (speech)
             speechDb = std::max(speechDb, levelDb - kLouderVoiceDb);
-        wanted = std::clamp(amount * (values_[kTargetVolumeLevel] - speechDb), -kMaxCutDb, boostLimit);
+        const bool compressing = intraCompOn_ && values_[kCompressorActive] >= 0.5f;
+        wanted = amount * (values_[kTargetVolumeLevel] - speechDb) + (compressing ? makeupDb_ : 0.0f);
+        wanted = std::clamp(wanted, -kMaxCutDb, boostLimit);
     }
     maxGainDb_ = longPause ? 0.0f : boostLimit;
     wanted = std::min(wanted, maxGainDb_);
@@ -420,6 +428,15 @@ void IntraClip::EndWindow()
         const float cut = std::min((gateThreshold - levelDb) * (t.NoiseGateRatio - 1.0f), values_[kTargetDynamicRange]);
         gateTarget_ = DbToGain(-cut);
     }
+
+    // Make-up for the intra-clip compressor: what it took off the RMS of
+    // the last windows with speech in them, so that compressing evens out
+    // syllables without pulling the voice under the target.
+    if (compressorIn_ > 0.0 && 10.0 * std::log10(compressorIn_ / windowFrames_ + 1e-30) > noiseFloorDb_ + t.NoiseThresholdOffset) {
+        const float lossDb = static_cast<float>(10.0 * std::log10(compressorIn_ / std::max(compressorOut_, 1e-30)));
+        makeupDb_ += (std::min(lossDb, kMaxMakeupDb) - makeupDb_) * kMakeupSmoothing;
+    }
+    compressorIn_ = compressorOut_ = 0.0;
 
     float amplification = riderDb_;
     if (intraCompOn_ && values_[kCompressorActive] >= 0.5f)
@@ -480,7 +497,9 @@ int IntraClip::Process(float** in, float** out, int channels, int frames)
             const float g = intraComp_.Next(meanSquare, controlPhase_);
             for (int c = 0; c < active; ++c)
                 frame[c] *= g;
+            compressorIn_ += meanSquare;
             meanSquare *= g * g;
+            compressorOut_ += meanSquare;
         }
         if (finalCompOn_) {
             const float g = finalComp_.Next(meanSquare, controlPhase_);

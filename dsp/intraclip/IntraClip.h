@@ -42,7 +42,8 @@
 // Intra-clip compressor (Compressor Active and bit 1): 3:1 with a 6 dB soft
 // knee, threshold Compressor Threshold dB above the target, RMS detector with
 // CompAttackTime / CompReleaseTime; it tames syllables that stick out of the
-// leveled phrase. Final compressor (bit 2): the same at FinCompThresh dBFS
+// leveled phrase. What it takes off the RMS of speech windows is given back
+// by the rider (at most 12 dB), so the voice still meets the target. Final compressor (bit 2): the same at FinCompThresh dBFS
 // with FinCompAttack / FinCompRelease. Final limiter (bit 4): a look-ahead
 // brick-wall limiter at FinLimCeil (never above 0 dBFS) with FinLimLookAhead
 // and FinLimRelease. With the limiter off, samples are clipped at 0 dBFS:
@@ -257,6 +258,8 @@ private:
     float gateTarget_ = 1.0f;
     float gateGain_ = 1.0f;
     Compressor intraComp_, finalComp_;
+    double compressorIn_ = 0.0, compressorOut_ = 0.0; ///< power sums over the window
+    float makeupDb_ = 0.0f;
     std::atomic<float> amplificationDb_{0.0f};
 
     // Audio path.
