@@ -1,5 +1,5 @@
 // The leveler from the command line: its console commands through
-// zoc console, and zoc apply by its title with the tuning they set.
+// zoc console, and zoc apply by its title with a tuning set by --console.
 
 #include <gtest/gtest.h>
 
@@ -39,8 +39,8 @@ TEST_F(IntraClipConsole, CommandsAnswerOnStandardOutput)
     }
 }
 
-// The look-ahead set on the console is the delay zoc apply compensates: the
-// output lines up with the input whatever the tuning.
+// The look-ahead set by apply --console is the delay zoc apply compensates:
+// the output lines up with the input whatever the tuning.
 TEST_F(IntraClipConsole, ApplyCompensatesTheLookAheadTheConsoleSet)
 {
     ScratchDirectory dir;
@@ -50,9 +50,8 @@ TEST_F(IntraClipConsole, ApplyCompensatesTheLookAheadTheConsoleSet)
     for (const char* delay : {"-200", "-30"}) {
         const std::string setup = std::string("IntraClip.Setup -12 10 35 -10 -40 15 -60 -50 10 500 1000 8000 15 1.5 "
                                               "10 1000 250 10 50 2 ") + delay + " 10 250 -6 5 100 -1.0 15";
-        ASSERT_EQ(RunZoc({"console", setup}).exitCode, 0);
         const std::string out = dir / (std::string("out") + delay + ".wav");
-        const AudioData output = RunZocAndRead({"apply", "Speech Volume Leveler", in, out}, out);
+        const AudioData output = RunZocAndRead({"apply", "Speech Volume Leveler", "--console", setup, in, out}, out);
         ASSERT_EQ(output.Length(), speech.samples[0].size());
         // Where the voice in the output lines up best with the input.
         const std::vector<float> input(speech.samples[0].begin() + 20000, speech.samples[0].begin() + 40000);
@@ -70,6 +69,10 @@ TEST_F(IntraClipConsole, ApplyCompensatesTheLookAheadTheConsoleSet)
         EXPECT_EQ(best, 0) << delay;
         EXPECT_GT(bestCorrelation, 0.95) << delay;
     }
+    const ZocResult refused =
+        RunZoc({"apply", "Speech Volume Leveler", "--console", "IntraClip.Setup 1 2", in, dir / "refused.wav"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("--console 'IntraClip.Setup 1 2' was refused"), std::string::npos) << refused.err;
 }
 
 } // namespace
