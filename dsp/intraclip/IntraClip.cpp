@@ -208,7 +208,9 @@ void IntraClip::ApplySnapshot()
 {
     const IntraClipParam defaults = DefaultGlobalParam();
     IntraClipParam& t = tuning_;
-    const auto frames = [this](float ms) { return static_cast<int>(std::lround(static_cast<double>(ms) * rate_ / 1000.0)); };
+    const auto frames = [this](float ms) {
+        return static_cast<int>(std::lround(static_cast<double>(ms) * rate_ / 1000.0));
+    };
 
     t.RMSWindowTime = Sane(t.RMSWindowTime, 5.0f, 1000.0f, defaults.RMSWindowTime);
     windowFrames_ = std::max(1, frames(t.RMSWindowTime));
@@ -432,7 +434,8 @@ void IntraClip::EndWindow()
     // Make-up for the intra-clip compressor: what it took off the RMS of
     // the last windows with speech in them, so that compressing evens out
     // syllables without pulling the voice under the target.
-    if (compressorIn_ > 0.0 && 10.0 * std::log10(compressorIn_ / windowFrames_ + 1e-30) > noiseFloorDb_ + t.NoiseThresholdOffset) {
+    const double compressedDb = 10.0 * std::log10(compressorIn_ / windowFrames_ + 1e-30);
+    if (compressorIn_ > 0.0 && compressedDb > noiseFloorDb_ + t.NoiseThresholdOffset) {
         const float lossDb = static_cast<float>(10.0 * std::log10(compressorIn_ / std::max(compressorOut_, 1e-30)));
         makeupDb_ += (std::min(lossDb, kMaxMakeupDb) - makeupDb_) * kMakeupSmoothing;
     }

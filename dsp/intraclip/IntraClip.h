@@ -43,8 +43,10 @@
 // knee, threshold Compressor Threshold dB above the target, RMS detector with
 // CompAttackTime / CompReleaseTime; it tames syllables that stick out of the
 // leveled phrase. What it takes off the RMS of speech windows is given back
-// by the rider (at most 12 dB), so the voice still meets the target. Final compressor (bit 2): the same at FinCompThresh dBFS
-// with FinCompAttack / FinCompRelease. Final limiter (bit 4): a look-ahead
+// by the rider (at most 12 dB), so the voice still meets the target.
+//
+// Final compressor (bit 2): the same at FinCompThresh dBFS with
+// FinCompAttack / FinCompRelease. Final limiter (bit 4): a look-ahead
 // brick-wall limiter at FinLimCeil (never above 0 dBFS) with FinLimLookAhead
 // and FinLimRelease. With the limiter off, samples are clipped at 0 dBFS:
 // the output never exceeds full scale either way.

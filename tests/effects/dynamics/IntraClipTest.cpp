@@ -209,7 +209,10 @@ std::string Console(const std::string& line, bool expected)
     return output.str();
 }
 
-std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t Lines(const std::string& text)
+{
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 TEST_F(IntraClipComponentFixture, SetupCommandWritesTheWholeTuningRecord)
 {
