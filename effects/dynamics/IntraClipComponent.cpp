@@ -140,8 +140,12 @@ float IntraClipComponent::GetParameter(int index)
 
 void IntraClipComponent::SetSampleRate(float rate)
 {
-    if (rate != GetSampleRate())
-        MultiChannelComponentBase::SetSampleRate(rate);
+    if (rate == GetSampleRate())
+        return;
+    MultiChannelComponentBase::SetSampleRate(rate);
+    // The look-ahead is a time: sized again now, so the latency reported
+    // before the next Resume is already the one at the new rate.
+    InitializeKernel();
 }
 
 void IntraClipComponent::Resume()

@@ -35,7 +35,8 @@ public:
     /// amplification when a block ran since the last read, else the value
     /// read then.
     float GetParameter(int index) override;
-    /// Only a changed rate reaches the base; the kernel takes it on Resume.
+    /// Nothing when unchanged; otherwise the base takes the rate and the
+    /// kernel is initialized for it. Control thread; allocates.
     void SetSampleRate(float rate) override;
     /// Initializes the kernel for the channels and rate (taking the current
     /// global tuning record), hands it every value and resets it. Control

@@ -235,9 +235,12 @@ TEST_F(IntraClipComponentFixture, SetupCommandWritesTheWholeTuningRecord)
     EXPECT_EQ(p.FinLimCeil, -1.5f);
     EXPECT_EQ(p.ProcessingBlockActiveBitField, 13);
 
-    // The record reaches a kernel at its next initialization.
+    // The record reaches a kernel at its next initialization; the latency
+    // follows the rate at once.
     host.Resume();
     EXPECT_EQ(leveler->GetInitialDelay(), 7200 + 192);
+    leveler->SetSampleRate(96000.0f);
+    EXPECT_EQ(leveler->GetInitialDelay(), 14400 + 384);
 
     for (const std::string& bad : {std::string("IntraClip.Setup ") + example.substr(0, example.rfind(' ')),
                                    "IntraClip.Setup " + example + " 1", "IntraClip.Setup x" + example.substr(3),
