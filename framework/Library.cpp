@@ -10,6 +10,7 @@
 
 #include "contracts/host/AudioFilterRegistrar.h"
 #include "dsp/NoisePrintAnalyzer.h"
+#include "effects/dynamics/IntraClipComponent.h"
 #include "framework/DSPKernelFactory.h"
 #include "platform/core/CommandRegistry.h"
 #include "platform/core/Files.h"
@@ -60,6 +61,7 @@ void RegisterConsoleCommands()
     core::console::CommandRegistry::Instance().RegisterCommand(
         "SetTimeStretchPreviewQ", "SetTimeStretchPreviewQ - Sets time stretch preview Q - 10, 11, or 12",
         [] { return std::make_unique<SetTimeStretchPreviewQCommand>(); });
+    components::RegisterIntraClipConsoleCommands();
 }
 
 } // namespace

@@ -3,13 +3,16 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
+#include <sstream>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "framework/LogicalKeyframeEditor.h"
+#include "platform/core/CommandRegistry.h"
 #include "platform/host/Session.h"
 #include "tools/zoc/AudioFile.h"
 #include "tools/zoc/Commands.h"
@@ -51,6 +54,7 @@ struct ApplyOptions {
     std::optional<std::string> sideChain;
     std::optional<std::vector<LogicalKeyframe>> keyframes;
     bool quiet = false;
+    std::vector<std::string> consoleCommands; ///< run before the component is created
 };
 
 /// Splits "PARAM=VALUE" at the last '='.
@@ -96,7 +100,7 @@ ApplyOptions ParseOptions(const Words& words)
 {
     ArgumentScanner scanner("apply", words,
                             {"--preset", "--set", "--set-normalized", "--at", "--block", "--tail", "--load-settings",
-                             "--save-settings", "--report", "--bits", "--sidechain", "--keyframes"},
+                             "--save-settings", "--report", "--bits", "--sidechain", "--keyframes", "--console"},
                             {"--raw", "--quiet"});
     ApplyOptions options;
     while (scanner.Next()) {
@@ -142,6 +146,8 @@ ApplyOptions ParseOptions(const Words& words)
             options.sideChain = scanner.Value();
         } else if (name == "--keyframes") {
             options.keyframes = ParseKeyframes(scanner.Value());
+        } else if (name == "--console") {
+            options.consoleCommands.push_back(scanner.Value());
         }
     }
     if (options.raw && options.tailSeconds)
@@ -296,6 +302,16 @@ int RunApply(const Words& words, Context& context)
     RefuseSharedFiles(paths);
 
     const Component component = FindComponent(options.positional[0]);
+    // Console commands tune the library (the leveler's global record) for
+    // the components created after them.
+    for (const std::string& command : options.consoleCommands) {
+        std::ostringstream answer;
+        if (!core::console::CommandRegistry::Instance().Execute(command, answer)) {
+            std::string reason = answer.str().substr(0, 200);
+            std::replace(reason.begin(), reason.end(), '\n', ' ');
+            throw UsageError("--console '" + command.substr(0, 80) + "' was refused: " + reason);
+        }
+    }
     core::Ref<host::AudioFilter> filter = CreateComponent(component);
     if (filter->IsOfflineProcess() && (!options.timed.empty() || options.raw || options.tailSeconds))
         throw UsageError(component.title + " runs over the whole file at once; --at, --raw and --tail are for "

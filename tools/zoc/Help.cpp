@@ -56,6 +56,9 @@ apply options (settings apply in this order: preset, settings file, --set):
                               frames_out, sample_rate, channels, seconds (wall
                               time of reading, processing and writing) and
                               realtime_factor (audio seconds per wall second)
+  --console "COMMAND ARGS"    run a console command first, e.g. --console
+                              "IntraClip.Setup ..." to tune the Speech Volume
+                              Leveler for this run (repeatable)
   --bits 16|24|32f            output samples (default 32f; 24 for FLAC, which
                               cannot hold float; not for Ogg)
   --keyframes "POS:GAIN,..."  envelopes only (Fade Envelope, Gain Envelope):
