@@ -191,6 +191,97 @@ void ChorusNoise::Seed(std::int64_t seed)
 
 namespace {
 
+/// The recurrence x[n] = x[n-1] + x[n-32] (mod 10000) as polynomials in the
+/// shift x: coefficients 0..9999 of 1, x, ..., x^31, taken modulo
+/// x^32 - x^31 - 1, whose root turns x^32 into x^31 + 1.
+constexpr int kLag = 32;
+constexpr std::uint64_t kNoiseModulus = 10000;
+using ShiftPolynomial = std::array<std::uint64_t, kLag>;
+
+ShiftPolynomial TimesShift(const ShiftPolynomial& p)
+{
+    ShiftPolynomial product{};
+    const std::uint64_t top = p[kLag - 1];
+    for (int i = kLag - 1; i > 0; --i)
+        product[static_cast<std::size_t>(i)] = p[static_cast<std::size_t>(i - 1)];
+    product[kLag - 1] = (product[kLag - 1] + top) % kNoiseModulus;
+    product[0] = top;
+    return product;
+}
+
+ShiftPolynomial Product(const ShiftPolynomial& a, const ShiftPolynomial& b)
+{
+    // 32 products below 10^8 each stay far inside 64 bits.
+    std::array<std::uint64_t, 2 * kLag - 1> full{};
+    for (std::size_t i = 0; i < kLag; ++i)
+        for (std::size_t j = 0; j < kLag; ++j)
+            full[i + j] += a[i] * b[j];
+    // Fold from the top: x^d = x^(d-1) + x^(d-32).
+    for (std::size_t d = full.size() - 1; d >= kLag; --d) {
+        const std::uint64_t c = full[d] % kNoiseModulus;
+        full[d - 1] += c;
+        full[d - kLag] += c;
+    }
+    ShiftPolynomial reduced;
+    for (std::size_t i = 0; i < kLag; ++i)
+        reduced[i] = full[i] % kNoiseModulus;
+    return reduced;
+}
+
+/// x^power modulo the characteristic polynomial.
+ShiftPolynomial ShiftPower(std::int64_t power)
+{
+    ShiftPolynomial result{};
+    result[0] = 1;
+    ShiftPolynomial square{};
+    square[1] = 1;
+    for (; power > 0; power >>= 1) {
+        if (power & 1)
+            result = Product(result, square);
+        square = Product(square, square);
+    }
+    return result;
+}
+
+} // namespace
+
+void ChorusNoise::Skip(std::int64_t count)
+{
+    // Below a few table lengths stepping is as quick as jumping.
+    constexpr std::int64_t kJumpFrom = 4 * kTableSize;
+    if (count < kJumpFrom) {
+        Run(count, [](int) {});
+        return;
+    }
+    const auto at = [this](std::int64_t back) {
+        // The value `back` steps before the newest one.
+        return static_cast<std::size_t>(((index_ - back) % kTableSize + kTableSize) % kTableSize);
+    };
+    // Later values depend only on the newest 32: s[j] is the value 31 - j
+    // steps back, and the value t steps after s[0] is the sum of s[j] times
+    // the coefficient of x^j in x^t.
+    std::array<std::uint64_t, kLag> recent{};
+    for (std::size_t j = 0; j < kLag; ++j)
+        recent[j] = static_cast<std::uint64_t>(table_[at(kLag - 1 - static_cast<std::int64_t>(j))]);
+    // The new table holds the 55 values ending `count` steps on, the first
+    // of them count - 54 steps on, which is count - 23 after s[0].
+    ShiftPolynomial weights = ShiftPower(count - (kTableSize - kLag));
+    std::array<int, kTableSize> values{};
+    for (int& value : values) {
+        std::uint64_t sum = 0;
+        for (std::size_t j = 0; j < kLag; ++j)
+            sum += weights[j] * recent[j];
+        value = static_cast<int>(sum % kNoiseModulus);
+        weights = TimesShift(weights);
+    }
+    index_ = static_cast<int>((index_ + count) % kTableSize);
+    for (std::size_t k = 0; k < values.size(); ++k)
+        table_[at(kTableSize - 1 - static_cast<std::int64_t>(k))] = values[k];
+    last_ = table_[static_cast<std::size_t>(index_)];
+}
+
+namespace {
+
 /// Modulators filtered side by side: their filters are independent, so
 /// interleaving them keeps the processor busy while each one waits on its
 /// own feedback.
@@ -486,13 +577,26 @@ bool Chorus::Recompute(unsigned bits, VoiceTables& tables, const std::atomic<boo
 
     // Filtered noise: a Chebyshev low-pass at the rate, its gain rising as
     // the rate falls so the slower wander keeps its depth, settled by running
-    // about two thirds of a period of noise through it.
+    // about two thirds of a period of noise through it. Each modulator
+    // settles on its own stretch of the noise sequence, one after another in
+    // index order; only the playing voices' modulators are ever read, so the
+    // others are designed but their stretches merely skipped (the voice
+    // count changes only through a full recomputation, which settles anew).
+    struct SettleJob {
+        LPNOISE* modulator;
+        ChorusNoise source;
+        int blocks;
+        double gain;
+    };
+    std::array<SettleJob, 2 * kMaxVoices> jobs;
+    std::size_t jobCount = 0;
     const auto designNoise = [&](std::size_t first, double cutoff, int order, double ripple, double gainSlope,
                                  double& gain) {
         gain = std::pow(10.0, ((std::log2(rate * 0.5 / cutoff) - 2.94) * gainSlope + 3.0) / 20.0);
         const dsp::IIRSections design =
             dsp::DesignChebyshev1(dsp::FilterType::LowPass, order, ripple, cutoff / rate);
         const int settleBlocks = static_cast<int>(static_cast<std::int64_t>(rate / cutoff / 1.5) / kNoiseBlock);
+        const std::int64_t settleValues = std::int64_t{settleBlocks} * kNoiseBlock;
         for (std::size_t m = first; m < first + kMaxVoices; ++m) {
             LPNOISE& modulator = modulators[m];
             for (std::size_t section = 0; section < 2; ++section) {
@@ -507,40 +611,42 @@ bool Chorus::Recompute(unsigned bits, VoiceTables& tables, const std::atomic<boo
                 modulator.pastOut[section] = {};
             }
             modulator.position = kNoiseBlock;
+            if (m - first < static_cast<std::size_t>(tables.voices) && settleBlocks > 0)
+                jobs[jobCount++] = {&modulator, tables.noise, settleBlocks, gain};
+            tables.noise.Skip(settleValues);
         }
-        // The modulators settle one after another, each on its own stretch
-        // of the noise sequence: note where each stretch starts, then filter
-        // them side by side.
-        const std::int64_t settleValues = std::int64_t{settleBlocks} * kNoiseBlock;
-        for (std::size_t group = first; group < first + kMaxVoices; group += kLanes) {
-            std::array<ChorusNoise, kLanes> sources;
-            std::array<LPNOISE*, kLanes> lanes{};
-            for (std::size_t lane = 0; lane < kLanes; ++lane) {
-                sources[lane] = tables.noise;
-                tables.noise.Skip(settleValues);
-                lanes[lane] = &modulators[group + lane];
-            }
-            NoiseBlocks noise;
-            for (int block = 0; block < settleBlocks; ++block) {
-                if ((block & 255) == 0 && stopped())
-                    return false;
-                for (std::size_t lane = 0; lane < kLanes; ++lane)
-                    sources[lane].Fill(noise[lane].data(), kNoiseBlock, gain);
-                FilterLanes(lanes, noise);
-            }
-            for (LPNOISE* lane : lanes)
-                lane->position = kNoiseBlock;
-        }
-        return true;
     };
-    if (bits & kWorkDelayNoise) {
-        if (!designNoise(0, values[kDelayRate], kDelayNoiseOrder, kDelayNoiseRippleDecibels, 3.0, tables.delayGain))
-            return false;
-    }
-    if (bits & kWorkAmplitudeNoise) {
-        if (!designNoise(kMaxVoices, values[kModulationRate], kAmplitudeNoiseOrder, kAmplitudeNoiseRippleDecibels,
-                         4.2, tables.amplitudeGain))
-            return false;
+    if (bits & kWorkDelayNoise)
+        designNoise(0, values[kDelayRate], kDelayNoiseOrder, kDelayNoiseRippleDecibels, 3.0, tables.delayGain);
+    if (bits & kWorkAmplitudeNoise)
+        designNoise(kMaxVoices, values[kModulationRate], kAmplitudeNoiseOrder, kAmplitudeNoiseRippleDecibels, 4.2,
+                    tables.amplitudeGain);
+    // The filters are independent: settle them side by side, a lane that
+    // has run its stretch idling on a spare filter.
+    LPNOISE spare;
+    for (std::size_t group = 0; group < jobCount; group += kLanes) {
+        const std::size_t count = std::min(kLanes, jobCount - group);
+        int blocks = 0;
+        for (std::size_t lane = 0; lane < count; ++lane)
+            blocks = std::max(blocks, jobs[group + lane].blocks);
+        std::array<LPNOISE*, kLanes> lanes{};
+        NoiseBlocks noise{};
+        for (int block = 0; block < blocks; ++block) {
+            if ((block & 255) == 0 && stopped())
+                return false;
+            for (std::size_t lane = 0; lane < kLanes; ++lane) {
+                SettleJob* job = lane < count ? &jobs[group + lane] : nullptr;
+                if (job != nullptr && block < job->blocks) {
+                    job->source.Fill(noise[lane].data(), kNoiseBlock, job->gain);
+                    lanes[lane] = job->modulator;
+                } else {
+                    lanes[lane] = &spare;
+                }
+            }
+            FilterLanes(lanes, noise);
+        }
+        for (std::size_t lane = 0; lane < count; ++lane)
+            jobs[group + lane].modulator->position = kNoiseBlock;
     }
 
     if (bits & kWorkPlacement) {

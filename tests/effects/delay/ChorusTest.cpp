@@ -79,6 +79,26 @@ TEST(ChorusNoise, SeedsItsTableFromTheCongruentialSequenceAndStaysInRange)
     EXPECT_NEAR(sum / 100000.0, 0.0, 0.02);
 }
 
+TEST(ChorusNoise, SkipLandsWhereSteppingDoes)
+{
+    // Short skips step; long ones jump. Either way the table must come out
+    // as stepping leaves it, from any table index.
+    for (const int before : {0, 7, 54})
+        for (const std::int64_t count : {0, 1, 31, 219, 220, 221, 1000, 4097, 320000}) {
+            ChorusNoise stepped;
+            stepped.Seed(987654);
+            for (int i = 0; i < before; ++i)
+                stepped.Next(1.0);
+            ChorusNoise skipped = stepped;
+            for (std::int64_t i = 0; i < count; ++i)
+                stepped.Next(1.0);
+            skipped.Skip(count);
+            // 55 values renew the whole table.
+            for (int i = 0; i < 60; ++i)
+                ASSERT_EQ(skipped.Next(1.0), stepped.Next(1.0)) << before << " " << count << " " << i;
+        }
+}
+
 TEST_F(ChorusFixture, DryPathIsExactAfterTheRampsAndReportsNoLatency)
 {
     EXPECT_FALSE(host.Configure(3, 48000.0f, false));
