@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -849,21 +850,33 @@ inline void WriteMirrored(float* line, int length, int frame, float value)
 /// both taken from their neighbours ((x[n+1] - x[n-1]) / 2), as four
 /// weights for x[-1] .. x[2]. Both sides of the line read at the same
 /// fraction, so the weights serve both.
-struct HermiteWeights {
-    float before, here, next, after;
+/// The weights are computed alike for one read (`float`) and for four side
+/// by side (`Float4`), so both give the same bits.
+template <typename T>
+struct BasicHermiteWeights {
+    T before, here, next, after;
 
-    explicit HermiteWeights(double offset)
+    explicit BasicHermiteWeights(T t)
     {
-        const auto t = static_cast<float>(offset);
-        const float t2 = t * t;
-        const float t3 = t2 * t;
+        const T t2 = t * t;
+        const T t3 = t2 * t;
         before = 0.5f * (-t3 + 2.0f * t2 - t);
         here = 0.5f * (3.0f * t3 - 5.0f * t2) + 1.0f;
         next = 0.5f * (-3.0f * t3 + 4.0f * t2 + t);
         after = 0.5f * (t3 - t2);
     }
-    float Read(const float* x) const { return before * x[-1] + here * x[0] + next * x[1] + after * x[2]; }
+    /// x[-1] .. x[2] given as four values.
+    T Mix(T xBefore, T x, T xNext, T xAfter) const { return before * xBefore + here * x + next * xNext + after * xAfter; }
 };
+
+struct HermiteWeights : BasicHermiteWeights<float> {
+    explicit HermiteWeights(double offset) : BasicHermiteWeights(static_cast<float>(offset)) {}
+    float Read(const float* x) const { return Mix(x[-1], x[0], x[1], x[2]); }
+};
+
+using Float4 = float __attribute__((vector_size(4 * sizeof(float))));
+using Double4 = double __attribute__((vector_size(4 * sizeof(double))));
+using Int4 = int __attribute__((vector_size(4 * sizeof(int))));
 
 } // namespace
 
@@ -986,6 +999,219 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
     dryGain_ = dryGain;
 }
 
+template <bool kSinc, bool kAverage, bool kMono>
+void Chorus::RenderWithoutFeedback(float** inputs, float** outputs, int offset, int frames)
+{
+    VoiceTables& tables = *live_;
+    const LPNOISE* const modulators = tables.modulators.data();
+    for (int done = 0; done < frames;) {
+        int least = kNoiseBlock;
+        for (int v = 0; v < tables.voices; ++v)
+            least = std::min({least, kNoiseBlock - modulators[v].position,
+                              kNoiseBlock - modulators[v + kMaxVoices].position});
+        if (least == 0) {
+            RefillDue(tables);
+            continue;
+        }
+        const int run = std::min(frames - done, least);
+        if (!RenderRun<kSinc, kAverage, kMono>(inputs, outputs, offset + done, run))
+            Render<kSinc, kAverage, kMono>(inputs, outputs, offset + done, run);
+        done += run;
+    }
+}
+
+template <bool kSinc, bool kAverage, bool kMono>
+bool Chorus::RenderRun(float** inputs, float** outputs, int offset, int frames)
+{
+    VoiceTables& tables = *live_;
+    const std::vector<double>& gains = GainTable();
+    const double baseDelay = baseDelay_.load(std::memory_order_relaxed);
+    const double maxDelay = lineFrames_ - 3;
+    const double depth = values_[kModulationDepth];
+    const double wet = values_[kWetOutputLevel] / 100.0;
+    const double dryTarget = values_[kDryOutputLevel] / 100.0;
+    const int voices = tables.voices;
+    const int length = lineFrames_;
+    LPNOISE* const modulators = tables.modulators.data();
+    const auto delayOf = [&](double wander, int offsetFrames) {
+        return std::clamp((wander + 1.0) * baseDelay * 0.5 + offsetFrames, 1.0, maxDelay);
+    };
+
+    // Frames the reads of a voice at a delay reach before and after it.
+    constexpr int kReachBack = kSinc ? dsp::SincInterpolator::kReachBefore + 1 : 1;
+    constexpr int kReachAhead = kSinc ? dsp::SincInterpolator::kReachAfter + 1 : 2;
+    // The whole run's input goes into the line first, as it stands once its
+    // frame is done; that is what every read finds if none reaches a frame
+    // of the run from its own frame on (the one being written holds the
+    // input before the feedback clip, the later ones older frames). The
+    // delay grows with the wander, so its extremes bound the reads.
+    for (int v = 0; v < voices; ++v) {
+        const LPNOISE& voice = modulators[v];
+        const auto values = voice.block.begin() + voice.position;
+        const auto [low, high] = std::minmax_element(values, values + frames);
+        const int nearest = static_cast<int>(delayOf(*low, voice.offset)) + std::min(voice.extraLeft, voice.extraRight);
+        const int farthest = static_cast<int>(delayOf(*high, voice.offset)) + std::max(voice.extraLeft, voice.extraRight);
+        if (nearest - kReachAhead < 1 || farthest + kReachBack > length - frames)
+            return false;
+    }
+
+    std::array<double, kNoiseBlock> left;
+    std::array<double, kNoiseBlock> right;
+    std::array<double, kNoiseBlock> dry;
+    const std::array<float*, 2> lines{line_.Channel(0), line_.Channel(1)};
+    const float* inLeft = inputs[0] + offset;
+    const float* inRight = inputs[kMono ? 0 : 1] + offset;
+    int write = write_;
+    double dryGain = dryGain_;
+    for (std::size_t n = 0; n < static_cast<std::size_t>(frames); ++n) {
+        double l = CleanInput(inLeft[n]);
+        double r = CleanInput(inRight[n]);
+        if (fadeRemaining_ > 0) {
+            const double scale = static_cast<double>(fadeLength_ - fadeRemaining_) / fadeLength_;
+            l = std::clamp(l * scale, -1.1, 1.1);
+            r = std::clamp(r * scale, -1.1, 1.1);
+            --fadeRemaining_;
+        }
+        if (dryRampRemaining_ > 0) {
+            dryGain = (1.0 - dryTarget) * dryRampRemaining_ / dryRampLength_ + dryTarget;
+            --dryRampRemaining_;
+        } else if (fadeRemaining_ == 0) {
+            dryGain = dryTarget;
+        }
+        if constexpr (kAverage)
+            l = r = (l + r) * 0.5;
+        left[n] = l;
+        right[n] = r;
+        dry[n] = dryGain;
+        WriteMirrored(lines[0], length, write, Clip(l));
+        WriteMirrored(lines[1], length, write, Clip(r));
+        write = write + 1 == length ? 0 : write + 1;
+    }
+    dryGain_ = dryGain;
+
+    // The voices in the order the frames add them up, each over the run.
+    std::array<double, kNoiseBlock> sumLeft{};
+    std::array<double, kNoiseBlock> sumRight{};
+    for (int v = voices - 1; v >= 0; --v) {
+        LPNOISE& voice = modulators[v];
+        LPNOISE& level = modulators[v + kMaxVoices];
+        const double* wanders = voice.block.data() + voice.position;
+        const double* levels = level.block.data() + level.position;
+        voice.position += frames;
+        level.position += frames;
+        const double panLeft = voice.panLeft;
+        const double panRight = voice.panRight;
+        const bool shared = kAverage && voice.extraLeft == voice.extraRight;
+        // Read positions, kept within the line: a read never reaches back
+        // a whole line, so one wrap is enough.
+        int readLeft = write_ - voice.extraLeft;
+        int readRight = write_ - voice.extraRight;
+        std::size_t n = 0;
+        if constexpr (!kSinc) {
+            // Four frames at a time: the same operations, lane by lane.
+            const auto count = static_cast<std::size_t>(frames);
+            const Double4 offsetFrames = Double4{} + static_cast<double>(voice.offset);
+            const auto nextFrame = [length](int& frame) {
+                const int now = frame;
+                frame = frame + 1 == length ? 0 : frame + 1;
+                return now;
+            };
+            for (; n + 4 <= count; n += 4) {
+                Double4 wander;
+                std::memcpy(&wander, wanders + n, sizeof wander);
+                Double4 delay = (wander + 1.0) * baseDelay * 0.5 + offsetFrames;
+                delay = delay < 1.0 ? Double4{} + 1.0 : (maxDelay < delay ? Double4{} + maxDelay : delay);
+                const Int4 whole = __builtin_convertvector(delay, Int4);
+                const Double4 at = 1.0 - (delay - __builtin_convertvector(whole, Double4));
+                Double4 gain = Double4{} + 1.0;
+                if (depth != 0.0) {
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        const double decibels =
+                            std::clamp(levels[n + k] * depth, -kMaxModulationDecibels, kMaxModulationDecibels);
+                        gain[k] = gains[static_cast<std::size_t>(decibels * 1000.0 + (kGainSteps + 0.5))];
+                    }
+                }
+                const BasicHermiteWeights<Float4> where(__builtin_convertvector(at, Float4));
+                // Each lane's four neighbours, turned into four vectors of one neighbour each.
+                const auto read = [&](std::size_t side, int& frame) {
+                    std::array<Float4, 4> rows;
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        int slot = nextFrame(frame) - whole[k];
+                        slot += slot < 0 ? length : 0;
+                        std::memcpy(&rows[k], lines[side] + kMirrorBefore + slot - 1, sizeof(Float4));
+                    }
+                    const Float4 low01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 1, 5);
+                    const Float4 low23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 1, 5);
+                    const Float4 high01 = __builtin_shufflevector(rows[0], rows[1], 2, 6, 3, 7);
+                    const Float4 high23 = __builtin_shufflevector(rows[2], rows[3], 2, 6, 3, 7);
+                    return where.Mix(__builtin_shufflevector(low01, low23, 0, 1, 4, 5),
+                                     __builtin_shufflevector(low01, low23, 2, 3, 6, 7),
+                                     __builtin_shufflevector(high01, high23, 0, 1, 4, 5),
+                                     __builtin_shufflevector(high01, high23, 2, 3, 6, 7));
+                };
+                const Float4 valueLeft = read(0, readLeft);
+                Float4 valueRight;
+                if (shared) {
+                    valueRight = valueLeft;
+                    readRight = readLeft;
+                } else {
+                    valueRight = read(1, readRight);
+                }
+                Double4 sum;
+                std::memcpy(&sum, sumLeft.data() + n, sizeof sum);
+                sum += __builtin_convertvector(valueLeft, Double4) * gain * panLeft;
+                std::memcpy(sumLeft.data() + n, &sum, sizeof sum);
+                std::memcpy(&sum, sumRight.data() + n, sizeof sum);
+                sum += __builtin_convertvector(valueRight, Double4) * gain * panRight;
+                std::memcpy(sumRight.data() + n, &sum, sizeof sum);
+            }
+        }
+        for (; n < static_cast<std::size_t>(frames); ++n) {
+            const double delay = delayOf(wanders[n], voice.offset);
+            const int whole = static_cast<int>(delay);
+            const double at = 1.0 - (delay - whole);
+            const double decibels = std::clamp(levels[n] * depth, -kMaxModulationDecibels, kMaxModulationDecibels);
+            const double gain =
+                depth == 0.0 ? 1.0 : gains[static_cast<std::size_t>(decibels * 1000.0 + (kGainSteps + 0.5))];
+            const auto where = [&] {
+                if constexpr (kSinc)
+                    return interpolator_.Locate(at);
+                else
+                    return HermiteWeights(at);
+            }();
+            const auto read = [&](std::size_t side, int frame) {
+                frame += frame < 0 ? length : 0;
+                const float* position = lines[side] + kMirrorBefore + frame;
+                if constexpr (kSinc)
+                    return interpolator_.Read(position, where);
+                else
+                    return where.Read(position);
+            };
+            const float valueLeft = read(0, readLeft - whole);
+            const float valueRight = shared ? valueLeft : read(1, readRight - whole);
+            sumLeft[n] += valueLeft * gain * panLeft;
+            sumRight[n] += valueRight * gain * panRight;
+            readLeft = readLeft + 1 == length ? 0 : readLeft + 1;
+            readRight = readRight + 1 == length ? 0 : readRight + 1;
+        }
+    }
+    write_ = write;
+
+    float* outLeft = outputs[0] + offset;
+    float* outRight = kMono ? nullptr : outputs[1] + offset;
+    for (std::size_t n = 0; n < static_cast<std::size_t>(frames); ++n) {
+        const double outL = wet * sumLeft[n] + dry[n] * left[n];
+        const double outR = wet * sumRight[n] + dry[n] * right[n];
+        if constexpr (kMono) {
+            outLeft[n] = static_cast<float>((outL + outR) * 0.5);
+        } else {
+            outLeft[n] = static_cast<float>(outL);
+            outRight[n] = static_cast<float>(outR);
+        }
+    }
+    return true;
+}
+
 void Chorus::Process(float** inputs, float** outputs, int frames)
 {
     dsp::ScopedFlushDenormals flushDenormals;
@@ -998,18 +1224,32 @@ void Chorus::Process(float** inputs, float** outputs, int frames)
     const bool sinc = values_[kHighestQuality] != 0.0f;
     const bool average = values_[kAverageInputs] != 0.0f;
     const bool mono = channels == 1;
+    const bool feedback = values_[kFeedback] != 0.0f;
     for (int done = 0; done < frames;) {
         const int run = std::min(frames - done, framesToHandOver_);
         const int mode = (sinc ? 4 : 0) + (average ? 2 : 0) + (mono ? 1 : 0);
-        switch (mode) {
-        case 0: Render<false, false, false>(inputs, outputs, done, run); break;
-        case 1: Render<false, false, true>(inputs, outputs, done, run); break;
-        case 2: Render<false, true, false>(inputs, outputs, done, run); break;
-        case 3: Render<false, true, true>(inputs, outputs, done, run); break;
-        case 4: Render<true, false, false>(inputs, outputs, done, run); break;
-        case 5: Render<true, false, true>(inputs, outputs, done, run); break;
-        case 6: Render<true, true, false>(inputs, outputs, done, run); break;
-        default: Render<true, true, true>(inputs, outputs, done, run); break;
+        if (feedback) {
+            switch (mode) {
+            case 0: Render<false, false, false>(inputs, outputs, done, run); break;
+            case 1: Render<false, false, true>(inputs, outputs, done, run); break;
+            case 2: Render<false, true, false>(inputs, outputs, done, run); break;
+            case 3: Render<false, true, true>(inputs, outputs, done, run); break;
+            case 4: Render<true, false, false>(inputs, outputs, done, run); break;
+            case 5: Render<true, false, true>(inputs, outputs, done, run); break;
+            case 6: Render<true, true, false>(inputs, outputs, done, run); break;
+            default: Render<true, true, true>(inputs, outputs, done, run); break;
+            }
+        } else {
+            switch (mode) {
+            case 0: RenderWithoutFeedback<false, false, false>(inputs, outputs, done, run); break;
+            case 1: RenderWithoutFeedback<false, false, true>(inputs, outputs, done, run); break;
+            case 2: RenderWithoutFeedback<false, true, false>(inputs, outputs, done, run); break;
+            case 3: RenderWithoutFeedback<false, true, true>(inputs, outputs, done, run); break;
+            case 4: RenderWithoutFeedback<true, false, false>(inputs, outputs, done, run); break;
+            case 5: RenderWithoutFeedback<true, false, true>(inputs, outputs, done, run); break;
+            case 6: RenderWithoutFeedback<true, true, false>(inputs, outputs, done, run); break;
+            default: RenderWithoutFeedback<true, true, true>(inputs, outputs, done, run); break;
+            }
         }
         done += run;
         framesToHandOver_ -= run;

@@ -220,8 +220,19 @@ private:
     void HandOver();
     void TakeFinishedWork();
 
+    /// Frame by frame: every voice reads the line as the previous frames'
+    /// feedback left it.
     template <bool kSinc, bool kAverage, bool kMono>
     void Render(float** inputs, float** outputs, int offset, int frames);
+    /// Without feedback, in runs that no noise refill interrupts: voice by
+    /// voice over a run where no read reaches the run's own frames, frame by
+    /// frame otherwise. Gives Render's output to the bit.
+    template <bool kSinc, bool kAverage, bool kMono>
+    void RenderWithoutFeedback(float** inputs, float** outputs, int offset, int frames);
+    /// One such run voice by voice; false, with nothing done, when a read
+    /// would reach into the run.
+    template <bool kSinc, bool kAverage, bool kMono>
+    bool RenderRun(float** inputs, float** outputs, int offset, int frames);
 
     dsp::SincInterpolator interpolator_;
     dsp::DelayLines line_;
