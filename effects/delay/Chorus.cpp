@@ -1021,7 +1021,7 @@ void Chorus::RenderWithoutFeedback(float** inputs, float** outputs, int offset, 
 }
 
 template <bool kSinc, bool kAverage, bool kMono>
-bool Chorus::RenderRun(float** inputs, float** outputs, int offset, int frames)
+ZOC_TARGET_CLONES bool Chorus::RenderRun(float** inputs, float** outputs, int offset, int frames)
 {
     VoiceTables& tables = *live_;
     const std::vector<double>& gains = GainTable();
