@@ -866,7 +866,10 @@ struct BasicHermiteWeights {
         after = 0.5f * (t3 - t2);
     }
     /// x[-1] .. x[2] given as four values.
-    T Mix(T xBefore, T x, T xNext, T xAfter) const { return before * xBefore + here * x + next * xNext + after * xAfter; }
+    T Mix(T xBefore, T x, T xNext, T xAfter) const
+    {
+        return before * xBefore + here * x + next * xNext + after * xAfter;
+    }
 };
 
 struct HermiteWeights : BasicHermiteWeights<float> {
@@ -1049,8 +1052,10 @@ ZOC_TARGET_CLONES bool Chorus::RenderRun(float** inputs, float** outputs, int of
         const LPNOISE& voice = modulators[v];
         const auto values = voice.block.begin() + voice.position;
         const auto [low, high] = std::minmax_element(values, values + frames);
-        const int nearest = static_cast<int>(delayOf(*low, voice.offset)) + std::min(voice.extraLeft, voice.extraRight);
-        const int farthest = static_cast<int>(delayOf(*high, voice.offset)) + std::max(voice.extraLeft, voice.extraRight);
+        const int nearest =
+            static_cast<int>(delayOf(*low, voice.offset)) + std::min(voice.extraLeft, voice.extraRight);
+        const int farthest =
+            static_cast<int>(delayOf(*high, voice.offset)) + std::max(voice.extraLeft, voice.extraRight);
         if (nearest - kReachAhead < 1 || farthest + kReachBack > length - frames)
             return false;
     }
