@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -186,6 +187,97 @@ void ChorusNoise::Seed(std::int64_t seed)
         entry = static_cast<int>(state * 10000 / kLcgModulus);
     }
     state_ = static_cast<std::uint32_t>(state);
+    last_ = table_[static_cast<std::size_t>(index_)];
+}
+
+namespace {
+
+/// The recurrence x[n] = x[n-1] + x[n-32] (mod 10000) as polynomials in the
+/// shift x: coefficients 0..9999 of 1, x, ..., x^31, taken modulo
+/// x^32 - x^31 - 1, whose root turns x^32 into x^31 + 1.
+constexpr int kLag = 32;
+constexpr std::uint64_t kNoiseModulus = 10000;
+using ShiftPolynomial = std::array<std::uint64_t, kLag>;
+
+ShiftPolynomial TimesShift(const ShiftPolynomial& p)
+{
+    ShiftPolynomial product{};
+    const std::uint64_t top = p[kLag - 1];
+    for (int i = kLag - 1; i > 0; --i)
+        product[static_cast<std::size_t>(i)] = p[static_cast<std::size_t>(i - 1)];
+    product[kLag - 1] = (product[kLag - 1] + top) % kNoiseModulus;
+    product[0] = top;
+    return product;
+}
+
+ShiftPolynomial Product(const ShiftPolynomial& a, const ShiftPolynomial& b)
+{
+    // 32 products below 10^8 each stay far inside 64 bits.
+    std::array<std::uint64_t, 2 * kLag - 1> full{};
+    for (std::size_t i = 0; i < kLag; ++i)
+        for (std::size_t j = 0; j < kLag; ++j)
+            full[i + j] += a[i] * b[j];
+    // Fold from the top: x^d = x^(d-1) + x^(d-32).
+    for (std::size_t d = full.size() - 1; d >= kLag; --d) {
+        const std::uint64_t c = full[d] % kNoiseModulus;
+        full[d - 1] += c;
+        full[d - kLag] += c;
+    }
+    ShiftPolynomial reduced;
+    for (std::size_t i = 0; i < kLag; ++i)
+        reduced[i] = full[i] % kNoiseModulus;
+    return reduced;
+}
+
+/// x^power modulo the characteristic polynomial.
+ShiftPolynomial ShiftPower(std::int64_t power)
+{
+    ShiftPolynomial result{};
+    result[0] = 1;
+    ShiftPolynomial square{};
+    square[1] = 1;
+    for (; power > 0; power >>= 1) {
+        if (power & 1)
+            result = Product(result, square);
+        square = Product(square, square);
+    }
+    return result;
+}
+
+} // namespace
+
+void ChorusNoise::Skip(std::int64_t count)
+{
+    // Below a few table lengths stepping is as quick as jumping.
+    constexpr std::int64_t kJumpFrom = 4 * kTableSize;
+    if (count < kJumpFrom) {
+        Run(count, [](int) {});
+        return;
+    }
+    const auto at = [this](std::int64_t back) {
+        // The value `back` steps before the newest one.
+        return static_cast<std::size_t>(((index_ - back) % kTableSize + kTableSize) % kTableSize);
+    };
+    // Later values depend only on the newest 32: s[j] is the value 31 - j
+    // steps back, and the value t steps after s[0] is the sum of s[j] times
+    // the coefficient of x^j in x^t.
+    std::array<std::uint64_t, kLag> recent{};
+    for (std::size_t j = 0; j < kLag; ++j)
+        recent[j] = static_cast<std::uint64_t>(table_[at(kLag - 1 - static_cast<std::int64_t>(j))]);
+    // The new table holds the 55 values ending `count` steps on, the first
+    // of them count - 54 steps on, which is count - 23 after s[0].
+    ShiftPolynomial weights = ShiftPower(count - (kTableSize - kLag));
+    std::array<int, kTableSize> values{};
+    for (int& value : values) {
+        std::uint64_t sum = 0;
+        for (std::size_t j = 0; j < kLag; ++j)
+            sum += weights[j] * recent[j];
+        value = static_cast<int>(sum % kNoiseModulus);
+        weights = TimesShift(weights);
+    }
+    index_ = static_cast<int>((index_ + count) % kTableSize);
+    for (std::size_t k = 0; k < values.size(); ++k)
+        table_[at(kTableSize - 1 - static_cast<std::int64_t>(k))] = values[k];
     last_ = table_[static_cast<std::size_t>(index_)];
 }
 
@@ -486,13 +578,26 @@ bool Chorus::Recompute(unsigned bits, VoiceTables& tables, const std::atomic<boo
 
     // Filtered noise: a Chebyshev low-pass at the rate, its gain rising as
     // the rate falls so the slower wander keeps its depth, settled by running
-    // about two thirds of a period of noise through it.
+    // about two thirds of a period of noise through it. Each modulator
+    // settles on its own stretch of the noise sequence, one after another in
+    // index order; only the playing voices' modulators are ever read, so the
+    // others are designed but their stretches merely skipped (the voice
+    // count changes only through a full recomputation, which settles anew).
+    struct SettleJob {
+        LPNOISE* modulator;
+        ChorusNoise source;
+        int blocks;
+        double gain;
+    };
+    std::array<SettleJob, 2 * kMaxVoices> jobs;
+    std::size_t jobCount = 0;
     const auto designNoise = [&](std::size_t first, double cutoff, int order, double ripple, double gainSlope,
                                  double& gain) {
         gain = std::pow(10.0, ((std::log2(rate * 0.5 / cutoff) - 2.94) * gainSlope + 3.0) / 20.0);
         const dsp::IIRSections design =
             dsp::DesignChebyshev1(dsp::FilterType::LowPass, order, ripple, cutoff / rate);
         const int settleBlocks = static_cast<int>(static_cast<std::int64_t>(rate / cutoff / 1.5) / kNoiseBlock);
+        const std::int64_t settleValues = std::int64_t{settleBlocks} * kNoiseBlock;
         for (std::size_t m = first; m < first + kMaxVoices; ++m) {
             LPNOISE& modulator = modulators[m];
             for (std::size_t section = 0; section < 2; ++section) {
@@ -507,40 +612,42 @@ bool Chorus::Recompute(unsigned bits, VoiceTables& tables, const std::atomic<boo
                 modulator.pastOut[section] = {};
             }
             modulator.position = kNoiseBlock;
+            if (m - first < static_cast<std::size_t>(tables.voices) && settleBlocks > 0)
+                jobs[jobCount++] = {&modulator, tables.noise, settleBlocks, gain};
+            tables.noise.Skip(settleValues);
         }
-        // The modulators settle one after another, each on its own stretch
-        // of the noise sequence: note where each stretch starts, then filter
-        // them side by side.
-        const std::int64_t settleValues = std::int64_t{settleBlocks} * kNoiseBlock;
-        for (std::size_t group = first; group < first + kMaxVoices; group += kLanes) {
-            std::array<ChorusNoise, kLanes> sources;
-            std::array<LPNOISE*, kLanes> lanes{};
-            for (std::size_t lane = 0; lane < kLanes; ++lane) {
-                sources[lane] = tables.noise;
-                tables.noise.Skip(settleValues);
-                lanes[lane] = &modulators[group + lane];
-            }
-            NoiseBlocks noise;
-            for (int block = 0; block < settleBlocks; ++block) {
-                if ((block & 255) == 0 && stopped())
-                    return false;
-                for (std::size_t lane = 0; lane < kLanes; ++lane)
-                    sources[lane].Fill(noise[lane].data(), kNoiseBlock, gain);
-                FilterLanes(lanes, noise);
-            }
-            for (LPNOISE* lane : lanes)
-                lane->position = kNoiseBlock;
-        }
-        return true;
     };
-    if (bits & kWorkDelayNoise) {
-        if (!designNoise(0, values[kDelayRate], kDelayNoiseOrder, kDelayNoiseRippleDecibels, 3.0, tables.delayGain))
-            return false;
-    }
-    if (bits & kWorkAmplitudeNoise) {
-        if (!designNoise(kMaxVoices, values[kModulationRate], kAmplitudeNoiseOrder, kAmplitudeNoiseRippleDecibels,
-                         4.2, tables.amplitudeGain))
-            return false;
+    if (bits & kWorkDelayNoise)
+        designNoise(0, values[kDelayRate], kDelayNoiseOrder, kDelayNoiseRippleDecibels, 3.0, tables.delayGain);
+    if (bits & kWorkAmplitudeNoise)
+        designNoise(kMaxVoices, values[kModulationRate], kAmplitudeNoiseOrder, kAmplitudeNoiseRippleDecibels, 4.2,
+                    tables.amplitudeGain);
+    // The filters are independent: settle them side by side, a lane that
+    // has run its stretch idling on a spare filter.
+    LPNOISE spare;
+    for (std::size_t group = 0; group < jobCount; group += kLanes) {
+        const std::size_t count = std::min(kLanes, jobCount - group);
+        int blocks = 0;
+        for (std::size_t lane = 0; lane < count; ++lane)
+            blocks = std::max(blocks, jobs[group + lane].blocks);
+        std::array<LPNOISE*, kLanes> lanes{};
+        NoiseBlocks noise{};
+        for (int block = 0; block < blocks; ++block) {
+            if ((block & 255) == 0 && stopped())
+                return false;
+            for (std::size_t lane = 0; lane < kLanes; ++lane) {
+                SettleJob* job = lane < count ? &jobs[group + lane] : nullptr;
+                if (job != nullptr && block < job->blocks) {
+                    job->source.Fill(noise[lane].data(), kNoiseBlock, job->gain);
+                    lanes[lane] = job->modulator;
+                } else {
+                    lanes[lane] = &spare;
+                }
+            }
+            FilterLanes(lanes, noise);
+        }
+        for (std::size_t lane = 0; lane < count; ++lane)
+            jobs[group + lane].modulator->position = kNoiseBlock;
     }
 
     if (bits & kWorkPlacement) {
@@ -743,21 +850,36 @@ inline void WriteMirrored(float* line, int length, int frame, float value)
 /// both taken from their neighbours ((x[n+1] - x[n-1]) / 2), as four
 /// weights for x[-1] .. x[2]. Both sides of the line read at the same
 /// fraction, so the weights serve both.
-struct HermiteWeights {
-    float before, here, next, after;
+/// The weights are computed alike for one read (`float`) and for four side
+/// by side (`Float4`), so both give the same bits.
+template <typename T>
+struct BasicHermiteWeights {
+    T before, here, next, after;
 
-    explicit HermiteWeights(double offset)
+    explicit BasicHermiteWeights(T t)
     {
-        const auto t = static_cast<float>(offset);
-        const float t2 = t * t;
-        const float t3 = t2 * t;
+        const T t2 = t * t;
+        const T t3 = t2 * t;
         before = 0.5f * (-t3 + 2.0f * t2 - t);
         here = 0.5f * (3.0f * t3 - 5.0f * t2) + 1.0f;
         next = 0.5f * (-3.0f * t3 + 4.0f * t2 + t);
         after = 0.5f * (t3 - t2);
     }
-    float Read(const float* x) const { return before * x[-1] + here * x[0] + next * x[1] + after * x[2]; }
+    /// x[-1] .. x[2] given as four values.
+    T Mix(T xBefore, T x, T xNext, T xAfter) const
+    {
+        return before * xBefore + here * x + next * xNext + after * xAfter;
+    }
 };
+
+struct HermiteWeights : BasicHermiteWeights<float> {
+    explicit HermiteWeights(double offset) : BasicHermiteWeights(static_cast<float>(offset)) {}
+    float Read(const float* x) const { return Mix(x[-1], x[0], x[1], x[2]); }
+};
+
+using Float4 = float __attribute__((vector_size(4 * sizeof(float))));
+using Double4 = double __attribute__((vector_size(4 * sizeof(double))));
+using Int4 = int __attribute__((vector_size(4 * sizeof(int))));
 
 } // namespace
 
@@ -880,6 +1002,221 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
     dryGain_ = dryGain;
 }
 
+template <bool kSinc, bool kAverage, bool kMono>
+void Chorus::RenderWithoutFeedback(float** inputs, float** outputs, int offset, int frames)
+{
+    VoiceTables& tables = *live_;
+    const LPNOISE* const modulators = tables.modulators.data();
+    for (int done = 0; done < frames;) {
+        int least = kNoiseBlock;
+        for (int v = 0; v < tables.voices; ++v)
+            least = std::min({least, kNoiseBlock - modulators[v].position,
+                              kNoiseBlock - modulators[v + kMaxVoices].position});
+        if (least == 0) {
+            RefillDue(tables);
+            continue;
+        }
+        const int run = std::min(frames - done, least);
+        if (!RenderRun<kSinc, kAverage, kMono>(inputs, outputs, offset + done, run))
+            Render<kSinc, kAverage, kMono>(inputs, outputs, offset + done, run);
+        done += run;
+    }
+}
+
+template <bool kSinc, bool kAverage, bool kMono>
+ZOC_TARGET_CLONES bool Chorus::RenderRun(float** inputs, float** outputs, int offset, int frames)
+{
+    VoiceTables& tables = *live_;
+    const std::vector<double>& gains = GainTable();
+    const double baseDelay = baseDelay_.load(std::memory_order_relaxed);
+    const double maxDelay = lineFrames_ - 3;
+    const double depth = values_[kModulationDepth];
+    const double wet = values_[kWetOutputLevel] / 100.0;
+    const double dryTarget = values_[kDryOutputLevel] / 100.0;
+    const int voices = tables.voices;
+    const int length = lineFrames_;
+    LPNOISE* const modulators = tables.modulators.data();
+    const auto delayOf = [&](double wander, int offsetFrames) {
+        return std::clamp((wander + 1.0) * baseDelay * 0.5 + offsetFrames, 1.0, maxDelay);
+    };
+
+    // Frames the reads of a voice at a delay reach before and after it.
+    constexpr int kReachBack = kSinc ? dsp::SincInterpolator::kReachBefore + 1 : 1;
+    constexpr int kReachAhead = kSinc ? dsp::SincInterpolator::kReachAfter + 1 : 2;
+    // The whole run's input goes into the line first, as it stands once its
+    // frame is done; that is what every read finds if none reaches a frame
+    // of the run from its own frame on (the one being written holds the
+    // input before the feedback clip, the later ones older frames). The
+    // delay grows with the wander, so its extremes bound the reads.
+    for (int v = 0; v < voices; ++v) {
+        const LPNOISE& voice = modulators[v];
+        const auto values = voice.block.begin() + voice.position;
+        const auto [low, high] = std::minmax_element(values, values + frames);
+        const int nearest =
+            static_cast<int>(delayOf(*low, voice.offset)) + std::min(voice.extraLeft, voice.extraRight);
+        const int farthest =
+            static_cast<int>(delayOf(*high, voice.offset)) + std::max(voice.extraLeft, voice.extraRight);
+        if (nearest - kReachAhead < 1 || farthest + kReachBack > length - frames)
+            return false;
+    }
+
+    std::array<double, kNoiseBlock> left;
+    std::array<double, kNoiseBlock> right;
+    std::array<double, kNoiseBlock> dry;
+    const std::array<float*, 2> lines{line_.Channel(0), line_.Channel(1)};
+    const float* inLeft = inputs[0] + offset;
+    const float* inRight = inputs[kMono ? 0 : 1] + offset;
+    int write = write_;
+    double dryGain = dryGain_;
+    for (std::size_t n = 0; n < static_cast<std::size_t>(frames); ++n) {
+        double l = CleanInput(inLeft[n]);
+        double r = CleanInput(inRight[n]);
+        if (fadeRemaining_ > 0) {
+            const double scale = static_cast<double>(fadeLength_ - fadeRemaining_) / fadeLength_;
+            l = std::clamp(l * scale, -1.1, 1.1);
+            r = std::clamp(r * scale, -1.1, 1.1);
+            --fadeRemaining_;
+        }
+        if (dryRampRemaining_ > 0) {
+            dryGain = (1.0 - dryTarget) * dryRampRemaining_ / dryRampLength_ + dryTarget;
+            --dryRampRemaining_;
+        } else if (fadeRemaining_ == 0) {
+            dryGain = dryTarget;
+        }
+        if constexpr (kAverage)
+            l = r = (l + r) * 0.5;
+        left[n] = l;
+        right[n] = r;
+        dry[n] = dryGain;
+        WriteMirrored(lines[0], length, write, Clip(l));
+        WriteMirrored(lines[1], length, write, Clip(r));
+        write = write + 1 == length ? 0 : write + 1;
+    }
+    dryGain_ = dryGain;
+
+    // The voices in the order the frames add them up, each over the run.
+    std::array<double, kNoiseBlock> sumLeft{};
+    std::array<double, kNoiseBlock> sumRight{};
+    for (int v = voices - 1; v >= 0; --v) {
+        LPNOISE& voice = modulators[v];
+        LPNOISE& level = modulators[v + kMaxVoices];
+        const double* wanders = voice.block.data() + voice.position;
+        const double* levels = level.block.data() + level.position;
+        voice.position += frames;
+        level.position += frames;
+        const double panLeft = voice.panLeft;
+        const double panRight = voice.panRight;
+        const bool shared = kAverage && voice.extraLeft == voice.extraRight;
+        // Read positions, kept within the line: a read never reaches back
+        // a whole line, so one wrap is enough.
+        int readLeft = write_ - voice.extraLeft;
+        int readRight = write_ - voice.extraRight;
+        std::size_t n = 0;
+        if constexpr (!kSinc) {
+            // Four frames at a time: the same operations, lane by lane.
+            const auto count = static_cast<std::size_t>(frames);
+            const Double4 offsetFrames = Double4{} + static_cast<double>(voice.offset);
+            const auto nextFrame = [length](int& frame) {
+                const int now = frame;
+                frame = frame + 1 == length ? 0 : frame + 1;
+                return now;
+            };
+            for (; n + 4 <= count; n += 4) {
+                Double4 wander;
+                std::memcpy(&wander, wanders + n, sizeof wander);
+                Double4 delay = (wander + 1.0) * baseDelay * 0.5 + offsetFrames;
+                delay = delay < 1.0 ? Double4{} + 1.0 : (maxDelay < delay ? Double4{} + maxDelay : delay);
+                const Int4 whole = __builtin_convertvector(delay, Int4);
+                const Double4 at = 1.0 - (delay - __builtin_convertvector(whole, Double4));
+                Double4 gain = Double4{} + 1.0;
+                if (depth != 0.0) {
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        const double decibels =
+                            std::clamp(levels[n + k] * depth, -kMaxModulationDecibels, kMaxModulationDecibels);
+                        gain[k] = gains[static_cast<std::size_t>(decibels * 1000.0 + (kGainSteps + 0.5))];
+                    }
+                }
+                const BasicHermiteWeights<Float4> where(__builtin_convertvector(at, Float4));
+                // Each lane's four neighbours, turned into four vectors of one neighbour each.
+                const auto read = [&](std::size_t side, int& frame) {
+                    std::array<Float4, 4> rows;
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        int slot = nextFrame(frame) - whole[k];
+                        slot += slot < 0 ? length : 0;
+                        std::memcpy(&rows[k], lines[side] + kMirrorBefore + slot - 1, sizeof(Float4));
+                    }
+                    const Float4 low01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 1, 5);
+                    const Float4 low23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 1, 5);
+                    const Float4 high01 = __builtin_shufflevector(rows[0], rows[1], 2, 6, 3, 7);
+                    const Float4 high23 = __builtin_shufflevector(rows[2], rows[3], 2, 6, 3, 7);
+                    return where.Mix(__builtin_shufflevector(low01, low23, 0, 1, 4, 5),
+                                     __builtin_shufflevector(low01, low23, 2, 3, 6, 7),
+                                     __builtin_shufflevector(high01, high23, 0, 1, 4, 5),
+                                     __builtin_shufflevector(high01, high23, 2, 3, 6, 7));
+                };
+                const Float4 valueLeft = read(0, readLeft);
+                Float4 valueRight;
+                if (shared) {
+                    valueRight = valueLeft;
+                    readRight = readLeft;
+                } else {
+                    valueRight = read(1, readRight);
+                }
+                Double4 sum;
+                std::memcpy(&sum, sumLeft.data() + n, sizeof sum);
+                sum += __builtin_convertvector(valueLeft, Double4) * gain * panLeft;
+                std::memcpy(sumLeft.data() + n, &sum, sizeof sum);
+                std::memcpy(&sum, sumRight.data() + n, sizeof sum);
+                sum += __builtin_convertvector(valueRight, Double4) * gain * panRight;
+                std::memcpy(sumRight.data() + n, &sum, sizeof sum);
+            }
+        }
+        for (; n < static_cast<std::size_t>(frames); ++n) {
+            const double delay = delayOf(wanders[n], voice.offset);
+            const int whole = static_cast<int>(delay);
+            const double at = 1.0 - (delay - whole);
+            const double decibels = std::clamp(levels[n] * depth, -kMaxModulationDecibels, kMaxModulationDecibels);
+            const double gain =
+                depth == 0.0 ? 1.0 : gains[static_cast<std::size_t>(decibels * 1000.0 + (kGainSteps + 0.5))];
+            const auto where = [&] {
+                if constexpr (kSinc)
+                    return interpolator_.Locate(at);
+                else
+                    return HermiteWeights(at);
+            }();
+            const auto read = [&](std::size_t side, int frame) {
+                frame += frame < 0 ? length : 0;
+                const float* position = lines[side] + kMirrorBefore + frame;
+                if constexpr (kSinc)
+                    return interpolator_.Read(position, where);
+                else
+                    return where.Read(position);
+            };
+            const float valueLeft = read(0, readLeft - whole);
+            const float valueRight = shared ? valueLeft : read(1, readRight - whole);
+            sumLeft[n] += valueLeft * gain * panLeft;
+            sumRight[n] += valueRight * gain * panRight;
+            readLeft = readLeft + 1 == length ? 0 : readLeft + 1;
+            readRight = readRight + 1 == length ? 0 : readRight + 1;
+        }
+    }
+    write_ = write;
+
+    float* outLeft = outputs[0] + offset;
+    float* outRight = kMono ? nullptr : outputs[1] + offset;
+    for (std::size_t n = 0; n < static_cast<std::size_t>(frames); ++n) {
+        const double outL = wet * sumLeft[n] + dry[n] * left[n];
+        const double outR = wet * sumRight[n] + dry[n] * right[n];
+        if constexpr (kMono) {
+            outLeft[n] = static_cast<float>((outL + outR) * 0.5);
+        } else {
+            outLeft[n] = static_cast<float>(outL);
+            outRight[n] = static_cast<float>(outR);
+        }
+    }
+    return true;
+}
+
 void Chorus::Process(float** inputs, float** outputs, int frames)
 {
     dsp::ScopedFlushDenormals flushDenormals;
@@ -892,18 +1229,32 @@ void Chorus::Process(float** inputs, float** outputs, int frames)
     const bool sinc = values_[kHighestQuality] != 0.0f;
     const bool average = values_[kAverageInputs] != 0.0f;
     const bool mono = channels == 1;
+    const bool feedback = values_[kFeedback] != 0.0f;
     for (int done = 0; done < frames;) {
         const int run = std::min(frames - done, framesToHandOver_);
         const int mode = (sinc ? 4 : 0) + (average ? 2 : 0) + (mono ? 1 : 0);
-        switch (mode) {
-        case 0: Render<false, false, false>(inputs, outputs, done, run); break;
-        case 1: Render<false, false, true>(inputs, outputs, done, run); break;
-        case 2: Render<false, true, false>(inputs, outputs, done, run); break;
-        case 3: Render<false, true, true>(inputs, outputs, done, run); break;
-        case 4: Render<true, false, false>(inputs, outputs, done, run); break;
-        case 5: Render<true, false, true>(inputs, outputs, done, run); break;
-        case 6: Render<true, true, false>(inputs, outputs, done, run); break;
-        default: Render<true, true, true>(inputs, outputs, done, run); break;
+        if (feedback) {
+            switch (mode) {
+            case 0: Render<false, false, false>(inputs, outputs, done, run); break;
+            case 1: Render<false, false, true>(inputs, outputs, done, run); break;
+            case 2: Render<false, true, false>(inputs, outputs, done, run); break;
+            case 3: Render<false, true, true>(inputs, outputs, done, run); break;
+            case 4: Render<true, false, false>(inputs, outputs, done, run); break;
+            case 5: Render<true, false, true>(inputs, outputs, done, run); break;
+            case 6: Render<true, true, false>(inputs, outputs, done, run); break;
+            default: Render<true, true, true>(inputs, outputs, done, run); break;
+            }
+        } else {
+            switch (mode) {
+            case 0: RenderWithoutFeedback<false, false, false>(inputs, outputs, done, run); break;
+            case 1: RenderWithoutFeedback<false, false, true>(inputs, outputs, done, run); break;
+            case 2: RenderWithoutFeedback<false, true, false>(inputs, outputs, done, run); break;
+            case 3: RenderWithoutFeedback<false, true, true>(inputs, outputs, done, run); break;
+            case 4: RenderWithoutFeedback<true, false, false>(inputs, outputs, done, run); break;
+            case 5: RenderWithoutFeedback<true, false, true>(inputs, outputs, done, run); break;
+            case 6: RenderWithoutFeedback<true, true, false>(inputs, outputs, done, run); break;
+            default: RenderWithoutFeedback<true, true, true>(inputs, outputs, done, run); break;
+            }
         }
         done += run;
         framesToHandOver_ -= run;

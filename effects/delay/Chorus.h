@@ -56,11 +56,11 @@ public:
     void SetState(std::uint32_t state) { state_ = state; }
     /// The next noise value, uniform in -1..1 times `gain`: (x - 5000) / 5000 × gain.
     double Next(double gain) { return kUnitValues[static_cast<std::size_t>(Step())] * gain; }
-    /// Moves on by `count` values.
-    void Skip(std::int64_t count)
-    {
-        Run(count, [](int) {});
-    }
+    /// Moves on by `count` values. A long skip jumps: the sequence obeys a
+    /// linear recurrence, so the values `count` steps on are sums of the
+    /// last 32 with coefficients from x^count modulo its characteristic
+    /// polynomial, which a few dozen polynomial products give.
+    void Skip(std::int64_t count);
     /// The next `count` noise values times `gain`.
     void Fill(double* values, std::size_t count, double gain)
     {
@@ -220,8 +220,19 @@ private:
     void HandOver();
     void TakeFinishedWork();
 
+    /// Frame by frame: every voice reads the line as the previous frames'
+    /// feedback left it.
     template <bool kSinc, bool kAverage, bool kMono>
     void Render(float** inputs, float** outputs, int offset, int frames);
+    /// Without feedback, in runs that no noise refill interrupts: voice by
+    /// voice over a run where no read reaches the run's own frames, frame by
+    /// frame otherwise. Gives Render's output to the bit.
+    template <bool kSinc, bool kAverage, bool kMono>
+    void RenderWithoutFeedback(float** inputs, float** outputs, int offset, int frames);
+    /// One such run voice by voice; false, with nothing done, when a read
+    /// would reach into the run.
+    template <bool kSinc, bool kAverage, bool kMono>
+    bool RenderRun(float** inputs, float** outputs, int offset, int frames);
 
     dsp::SincInterpolator interpolator_;
     dsp::DelayLines line_;

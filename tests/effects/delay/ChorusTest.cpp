@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <numeric>
 #include <thread>
@@ -77,6 +78,26 @@ TEST(ChorusNoise, SeedsItsTableFromTheCongruentialSequenceAndStaysInRange)
     EXPECT_LT(low, -0.99);
     EXPECT_GT(high, 0.99);
     EXPECT_NEAR(sum / 100000.0, 0.0, 0.02);
+}
+
+TEST(ChorusNoise, SkipLandsWhereSteppingDoes)
+{
+    // Short skips step; long ones jump. Either way the table must come out
+    // as stepping leaves it, from any table index.
+    for (const int before : {0, 7, 54})
+        for (const std::int64_t count : {0, 1, 31, 219, 220, 221, 1000, 4097, 320000}) {
+            ChorusNoise stepped;
+            stepped.Seed(987654);
+            for (int i = 0; i < before; ++i)
+                stepped.Next(1.0);
+            ChorusNoise skipped = stepped;
+            for (std::int64_t i = 0; i < count; ++i)
+                stepped.Next(1.0);
+            skipped.Skip(count);
+            // 55 values renew the whole table.
+            for (int i = 0; i < 60; ++i)
+                ASSERT_EQ(skipped.Next(1.0), stepped.Next(1.0)) << before << " " << count << " " << i;
+        }
 }
 
 TEST_F(ChorusFixture, DryPathIsExactAfterTheRampsAndReportsNoLatency)
@@ -271,12 +292,40 @@ TEST_F(ChorusFixture, ModulatorsWanderSlowlyAndDepthZeroKeepsUnityGain)
 TEST_F(ChorusFixture, SameOutputForEveryBlockSizeAndMonoIsTheMeanOfStereo)
 {
     host.Configure(2, 22050.0f);
-    for (int preset : {1, 11}) { // many voices; binaural cues with the sinc reads
-        chorus->SetFactoryPreset(preset);
-        const Signal input{test::Noise(30000, 1), test::Noise(30000, 2)};
+    // Many voices; binaural cues with the sinc reads. Then without feedback,
+    // where the voices run one after another over stretches of frames unless
+    // a read reaches into the stretch, from its near end (short delays) or
+    // from its far end (delays of almost the whole line); overloud averaged
+    // input, which the line holds clipped only once its frame is done.
+    struct Case {
+        int preset;
+        std::function<void()> adjust;
+        bool loud = false;
+    };
+    const std::vector<Case> cases{
+        {1, [] {}},
+        {11, [] {}},
+        {0, [] {}},
+        {3, [] {}},
+        {0, [&] { SetSingleWetVoice(0.1f), Set(Chorus::kDelayRate, 12.0f); }},
+        {3, [&] { SetSingleWetVoice(1.0f); }},
+        {0, [&] { SetSingleWetVoice(0.1f), Set(Chorus::kDelayRate, 12.0f), Set(Chorus::kAverageInputs, 1.0f); },
+         true},
+        {0, [&] {
+             Set(Chorus::kVoices, 16), Set(Chorus::kDelayTime, 50.0f), Set(Chorus::kSpread, 200.0f);
+             Set(Chorus::kDelayRate, 12.0f), Set(Chorus::kHighestQuality, 1.0f);
+         }},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        chorus->SetFactoryPreset(cases[i].preset);
+        cases[i].adjust();
+        Signal input{test::Noise(30000, 1), test::Noise(30000, 2)};
+        for (auto& channel : input)
+            for (float& x : channel)
+                x *= cases[i].loud ? 3.0f : 1.0f;
         const Signal reference = host.Run(input, 30000);
-        for (int block : {1, 97, 10000})
-            EXPECT_EQ(test::MaxDifference(host.Run(input, block), reference), 0.0f) << preset << " " << block;
+        for (int block : {1, 97, 128, 10000})
+            EXPECT_EQ(test::MaxDifference(host.Run(input, block), reference), 0.0f) << i << " " << block;
     }
     chorus->SetFactoryPreset(4);
     const Signal mono{test::Noise(20000, 4)};
