@@ -816,12 +816,14 @@ void Chorus::HandOver()
     TakeFinishedWork();
     if (pending_.load(std::memory_order_acquire) == 0 || stage_.load(std::memory_order_acquire) != kIdle)
         return;
-    if (worker_) {
+    // A file render recomputes here too, so the change lands at this fixed
+    // boundary whatever the worker's timing would have been.
+    if (worker_ && !IsRenderingOffline()) {
         *spare_ = *live_;
         stage_.store(kRequested, std::memory_order_release);
         worker_->requested.Open();
     } else {
-        // No executor to post to: the work runs here, at this fixed point.
+        // No executor to post to, or a render: the work runs here.
         unsigned bits = pending_.exchange(0, std::memory_order_acq_rel);
         if (bits & kWorkEverything)
             bits = kWorkEverything;

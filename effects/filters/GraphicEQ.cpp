@@ -296,8 +296,15 @@ void GraphicEQ::Process(float** inputs, float** outputs, int frames)
     dsp::ScopedFlushDenormals flushDenormals;
     // Clearing the flag with an exchange keeps a change made meanwhile by the
     // control thread from being lost.
-    if (runningUpdates_.load(std::memory_order_acquire) == 0 &&
-        updateNeeded_.exchange(false, std::memory_order_acq_rel)) {
+    if (IsRenderingOffline()) {
+        // A file render rebuilds in place, so a change is heard from this
+        // block on whatever the machine's load: the same command gives the
+        // same output.
+        if (runningUpdates_.load(std::memory_order_acquire) == 0 &&
+            updateNeeded_.exchange(false, std::memory_order_acq_rel))
+            kernel_.UpdateImpulses();
+    } else if (runningUpdates_.load(std::memory_order_acquire) == 0 &&
+               updateNeeded_.exchange(false, std::memory_order_acq_rel)) {
         runningUpdates_.store(1, std::memory_order_release);
         auto ticket = std::make_shared<UpdateTicket>(runningUpdates_);
         // Changes that arrive while the filters are rebuilt are taken up by

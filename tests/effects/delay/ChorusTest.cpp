@@ -418,5 +418,20 @@ TEST_F(ChorusThreaded, ChangesReachTheAudioThreadAndSuspendIsPrompt)
         ASSERT_TRUE(std::isfinite(x));
 }
 
+// A file render takes a change up at the first hand-over boundary, not
+// whenever the worker happens to finish, so renders repeat exactly.
+TEST_F(ChorusThreaded, FileRendersApplyChangesAtTheNextBoundary)
+{
+    host.Configure(2, 48000.0f);
+    chorus->SetRenderingOffline(true);
+    host.Resume();
+    Signal block(2, std::vector<float>(10000, 0.1f));
+    Signal out = block;
+    Set(Chorus::kVoices, 7);
+    Set(Chorus::kDelayRate, 0.1f); // a long recomputation
+    host.ProcessBlock(block, out, 0, 10000);
+    EXPECT_EQ(chorus->Voices().voices, 7);
+}
+
 } // namespace
 } // namespace zoc::components

@@ -235,6 +235,25 @@ TEST(GraphicEQThreaded, BlocksDuringARebuildDoNotAllocate)
     EXPECT_EQ(eq->Kernel().GetUpdateCount(), before + 1);
 }
 
+// A file render rebuilds in the block that sees the change, so the output
+// does not depend on how fast a background rebuild would have been.
+TEST(GraphicEQThreaded, FileRendersRebuildInPlace)
+{
+    LibraryScope library;
+    core::Ref<GraphicEQ> eq = Members()[0].create();
+    test::TestHost host(eq);
+    host.Configure(2, 48000.0f);
+    eq->SetRenderingOffline(true);
+    host.Resume();
+    const Signal input = test::SineSignal(2, 512, 48000.0f, 440.0f);
+    Signal output = input;
+    const int before = eq->Kernel().GetUpdateCount();
+    eq->SetParameter(0, 0.01f);
+    host.ProcessBlock(input, output, 0, 512);
+    EXPECT_EQ(eq->RunningUpdates(), 0);
+    EXPECT_EQ(eq->Kernel().GetUpdateCount(), before + 1);
+}
+
 TEST(GraphicEQ, SteadyProcessingAndSliderMovesDoNotAllocate)
 {
     core::Ref<GraphicEQ> eq = Members()[1].create();
