@@ -41,6 +41,12 @@ int Chain::Latency() const
                            [](int sum, const Effect& effect) { return sum + effect.Latency(); });
 }
 
+void Chain::Prepare()
+{
+    for (Effect& effect : impl_->effects)
+        effect.Prepare();
+}
+
 void Chain::Reset()
 {
     for (Effect& effect : impl_->effects)

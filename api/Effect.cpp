@@ -129,6 +129,7 @@ struct Effect::Impl {
     int channels = 0;
     int sideChannels = 0;
     bool offline = false;
+    bool running = false;
     std::vector<float> defaults;              // normalized, as created
     std::vector<std::vector<float>> scratch;  // [channel][kSliceFrames], main then side-chain
     std::vector<float*> inputs;
@@ -156,12 +157,22 @@ struct Effect::Impl {
         outputs.assign(static_cast<std::size_t>(channels), nullptr);
     }
 
-    void Restart()
+    void Start()
     {
-        if (offline)
+        if (offline || running)
             return;
-        session->Suspend();
         session->Resume();
+        // An empty call sizes the session's pointer arrays now rather than
+        // in the first real block.
+        session->Process(inputs.data(), outputs.data(), 0);
+        running = true;
+    }
+
+    void Stop()
+    {
+        if (running)
+            session->Suspend();
+        running = false;
     }
 
     void Run(const float* const* in, const float* const* side, float* const* out, std::int64_t frames)
@@ -173,6 +184,7 @@ struct Effect::Impl {
                 std::fill_n(out[channel], frames, 0.0f);
             return;
         }
+        Start();
         for (std::int64_t done = 0; done < frames;) {
             const std::int64_t slice = std::min(kSliceFrames, frames - done);
             for (int channel = 0; channel < channels; ++channel) {
@@ -250,8 +262,6 @@ Effect Effect::Create(const std::string& name, double sampleRate, int channels)
     for (int index = 0; index < impl->filter->GetParameterCount(); ++index)
         impl->defaults.push_back(impl->filter->GetParameter(index));
     impl->AllocateScratch();
-    if (!impl->offline)
-        impl->session->Resume();
     return Effect(std::move(impl));
 }
 
@@ -382,7 +392,9 @@ void Effect::LoadSettingsFile(const std::filesystem::path& path)
 
 int Effect::Latency() const { return std::max(0, impl_->filter->GetInitialDelay()); }
 
-void Effect::Reset() { impl_->Restart(); }
+void Effect::Prepare() { impl_->Start(); }
+
+void Effect::Reset() { impl_->Stop(); }
 
 int Effect::SideChainChannels() const
 {
@@ -400,7 +412,7 @@ void Effect::ConnectSideChain(int channels)
     impl_->sideChannels = channels;
     impl_->session->SetSideChain(static_cast<std::size_t>(channels));
     impl_->AllocateScratch();
-    impl_->Restart();
+    impl_->Stop();
 }
 
 void Effect::Process(const float* const* in, float* const* out, std::int64_t frames)

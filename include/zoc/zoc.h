@@ -16,7 +16,8 @@
 /// one audio thread while the calls marked "control thread" run on one
 /// other thread, as a plug-in host drives a plug-in. Calls marked
 /// "real-time safe" neither allocate, lock nor block once the effect has
-/// processed its first block; every other call may allocate.
+/// started (Effect::Prepare, or its first Process); every other call may
+/// allocate.
 
 #include <cstdint>
 #include <filesystem>
@@ -87,8 +88,10 @@ class Effect {
 public:
     /// Creates the component called `name`: its class name or its display
     /// title, case-insensitive ("echo", "Hard Limiter"). The effect takes
-    /// `channels` input and output channels at `sampleRate` Hz and is ready
-    /// to process. Control thread; allocates.
+    /// `channels` input and output channels at `sampleRate` Hz. It starts
+    /// stopped: settings made before the first Process (or Prepare) take
+    /// effect at once, without the fades a running effect makes between old
+    /// and new values. Control thread; allocates.
     /// @throws Error UnknownName for an unknown name (the message names
     ///   close matches), UnsupportedLayout when the component does not take
     ///   that channel count or rate.
@@ -177,29 +180,35 @@ public:
     ///@{
     /// Frames by which the output lags the input. Real-time safe.
     int Latency() const;
-    /// Clears all signal state (delay lines, envelopes, tails) and restarts
-    /// the frame count, keeping the settings. Changes scheduled for frames
-    /// not yet reached stay scheduled, counted from the restart. Control
-    /// thread; allocates.
+    /// Starts the effect now (allocating its delay lines, tables and
+    /// threads), so that the first Process is real-time safe. Process starts
+    /// a stopped effect itself, allocating in that call. Control thread.
+    void Prepare();
+    /// Stops the effect: its signal state (delay lines, envelopes, tails) is
+    /// cleared when it starts again, and the frame count restarts, keeping
+    /// the settings. Changes scheduled for frames not yet reached stay
+    /// scheduled, counted from the restart. Control thread.
     void Reset();
 
     /// Side-chain channels the component can take; 0 when it has no
     /// side-chain input. Real-time safe.
     int SideChainChannels() const;
     /// Feeds `channels` side-chain channels (0 disconnects) to the
-    /// side-chain overload of Process. Resets the effect like Reset.
+    /// side-chain overload of Process. Stops the effect like Reset.
     /// Control thread; allocates.
     /// @throws Error UnsupportedLayout for more than SideChainChannels().
     void ConnectSideChain(int channels);
 
     /// Processes `frames` frames: `in` and `out` hold Channels() pointers to
     /// planar float buffers, which may be the same buffers. A connected
-    /// side-chain hears silence. Audio thread; real-time safe. Real-time
+    /// side-chain hears silence. Audio thread; real-time safe once the
+    /// effect has started (see Prepare). Real-time
     /// components only: an offline one (IsOffline) fills `out` with silence
     /// here and runs through Render or Generate instead.
     void Process(const float* const* in, float* const* out, std::int64_t frames);
     /// The same with the side-chain input: as many pointers in `sideChain`
-    /// as ConnectSideChain was given. Audio thread; real-time safe.
+    /// as ConnectSideChain was given. Audio thread; real-time safe once
+    /// started.
     void Process(const float* const* in, const float* const* sideChain, float* const* out, std::int64_t frames);
     ///@}
 
@@ -244,7 +253,9 @@ public:
 
     /// The sum of the effects' latencies. Real-time safe.
     int Latency() const;
-    /// Resets every effect. Control thread; allocates.
+    /// Prepares every effect (Effect::Prepare). Control thread; allocates.
+    void Prepare();
+    /// Resets every effect. Control thread.
     void Reset();
     /// Runs `frames` frames through every effect in turn. `in` and `out` may
     /// be the same buffers; an empty chain leaves `out` as it is. Audio
