@@ -24,5 +24,6 @@ install(FILES ${CMAKE_BINARY_DIR}/ZoAudioComponentsConfig.cmake
 
 # pkg-config paths relative to the file, so a moved prefix still works.
 file(RELATIVE_PATH ZOC_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" ZOC_PC_TO_PREFIX "${ZOC_PC_TO_PREFIX}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/zoaudio.pc.in ${CMAKE_BINARY_DIR}/zoaudio.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/zoaudio.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
