@@ -371,7 +371,15 @@ void Effect::ApplyPreset(const std::string& preset)
     impl_->session->ApplyPreset(api::FindPreset(*impl_->filter, Title(), preset));
 }
 
-void Effect::ApplyPreset(int index) { ApplyPreset(std::to_string(index)); }
+void Effect::ApplyPreset(int index)
+{
+    const int count = impl_->filter->GetNumFactoryPresets();
+    if (index < 0 || index >= count)
+        throw Error(Error::Code::UnknownName, count == 0 ? Title() + " has no presets"
+                                                         : Title() + ": no preset " + std::to_string(index) +
+                                                               "; indices run 0.." + std::to_string(count - 1));
+    impl_->session->ApplyPreset(index);
+}
 
 std::string Effect::SaveSettings() const { return api::SettingsText(*impl_->filter, impl_->component); }
 

@@ -40,8 +40,8 @@ Component FindComponent(const std::string& name)
         if (component.title != component.info.className)
             names.push_back(component.title);
     }
-    throw Error(Error::Code::UnknownName, "unknown component '" + name + "'" + SuggestionText(name, names) +
-                     " (run 'zoc list' to see them all)");
+    throw Error(Error::Code::UnknownName,
+                "unknown component '" + name + "'" + SuggestionText(name, names) + " (run 'zoc list' to see them all)");
 }
 
 core::Ref<host::AudioFilter> CreateComponent(const Component& component)
@@ -88,11 +88,11 @@ int FindParameter(host::AudioFilter& filter, const std::string& componentTitle, 
         int index = -1;
         const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), index);
         if (error != std::errc() || end != word.data() + word.size() || index >= count)
-            throw Error(Error::Code::UnknownName, componentTitle + ": no parameter " + word + "; indices run 0.." +
-                             std::to_string(count - 1));
+            throw Error(Error::Code::UnknownName,
+                        componentTitle + ": no parameter " + word + "; indices run 0.." + std::to_string(count - 1));
         if (describedOnly && !filter.GetParameterInfo(index))
             throw Error(Error::Code::UnknownName, componentTitle + ": parameter " + word +
-                             " is not in use for this channel layout (see 'zoc info')");
+                                                      " is not in use for this channel layout (see 'zoc info')");
         return index;
     }
     std::vector<std::string> names;
@@ -104,7 +104,8 @@ int FindParameter(host::AudioFilter& filter, const std::string& componentTitle, 
             return index;
         names.push_back(name);
     }
-    throw Error(Error::Code::UnknownName, componentTitle + ": unknown parameter '" + word + "'" + SuggestionText(word, names));
+    throw Error(Error::Code::UnknownName,
+                componentTitle + ": unknown parameter '" + word + "'" + SuggestionText(word, names));
 }
 
 int FindPreset(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word)
@@ -124,9 +125,11 @@ int FindPreset(host::AudioFilter& filter, const std::string& componentTitle, con
         const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), index);
         if (error == std::errc() && end == word.data() + word.size() && index < count)
             return index;
-        throw Error(Error::Code::UnknownName, componentTitle + ": no preset " + word + "; indices run 0.." + std::to_string(count - 1));
+        throw Error(Error::Code::UnknownName,
+                    componentTitle + ": no preset " + word + "; indices run 0.." + std::to_string(count - 1));
     }
-    throw Error(Error::Code::UnknownName, componentTitle + ": unknown preset '" + word + "'" + SuggestionText(word, names));
+    throw Error(Error::Code::UnknownName,
+                componentTitle + ": unknown preset '" + word + "'" + SuggestionText(word, names));
 }
 
 ValueRange RangeOf(const host::AudioFilterParameterInfo& info)
@@ -165,7 +168,7 @@ std::optional<float> SwitchWord(const std::string& text)
 namespace {
 
 core::Ref<host::AudioFilterParameterInfo> DescriptionOf(host::AudioFilter& filter, const std::string& componentTitle,
-                                                         int index)
+                                                        int index)
 {
     core::Ref<host::AudioFilterParameterInfo> info =
         index >= 0 && index < filter.GetParameterCount() ? filter.GetParameterInfo(index) : nullptr;
@@ -175,17 +178,18 @@ core::Ref<host::AudioFilterParameterInfo> DescriptionOf(host::AudioFilter& filte
     return info;
 }
 
-/// The normalized value of `value`, which `text` spelled; InvalidValue
-/// error outside the range.
+/// The normalized value of `value`, which `text` spelled (when given);
+/// InvalidValue error outside the range.
 float CheckedNormalized(const host::AudioFilterParameterInfo& info, const std::string& componentTitle, double value,
-                        const std::string& text)
+                        const std::string* text)
 {
     const ValueRange range = RangeOf(info);
     // The range bounds are floats; compare in float so "48" equals a 48.0f bound.
     const float real = static_cast<float>(value);
     if (!(real >= range.min && real <= range.max) || std::fabs(value) > std::numeric_limits<float>::max())
-        throw Error(Error::Code::InvalidValue, componentTitle + ": value " + text + " for '" +
-                                                  core::ToUtf8(info.GetName()) + "' is outside " + DescribeRange(info));
+        throw Error(Error::Code::InvalidValue, componentTitle + ": value " + (text ? *text : FormatNumber(value)) +
+                                                   " for '" + core::ToUtf8(info.GetName()) + "' is outside " +
+                                                   DescribeRange(info));
     return std::clamp(info.ToNormalized(real), 0.0f, 1.0f);
 }
 
@@ -200,15 +204,15 @@ float NormalizedFromText(host::AudioFilter& filter, const std::string& component
         value = SwitchWord(text);
     if (!value)
         throw Error(Error::Code::InvalidValue, componentTitle + ": value '" + text + "' for '" +
-                                                  core::ToUtf8(info->GetName()) + "' is not a number (range " +
-                                                  DescribeRange(*info) + ")");
-    return CheckedNormalized(*info, componentTitle, *value, text);
+                                                   core::ToUtf8(info->GetName()) + "' is not a number (range " +
+                                                   DescribeRange(*info) + ")");
+    return CheckedNormalized(*info, componentTitle, *value, &text);
 }
 
 float NormalizedFromValue(host::AudioFilter& filter, const std::string& componentTitle, int index, float value)
 {
     const core::Ref<host::AudioFilterParameterInfo> info = DescriptionOf(filter, componentTitle, index);
-    return CheckedNormalized(*info, componentTitle, value, FormatNumber(value));
+    return CheckedNormalized(*info, componentTitle, value, nullptr);
 }
 
 float NormalizedFromNormalizedText(const std::string& componentTitle, host::AudioFilter& filter, int index,
@@ -219,9 +223,11 @@ float NormalizedFromNormalizedText(const std::string& componentTitle, host::Audi
         name = std::to_string(index);
     const std::optional<double> value = ParseNumber(text);
     if (!value)
-        throw Error(Error::Code::InvalidValue, componentTitle + ": normalized value '" + text + "' for '" + name + "' is not a number");
+        throw Error(Error::Code::InvalidValue,
+                    componentTitle + ": normalized value '" + text + "' for '" + name + "' is not a number");
     if (*value < 0.0 || *value > 1.0)
-        throw Error(Error::Code::InvalidValue, componentTitle + ": normalized value " + text + " for '" + name + "' is outside 0..1");
+        throw Error(Error::Code::InvalidValue,
+                    componentTitle + ": normalized value " + text + " for '" + name + "' is outside 0..1");
     return static_cast<float>(*value);
 }
 

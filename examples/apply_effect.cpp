@@ -17,6 +17,6 @@ int main()
     echo.SetParameter("delay_time_left_channel", 250.0f); // in ms, the parameter's unit
     float* channels[] = {left.data(), right.data()};
     echo.Process(channels, channels, rate); // in place
-    std::cout << echo.Title() << ": " << echo.Describe("Delay Time (Left Channel)").text << " ms, last sample " << left.back()
-              << "\n";
+    std::cout << echo.Title() << ": " << echo.Describe("Delay Time (Left Channel)").text << " ms, last sample "
+              << left.back() << "\n";
 }

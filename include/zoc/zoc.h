@@ -43,7 +43,9 @@ public:
         WrongKind,         ///< a real-time call on an offline component, or the reverse
         Io,                ///< a file that could not be read or written
     };
+    /// An error of kind `code` with a one-line `message`.
     Error(Code code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    /// What kind of error this is.
     Code GetCode() const { return code_; }
 
 private:
@@ -57,7 +59,7 @@ struct ComponentDescription {
     std::string id;        ///< identifier saved in settings files
     bool offline = false;  ///< runs over a whole selection (Effect::Render), not block by block
     bool generator = false; ///< makes sound without input (Effect::Generate)
-    int presetCount = 0;
+    int presetCount = 0;    ///< number of factory presets
 };
 
 /// Every registered component, sorted by class name. Control thread.
@@ -68,13 +70,13 @@ enum class Unit { Number, Frequency, Decibels, Switch, Proportion, Time };
 
 /// One parameter as the component describes it; values are in real units.
 struct ParameterDescription {
-    int index = 0;
+    int index = 0;         ///< index for the calls taking one
     std::string name;      ///< display name, e.g. "Delay Time"
     std::string key;       ///< machine key, e.g. "delay_time"
-    Unit unit = Unit::Number;
+    Unit unit = Unit::Number; ///< the kind of quantity
     std::string unitLabel; ///< e.g. "ms", "dB"; may be empty
-    float minimum = 0.0f;
-    float maximum = 1.0f;
+    float minimum = 0.0f;  ///< smallest value, in the parameter's unit
+    float maximum = 1.0f;  ///< largest value, in the parameter's unit
     float defaultValue = 0.0f; ///< the value a fresh effect starts with
     float value = 0.0f;        ///< the value when the description was taken
     std::string text;          ///< the value as the component displays it
@@ -97,17 +99,18 @@ public:
     ///   that channel count or rate.
     static Effect Create(const std::string& name, double sampleRate, int channels);
 
-    Effect(Effect&&) noexcept;
-    Effect& operator=(Effect&&) noexcept;
-    ~Effect();
+    Effect(Effect&&) noexcept;            ///< Takes over the component.
+    Effect& operator=(Effect&&) noexcept; ///< Takes over the component.
+    ~Effect();                            ///< Stops and releases the component.
 
     /// @name Identity
     /// Real-time safe.
     ///@{
-    const std::string& ClassName() const;
-    const std::string& Title() const;
-    double SampleRate() const;
-    int Channels() const;
+
+    const std::string& ClassName() const; ///< Class name, e.g. "HardLimiter".
+    const std::string& Title() const;     ///< Display title, e.g. "Hard Limiter".
+    double SampleRate() const;            ///< The rate given to Create.
+    int Channels() const;                 ///< The channel count given to Create.
     /// True for components that run over a whole selection (Render, Generate).
     bool IsOffline() const;
     /// True for offline components that make sound without input.
@@ -122,21 +125,28 @@ public:
     /// calls that take no lock against Process: the new value is taken up at
     /// the start of the next block.
     ///@{
+
+    /// Parameter indexes run 0..ParameterCount()-1.
     int ParameterCount() const;
     /// The index of a parameter. @throws Error UnknownName.
     int FindParameter(const std::string& parameter) const;
     /// Every described parameter, in index order. (Some components leave
     /// indexes undescribed for channel layouts that do not use them.)
     std::vector<ParameterDescription> Parameters() const;
+    /// The description of one parameter. @throws Error UnknownName,
+    /// also for an index the current layout leaves undescribed.
     ParameterDescription Describe(int index) const;
+    /// Describe by index, key or name.
     ParameterDescription Describe(const std::string& parameter) const;
 
     /// The value in real units.
     float GetParameter(int index) const;
+    /// GetParameter by index, key or name.
     float GetParameter(const std::string& parameter) const;
     /// Sets a value in real units. @throws Error InvalidValue outside the
     /// parameter's range (NaN included), UnknownName for no such parameter.
     void SetParameter(int index, float value);
+    /// SetParameter by index, key or name.
     void SetParameter(const std::string& parameter, float value);
     /// Sets a value from text as a user typed it: a number in the
     /// parameter's unit, or on/off, true/false, yes/no for switches.
@@ -157,11 +167,13 @@ public:
     /// @name Presets and settings
     /// Control thread; allocate.
     ///@{
+
     /// Factory preset names, in index order.
     std::vector<std::string> Presets() const;
     /// Applies a factory preset chosen by name (case-insensitive) or by its
     /// index written as a number. @throws Error UnknownName.
     void ApplyPreset(const std::string& preset);
+    /// Applies the factory preset at `index`. @throws Error UnknownName.
     void ApplyPreset(int index);
 
     /// The current settings as the JSON text `zoc --save-settings` writes.
@@ -178,6 +190,7 @@ public:
 
     /// @name Real-time processing
     ///@{
+
     /// Frames by which the output lags the input. Real-time safe.
     int Latency() const;
     /// Starts the effect now (allocating its delay lines, tables and
@@ -215,6 +228,7 @@ public:
     /// @name Offline components and generators
     /// Control thread; allocate; block until the run is done.
     ///@{
+
     /// Runs a generator over `frames` frames and returns its output, one
     /// vector per channel. @throws Error WrongKind for other components.
     std::vector<std::vector<float>> Generate(std::int64_t frames);
@@ -236,10 +250,10 @@ private:
 /// one channel count and sample rate. Movable, not copyable.
 class Chain {
 public:
-    Chain();
-    Chain(Chain&&) noexcept;
-    Chain& operator=(Chain&&) noexcept;
-    ~Chain();
+    Chain(); ///< An empty chain.
+    Chain(Chain&&) noexcept;            ///< Takes over the effects.
+    Chain& operator=(Chain&&) noexcept; ///< Takes over the effects.
+    ~Chain();                           ///< Releases the effects.
 
     /// Appends an effect and returns it; the reference stays valid while
     /// the chain lives. Control thread; allocates.
@@ -247,9 +261,9 @@ public:
     ///   differs from the effects already in the chain, WrongKind for an
     ///   offline component.
     Effect& Add(Effect effect);
-    std::size_t Size() const;
-    Effect& operator[](std::size_t index);
-    const Effect& operator[](std::size_t index) const;
+    std::size_t Size() const;                          ///< Number of effects.
+    Effect& operator[](std::size_t index);             ///< The effect at `index`, in processing order.
+    const Effect& operator[](std::size_t index) const; ///< The effect at `index`, in processing order.
 
     /// The sum of the effects' latencies. Real-time safe.
     int Latency() const;

@@ -189,6 +189,7 @@ TEST(EffectParameters, BadNamesAndValuesThrowAndChangeNothing)
         {[&] { limiter.SetNormalized(1, std::nanf("")); }, Error::Code::InvalidValue},
         {[&] { limiter.ApplyPreset("Loud"); }, Error::Code::UnknownName},
         {[&] { limiter.ApplyPreset(99); }, Error::Code::UnknownName},
+        {[&] { limiter.ApplyPreset(-1); }, Error::Code::UnknownName},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CodeOf(c.call), c.code);
