@@ -14,7 +14,9 @@
 /// An Effect is not shared between threads without the caller's own
 /// locking, with one exception: the calls marked "audio thread" may run on
 /// one audio thread while the calls marked "control thread" run on one
-/// other thread, as a plug-in host drives a plug-in. Calls marked
+/// other thread, as a plug-in host drives a plug-in. Prepare, Reset,
+/// ConnectSideChain, ScheduleParameter, Render and Generate change how the
+/// effect runs and must not overlap Process. Calls marked
 /// "real-time safe" neither allocate, lock nor block once the effect has
 /// started (Effect::Prepare, or its first Process); every other call may
 /// allocate.
@@ -85,7 +87,8 @@ struct ParameterDescription {
 };
 
 /// One component instance, configured for a sample rate and channel count,
-/// ready to process. Movable, not copyable.
+/// ready to process. Movable, not copyable; a moved-from Effect may only be
+/// assigned to or destroyed.
 class Effect {
 public:
     /// Creates the component called `name`: its class name or its display

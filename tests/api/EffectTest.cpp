@@ -107,7 +107,9 @@ TEST(EffectCreate, UnknownNamesAndUnsupportedLayoutsThrowTheirCode)
                  {"Echo", kRate, 33, Error::Code::UnsupportedLayout},
                  {"Echo", nan, 2, Error::Code::UnsupportedLayout},
                  {"Echo", 0.0, 2, Error::Code::UnsupportedLayout},
-                 {"Echo", 1e7, 2, Error::Code::UnsupportedLayout}};
+                 {"Echo", 1e7, 2, Error::Code::UnsupportedLayout},
+                 // The component itself refuses: it needs a stereo pair.
+                 {"CenterChannelExtract", kRate, 1, Error::Code::UnsupportedLayout}};
     for (const auto& c : cases)
         EXPECT_EQ(CodeOf([&] { Effect::Create(c.name, c.rate, c.channels); }), c.code) << c.name << " " << c.channels;
 
