@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <utility>
 
 #include "api/Lookup.h"
 #include "api/Text.h"
@@ -416,6 +417,38 @@ TEST(EffectProcess, SideChainIsOfferedOnlyWhereTheComponentHasOne)
     EXPECT_EQ(CodeOf([&] { dynamics.ConnectSideChain(dynamics.SideChainChannels() + 1); }),
               Error::Code::UnsupportedLayout);
     dynamics.ConnectSideChain(dynamics.SideChainChannels());
+}
+
+TEST(EffectProcess, SideChainReachesTheComponentAfterTheMainChannels)
+{
+    constexpr std::size_t kFrames = 9000;
+    const Planar input = NoiseChannels(2, kFrames, 0.1f);
+    Planar side = NoiseChannels(2, kFrames, 0.9f);
+    Effect effect = Effect::Create("Dynamics", kRate, 2);
+    effect.ApplyPreset("Broadcast Limiter");
+    effect.ConnectSideChain(2);
+    Planar actual(2, std::vector<float>(kFrames));
+    InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
+        effect.Process(Pointers(input, offset).data(), Pointers(std::as_const(side), offset).data(),
+                       Pointers(actual, offset).data(), static_cast<std::int64_t>(frames));
+    });
+
+    Reference reference("Dynamics", 2);
+    reference.session.ApplyPreset(api::FindPreset(*reference.filter, "Dynamics", "Broadcast Limiter"));
+    reference.session.SetSideChain(2);
+    reference.session.Resume();
+    Planar all = input;
+    all.insert(all.end(), side.begin(), side.end());
+    Planar expected(2, std::vector<float>(kFrames));
+    reference.session.Process(Pointers(all).data(), Pointers(expected).data(), kFrames);
+    EXPECT_EQ(actual, expected);
+
+    // The loud side-chain, not the quiet input, sets the gain.
+    Effect unconnected = Effect::Create("Dynamics", kRate, 2);
+    unconnected.ApplyPreset("Broadcast Limiter");
+    Planar plain(2, std::vector<float>(kFrames));
+    unconnected.Process(Pointers(input).data(), Pointers(plain).data(), kFrames);
+    EXPECT_NE(actual, plain);
 }
 
 TEST(EffectChain, LatencyIsTheSumAndOutputIsTheEffectsInTurn)
