@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 SECONDS ?= 120
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build build-asan test demo bench test-asan test-tsan soak soak-asan fuzz clean
+.PHONY: all deps build build-asan test demo bench test-asan test-tsan soak soak-asan fuzz docs clean
 
 all: build
 
@@ -64,5 +64,11 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzers.sh build-fuzz/bin $(FUZZ_SECONDS)
 
+# The API reference of include/zoc/zoc.h as HTML in build-docs/html/.
+docs:
+	@command -v doxygen > /dev/null || { echo "make docs needs doxygen: scripts/install-deps.sh --docs"; exit 1; }
+	doxygen docs/Doxyfile
+	@echo "API reference: build-docs/html/index.html"
+
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz demo-out
+	rm -rf build build-asan build-tsan build-bench build-fuzz build-docs demo-out

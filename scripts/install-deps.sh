@@ -13,6 +13,7 @@ packages=(
 case "${1:-}" in
   --bench) packages+=(sox libsox-fmt-all hyperfine) ;;
   --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+  --docs) packages+=(doxygen) ;;
 esac
 
 missing=()

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "api/Text.h"
+
 namespace zoc::tool {
 
 /// Where the command's output goes and whether a person is watching stderr.
@@ -49,22 +51,18 @@ private:
     std::optional<std::string> inlineValue_;
 };
 
-/// A finite decimal number filling the whole text; nullopt otherwise.
-std::optional<double> ParseNumber(std::string_view text);
+// Number parsing, name matching and suggestions are the library's own, so
+// zoc reads names and numbers as every other front end does.
+using api::ParseNumber;
 /// Like ParseNumber, or a usage error naming `what`.
 double RequireNumber(std::string_view text, const std::string& what);
 /// A whole number in [lo, hi], or a usage error naming `what`.
 long long RequireInteger(std::string_view text, const std::string& what, long long lo, long long hi);
 
-std::string ToLower(std::string_view text);
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-/// Case-insensitive edit distance.
-std::size_t EditDistance(std::string_view a, std::string_view b);
-/// Candidates close to `query`: within a small edit distance or starting with
-/// it (case-insensitive), best first.
-std::vector<std::string> CloseMatches(std::string_view query, const std::vector<std::string>& candidates);
-/// "; did you mean 'a' or 'b'?" for close matches, else "; choose from a, b, c"
-/// (the first few when there are many). Empty when there are no candidates.
-std::string SuggestionText(std::string_view query, const std::vector<std::string>& candidates);
+using api::CloseMatches;
+using api::EditDistance;
+using api::EqualsIgnoreCase;
+using api::SuggestionText;
+using api::ToLower;
 
 } // namespace zoc::tool

@@ -1,210 +1,43 @@
 #include "tools/zoc/ComponentLookup.h"
 
-#include <algorithm>
-#include <cctype>
-#include <charconv>
-#include <cmath>
-#include <limits>
-
-#include "contracts/host/AudioFilterRegistrar.h"
-#include "framework/ParameterInfo.h"
-#include "platform/core/Localizer.h"
-#include "tools/zoc/Cli.h"
-#include "tools/zoc/Errors.h"
-
 namespace zoc::tool {
 
-std::vector<Component> AllComponents()
+Failure AsFailure(const Error& error)
 {
-    std::vector<Component> components;
-    for (ComponentInfo& info : GetComponentCatalog()) {
-        std::string title = core::ToUtf8(core::Localize(info.titleKey));
-        components.push_back({std::move(info), std::move(title)});
-    }
-    // Alphabetical by class, so listings do not depend on link order.
-    std::sort(components.begin(), components.end(),
-              [](const Component& a, const Component& b) { return a.info.className < b.info.className; });
-    return components;
+    return Failure(error.GetCode() == Error::Code::Io ? kExitIo : kExitUsage, error.what());
 }
 
 Component FindComponent(const std::string& name)
 {
-    const std::vector<Component> components = AllComponents();
-    for (const Component& component : components) {
-        if (EqualsIgnoreCase(component.info.className, name) || EqualsIgnoreCase(component.title, name))
-            return component;
-    }
-    std::vector<std::string> names;
-    for (const Component& component : components) {
-        names.push_back(component.info.className);
-        if (component.title != component.info.className)
-            names.push_back(component.title);
-    }
-    throw UsageError("unknown component '" + name + "'" + SuggestionText(name, names) +
-                     " (run 'zoc list' to see them all)");
+    return Translated([&] { return api::FindComponent(name); });
 }
 
 core::Ref<host::AudioFilter> CreateComponent(const Component& component)
 {
-    core::Ref<host::AudioFilter> filter = host::utility::CreateAudioFilter(component.info.componentID);
-    if (!filter)
-        throw UsageError(component.title + ": the component could not be created");
-    return filter;
-}
-
-std::string ParameterKey(const std::string& name, int index)
-{
-    std::string key;
-    bool pendingSeparator = false;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || byte >= 0x80) {
-            if (pendingSeparator && !key.empty())
-                key += '_';
-            pendingSeparator = false;
-            key += static_cast<char>(std::tolower(byte));
-        } else {
-            pendingSeparator = true;
-        }
-    }
-    if (key.empty())
-        key = "param_" + std::to_string(index);
-    return key;
-}
-
-std::string ParameterName(host::AudioFilter& filter, int index)
-{
-    const core::Ref<host::AudioFilterParameterInfo> info = filter.GetParameterInfo(index);
-    return info ? core::ToUtf8(info->GetName()) : std::string();
+    return Translated([&] { return api::CreateComponent(component); });
 }
 
 int FindParameter(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word,
                   bool describedOnly)
 {
-    const int count = filter.GetParameterCount();
-    if (word.empty())
-        throw UsageError(componentTitle + ": missing parameter name");
-    if (std::all_of(word.begin(), word.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-        int index = -1;
-        const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), index);
-        if (error != std::errc() || end != word.data() + word.size() || index >= count)
-            throw UsageError(componentTitle + ": no parameter " + word + "; indices run 0.." +
-                             std::to_string(count - 1));
-        if (describedOnly && !filter.GetParameterInfo(index))
-            throw UsageError(componentTitle + ": parameter " + word +
-                             " is not in use for this channel layout (see 'zoc info')");
-        return index;
-    }
-    std::vector<std::string> names;
-    for (int index = 0; index < count; ++index) {
-        const std::string name = ParameterName(filter, index);
-        if (name.empty())
-            continue;
-        if (EqualsIgnoreCase(name, word) || ParameterKey(name, index) == ToLower(word))
-            return index;
-        names.push_back(name);
-    }
-    throw UsageError(componentTitle + ": unknown parameter '" + word + "'" + SuggestionText(word, names));
+    return Translated([&] { return api::FindParameter(filter, componentTitle, word, describedOnly); });
 }
 
 int FindPreset(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word)
 {
-    const int count = filter.GetNumFactoryPresets();
-    if (count == 0)
-        throw UsageError(componentTitle + " has no presets");
-    std::vector<std::string> names;
-    for (int index = 0; index < count; ++index) {
-        names.push_back(core::ToUtf8(filter.GetFactoryPresetName(index)));
-        if (EqualsIgnoreCase(names.back(), word))
-            return index;
-    }
-    if (!word.empty() &&
-        std::all_of(word.begin(), word.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-        int index = -1;
-        const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), index);
-        if (error == std::errc() && end == word.data() + word.size() && index < count)
-            return index;
-        throw UsageError(componentTitle + ": no preset " + word + "; indices run 0.." + std::to_string(count - 1));
-    }
-    throw UsageError(componentTitle + ": unknown preset '" + word + "'" + SuggestionText(word, names));
+    return Translated([&] { return api::FindPreset(filter, componentTitle, word); });
 }
-
-ValueRange RangeOf(const host::AudioFilterParameterInfo& info)
-{
-    if (const auto* generic = dynamic_cast<const GenericParameterInfo*>(&info))
-        return {generic->GetMinValue(), generic->GetMaxValue()};
-    const float a = info.FromNormalized(0.0f);
-    const float b = info.FromNormalized(1.0f);
-    return {std::min(a, b), std::max(a, b)};
-}
-
-std::string FormatNumber(double value)
-{
-    if (!std::isfinite(value))
-        return std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value));
-    return std::string(buffer, result.ptr);
-}
-
-std::string DescribeRange(const host::AudioFilterParameterInfo& info)
-{
-    const ValueRange range = RangeOf(info);
-    std::string text = FormatNumber(range.min) + ".." + FormatNumber(range.max);
-    const std::string unit = core::ToUtf8(info.GetUnitLabel());
-    if (!unit.empty())
-        text += " " + unit;
-    return text;
-}
-
-namespace {
-
-std::optional<float> SwitchWord(const std::string& text)
-{
-    const std::string lower = ToLower(text);
-    if (lower == "on" || lower == "true" || lower == "yes")
-        return 1.0f;
-    if (lower == "off" || lower == "false" || lower == "no")
-        return 0.0f;
-    return std::nullopt;
-}
-
-} // namespace
 
 float NormalizedFromText(host::AudioFilter& filter, const std::string& componentTitle, int index,
                          const std::string& text)
 {
-    const core::Ref<host::AudioFilterParameterInfo> info = filter.GetParameterInfo(index);
-    if (!info)
-        throw UsageError(componentTitle + ": parameter " + std::to_string(index) + " has no description");
-    const std::string name = core::ToUtf8(info->GetName());
-    std::optional<double> value = ParseNumber(text);
-    if (!value && info->GetUnit() == host::kUnitSwitch)
-        value = SwitchWord(text);
-    if (!value)
-        throw UsageError(componentTitle + ": value '" + text + "' for '" + name + "' is not a number (range " +
-                         DescribeRange(*info) + ")");
-    const ValueRange range = RangeOf(*info);
-    // The range bounds are floats; compare in float so "48" equals a 48.0f bound.
-    const float real = static_cast<float>(*value);
-    if (!(real >= range.min && real <= range.max) || std::fabs(*value) > std::numeric_limits<float>::max())
-        throw UsageError(componentTitle + ": value " + text + " for '" + name + "' is outside " +
-                         DescribeRange(*info));
-    return std::clamp(info->ToNormalized(real), 0.0f, 1.0f);
+    return Translated([&] { return api::NormalizedFromText(filter, componentTitle, index, text); });
 }
 
 float NormalizedFromNormalizedText(const std::string& componentTitle, host::AudioFilter& filter, int index,
                                    const std::string& text)
 {
-    std::string name = ParameterName(filter, index);
-    if (name.empty())
-        name = std::to_string(index);
-    const std::optional<double> value = ParseNumber(text);
-    if (!value)
-        throw UsageError(componentTitle + ": normalized value '" + text + "' for '" + name + "' is not a number");
-    if (*value < 0.0 || *value > 1.0)
-        throw UsageError(componentTitle + ": normalized value " + text + " for '" + name + "' is outside 0..1");
-    return static_cast<float>(*value);
+    return Translated([&] { return api::NormalizedFromNormalizedText(componentTitle, filter, index, text); });
 }
 
 } // namespace zoc::tool

@@ -30,6 +30,7 @@ Usage:
                                     component into DIR (default demo-out/), plus
                                     a generated chord, a tremolo and pink noise
   zoc help | --help                 this text
+  zoc --version                     the version of zoc and its library
 
 Names are case-insensitive. A component is its class name or its title.
 A parameter is its index (a whole number), its name or its key; a preset is

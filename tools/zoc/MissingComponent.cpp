@@ -145,25 +145,6 @@ Failure MissingComponentError(const std::filesystem::path& path, const SettingsO
                       path.string() + "' shows what they hold");
 }
 
-json DescribeParametersForSettings(host::AudioFilter& filter)
-{
-    json descriptions = json::array();
-    for (int index = 0; index < filter.GetParameterCount(); ++index) {
-        const core::Ref<host::AudioFilterParameterInfo> info = filter.GetParameterInfo(index);
-        if (!info) {
-            descriptions.push_back(nullptr);
-            continue;
-        }
-        const float value = info->FromNormalized(filter.GetParameter(index));
-        descriptions.push_back({{"name", core::ToUtf8(info->GetName())},
-                                {"unit", static_cast<int>(info->GetUnit())},
-                                {"unit_label", core::ToUtf8(info->GetUnitLabel())},
-                                {"automatable", info->CanBeAutomated()},
-                                {"value", std::isfinite(value) ? json(value) : json(nullptr)}});
-    }
-    return descriptions;
-}
-
 int ShowPlaceholderInfo(const std::filesystem::path& path, const json& root, const SettingsOwner& owner,
                         bool asJson, Context& context)
 {

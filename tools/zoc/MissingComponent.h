@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/Settings.h"
 #include "contracts/host/AudioFilter.h"
 #include "tools/zoc/Cli.h"
 #include "tools/zoc/ComponentLookup.h"
@@ -44,7 +45,7 @@ Failure MissingComponentError(const std::filesystem::path& path, const SettingsO
 /// Each parameter's name, unit, unit label, automation flag and real value,
 /// saved beside the normalized values so that a build without the component
 /// can still show them.
-nlohmann::json DescribeParametersForSettings(host::AudioFilter& filter);
+using api::DescribeParametersForSettings;
 
 /// `zoc info --load-settings FILE` for a missing component: the placeholder
 /// built from the file, its parameters with their saved values and units.

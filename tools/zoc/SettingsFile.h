@@ -1,7 +1,7 @@
 #pragma once
 // A component's saved settings as a JSON file people can keep as their own
-// presets. The format is described at the top of SettingsFile.cpp and in
-// `zoc --help`.
+// presets. The format and its checks are the library's (api/Settings.h);
+// here its errors become zoc's.
 
 #include <filesystem>
 #include <string>

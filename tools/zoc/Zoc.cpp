@@ -9,6 +9,7 @@
 #include "framework/Library.h"
 #include "tools/zoc/Cli.h"
 #include "tools/zoc/Commands.h"
+#include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
 
 namespace zoc::tool {
@@ -40,6 +41,10 @@ int Dispatch(const std::vector<std::string>& arguments, Context& context)
     const std::string& command = arguments[0];
     if (command == "--help" || command == "-h" || command == "help") {
         context.out << UsageText();
+        return kExitOk;
+    }
+    if (command == "--version" || command == "version") {
+        context.out << "zoc " << zoc::Version() << "\n";
         return kExitOk;
     }
     const Words words(arguments.begin() + 1, arguments.end());
@@ -77,6 +82,9 @@ int Run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     } catch (const Failure& failure) {
         err << "zoc: " << OneLine(failure.what()) << std::endl;
         return failure.ExitCode();
+    } catch (const Error& error) {
+        err << "zoc: " << OneLine(error.what()) << std::endl;
+        return AsFailure(error).ExitCode();
     } catch (const std::bad_alloc&) {
         err << "zoc: out of memory" << std::endl;
         return kExitIo;

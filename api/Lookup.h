@@ -1,0 +1,82 @@
+#pragma once
+// Finding components, parameters and presets by the names people type, and
+// reading values as they type them. Every front end (the zoc command, the
+// public Effect class, the bindings) goes through these functions, so a name
+// or a value means the same thing everywhere. Failures throw zoc::Error with
+// a one-line message that names close matches.
+
+#include <string>
+#include <vector>
+
+#include <zoc/zoc.h>
+
+#include "contracts/host/AudioFilter.h"
+#include "framework/Registration.h"
+
+namespace zoc {
+
+/// A registered component with its display title. (Declared outside
+/// zoc::api so that calls taking one do not find the api functions by
+/// argument-dependent lookup when a front end has its own of the same name.)
+struct RegisteredComponent {
+    ComponentInfo info;
+    std::string title; ///< localized display title
+};
+
+} // namespace zoc
+
+namespace zoc::api {
+
+using Component = RegisteredComponent;
+
+/// Every registered component, sorted by class name so listings do not
+/// depend on link order.
+std::vector<Component> AllComponents();
+/// The component whose class name or title is `name` (case-insensitive).
+/// UnknownName error naming close matches otherwise.
+Component FindComponent(const std::string& name);
+/// A fresh instance, or an UnsupportedLayout error when it cannot be made.
+core::Ref<host::AudioFilter> CreateComponent(const Component& component);
+
+/// The stable machine key of a parameter: its display name lower-cased,
+/// every run of characters other than letters and digits turned into one
+/// underscore, without leading or trailing underscores ("Left Surround" ->
+/// "left_surround"). Empty names give "param_INDEX".
+std::string ParameterKey(const std::string& name, int index);
+
+/// The display name of parameter `index` (empty without a description).
+std::string ParameterName(host::AudioFilter& filter, int index);
+
+/// The parameter a word names: a whole number is an index, anything else a
+/// display name (case-insensitive) or key. This is the one place that maps
+/// words to parameters. UnknownName error when none fits; with
+/// `describedOnly`, a parameter without a description is refused.
+int FindParameter(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word,
+                  bool describedOnly);
+
+/// A factory preset chosen by display name (case-insensitive) or index.
+int FindPreset(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word);
+
+/// The real range a description can produce.
+struct ValueRange {
+    float min = 0.0f;
+    float max = 1.0f;
+};
+ValueRange RangeOf(const host::AudioFilterParameterInfo& info);
+
+/// "-96..48 dB": the range with its unit label, for messages.
+std::string DescribeRange(const host::AudioFilterParameterInfo& info);
+
+/// The normalized value for a real value given as text. Switches also take
+/// on/off/true/false/yes/no. This is the one place that reads values.
+/// InvalidValue error for a non-number or a value outside the range.
+float NormalizedFromText(host::AudioFilter& filter, const std::string& componentTitle, int index,
+                         const std::string& text);
+/// The normalized value for a real value; InvalidValue error outside the
+/// range (NaN included).
+float NormalizedFromValue(host::AudioFilter& filter, const std::string& componentTitle, int index, float value);
+/// A normalized value given as text, checked to lie in 0..1.
+float NormalizedFromNormalizedText(const std::string& componentTitle, host::AudioFilter& filter, int index,
+                                   const std::string& text);
+
+} // namespace zoc::api

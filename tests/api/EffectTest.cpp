@@ -1,0 +1,509 @@
+// The public interface against the components it wraps: names, values,
+// presets and settings read as zoc reads them, and processing that equals
+// driving the component through the host session directly.
+
+#include <zoc/zoc.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <utility>
+
+#include "api/Lookup.h"
+#include "api/Text.h"
+#include "framework/Library.h"
+#include "platform/host/Session.h"
+#include "tests/support/AllocationGuard.h"
+#include "tests/support/Measure.h"
+#include "tests/support/ScratchDirectory.h"
+
+namespace zoc::test {
+namespace {
+
+constexpr double kRate = 48000.0;
+using Planar = std::vector<std::vector<float>>;
+
+Planar NoiseChannels(int channels, std::size_t frames, float level = 0.5f)
+{
+    Planar planar;
+    for (int channel = 0; channel < channels; ++channel) {
+        planar.push_back(Noise(frames, 17u + static_cast<unsigned>(channel)));
+        for (float& sample : planar.back())
+            sample *= level;
+    }
+    return planar;
+}
+
+std::vector<const float*> Pointers(const Planar& planar, std::size_t offset = 0)
+{
+    std::vector<const float*> pointers;
+    for (const auto& channel : planar)
+        pointers.push_back(channel.data() + offset);
+    return pointers;
+}
+
+std::vector<float*> Pointers(Planar& planar, std::size_t offset = 0)
+{
+    std::vector<float*> pointers;
+    for (auto& channel : planar)
+        pointers.push_back(channel.data() + offset);
+    return pointers;
+}
+
+/// Calls `process(offset, frames)` over `total` frames in uneven chunks that
+/// straddle the host blocks and the facade's copy slices.
+template <class Process>
+void InChunks(std::size_t total, Process process)
+{
+    static constexpr std::size_t kChunks[] = {700, 4101, 1, 2048, 333};
+    for (std::size_t done = 0, next = 0; done < total; ++next) {
+        const std::size_t frames = std::min(kChunks[next % std::size(kChunks)], total - done);
+        process(done, frames);
+        done += frames;
+    }
+}
+
+Error::Code CodeOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const Error& error) {
+        return error.GetCode();
+    }
+    ADD_FAILURE() << "no error";
+    return Error::Code::Io;
+}
+
+TEST(EffectCreate, FindsComponentsByClassNameOrTitleInAnyCase)
+{
+    const struct {
+        const char* name;
+        const char* className;
+    } cases[] = {{"HardLimiter", "HardLimiter"},    {"hardlimiter", "HardLimiter"},
+                 {"Hard Limiter", "HardLimiter"},   {"DYNAMICS PROCESSING", "Dynamics"},
+                 {"generate tones", "Tones"}};
+    for (const auto& c : cases) {
+        const Effect effect = Effect::Create(c.name, kRate, 2);
+        EXPECT_EQ(effect.ClassName(), c.className) << c.name;
+        EXPECT_EQ(effect.Channels(), 2);
+        EXPECT_EQ(effect.SampleRate(), kRate);
+    }
+}
+
+TEST(EffectCreate, UnknownNamesAndUnsupportedLayoutsThrowTheirCode)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char* name;
+        double rate;
+        int channels;
+        Error::Code code;
+    } cases[] = {{"Limitter", kRate, 2, Error::Code::UnknownName},
+                 {"", kRate, 2, Error::Code::UnknownName},
+                 {"Echo", kRate, 0, Error::Code::UnsupportedLayout},
+                 {"Echo", kRate, -2, Error::Code::UnsupportedLayout},
+                 {"Echo", kRate, 33, Error::Code::UnsupportedLayout},
+                 {"Echo", nan, 2, Error::Code::UnsupportedLayout},
+                 {"Echo", 0.0, 2, Error::Code::UnsupportedLayout},
+                 {"Echo", 1e7, 2, Error::Code::UnsupportedLayout},
+                 // The component itself refuses: it needs a stereo pair.
+                 {"CenterChannelExtract", kRate, 1, Error::Code::UnsupportedLayout}};
+    for (const auto& c : cases)
+        EXPECT_EQ(CodeOf([&] { Effect::Create(c.name, c.rate, c.channels); }), c.code) << c.name << " " << c.channels;
+
+    try {
+        Effect::Create("Echoo", kRate, 2);
+    } catch (const Error& error) {
+        EXPECT_NE(std::string(error.what()).find("did you mean 'Echo'"), std::string::npos) << error.what();
+    }
+}
+
+TEST(EffectCreate, ListingNamesEveryComponentOnceWithItsKind)
+{
+    const std::vector<ComponentDescription> components = ListComponents();
+    ASSERT_EQ(components.size(), api::AllComponents().size());
+    for (std::size_t i = 1; i < components.size(); ++i)
+        EXPECT_LT(components[i - 1].className, components[i].className);
+    for (const ComponentDescription& component : components) {
+        const Effect effect = Effect::Create(component.className, kRate, 2);
+        EXPECT_EQ(effect.Title(), component.title);
+        EXPECT_EQ(effect.IsOffline(), component.offline) << component.className;
+        EXPECT_EQ(effect.IsGenerator(), component.generator) << component.className;
+        EXPECT_EQ(static_cast<int>(effect.Presets().size()), component.presetCount) << component.className;
+    }
+}
+
+TEST(EffectParameters, IndexKeyAndNameReachTheSameParameterInRealUnits)
+{
+    Effect limiter = Effect::Create("HardLimiter", kRate, 2);
+    const int index = limiter.FindParameter("input_boost");
+    EXPECT_EQ(limiter.FindParameter("Input Boost"), index);
+    EXPECT_EQ(limiter.FindParameter("INPUT BOOST"), index);
+    EXPECT_EQ(limiter.FindParameter(std::to_string(index)), index);
+
+    const struct {
+        const char* parameter;
+        float value;
+    } cases[] = {{"input_boost", 6.0f}, {"Input Boost", -40.0f}, {"1", 20.0f}, {"release_time", 37.5f},
+                 {"Look-Ahead Time", 15.0f}};
+    for (const auto& c : cases) {
+        limiter.SetParameter(c.parameter, c.value);
+        EXPECT_NEAR(limiter.GetParameter(c.parameter), c.value, 1e-4f) << c.parameter;
+        const int at = limiter.FindParameter(c.parameter);
+        EXPECT_NEAR(limiter.GetParameter(at), c.value, 1e-4f) << c.parameter;
+        // The normalized view is the same value through the description.
+        limiter.SetNormalized(at, limiter.GetNormalized(at));
+        EXPECT_NEAR(limiter.GetParameter(at), c.value, 1e-4f) << c.parameter;
+    }
+    Effect echo = Effect::Create("Echo", kRate, 2);
+    for (const char* on : {"on", "TRUE", "yes", "1"}) {
+        echo.SetParameterText("echo_bounce", "0");
+        echo.SetParameterText("echo_bounce", on);
+        EXPECT_EQ(echo.GetParameter("echo_bounce"), 1.0f) << on;
+    }
+    for (const char* off : {"Off", "false", "no", "0"}) {
+        echo.SetParameterText("echo_bounce", "1");
+        echo.SetParameterText("echo_bounce", off);
+        EXPECT_EQ(echo.GetParameter("echo_bounce"), 0.0f) << off;
+    }
+    limiter.SetParameterText("release_time", "250");
+    EXPECT_NEAR(limiter.GetParameter("release_time"), 250.0f, 1e-3f);
+}
+
+TEST(EffectParameters, BadNamesAndValuesThrowAndChangeNothing)
+{
+    Effect limiter = Effect::Create("HardLimiter", kRate, 2);
+    const float before = limiter.GetParameter("input_boost");
+    const struct {
+        std::function<void()> call;
+        Error::Code code;
+    } cases[] = {
+        {[&] { limiter.SetParameter("input_bost", 1.0f); }, Error::Code::UnknownName},
+        {[&] { limiter.SetParameter(99, 1.0f); }, Error::Code::UnknownName},
+        {[&] { limiter.SetParameter(-1, 1.0f); }, Error::Code::UnknownName},
+        {[&] { limiter.SetParameter("input_boost", 20.5f); }, Error::Code::InvalidValue},
+        {[&] { limiter.SetParameter("input_boost", std::nanf("")); }, Error::Code::InvalidValue},
+        {[&] { limiter.SetParameter("input_boost", HUGE_VALF); }, Error::Code::InvalidValue},
+        {[&] { limiter.SetParameterText("input_boost", "6dBish"); }, Error::Code::InvalidValue},
+        {[&] { limiter.SetNormalized(1, 1.5f); }, Error::Code::InvalidValue},
+        {[&] { limiter.SetNormalized(1, std::nanf("")); }, Error::Code::InvalidValue},
+        {[&] { limiter.ApplyPreset("Loud"); }, Error::Code::UnknownName},
+        {[&] { limiter.ApplyPreset(99); }, Error::Code::UnknownName},
+        {[&] { limiter.ApplyPreset(-1); }, Error::Code::UnknownName},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CodeOf(c.call), c.code);
+    EXPECT_EQ(limiter.GetParameter("input_boost"), before);
+}
+
+TEST(EffectParameters, DescriptionsGiveRangeUnitDefaultAndText)
+{
+    Effect limiter = Effect::Create("HardLimiter", kRate, 2);
+    limiter.SetParameter("release_time", 200.0f);
+    const ParameterDescription release = limiter.Describe("Release Time");
+    EXPECT_EQ(release.key, "release_time");
+    EXPECT_EQ(release.name, "Release Time");
+    EXPECT_EQ(release.unit, Unit::Time);
+    EXPECT_EQ(release.unitLabel, "ms");
+    EXPECT_EQ(release.minimum, 0.0f);
+    EXPECT_EQ(release.maximum, 400.0f);
+    EXPECT_NEAR(release.defaultValue, 150.0f, 1e-3f);
+    EXPECT_NEAR(release.value, 200.0f, 1e-3f);
+    EXPECT_EQ(release.text, "200.00");
+    EXPECT_TRUE(release.automatable);
+    EXPECT_EQ(Effect::Create("Echo", kRate, 2).Describe("echo_bounce").unit, Unit::Switch);
+
+    // Amplify leaves the indexes of unused channel gains undescribed.
+    const Effect amplify = Effect::Create("Amplify", kRate, 2);
+    const std::vector<ParameterDescription> described = amplify.Parameters();
+    EXPECT_LT(described.size(), static_cast<std::size_t>(amplify.ParameterCount()));
+    for (const ParameterDescription& description : described)
+        EXPECT_EQ(amplify.FindParameter(description.key), description.index);
+}
+
+TEST(EffectPresets, ByNameOrIndexGiveThePresetsValues)
+{
+    Effect byName = Effect::Create("HardLimiter", kRate, 2);
+    Effect byIndex = Effect::Create("HardLimiter", kRate, 2);
+    const std::vector<std::string> presets = byName.Presets();
+    ASSERT_FALSE(presets.empty());
+    for (int index = 0; index < static_cast<int>(presets.size()); ++index) {
+        byName.ApplyPreset(api::ToLower(presets[static_cast<std::size_t>(index)]));
+        byIndex.ApplyPreset(index);
+        for (int parameter = 0; parameter < byName.ParameterCount(); ++parameter)
+            EXPECT_EQ(byName.GetNormalized(parameter), byIndex.GetNormalized(parameter)) << presets[index];
+    }
+    byName.ApplyPreset("Limit to -3dB");
+    EXPECT_NEAR(byName.GetParameter("maximum_amplitude"), -3.0f, 1e-3f);
+}
+
+TEST(EffectSettings, SavedSettingsLoadBackBitForBit)
+{
+    ScratchDirectory scratch;
+    for (const char* name : {"Echo", "Dynamics", "GainEnvelope", "Tones"}) {
+        Effect original = Effect::Create(name, kRate, 2);
+        if (original.Presets().size() > 1)
+            original.ApplyPreset(1);
+        const std::string text = original.SaveSettings();
+
+        Effect copy = Effect::Create(name, kRate, 2);
+        copy.LoadSettings(text);
+        EXPECT_EQ(copy.SaveSettings(), text) << name;
+        for (int index = 0; index < original.ParameterCount(); ++index) {
+            const float a = original.GetNormalized(index);
+            const float b = copy.GetNormalized(index);
+            EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << name << " parameter " << index;
+        }
+
+        const std::string path = scratch / (std::string(name) + ".json");
+        original.SaveSettingsFile(path);
+        Effect fromFile = Effect::Create(name, kRate, 2);
+        fromFile.LoadSettingsFile(path);
+        EXPECT_EQ(fromFile.SaveSettings(), text) << name;
+    }
+}
+
+TEST(EffectSettings, BadSettingsThrowAndLeaveTheEffectAsItWas)
+{
+    ScratchDirectory scratch;
+    Effect echo = Effect::Create("Echo", kRate, 2);
+    const std::string before = echo.SaveSettings();
+    const std::string limiterSettings = Effect::Create("HardLimiter", kRate, 2).SaveSettings();
+    const struct {
+        std::function<void()> call;
+        Error::Code code;
+    } cases[] = {
+        {[&] { echo.LoadSettings("{"); }, Error::Code::InvalidSettings},
+        {[&] { echo.LoadSettings("[]"); }, Error::Code::InvalidSettings},
+        {[&] { echo.LoadSettings(limiterSettings); }, Error::Code::InvalidSettings},
+        {[&] { echo.LoadSettingsFile(scratch / "missing.json"); }, Error::Code::Io},
+        {[&] { echo.SaveSettingsFile(scratch / "no-such-dir/echo.json"); }, Error::Code::Io},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CodeOf(c.call), c.code);
+    EXPECT_EQ(echo.SaveSettings(), before);
+    EXPECT_EQ(scratch.Entries(), std::vector<std::string>());
+}
+
+/// The component driven through the host session as zoc drives it.
+struct Reference {
+    explicit Reference(const std::string& className, int channels)
+        : filter(api::CreateComponent(api::FindComponent(className))), session(filter)
+    {
+        session.Configure(static_cast<std::size_t>(channels), static_cast<float>(kRate));
+    }
+    core::Ref<host::AudioFilter> filter;
+    host::Session session;
+};
+
+TEST(EffectProcess, EqualsDrivingTheComponentDirectly)
+{
+    constexpr std::size_t kFrames = 20000;
+    const struct {
+        const char* name;
+        const char* parameter;
+        const char* value;
+    } cases[] = {{"HardLimiter", "input_boost", "12"}, {"Echo", "0", "0.3"},
+                 {"Dynamics", "", ""},                 {"ParametricEQ", "", ""},
+                 {"Chorus", "", ""},                   {"PitchShift", "", ""}};
+    for (const auto& c : cases) {
+        Effect effect = Effect::Create(c.name, kRate, 2);
+        Reference reference(c.name, 2);
+        if (*c.parameter != '\0') {
+            effect.SetParameterText(c.parameter, c.value);
+            const int index = effect.FindParameter(c.parameter);
+            reference.session.SetParameter(index, effect.GetNormalized(index));
+        }
+        reference.session.Resume();
+        const Planar input = NoiseChannels(2, kFrames);
+        Planar expected(2, std::vector<float>(kFrames));
+        Planar actual(2, std::vector<float>(kFrames));
+        Planar inPlace = input;
+        Effect again = Effect::Create(c.name, kRate, 2);
+        if (*c.parameter != '\0')
+            again.SetParameterText(c.parameter, c.value);
+        InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
+            Planar chunk = input;
+            std::vector<float*> in = Pointers(chunk, offset);
+            reference.session.Process(in.data(), Pointers(expected, offset).data(), static_cast<std::int64_t>(frames));
+            effect.Process(Pointers(input, offset).data(), Pointers(actual, offset).data(),
+                           static_cast<std::int64_t>(frames));
+            std::vector<float*> both = Pointers(inPlace, offset);
+            again.Process(both.data(), both.data(), static_cast<std::int64_t>(frames));
+        });
+        EXPECT_EQ(actual, expected) << c.name;
+        EXPECT_EQ(inPlace, expected) << c.name << " in place";
+    }
+}
+
+TEST(EffectProcess, SteadyProcessingDoesNotAllocate)
+{
+    Effect limiter = Effect::Create("Dynamics", kRate, 2);
+    limiter.ConnectSideChain(2);
+    limiter.Prepare();
+    Planar buffer = NoiseChannels(2, 5000);
+    const Planar side = NoiseChannels(2, 5000);
+    std::vector<float*> io = Pointers(buffer);
+    const std::vector<const float*> sideChain = Pointers(side);
+    {
+        AllocationGuard guard;
+        limiter.Process(io.data(), sideChain.data(), io.data(), 5000);
+    }
+    {
+        AllocationGuard guard;
+        limiter.Process(io.data(), sideChain.data(), io.data(), 5000);
+        EXPECT_GE(limiter.Latency(), 0);
+        EXPECT_LT(limiter.GetParameter(0), 1e9f);
+    }
+}
+
+TEST(EffectProcess, ScheduledChangesLandOnTheirFrameAcrossCallsAndResets)
+{
+    constexpr std::size_t kFrames = 12000;
+    constexpr std::int64_t kAt = 5003;
+    const Planar input = NoiseChannels(2, kFrames, 0.25f);
+    Effect amplify = Effect::Create("Amplify", kRate, 2);
+    // The first run is thrown away: Reset must restart the frame count.
+    Planar discard(2, std::vector<float>(1000));
+    amplify.Process(Pointers(input).data(), Pointers(discard).data(), 1000);
+    amplify.Reset();
+    amplify.ScheduleParameter(kAt, "left", -12.0f);
+    Planar actual(2, std::vector<float>(kFrames));
+    InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
+        amplify.Process(Pointers(input, offset).data(), Pointers(actual, offset).data(),
+                        static_cast<std::int64_t>(frames));
+    });
+
+    // The host sets the value between two calls that meet at the frame.
+    Reference reference("Amplify", 2);
+    reference.session.Resume();
+    Planar expected(2, std::vector<float>(kFrames));
+    Planar copy = input;
+    reference.session.Process(Pointers(copy).data(), Pointers(expected).data(), kAt);
+    reference.session.SetParameter(amplify.FindParameter("left"), amplify.GetNormalized(amplify.FindParameter("left")));
+    reference.session.Process(Pointers(copy, kAt).data(), Pointers(expected, kAt).data(),
+                              static_cast<std::int64_t>(kFrames) - kAt);
+    EXPECT_EQ(actual, expected);
+    EXPECT_EQ(actual[0][kAt - 1], input[0][kAt - 1]);
+    EXPECT_NE(actual[0][kFrames - 1], input[0][kFrames - 1]);
+}
+
+TEST(EffectProcess, RenderAlignsTheOutputWithTheInput)
+{
+    // Below the limiter's ceiling the signal passes unchanged, only delayed
+    // by the look-ahead that Render takes back out.
+    constexpr std::size_t kFrames = 9000;
+    const Planar input = NoiseChannels(2, kFrames, 0.1f);
+    Effect limiter = Effect::Create("HardLimiter", kRate, 2);
+    ASSERT_GT(limiter.Latency(), 0);
+    const Planar output = limiter.Render(Pointers(input).data(), static_cast<std::int64_t>(kFrames));
+    ASSERT_EQ(output.size(), 2u);
+    ASSERT_EQ(output[0].size(), kFrames);
+    for (std::size_t channel = 0; channel < 2; ++channel)
+        EXPECT_GT(Correlation(output[channel], input[channel]), 0.9999) << channel;
+}
+
+TEST(EffectProcess, SideChainIsOfferedOnlyWhereTheComponentHasOne)
+{
+    Effect echo = Effect::Create("Echo", kRate, 2);
+    EXPECT_EQ(echo.SideChainChannels(), 0);
+    EXPECT_EQ(CodeOf([&] { echo.ConnectSideChain(1); }), Error::Code::UnsupportedLayout);
+
+    Effect dynamics = Effect::Create("Dynamics", kRate, 2);
+    ASSERT_GT(dynamics.SideChainChannels(), 0);
+    EXPECT_EQ(CodeOf([&] { dynamics.ConnectSideChain(dynamics.SideChainChannels() + 1); }),
+              Error::Code::UnsupportedLayout);
+    dynamics.ConnectSideChain(dynamics.SideChainChannels());
+}
+
+TEST(EffectProcess, SideChainReachesTheComponentAfterTheMainChannels)
+{
+    constexpr std::size_t kFrames = 9000;
+    const Planar input = NoiseChannels(2, kFrames, 0.1f);
+    Planar side = NoiseChannels(2, kFrames, 0.9f);
+    Effect effect = Effect::Create("Dynamics", kRate, 2);
+    effect.ApplyPreset("Broadcast Limiter");
+    effect.ConnectSideChain(2);
+    Planar actual(2, std::vector<float>(kFrames));
+    InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
+        effect.Process(Pointers(input, offset).data(), Pointers(std::as_const(side), offset).data(),
+                       Pointers(actual, offset).data(), static_cast<std::int64_t>(frames));
+    });
+
+    Reference reference("Dynamics", 2);
+    reference.session.ApplyPreset(api::FindPreset(*reference.filter, "Dynamics", "Broadcast Limiter"));
+    reference.session.SetSideChain(2);
+    reference.session.Resume();
+    Planar all = input;
+    all.insert(all.end(), side.begin(), side.end());
+    Planar expected(2, std::vector<float>(kFrames));
+    reference.session.Process(Pointers(all).data(), Pointers(expected).data(), kFrames);
+    EXPECT_EQ(actual, expected);
+
+    // The loud side-chain, not the quiet input, sets the gain.
+    Effect unconnected = Effect::Create("Dynamics", kRate, 2);
+    unconnected.ApplyPreset("Broadcast Limiter");
+    Planar plain(2, std::vector<float>(kFrames));
+    unconnected.Process(Pointers(input).data(), Pointers(plain).data(), kFrames);
+    EXPECT_NE(actual, plain);
+}
+
+TEST(EffectChain, LatencyIsTheSumAndOutputIsTheEffectsInTurn)
+{
+    constexpr std::size_t kFrames = 10000;
+    const char* names[] = {"HardLimiter", "Dynamics", "Echo"};
+    Chain chain;
+    std::vector<Effect> alone;
+    int sum = 0;
+    for (const char* name : names) {
+        chain.Add(Effect::Create(name, kRate, 2));
+        alone.push_back(Effect::Create(name, kRate, 2));
+        sum += alone.back().Latency();
+    }
+    EXPECT_EQ(chain.Size(), 3u);
+    EXPECT_GT(sum, 0);
+    EXPECT_EQ(chain.Latency(), sum);
+
+    const Planar input = NoiseChannels(2, kFrames);
+    Planar chained(2, std::vector<float>(kFrames));
+    InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
+        chain.Process(Pointers(input, offset).data(), Pointers(chained, offset).data(),
+                      static_cast<std::int64_t>(frames));
+    });
+    Planar inTurn = input;
+    for (Effect& effect : alone)
+        effect.Process(Pointers(inTurn).data(), Pointers(inTurn).data(), static_cast<std::int64_t>(kFrames));
+    EXPECT_EQ(chained, inTurn);
+
+    EXPECT_EQ(CodeOf([&] { chain.Add(Effect::Create("Echo", kRate, 1)); }), Error::Code::UnsupportedLayout);
+    EXPECT_EQ(CodeOf([&] { chain.Add(Effect::Create("Echo", 44100.0, 2)); }), Error::Code::UnsupportedLayout);
+    EXPECT_EQ(CodeOf([&] { chain.Add(Effect::Create("Noise", kRate, 2)); }), Error::Code::WrongKind);
+    EXPECT_EQ(chain.Size(), 3u);
+}
+
+TEST(EffectGenerator, GeneratesThroughTheSameObject)
+{
+    Effect tones = Effect::Create("Tones", kRate, 2);
+    ASSERT_TRUE(tones.IsGenerator());
+    tones.SetParameter("frequency", 1000.0f);
+    const Planar output = tones.Generate(9600);
+    ASSERT_EQ(output.size(), 2u);
+    ASSERT_EQ(output[0].size(), 9600u);
+    const ToneFit fit = FitTone(output[0], kRate, 1000.0);
+    EXPECT_NEAR(fit.frequency, 1000.0, 1.0);
+    EXPECT_GT(fit.amplitude, 0.1);
+
+    // Block processing is not how a generator runs: it gives silence.
+    Planar block = NoiseChannels(2, 256);
+    tones.Process(Pointers(block).data(), Pointers(block).data(), 256);
+    EXPECT_EQ(block, Planar(2, std::vector<float>(256, 0.0f)));
+
+    Effect echo = Effect::Create("Echo", kRate, 2);
+    EXPECT_EQ(CodeOf([&] { echo.Generate(100); }), Error::Code::WrongKind);
+}
+
+} // namespace
+} // namespace zoc::test
