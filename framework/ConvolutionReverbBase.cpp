@@ -116,6 +116,62 @@ void AverageTimesTwo(const float* __restrict re0, const float* __restrict im0, c
     }
 }
 
+/// Two channels' whole spectral step in one pass over bins 0 .. N/2: the
+/// split of Z, the forward transform of x0 + i x1; the products (the
+/// average of both inputs through each channel's response when `kSum`, else
+/// true stereo: each input through its own response plus the other through
+/// a cross response); and the join of both results, scaled, into the
+/// inverse transform's input. Term for term the arithmetic of SplitSpectra,
+/// AverageTimesTwo or ComplexMultiplySum, and JoinHalfSpectra in turn, so
+/// the result is the same, without writing and reading back six arrays.
+template <bool kSum>
+void FusedStereoStep(const float* __restrict zr, const float* __restrict zi, std::size_t n, float factor,
+                     const float* __restrict h0Re, const float* __restrict h0Im, const float* __restrict h1Re,
+                     const float* __restrict h1Im, const float* __restrict rightToLeftRe,
+                     const float* __restrict rightToLeftIm, const float* __restrict leftToRightRe,
+                     const float* __restrict leftToRightIm, float scale, float* __restrict outRe,
+                     float* __restrict outIm)
+{
+    const std::size_t half = n / 2;
+    const auto bin = [&](std::size_t k, float x0Re, float x0Im, float x1Re, float x1Im, float& o0Re, float& o0Im,
+                         float& o1Re, float& o1Im) {
+        if constexpr (kSum) {
+            const float sumRe = (x0Re + x1Re) * factor;
+            const float sumIm = (x0Im + x1Im) * factor;
+            o0Re = sumRe * h0Re[k] - sumIm * h0Im[k];
+            o0Im = sumRe * h0Im[k] + sumIm * h0Re[k];
+            o1Re = sumRe * h1Re[k] - sumIm * h1Im[k];
+            o1Im = sumRe * h1Im[k] + sumIm * h1Re[k];
+        } else {
+            o0Re = (x0Re * h0Re[k] - x0Im * h0Im[k]) + (x1Re * rightToLeftRe[k] - x1Im * rightToLeftIm[k]);
+            o0Im = (x0Re * h0Im[k] + x0Im * h0Re[k]) + (x1Re * rightToLeftIm[k] + x1Im * rightToLeftRe[k]);
+            o1Re = (x1Re * h1Re[k] - x1Im * h1Im[k]) + (x0Re * leftToRightRe[k] - x0Im * leftToRightIm[k]);
+            o1Im = (x1Re * h1Im[k] + x1Im * h1Re[k]) + (x0Re * leftToRightIm[k] + x0Im * leftToRightRe[k]);
+        }
+    };
+    float o0Re, o0Im, o1Re, o1Im;
+    // Bin 0 of a real signal's spectrum is real.
+    bin(0, zr[0], 0.0f, zi[0], 0.0f, o0Re, o0Im, o1Re, o1Im);
+    outRe[0] = (o0Re - o1Im) * scale;
+    outIm[0] = (o0Im + o1Re) * scale;
+    for (std::size_t k = 1; k < half; ++k) {
+        const float mirroredRe = zr[n - k];
+        const float mirroredIm = zi[n - k];
+        bin(k, 0.5f * (zr[k] + mirroredRe), 0.5f * (zi[k] - mirroredIm), 0.5f * (zi[k] + mirroredIm),
+            0.5f * (mirroredRe - zr[k]), o0Re, o0Im, o1Re, o1Im);
+        outRe[k] = (o0Re - o1Im) * scale;
+        outIm[k] = (o0Im + o1Re) * scale;
+        outRe[n - k] = (o0Re + o1Im) * scale;
+        outIm[n - k] = (o1Re - o0Im) * scale;
+    }
+    if (half > 0) {
+        bin(half, 0.5f * (zr[half] + zr[half]), 0.5f * (zi[half] - zi[half]), 0.5f * (zi[half] + zi[half]),
+            0.5f * (zr[half] - zr[half]), o0Re, o0Im, o1Re, o1Im);
+        outRe[half] = (o0Re - o1Im) * scale;
+        outIm[half] = (o0Im + o1Re) * scale;
+    }
+}
+
 } // namespace
 
 ConvolutionReverbBase::ConvolutionReverbBase(std::string componentID, core::UString title, int parameterCount,
@@ -531,7 +587,7 @@ void ConvolutionReverbBase::MultiplySpectra(bool sumInputs, std::size_t channels
     }
 }
 
-void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
+void ConvolutionReverbBase::RunStandardJob(bool sumInputs, bool fuseProducts)
 {
     std::lock_guard lock(engineMutex_);
     EngineBuffers& engine = *active_;
@@ -541,6 +597,22 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
         return;
     }
     const std::size_t n = engine.fftSize_;
+    if (fuseProducts && channels == 2) {
+        // Forward transform, one pass over the bins, inverse transform.
+        float* zr = engine.scratchA_.Data();
+        float* zi = engine.scratchB_.Data();
+        engine.fft_.Forward(jobInput_[0], jobInput_[1], zr, zi);
+        const EngineBuffers::Channel& left = engine.channels_[0];
+        const EngineBuffers::Channel& right = engine.channels_[1];
+        const auto step = sumInputs ? FusedStereoStep<true> : FusedStereoStep<false>;
+        step(zr, zi, n, 0.5f, left.impulseRe.Data(), left.impulseIm.Data(), right.impulseRe.Data(),
+             right.impulseIm.Data(), engine.crossRightToLeftRe_.Data(), engine.crossRightToLeftIm_.Data(),
+             engine.crossLeftToRightRe_.Data(), engine.crossLeftToRightIm_.Data(), 1.0f / static_cast<float>(n),
+             engine.scratchC_.Data(), engine.scratchD_.Data());
+        engine.InverseInto(jobOutput_[0], jobOutput_[1]);
+        jobDoneGate_.Open();
+        return;
+    }
     const std::size_t half = n / 2;
     const auto bins = static_cast<std::uint32_t>(half + 1);
 

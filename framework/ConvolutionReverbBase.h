@@ -193,8 +193,11 @@ protected:
 
     /// The standard block job: per-channel products, or true stereo with the
     /// cross spectra (two channels, `sumInputs` off), or every channel
-    /// convolving the average of all inputs (`sumInputs` on).
-    void RunStandardJob(bool sumInputs);
+    /// convolving the average of all inputs (`sumInputs` on). With
+    /// `fuseProducts`, two channels go from the forward to the inverse
+    /// transform in one pass over the bins (same result, less memory
+    /// traffic); only for a class that keeps the standard MultiplySpectra.
+    void RunStandardJob(bool sumInputs, bool fuseProducts = false);
 
     /// The products of a job, bins 0 .. N/2: from the input spectra and the
     /// impulse spectra into the output spectra of `channels` channels, by
