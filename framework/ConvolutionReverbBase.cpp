@@ -433,6 +433,30 @@ void ConvolutionReverbBase::InstallSpare()
     rebuildPending_.store(requestWaiting_.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
+bool ConvolutionReverbBase::InstallSpareInPlace()
+{
+    EngineBuffers& next = *spare_;
+    EngineBuffers& now = *active_;
+    if (next.fftSize_ != now.fftSize_ || next.hopSize_ != now.hopSize_ ||
+        next.sizedChannels_ != now.sizedChannels_ || !HasRoles())
+        return false;
+    std::lock_guard lock(engineMutex_);
+    // The time-domain blocks change owner, not place: the role tables stay
+    // valid and the blocks go on. Moving them allocates nothing.
+    for (std::size_t c = 0; c < now.sizedChannels_; ++c) {
+        std::swap(now.channels_[c].inputA, next.channels_[c].inputA);
+        std::swap(now.channels_[c].inputB, next.channels_[c].inputB);
+        std::swap(now.channels_[c].outputA, next.channels_[c].outputA);
+        std::swap(now.channels_[c].outputB, next.channels_[c].outputB);
+    }
+    std::swap(now.mixA_, next.mixA_);
+    std::swap(now.mixB_, next.mixB_);
+    std::swap(active_, spare_);
+    spareReady_.store(false, std::memory_order_release);
+    rebuildPending_.store(requestWaiting_.load(std::memory_order_relaxed), std::memory_order_release);
+    return true;
+}
+
 void ConvolutionReverbBase::UpdateImpulse()
 {
     if (!impulseDirty_.exchange(false, std::memory_order_acq_rel))
@@ -440,7 +464,7 @@ void ConvolutionReverbBase::UpdateImpulse()
     TakeSnapshot(snapshot_);
     const bool running = impulseWorker_ != nullptr && !stopRequested_.load(std::memory_order_relaxed);
     if (!running || RendersOffline()) {
-        RebuildImpulseNow();
+        RebuildImpulseNow(true);
         return;
     }
     // The newest impulse installed or asked for already fits.
@@ -461,7 +485,7 @@ void ConvolutionReverbBase::UpdateImpulse()
     rebuildGate_.Open();
 }
 
-void ConvolutionReverbBase::RebuildImpulseNow()
+void ConvolutionReverbBase::RebuildImpulseNow(bool keepBlocks)
 {
     impulseDirty_.store(false, std::memory_order_relaxed);
     TakeSnapshot(snapshot_);
@@ -485,11 +509,14 @@ void ConvolutionReverbBase::RebuildImpulseNow()
         if (readyFits || !activeFits) {
             if (!readyFits)
                 BuildSpare(snapshot_);
-            InstallSpare();
+            if (!keepBlocks || !InstallSpareInPlace())
+                InstallSpare();
         } else {
             spareReady_.store(false, std::memory_order_release);
-            ClearBuffers();
-            UseBufferSetA();
+            if (!keepBlocks) {
+                ClearBuffers();
+                UseBufferSetA();
+            }
         }
         CopySnapshot(snapshot_, current_);
         rebuildPending_.store(false, std::memory_order_release);
@@ -673,13 +700,19 @@ void ConvolutionReverbBase::AdvanceBlock()
     }
     blockPosition_ = 0;
     if (spareReady_.load(std::memory_order_acquire)) {
-        // A clean switch: the old impulse's blocks stop here and the new
-        // one starts from silence, so the output from here on is that of a
-        // component resumed with the new settings.
-        InstallSpare();
+        // With the same block grid the new spectra take over from the next
+        // job on: what was played keeps ringing out through the old
+        // response, new input goes through the new one, with neither a gap
+        // nor a click. Otherwise (another hop, so another latency) a clean
+        // switch: the blocks restart from silence, and the output from here
+        // on is that of a component resumed with the new settings.
+        const bool inPlace = InstallSpareInPlace();
+        if (!inPlace)
+            InstallSpare();
         if (rebuildPending_.load(std::memory_order_relaxed))
             rebuildGate_.Open();
-        return;
+        if (!inPlace)
+            return;
     }
     if (!HasRoles())
         return;

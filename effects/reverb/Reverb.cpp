@@ -266,7 +266,10 @@ double Reverb::GetTail()
 
 void Reverb::ConvolveBlock()
 {
-    RunStandardJob(Value(kSumInputs) != 0.0f, true);
+    // The mode the impulse in use was built for: while a new one is being
+    // built, the parameter may already say otherwise.
+    std::lock_guard lock(EngineMutex());
+    RunStandardJob(Active().BuiltFrom().values[kSumInputs] != 0.0f, true);
 }
 
 void Reverb::Process(float** inputs, float** outputs, int frames)
