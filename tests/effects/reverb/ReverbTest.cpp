@@ -596,7 +596,7 @@ TEST_F(ReverbThreaded, ShapingChangeWhilePlayingKeepsTheOldImpulseUntilTheNewOne
         std::size_t installedAt = 0;
         for (; block < blocks && installedAt == 0; ++block) {
             if (reverb.RebuildPending())
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             step(changed, output, block);
             step(reference, referenceOutput, block);
             if (!reverb.RebuildPending())
@@ -648,6 +648,10 @@ TEST_F(ReverbThreaded, ChangesDuringABuildCoalesceIntoOneMoreBuild)
     Signal output = input;
     Set(host, Reverb::kDecayTime, 30.0f);
     host.ProcessBlock(input, output, 0, 256);
+    // The first build has started (and is held) before the next changes.
+    for (int wait = 0; wait < 1000 && builds.load() == 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(builds.load(), 1);
     for (int change = 0; change < 6; ++change) {
         Set(host, Reverb::kPerception, 30.0f + 10.0f * static_cast<float>(change));
         host.ProcessBlock(input, output, 0, 256);
