@@ -116,6 +116,62 @@ void AverageTimesTwo(const float* __restrict re0, const float* __restrict im0, c
     }
 }
 
+/// Two channels' whole spectral step in one pass over bins 0 .. N/2: the
+/// split of Z, the forward transform of x0 + i x1; the products (the
+/// average of both inputs through each channel's response when `kSum`, else
+/// true stereo: each input through its own response plus the other through
+/// a cross response); and the join of both results, scaled, into the
+/// inverse transform's input. Term for term the arithmetic of SplitSpectra,
+/// AverageTimesTwo or ComplexMultiplySum, and JoinHalfSpectra in turn, so
+/// the result is the same, without writing and reading back six arrays.
+template <bool kSum>
+void FusedStereoStep(const float* __restrict zr, const float* __restrict zi, std::size_t n, float factor,
+                     const float* __restrict h0Re, const float* __restrict h0Im, const float* __restrict h1Re,
+                     const float* __restrict h1Im, const float* __restrict rightToLeftRe,
+                     const float* __restrict rightToLeftIm, const float* __restrict leftToRightRe,
+                     const float* __restrict leftToRightIm, float scale, float* __restrict outRe,
+                     float* __restrict outIm)
+{
+    const std::size_t half = n / 2;
+    const auto bin = [&](std::size_t k, float x0Re, float x0Im, float x1Re, float x1Im, float& o0Re, float& o0Im,
+                         float& o1Re, float& o1Im) {
+        if constexpr (kSum) {
+            const float sumRe = (x0Re + x1Re) * factor;
+            const float sumIm = (x0Im + x1Im) * factor;
+            o0Re = sumRe * h0Re[k] - sumIm * h0Im[k];
+            o0Im = sumRe * h0Im[k] + sumIm * h0Re[k];
+            o1Re = sumRe * h1Re[k] - sumIm * h1Im[k];
+            o1Im = sumRe * h1Im[k] + sumIm * h1Re[k];
+        } else {
+            o0Re = (x0Re * h0Re[k] - x0Im * h0Im[k]) + (x1Re * rightToLeftRe[k] - x1Im * rightToLeftIm[k]);
+            o0Im = (x0Re * h0Im[k] + x0Im * h0Re[k]) + (x1Re * rightToLeftIm[k] + x1Im * rightToLeftRe[k]);
+            o1Re = (x1Re * h1Re[k] - x1Im * h1Im[k]) + (x0Re * leftToRightRe[k] - x0Im * leftToRightIm[k]);
+            o1Im = (x1Re * h1Im[k] + x1Im * h1Re[k]) + (x0Re * leftToRightIm[k] + x0Im * leftToRightRe[k]);
+        }
+    };
+    float o0Re, o0Im, o1Re, o1Im;
+    // Bin 0 of a real signal's spectrum is real.
+    bin(0, zr[0], 0.0f, zi[0], 0.0f, o0Re, o0Im, o1Re, o1Im);
+    outRe[0] = (o0Re - o1Im) * scale;
+    outIm[0] = (o0Im + o1Re) * scale;
+    for (std::size_t k = 1; k < half; ++k) {
+        const float mirroredRe = zr[n - k];
+        const float mirroredIm = zi[n - k];
+        bin(k, 0.5f * (zr[k] + mirroredRe), 0.5f * (zi[k] - mirroredIm), 0.5f * (zi[k] + mirroredIm),
+            0.5f * (mirroredRe - zr[k]), o0Re, o0Im, o1Re, o1Im);
+        outRe[k] = (o0Re - o1Im) * scale;
+        outIm[k] = (o0Im + o1Re) * scale;
+        outRe[n - k] = (o0Re + o1Im) * scale;
+        outIm[n - k] = (o1Re - o0Im) * scale;
+    }
+    if (half > 0) {
+        bin(half, 0.5f * (zr[half] + zr[half]), 0.5f * (zi[half] - zi[half]), 0.5f * (zi[half] + zi[half]),
+            0.5f * (zr[half] - zr[half]), o0Re, o0Im, o1Re, o1Im);
+        outRe[half] = (o0Re - o1Im) * scale;
+        outIm[half] = (o0Im + o1Re) * scale;
+    }
+}
+
 } // namespace
 
 ConvolutionReverbBase::ConvolutionReverbBase(std::string componentID, core::UString title, int parameterCount,
@@ -377,6 +433,30 @@ void ConvolutionReverbBase::InstallSpare()
     rebuildPending_.store(requestWaiting_.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
+bool ConvolutionReverbBase::InstallSpareInPlace()
+{
+    EngineBuffers& next = *spare_;
+    EngineBuffers& now = *active_;
+    if (next.fftSize_ != now.fftSize_ || next.hopSize_ != now.hopSize_ ||
+        next.sizedChannels_ != now.sizedChannels_ || !HasRoles())
+        return false;
+    std::lock_guard lock(engineMutex_);
+    // The time-domain blocks change owner, not place: the role tables stay
+    // valid and the blocks go on. Moving them allocates nothing.
+    for (std::size_t c = 0; c < now.sizedChannels_; ++c) {
+        std::swap(now.channels_[c].inputA, next.channels_[c].inputA);
+        std::swap(now.channels_[c].inputB, next.channels_[c].inputB);
+        std::swap(now.channels_[c].outputA, next.channels_[c].outputA);
+        std::swap(now.channels_[c].outputB, next.channels_[c].outputB);
+    }
+    std::swap(now.mixA_, next.mixA_);
+    std::swap(now.mixB_, next.mixB_);
+    std::swap(active_, spare_);
+    spareReady_.store(false, std::memory_order_release);
+    rebuildPending_.store(requestWaiting_.load(std::memory_order_relaxed), std::memory_order_release);
+    return true;
+}
+
 void ConvolutionReverbBase::UpdateImpulse()
 {
     if (!impulseDirty_.exchange(false, std::memory_order_acq_rel))
@@ -384,7 +464,7 @@ void ConvolutionReverbBase::UpdateImpulse()
     TakeSnapshot(snapshot_);
     const bool running = impulseWorker_ != nullptr && !stopRequested_.load(std::memory_order_relaxed);
     if (!running || RendersOffline()) {
-        RebuildImpulseNow();
+        RebuildImpulseNow(true);
         return;
     }
     // The newest impulse installed or asked for already fits.
@@ -405,7 +485,7 @@ void ConvolutionReverbBase::UpdateImpulse()
     rebuildGate_.Open();
 }
 
-void ConvolutionReverbBase::RebuildImpulseNow()
+void ConvolutionReverbBase::RebuildImpulseNow(bool keepBlocks)
 {
     impulseDirty_.store(false, std::memory_order_relaxed);
     TakeSnapshot(snapshot_);
@@ -429,11 +509,14 @@ void ConvolutionReverbBase::RebuildImpulseNow()
         if (readyFits || !activeFits) {
             if (!readyFits)
                 BuildSpare(snapshot_);
-            InstallSpare();
+            if (!keepBlocks || !InstallSpareInPlace())
+                InstallSpare();
         } else {
             spareReady_.store(false, std::memory_order_release);
-            ClearBuffers();
-            UseBufferSetA();
+            if (!keepBlocks) {
+                ClearBuffers();
+                UseBufferSetA();
+            }
         }
         CopySnapshot(snapshot_, current_);
         rebuildPending_.store(false, std::memory_order_release);
@@ -531,7 +614,7 @@ void ConvolutionReverbBase::MultiplySpectra(bool sumInputs, std::size_t channels
     }
 }
 
-void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
+void ConvolutionReverbBase::RunStandardJob(bool sumInputs, bool fuseProducts)
 {
     std::lock_guard lock(engineMutex_);
     EngineBuffers& engine = *active_;
@@ -541,6 +624,22 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
         return;
     }
     const std::size_t n = engine.fftSize_;
+    if (fuseProducts && channels == 2) {
+        // Forward transform, one pass over the bins, inverse transform.
+        float* zr = engine.scratchA_.Data();
+        float* zi = engine.scratchB_.Data();
+        engine.fft_.Forward(jobInput_[0], jobInput_[1], zr, zi);
+        const EngineBuffers::Channel& left = engine.channels_[0];
+        const EngineBuffers::Channel& right = engine.channels_[1];
+        const auto step = sumInputs ? FusedStereoStep<true> : FusedStereoStep<false>;
+        step(zr, zi, n, 0.5f, left.impulseRe.Data(), left.impulseIm.Data(), right.impulseRe.Data(),
+             right.impulseIm.Data(), engine.crossRightToLeftRe_.Data(), engine.crossRightToLeftIm_.Data(),
+             engine.crossLeftToRightRe_.Data(), engine.crossLeftToRightIm_.Data(), 1.0f / static_cast<float>(n),
+             engine.scratchC_.Data(), engine.scratchD_.Data());
+        engine.InverseInto(jobOutput_[0], jobOutput_[1]);
+        jobDoneGate_.Open();
+        return;
+    }
     const std::size_t half = n / 2;
     const auto bins = static_cast<std::uint32_t>(half + 1);
 
@@ -601,13 +700,19 @@ void ConvolutionReverbBase::AdvanceBlock()
     }
     blockPosition_ = 0;
     if (spareReady_.load(std::memory_order_acquire)) {
-        // A clean switch: the old impulse's blocks stop here and the new
-        // one starts from silence, so the output from here on is that of a
-        // component resumed with the new settings.
-        InstallSpare();
+        // With the same block grid the new spectra take over from the next
+        // job on: what was played keeps ringing out through the old
+        // response, new input goes through the new one, with neither a gap
+        // nor a click. Otherwise (another hop, so another latency) a clean
+        // switch: the blocks restart from silence, and the output from here
+        // on is that of a component resumed with the new settings.
+        const bool inPlace = InstallSpareInPlace();
+        if (!inPlace)
+            InstallSpare();
         if (rebuildPending_.load(std::memory_order_relaxed))
             rebuildGate_.Open();
-        return;
+        if (!inPlace)
+            return;
     }
     if (!HasRoles())
         return;

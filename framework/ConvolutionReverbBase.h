@@ -100,6 +100,8 @@ public:
         /// is at t * K + k.
         dsp::AlignedBuffer& ImpulseStorage() { return impulse_; }
         const dsp::AlignedBuffer& ImpulseStorage() const { return impulse_; }
+        /// The settings the impulse was built from.
+        const SettingsSnapshot& BuiltFrom() const { return builtFrom_; }
 
         std::uint32_t FFTSize() const { return fftSize_; }
         std::uint32_t HopSize() const { return hopSize_; }
@@ -183,9 +185,10 @@ protected:
     /// by one more build. Allocates nothing and never waits in real time.
     void UpdateImpulse();
     /// Control thread or offline rendering: brings the impulse up to the
-    /// current settings before returning (waits for a build in flight),
-    /// then restarts the blocks from silence. Used by Resume.
-    void RebuildImpulseNow();
+    /// current settings before returning (waits for a build in flight).
+    /// The blocks restart from silence, unless `keepBlocks` and the new
+    /// impulse has the same hop: then they go on, as at a block boundary.
+    void RebuildImpulseNow(bool keepBlocks = false);
     /// True while a rebuild was asked for and not yet installed.
     bool RebuildPending() const { return rebuildPending_.load(std::memory_order_acquire); }
     /// True when the host says it renders faster than real time.
@@ -193,8 +196,11 @@ protected:
 
     /// The standard block job: per-channel products, or true stereo with the
     /// cross spectra (two channels, `sumInputs` off), or every channel
-    /// convolving the average of all inputs (`sumInputs` on).
-    void RunStandardJob(bool sumInputs);
+    /// convolving the average of all inputs (`sumInputs` on). With
+    /// `fuseProducts`, two channels go from the forward to the inverse
+    /// transform in one pass over the bins (same result, less memory
+    /// traffic); only for a class that keeps the standard MultiplySpectra.
+    void RunStandardJob(bool sumInputs, bool fuseProducts = false);
 
     /// The products of a job, bins 0 .. N/2: from the input spectra and the
     /// impulse spectra into the output spectra of `channels` channels, by
@@ -204,9 +210,10 @@ protected:
 
     /// Block boundary, on the audio thread: collects the pending job (at most
     /// 5 s; on time-out the same result plays again), installs a rebuilt
-    /// impulse when one is ready (the blocks then restart from silence, as
-    /// after Resume), or switches roles, overlap-adds the previous result's
-    /// tail and requests the next job.
+    /// impulse when one is ready, switches roles, overlap-adds the previous
+    /// result's tail and requests the next job. A rebuilt impulse with the
+    /// same hop takes over from the next job on, the blocks going on; one
+    /// with another hop restarts the blocks from silence, as after Resume.
     void AdvanceBlock();
     /// Zeroes the four time-domain blocks of every channel and restarts the
     /// block. Spectra stay.
@@ -280,6 +287,9 @@ private:
     void BuildSpare(const SettingsSnapshot& settings);
     /// Makes the spare buffers the active ones, restarting the blocks.
     void InstallSpare();
+    /// The same keeping the blocks going, when the spare has the same sizes
+    /// as the active buffers; false (nothing done) otherwise.
+    bool InstallSpareInPlace();
 
     const int parameterCount_;
     std::unique_ptr<std::atomic<float>[]> values_;

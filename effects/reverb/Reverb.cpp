@@ -104,17 +104,6 @@ std::mutex& ImpulseCacheMutex()
     return mutex;
 }
 
-/// The three steps of the audio path for one channel's chunk. Input and
-/// output may be one buffer; neither overlaps the engine's or the scratch.
-void ScaleWetAndDry(const float* __restrict play, const float* __restrict fill, float wet, float dry,
-                    float* __restrict wetPart, float* __restrict dryPart, std::size_t count)
-{
-    for (std::size_t i = 0; i < count; ++i) {
-        wetPart[i] = play[i] * wet;
-        dryPart[i] = fill[i] * dry;
-    }
-}
-
 /// Input is held to +-1e20 (400 dB above full scale, so audio never meets
 /// it) before it enters the transforms: their sums over N samples, times
 /// the impulse's spectrum (whose magnitude is at most the sum of its
@@ -122,22 +111,37 @@ void ScaleWetAndDry(const float* __restrict play, const float* __restrict fill, 
 /// largest N, and a huge but finite input gives huge but finite output.
 constexpr float kInputBound = 1e20f;
 
-/// A non-finite sample enters as silence, so it cannot spread through the
-/// next blocks' convolution. (Exponent bits all set: infinity or NaN.)
-void TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count)
+/// What the fill buffer takes for an input sample: a non-finite one enters
+/// as silence, so it cannot spread through the next blocks' convolution.
+inline float Admitted(float x)
+{
+    // Exponent bits all set: infinity or NaN.
+    const bool finite = (std::bit_cast<std::uint32_t>(x) & 0x7F800000u) != 0x7F800000u;
+    return finite ? std::min(std::max(x, -kInputBound), kInputBound) : 0.0f;
+}
+
+/// One channel's chunk of the audio path: the output mixes the wet result
+/// and the dry signal, the input of two blocks ago still in the fill
+/// buffer, in percent; then the fill buffer takes the new input.
+void MixAndTakeInput(const float* __restrict play, float* __restrict fill, const float* __restrict input,
+                     float* __restrict output, float wet, float dry, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        const bool finite = (std::bit_cast<std::uint32_t>(input[i]) & 0x7F800000u) != 0x7F800000u;
-        const float held = std::min(std::max(input[i], -kInputBound), kInputBound);
-        fill[i] = finite ? held : 0.0f;
+        const float mixed = (play[i] * wet + fill[i] * dry) * 0.01f;
+        fill[i] = Admitted(input[i]);
+        output[i] = mixed;
     }
 }
 
-void Mix(const float* __restrict wetPart, const float* __restrict dryPart, float* __restrict output,
-         std::size_t count)
+/// The same when the host hands one buffer as input and output.
+void MixAndTakeInputInPlace(const float* __restrict play, float* __restrict fill, float* __restrict io, float wet,
+                            float dry, std::size_t count)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        output[i] = (wetPart[i] + dryPart[i]) * 0.01f;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float mixed = (play[i] * wet + fill[i] * dry) * 0.01f;
+        fill[i] = Admitted(io[i]);
+        io[i] = mixed;
+    }
 }
 
 /// The synthesis is defined for ordinary audio rates; others are taken as
@@ -262,7 +266,10 @@ double Reverb::GetTail()
 
 void Reverb::ConvolveBlock()
 {
-    RunStandardJob(Value(kSumInputs) != 0.0f);
+    // The mode the impulse in use was built for: while a new one is being
+    // built, the parameter may already say otherwise.
+    std::lock_guard lock(EngineMutex());
+    RunStandardJob(Active().BuiltFrom().values[kSumInputs] != 0.0f, true);
 }
 
 void Reverb::Process(float** inputs, float** outputs, int frames)
@@ -290,19 +297,15 @@ void Reverb::Process(float** inputs, float** outputs, int frames)
         const std::uint32_t hop = HopSize();
         const std::size_t position = blockPosition_;
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(hop - position, frames - done));
-        float* wetPart = MixScratch();
-        float* dryPart = wetPart + count;
         for (std::size_t c = 0; c < channels; ++c) {
+            // The fill buffer still holds the input of two blocks ago: the
+            // dry signal, delayed exactly as much as the wet one.
             const float* play = PlayBuffer(c) + position;
             float* fill = FillBuffer(c) + position;
-            const float* input = inputs[c] + done;
-            float* output = outputs[c] + done;
-            // The fill buffer still holds the input of two blocks ago: the
-            // dry signal, delayed exactly as much as the wet one. It takes
-            // the new input before the output is written.
-            ScaleWetAndDry(play, fill, wet, dry, wetPart, dryPart, count);
-            TakeInput(input, fill, count);
-            Mix(wetPart, dryPart, output, count);
+            if (inputs[c] == outputs[c])
+                MixAndTakeInputInPlace(play, fill, outputs[c] + done, wet, dry, count);
+            else
+                MixAndTakeInput(play, fill, inputs[c] + done, outputs[c] + done, wet, dry, count);
         }
         blockPosition_ += static_cast<std::uint32_t>(count);
         done += static_cast<int>(count);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <atomic>
@@ -542,68 +543,94 @@ TEST_F(ReverbThreaded, ChannelAndRateChangesRebuildForTheNewLayout)
 
 TEST_F(ReverbThreaded, ShapingChangeWhilePlayingKeepsTheOldImpulseUntilTheNewOneIsInstalled)
 {
-    TestHost changed = Make(2, false, 50.0f, 100.0f);
-    TestHost reference = Make(2, false, 50.0f, 100.0f);
-    Reverb& reverb = Of(changed);
-    core::Gate release;
-    std::atomic<int> builds{0};
-    reverb.SetWorkerHooks({}, [&] {
-        ++builds;
-        release.Wait();
-    });
-    changed.Resume();
-    reference.Resume();
-    // Host blocks of one hop each: every call starts at a block boundary.
-    const std::size_t hop = reverb.HopSize();
-    const std::size_t blocks = 16;
-    const Signal input = NoiseSignal(2, blocks * hop);
-    Signal output = input;
-    Signal referenceOutput = input;
-    const auto step = [&](TestHost& host, Signal& into, std::size_t block) {
-        host.ProcessBlock(input, into, block * hop, static_cast<int>(hop));
+    struct Case {
+        const char* name;
+        int parameter;
+        float value;
+        /// Blocks after the install until the output is a fresh start's:
+        /// with the same hop the earlier input rings out first.
+        std::size_t settle;
     };
-    std::size_t block = 0;
-    for (; block < 2; ++block)
-        step(changed, output, block);
-
-    // The build is held on the impulse worker: Process neither waits nor
-    // allocates, and the old impulse keeps playing.
-    Set(changed, Reverb::kDiffusion, 500.0f);
-    {
-        test::AllocationGuard guard;
-        for (; block < 6; ++block)
+    for (const Case& c : {Case{"same hop: the blocks go on", Reverb::kDiffusion, 500.0f, 3},
+                          Case{"another hop: a clean restart", Reverb::kDecayTime, 30.0f, 0}}) {
+        SCOPED_TRACE(c.name);
+        TestHost changed = Make(2, false, 50.0f, 100.0f);
+        TestHost reference = Make(2, false, 50.0f, 100.0f);
+        Reverb& reverb = Of(changed);
+        core::Gate release;
+        std::atomic<int> builds{0};
+        reverb.SetWorkerHooks({}, [&] {
+            ++builds;
+            release.Wait();
+        });
+        changed.Resume();
+        reference.Resume();
+        // Host blocks of one hop each: every call starts at a block boundary.
+        const std::size_t hop = reverb.HopSize();
+        const std::size_t blocks = 20;
+        const Signal input = NoiseSignal(2, blocks * hop);
+        Signal output = input;
+        Signal referenceOutput = input;
+        const auto step = [&](TestHost& host, Signal& into, std::size_t block) {
+            host.ProcessBlock(input, into, block * hop, static_cast<int>(hop));
+        };
+        std::size_t block = 0;
+        for (; block < 2; ++block)
             step(changed, output, block);
-    }
-    EXPECT_TRUE(reverb.RebuildPending());
-    for (std::size_t b = 0; b < block; ++b)
-        step(reference, referenceOutput, b);
-    EXPECT_EQ(output, referenceOutput);
 
-    // Once built, the new impulse is installed at the next boundary.
-    release.Open();
-    std::size_t installedAt = 0;
-    for (; block < blocks && installedAt == 0; ++block) {
-        if (reverb.RebuildPending())
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        step(changed, output, block);
-        step(reference, referenceOutput, block);
-        if (!reverb.RebuildPending())
-            installedAt = block;
-    }
-    ASSERT_NE(installedAt, 0u) << "the rebuild was never installed";
-    for (; block < blocks; ++block)
-        step(changed, output, block);
-    EXPECT_EQ(builds.load(), 1);
+        // The build is held on the impulse worker: Process neither waits nor
+        // allocates, and the old impulse keeps playing.
+        Set(changed, c.parameter, c.value);
+        {
+            test::AllocationGuard guard;
+            for (; block < 6; ++block)
+                step(changed, output, block);
+        }
+        EXPECT_TRUE(reverb.RebuildPending());
+        for (std::size_t b = 0; b < block; ++b)
+            step(reference, referenceOutput, b);
+        EXPECT_EQ(output, referenceOutput);
 
-    // From there on the output is that of a component resumed with the new
-    // settings at that frame.
-    TestHost fresh = Make(2, false, 50.0f, 100.0f);
-    Set(fresh, Reverb::kDiffusion, 500.0f);
-    const Signal freshOutput = fresh.Run(Slice(input, installedAt * hop), static_cast<int>(hop));
-    EXPECT_EQ(Slice(output, installedAt * hop), freshOutput);
-    EXPECT_NE(Slice(referenceOutput, installedAt * hop), freshOutput);
-    changed.Suspend();
-    reference.Suspend();
+        // Once built, the new impulse is installed at the next boundary.
+        release.Open();
+        std::size_t installedAt = 0;
+        for (; block < blocks && installedAt == 0; ++block) {
+            if (reverb.RebuildPending())
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            step(changed, output, block);
+            step(reference, referenceOutput, block);
+            if (!reverb.RebuildPending())
+                installedAt = block;
+        }
+        ASSERT_NE(installedAt, 0u) << "the rebuild was never installed";
+        ASSERT_LT(installedAt + c.settle + 2, blocks);
+        for (; block < blocks; ++block) {
+            step(changed, output, block);
+            step(reference, referenceOutput, block);
+        }
+        EXPECT_EQ(builds.load(), 1);
+        const std::size_t from = installedAt * hop;
+        if (c.settle > 0) {
+            // No gap: the first block after the install is what the old
+            // settings would have played.
+            const Signal next = Slice(output, from);
+            const Signal nextReference = Slice(referenceOutput, from);
+            for (std::size_t ch = 0; ch < 2; ++ch)
+                EXPECT_TRUE(std::equal(next[ch].begin(), next[ch].begin() + static_cast<std::ptrdiff_t>(hop),
+                                       nextReference[ch].begin()));
+        }
+        // Then the output is that of a component resumed with the new
+        // settings at the install.
+        TestHost fresh = Make(2, false, 50.0f, 100.0f);
+        Set(fresh, c.parameter, c.value);
+        const Signal freshOutput = fresh.Run(Slice(input, from), static_cast<int>(hop));
+        const std::size_t settled = c.settle * hop;
+        EXPECT_EQ(Slice(output, from + settled), Slice(freshOutput, settled));
+        EXPECT_NE(Slice(referenceOutput, from + settled), Slice(freshOutput, settled));
+        changed.Suspend();
+        reference.Suspend();
+        fresh.Suspend();
+    }
 }
 
 TEST_F(ReverbThreaded, ChangesDuringABuildCoalesceIntoOneMoreBuild)
@@ -621,6 +648,10 @@ TEST_F(ReverbThreaded, ChangesDuringABuildCoalesceIntoOneMoreBuild)
     Signal output = input;
     Set(host, Reverb::kDecayTime, 30.0f);
     host.ProcessBlock(input, output, 0, 256);
+    // The first build has started (and is held) before the next changes.
+    for (int wait = 0; wait < 1000 && builds.load() == 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(builds.load(), 1);
     for (int change = 0; change < 6; ++change) {
         Set(host, Reverb::kPerception, 30.0f + 10.0f * static_cast<float>(change));
         host.ProcessBlock(input, output, 0, 256);
