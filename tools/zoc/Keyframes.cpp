@@ -89,7 +89,7 @@ std::vector<KeyframeEntry> ParseKeyframes(const std::string& text)
         if (!entry || !gain)
             throw fail("'" + item + "' is not a position and a gain");
         if (entry->anchor == KeyframeEntry::Anchor::kFraction && (entry->position < 0.0 || entry->position > 1.0))
-            throw fail("position " + entry->text + " is outside 0..1");
+            throw fail("position " + entry->text + " is outside 0..1 (seconds are written " + entry->text + "s)");
         if (*gain < 0.0)
             throw fail("gain " + item.substr(colon + 1) + " is negative");
         entry->gain = static_cast<float>(*gain);
