@@ -130,19 +130,17 @@ ApplyOptions ParseOptions(const Words& words)
 }
 
 /// Preset, saved settings, --keyframes, then --set and --set-normalized in
-/// the order given. Keyframes in seconds wait for the input's length
-/// (`seconds`, nullopt while unknown).
-void ApplySettings(host::Session& session, const Component& component, const ApplyOptions& options,
-                   std::optional<double> seconds, const std::string& input)
+/// the order given. Keyframes in seconds wait for the input's length.
+void ApplySettings(host::Session& session, const Component& component, const ApplyOptions& options)
 {
     host::AudioFilter& filter = session.Filter();
     if (options.preset)
         ApplyNamedPreset(session, component, *options.preset);
     if (!options.loadSettings.empty())
         LoadSettingsFile(options.loadSettings, filter, component);
-    if (options.keyframes && (seconds || !KeyframesNeedLength(*options.keyframes)))
+    if (options.keyframes && !KeyframesNeedLength(*options.keyframes))
         dynamic_cast<LogicalKeyframeEditor&>(filter).SetLogicalKeyframes(
-            ResolveKeyframes(*options.keyframes, seconds, input));
+            ResolveKeyframes(*options.keyframes, std::nullopt, "the input"));
     for (const ParameterSetting& setting : options.settings) {
         const int index = FindParameter(filter, component.title, setting.parameter, !setting.normalized);
         const float normalized = setting.normalized
@@ -305,7 +303,7 @@ int RunApply(const Words& words, Context& context)
             throw UsageError("--keyframes in seconds need an input file; give POS as 0..1 to save them alone");
         host::Session session(filter);
         session.Configure(2, 48000.0f);
-        ApplySettings(session, component, options, std::nullopt, "the input");
+        ApplySettings(session, component, options);
         if (!options.saveSettings.empty())
             SaveSettingsFile(options.saveSettings, session.Filter(), component);
         if (!options.savePreset.empty())
@@ -338,7 +336,7 @@ int RunApply(const Words& words, Context& context)
         throw UsageError(component.title + " does not take " + std::to_string(channels) + " channels (" +
                          inputPath.filename().string() + ")");
     session.SetBlockSize(options.blockSize);
-    ApplySettings(session, component, options, std::nullopt, inputPath.filename().string());
+    ApplySettings(session, component, options);
     std::vector<std::pair<int, float>> timedValues;
     for (const TimedSetting& change : options.timed) {
         const int index = FindParameter(*filter, component.title, change.parameter, true);
