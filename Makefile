@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 SECONDS ?= 120
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build build-asan test demo bench test-asan test-tsan soak soak-asan fuzz docs clean
+.PHONY: all deps build zoc build-asan test demo bench test-asan test-tsan soak soak-asan fuzz docs clean
 
 all: build
 
@@ -19,6 +19,10 @@ build/build.ninja: | deps
 
 build: deps build/build.ninja
 	cmake --build build -j $(JOBS)
+
+# Only the command and the library under it, none of the tests.
+zoc: deps build/build.ninja
+	cmake --build build -j $(JOBS) --target zoc
 
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)

@@ -32,6 +32,9 @@ struct ComponentInfo {
     host::ComponentCategory category = 0;
     std::string componentID;
     core::Guid descriptorGuid;
+    /// One line on what the component does, for listings; empty when the
+    /// component gives none (listings then show its title).
+    std::string description = {};
 };
 
 /// Every registered component, in registration order.
@@ -51,8 +54,10 @@ template <class Component>
 class ComponentRegistration {
 public:
     ComponentRegistration(std::string className, std::string titleKey, host::ComponentCategory category,
-                          const std::string& componentID, const core::Guid& descriptorGuid)
-        : info_{std::move(className), std::move(titleKey), category, componentID, descriptorGuid},
+                          const std::string& componentID, const core::Guid& descriptorGuid,
+                          std::string description = {})
+        : info_{std::move(className), std::move(titleKey), category, componentID, descriptorGuid,
+                std::move(description)},
           registrar_(
               [this] {
                   return core::MakeRef<host::AudioFilterDescriptor>(core::Localize(info_.titleKey), 1ul,

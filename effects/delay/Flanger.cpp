@@ -22,7 +22,8 @@ constexpr core::Guid kDescriptorGuid = DescriptorGuid(16);
 constexpr const char* kTitleKey = "$$$/AudioComponents/FlangerTitle=Flanger";
 
 const ComponentRegistration<Flanger> kRegistration{"Flanger", kTitleKey, 0, kFlangerComponentID,
-                                                   kDescriptorGuid};
+                                                   kDescriptorGuid,
+    "Sweeps a short modulated delay against the signal for jet-like comb filtering"};
 
 // The lines are plain arrays, not rings, so a 32-tap read never wraps: the
 // writer moves up through them and, once past kCompactAt, the recent part is

@@ -21,7 +21,8 @@ constexpr core::Guid kDescriptorGuid = DescriptorGuid(1);
 constexpr const char* kTitleKey = "$$$/AudioComponents/AmplifyTitle=Amplify";
 
 const ComponentRegistration<Amplify> kRegistration{"Amplify", kTitleKey, 0, kAmplifyComponentID,
-                                                    kDescriptorGuid};
+                                                    kDescriptorGuid,
+    "Changes each channel's gain in dB, optionally linked"};
 
 // Presets store 2/32 channels, the link on and one gain for all 32 channels.
 constexpr PresetRow<Amplify::kParameterCount> GainRow(const char* key, float normalizedGain)

@@ -24,7 +24,8 @@ constexpr core::Guid kDescriptorGuid{0x8F0F9304, 0x6E03, 0x4D78, {0xAF, 0x74, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/ChannelMixerTitle=Channel Mixer";
 
 const ComponentRegistration<ChannelMixer> kRegistration{"ChannelMixer", kTitleKey, 0, kChannelMixerComponentID,
-                                                        kDescriptorGuid};
+                                                        kDescriptorGuid,
+    "Remixes up to eight channels through a full gain matrix"};
 
 /// One matrix entry of a preset: output and input counted from 1, in percent.
 struct Entry {

@@ -24,7 +24,8 @@ constexpr core::Guid kDescriptorGuid{0xE1708E49, 0x6FF6, 0x459B, {0x98, 0x2A, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/DynamicsProcessingTitle=Dynamics Processing";
 
 const ComponentRegistration<Dynamics> kRegistration{"Dynamics", kTitleKey, 0, kDynamicsComponentID,
-                                                    kDescriptorGuid};
+                                                    kDescriptorGuid,
+    "Compresses, expands, limits or gates through a drawn input-to-output level curve"};
 
 constexpr const char* kPrefix = "$$$/Effects/Dynamics/";
 /// The rate assumed before the host sets one.

@@ -15,7 +15,8 @@ constexpr core::Guid kDescriptorGuid{0xB6631F1B, 0x74F6, 0x4DE2, {0xAC, 0x01, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/FadeEnvelopeTitle=Fade Envelope";
 
 const ComponentRegistration<FadeEnvelope> kRegistration{"FadeEnvelope", kTitleKey, 0, kFadeEnvelopeComponentID,
-                                                        kDescriptorGuid};
+                                                        kDescriptorGuid,
+    "Fades in, out or anything between along a drawn linear-gain envelope over the whole file"};
 
 /// With no keyframes the fade passes the signal unchanged.
 constexpr float kUnityGain = 1.0f;

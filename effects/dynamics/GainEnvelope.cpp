@@ -19,7 +19,8 @@ constexpr core::Guid kDescriptorGuid{0xC70A7594, 0x6B2E, 0x4B64, {0x96, 0x21, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/GainEnvelopeTitle=Gain Envelope";
 
 const ComponentRegistration<GainEnvelope> kRegistration{"GainEnvelope", kTitleKey, 0, kGainEnvelopeComponentID,
-                                                        kDescriptorGuid};
+                                                        kDescriptorGuid,
+    "Rides the gain over the whole file along a drawn fader envelope"};
 
 /// Gains are converted to dB down to this amplitude (-300 dB, the fader's bottom).
 constexpr float kSmallestAmplitude = 1e-15f;

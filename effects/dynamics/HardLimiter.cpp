@@ -25,7 +25,8 @@ constexpr core::Guid kDescriptorGuid{0x12F6BE59, 0xFB15, 0x4C11, {0x8C, 0x1C, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/HardLimiterTitle=Hard Limiter";
 
 const ComponentRegistration<HardLimiter> kRegistration{"HardLimiter", kTitleKey, 0, kHardLimiterComponentID,
-                                                       kDescriptorGuid};
+                                                       kDescriptorGuid,
+    "Keeps peaks below a ceiling with look-ahead limiting and makes up the gain"};
 
 struct Row {
     const char* key;

@@ -32,8 +32,9 @@ using enum host::AudioFilterParameterInfoUnit;
 constexpr core::Guid kDescriptorGuid{0xEB30CB88, 0x540F, 0x46ED, {0xB4, 0x38, 0xA0, 0x5B, 0x2D, 0x61, 0x8C, 0x4E}};
 constexpr const char* kTitleKey = "$$$/AudioComponents/SpeechVolumeLevelerTitle=Speech Volume Leveler";
 
-const ComponentRegistration<IntraClipComponent> kRegistration{"IntraClipComponent", kTitleKey, 0,
-                                                              kIntraClipComponentID, kDescriptorGuid};
+const ComponentRegistration<IntraClipComponent> kRegistration{
+    "IntraClipComponent", kTitleKey, 0, kIntraClipComponentID, kDescriptorGuid,
+    "Evens out the loudness of speech: rides the gain toward a target level, gates pauses, limits peaks"};
 
 struct Row {
     const char* key;

@@ -24,7 +24,8 @@ constexpr core::Guid kDescriptorGuid = DescriptorGuid(4);
 constexpr const char* kTitleKey = "$$$/AudioComponents/ParametricEQTitle=Parametric Equalizer";
 
 const ComponentRegistration<ParametricEQ> kRegistration{"ParametricEQ", kTitleKey, 0, kParametricEQComponentID,
-                                                        kDescriptorGuid};
+                                                        kDescriptorGuid,
+    "Shapes the tone with five peak bands, low and high shelves, and high- and low-pass filters"};
 
 constexpr const char* kPrefix = "$$$/Effects/ParametricEQ/";
 

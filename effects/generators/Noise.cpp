@@ -21,7 +21,8 @@ using dsp::noise::NoiseDSP;
 constexpr core::Guid kDescriptorGuid{0x8B46AD7B, 0x6920, 0x42C5, {0x9A, 0x23, 0xE5, 0x1F, 0xED, 0xEB, 0xDB, 0x94}};
 constexpr const char* kTitleKey = "$$$/AudioComponents/GenerateNoiseTitle=Generate Noise";
 
-const ComponentRegistration<Noise> kRegistration{"Noise", kTitleKey, 0, kNoiseComponentID, kDescriptorGuid};
+const ComponentRegistration<Noise> kRegistration{"Noise", kTitleKey, 0, kNoiseComponentID, kDescriptorGuid,
+    "Generates brown, pink, white or grey noise at a set level, spatial or independent per channel"};
 
 using host::kUnitNumber;
 using host::kUnitTime;

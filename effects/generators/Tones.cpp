@@ -22,7 +22,8 @@ using dsp::tones::TonesDSP;
 constexpr core::Guid kDescriptorGuid{0x9E04C7B2, 0x51D3, 0x4F6A, {0x8C, 0x27, 0x3B, 0xE1, 0x60, 0x9F, 0xD4, 0x5C}};
 constexpr const char* kTitleKey = "$$$/AudioComponents/GenerateTonesTitle=Generate Tones";
 
-const ComponentRegistration<Tones> kRegistration{"Tones", kTitleKey, 0, kTonesComponentID, kDescriptorGuid};
+const ComponentRegistration<Tones> kRegistration{"Tones", kTitleKey, 0, kTonesComponentID, kDescriptorGuid,
+    "Generates a tone with overtones, optionally swept and modulated from start to end"};
 
 using host::kUnitDecibels;
 using host::kUnitFrequency;

@@ -25,7 +25,8 @@ constexpr core::Guid kDescriptorGuid{0xA9C04E7F, 0x2D18, 0x4B63, {0x87, 0x5A, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/PitchShiftTitle=Pitch Shifter";
 
 const ComponentRegistration<PitchShift> kRegistration{"PitchShift", kTitleKey, 0, kPitchShiftComponentID,
-                                                      kDescriptorGuid};
+                                                      kDescriptorGuid,
+    "Shifts the pitch in semitones and cents without changing the length"};
 
 struct Row {
     const char* key;

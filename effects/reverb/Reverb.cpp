@@ -28,7 +28,8 @@ namespace {
 constexpr core::Guid kDescriptorGuid{0x3C31F787, 0xB602, 0x418C, {0x9A, 0x5E, 0x19, 0xFF, 0xDC, 0xD6, 0x10, 0x83}};
 constexpr const char* kTitleKey = "$$$/AudioComponents/ReverbTitle=Reverb";
 
-const ComponentRegistration<Reverb> kRegistration{"Reverb", kTitleKey, 0, kReverbComponentID, kDescriptorGuid};
+const ComponentRegistration<Reverb> kRegistration{"Reverb", kTitleKey, 0, kReverbComponentID, kDescriptorGuid,
+    "Places the sound in a room by convolution with a synthesised impulse response"};
 
 using enum host::AudioFilterParameterInfoUnit;
 

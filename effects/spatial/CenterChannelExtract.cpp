@@ -34,7 +34,8 @@ constexpr core::Guid kDescriptorGuid{0xFB49AE70, 0x2214, 0x4E3B, {0xB6, 0xAB, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/CenterChannelExtractorTitle=Center Channel Extractor";
 
 const ComponentRegistration<CenterChannelExtract> kRegistration{
-    "CenterChannelExtract", kTitleKey, 0, kCenterChannelExtractComponentID, kDescriptorGuid};
+    "CenterChannelExtract", kTitleKey, 0, kCenterChannelExtractComponentID, kDescriptorGuid,
+    "Keeps or removes what is in the middle of a stereo mix (vocals) by frequency"};
 
 using Self = CenterChannelExtract;
 constexpr int kCount = Self::kParameterCount;

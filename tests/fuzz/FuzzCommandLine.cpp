@@ -4,7 +4,8 @@
 // command either runs or ends with one error line and exit code 1 or 2.
 //
 // Words that name a path are dropped and the process works inside its
-// scratch folder, so the fuzzer cannot write anywhere else.
+// scratch folder, which also holds its presets (--save-preset), so the
+// fuzzer cannot write anywhere else.
 
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +39,8 @@ void WriteInput()
 
 const bool kReady = [] {
     if (chdir(zoc::fuzz::ScratchFolder().c_str()) != 0)
+        std::abort();
+    if (setenv("XDG_CONFIG_HOME", (zoc::fuzz::ScratchFolder() + "/config").c_str(), 1) != 0)
         std::abort();
     WriteInput();
     return true;

@@ -56,6 +56,56 @@ TEST(CurveTest, ComponentsWithoutACurveAreUsageErrors)
     }
 }
 
+TEST(CurveTest, EnvelopesPrintTheirGainOverTime)
+{
+    // In over 2 s, out over the last 3 s of 30: one point per second.
+    const ZocResult fade = RunZoc({"curve", "Fade Envelope", "--keyframes", "0:0,2s:1,-3s:1,end-0s:0", "--duration",
+                                   "30", "--points", "31", "--json"});
+    ASSERT_EQ(fade.exitCode, 0) << fade.err;
+    const nlohmann::json document = nlohmann::json::parse(fade.out);
+    ASSERT_EQ(document["values"].size(), 31u);
+    struct Point {
+        std::size_t second;
+        double gain;
+    };
+    for (const Point& p : {Point{0, 0.0}, Point{1, 0.5}, Point{2, 1.0}, Point{15, 1.0}, Point{27, 1.0},
+                           Point{28, 2.0 / 3.0}, Point{29, 1.0 / 3.0}, Point{30, 0.0}}) {
+        EXPECT_EQ(document["x"][p.second].get<double>(), static_cast<double>(p.second));
+        EXPECT_NEAR(document["values"][p.second].get<double>(), p.gain, 1e-4) << p.second << " s";
+    }
+
+    // Without a duration the axis is the position; gains may be in dB.
+    const ZocResult dip = RunZoc({"curve", "Gain Envelope", "--keyframes", "0:1,0.5:-12dB,1:1", "--points", "3"});
+    ASSERT_EQ(dip.exitCode, 0) << dip.err;
+    EXPECT_NE(dip.out.find("position, gain\n0 1\n0.5 0.251"), std::string::npos) << dip.out;
+}
+
+TEST(CurveTest, SavedSettingsDrawTheSameCurveAsThePresetTheyCameFrom)
+{
+    ScratchDirectory dir;
+    const std::string settings = dir / "compander.json";
+    ASSERT_EQ(RunZoc({"apply", "Dynamics", "--preset", "Compander", "--save-settings", settings}).exitCode, 0);
+    const ZocResult preset = RunZoc({"curve", "Dynamics", "--preset", "Compander", "--points", "7"});
+    const ZocResult loaded = RunZoc({"curve", "--load-settings", settings, "--points", "7"});
+    ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
+    EXPECT_EQ(loaded.out, preset.out);
+}
+
+TEST(CurveTest, EnvelopeOptionsAreRefusedWhereTheyCannotApply)
+{
+    for (const auto& arguments :
+         {std::vector<std::string>{"curve", "Fade Envelope", "--keyframes", "0:0,2s:1"},
+          std::vector<std::string>{"curve", "Fade Envelope", "--keyframes", "0:0,40s:1", "--duration", "30"},
+          std::vector<std::string>{"curve", "Fade Envelope", "--keyframes", "0.5:0,0.2:1"},
+          std::vector<std::string>{"curve", "Fade Envelope", "--duration", "0"},
+          std::vector<std::string>{"curve", "Dynamics", "--keyframes", "0:1"},
+          std::vector<std::string>{"curve", "Dynamics", "--duration", "3"}}) {
+        const ZocResult result = RunZoc(arguments);
+        EXPECT_EQ(result.exitCode, 2) << arguments[3];
+        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
+    }
+}
+
 class SideChainTest : public ::testing::Test {
 protected:
     static constexpr int kRate = 44100;

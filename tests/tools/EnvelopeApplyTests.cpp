@@ -69,5 +69,52 @@ TEST_F(EnvelopeApplyTest, BadKeyframesAreRefusedWithOneLine)
     }
 }
 
+TEST_F(EnvelopeApplyTest, SecondsAndDecibelsDrawTheSameEnvelopeAsFractions)
+{
+    // The input lasts 0.2 s, so 0.05 s is a quarter of it.
+    struct Case {
+        const char* component;
+        const char* keyframes;
+        const char* same;
+    };
+    for (const Case& c : {Case{"Fade Envelope", "0:0,0.05s:1", "0:0,0.25:1"},
+                          Case{"Fade Envelope", "-0.05s:1,1:0", "0.75:1,1:0"},
+                          Case{"Fade Envelope", "0s:1,end-0.05s:1,end-0s:0", "0:1,0.75:1,1:0"},
+                          Case{"Fade Envelope", "0.25:-6.0206dB,0.1S:0db", "0.25:0.5,0.5:1"},
+                          Case{"Gain Envelope", "0:1,0.1s:-12dB,-0s:1", "0:1,0.5:0.2511886,1:1"}}) {
+        const std::string expected = dir / "expected.wav";
+        const AudioData a = RunZocAndRead({"apply", c.component, "--keyframes", c.keyframes, in, out}, out);
+        const AudioData b = RunZocAndRead({"apply", c.component, "--keyframes", c.same, in, expected}, expected);
+        ASSERT_EQ(a.Length(), b.Length());
+        for (std::size_t n = 0; n < a.Length(); ++n)
+            ASSERT_NEAR(a.samples[0][n], b.samples[0][n], 1e-5) << c.keyframes << " at " << n;
+    }
+}
+
+TEST_F(EnvelopeApplyTest, KeyframesOutOfOrderOrOutsideTheFileAreRefused)
+{
+    struct Case {
+        const char* keyframes;
+        const char* says;
+    };
+    for (const Case& c : {Case{"0.5:1,0.25:0", "must increase"}, Case{"0.5:1,0.5:0", "must increase"},
+                          Case{"0.1s:1,0.05s:0", "must increase"}, Case{"0.15s:1,-0.1s:0", "must increase"},
+                          Case{"0.5:1,-0.2s:0", "must increase"}, Case{"0.3s:1", "outside in.wav"},
+                          Case{"-0.3s:1", "outside in.wav"}, Case{"2:1", "outside 0..1"},
+                          Case{"--1s:1", "not a position"}, Case{"end+1s:1", "not a position"},
+                          Case{"0:xdB", "not a position"}, Case{"1s:-1", "negative"}}) {
+        const ZocResult result = RunZoc({"apply", "Fade Envelope", "--keyframes", c.keyframes, in, out});
+        EXPECT_EQ(result.exitCode, 2) << c.keyframes;
+        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << c.keyframes << ": " << result.err;
+    }
+    // Without an input there is no length to count seconds in.
+    const ZocResult alone =
+        RunZoc({"apply", "Fade Envelope", "--keyframes", "0:0,1s:1", "--save-settings", dir / "fade.json"});
+    EXPECT_EQ(alone.exitCode, 2);
+    EXPECT_NE(alone.err.find("need an input file"), std::string::npos) << alone.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.wav"});
+}
+
 } // namespace
 } // namespace zoc::test

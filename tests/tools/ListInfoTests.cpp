@@ -35,6 +35,58 @@ TEST(ListTest, JsonDescribesAmplify)
     EXPECT_NE(text.out.find("Amplify"), std::string::npos);
 }
 
+TEST(ListTest, PlainListSaysWhatEachDoesAndKeepsIdentifiersForLong)
+{
+    const ZocResult plain = RunZoc({"list"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_EQ(plain.out.find("$$$/"), std::string::npos);
+    EXPECT_EQ(plain.out.find("{5A0C1A31"), std::string::npos);
+    EXPECT_NE(plain.out.find("Amplify"), std::string::npos);
+    EXPECT_NE(plain.out.find("Changes each channel's gain"), std::string::npos) << plain.out;
+
+    const ZocResult longer = RunZoc({"list", "--long"});
+    EXPECT_NE(longer.out.find("$$$/AudioComponents/AmplifyTitle=Amplify"), std::string::npos);
+    EXPECT_NE(longer.out.find("{5A0C1A31"), std::string::npos);
+    EXPECT_NE(longer.out.find("Changes each channel's gain"), std::string::npos);
+
+    // Every component says something; one registered without a description
+    // (the test probe) falls back to its title.
+    const json list = json::parse(RunZoc({"list", "--json"}).out);
+    for (const json& component : list) {
+        EXPECT_FALSE(component["description"].get<std::string>().empty()) << component["class"];
+        if (component["class"] == "DelayProbe") {
+            EXPECT_EQ(component["description"], component["title"]);
+        }
+    }
+}
+
+TEST(HelpTest, EachCommandPrintsItsOwnPart)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* has;
+        const char* lacks;
+    };
+    for (const Case& c : {Case{{"help", "apply"}, "--normalize DB", "generate options"},
+                          Case{{"apply", "--help"}, "--save-preset NAME", "zoc curve"},
+                          Case{{"apply", "Amplify", "x.wav", "--help"}, "--keyframes", "zoc list"},
+                          Case{{"help", "generate"}, "--duration SECONDS", "--sidechain"},
+                          Case{{"curve", "--help"}, "--duration SECONDS", "apply options"},
+                          Case{{"help", "info"}, "--preset P", "--keyframes"},
+                          Case{{"list", "--help"}, "--long", "Settings files"},
+                          Case{{"help"}, "zoc generate", "no such"}}) {
+        const ZocResult result = RunZoc(c.arguments);
+        EXPECT_EQ(result.exitCode, 0) << c.arguments[0];
+        EXPECT_TRUE(result.out.starts_with(c.arguments[0] == "help" && c.arguments.size() == 1 ? "zoc - " : "Usage:"))
+            << result.out;
+        EXPECT_NE(result.out.find(c.has), std::string::npos) << c.arguments[0] << " " << c.arguments.back();
+        EXPECT_EQ(result.out.find(c.lacks), std::string::npos) << c.arguments[0] << " " << c.arguments.back();
+    }
+    const ZocResult unknown = RunZoc({"help", "aply"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_EQ(unknown.err, "zoc: no help on 'aply'; did you mean 'apply'?\n");
+}
+
 TEST(InfoTest, JsonListsDescribedParametersAndPresets)
 {
     const ZocResult result = RunZoc({"info", "AMPLIFY", "--json", "--channels", "6", "--rate", "44100"});

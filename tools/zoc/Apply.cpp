@@ -18,10 +18,13 @@
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
+#include "tools/zoc/Keyframes.h"
 #include "tools/zoc/MissingComponent.h"
+#include "tools/zoc/OutputLevel.h"
 #include "tools/zoc/Progress.h"
 #include "tools/zoc/Render.h"
 #include "tools/zoc/SettingsFile.h"
+#include "tools/zoc/UserPresets.h"
 
 namespace zoc::tool {
 
@@ -52,7 +55,9 @@ struct ApplyOptions {
     std::string report;
     std::string bits;
     std::optional<std::string> sideChain;
-    std::optional<std::vector<LogicalKeyframe>> keyframes;
+    std::optional<std::vector<KeyframeEntry>> keyframes;
+    std::optional<double> normalize;
+    std::string savePreset;
     bool quiet = false;
     std::vector<std::string> consoleCommands; ///< run before the component is created
 };
@@ -66,41 +71,12 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& text, con
     return {text.substr(0, equals), text.substr(equals + 1)};
 }
 
-/// Parses "POS:GAIN,POS:GAIN,..." strictly: POS a relative position 0..1,
-/// GAIN a linear gain >= 0, at least one pair, nothing else.
-std::vector<LogicalKeyframe> ParseKeyframes(const std::string& text)
-{
-    const auto fail = [&text](const std::string& why) {
-        return UsageError("--keyframes expects POS:GAIN,... (POS 0..1, GAIN >= 0): " + why + " in '" + text + "'");
-    };
-    std::vector<LogicalKeyframe> keyframes;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', start);
-        const std::string entry = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        const std::size_t colon = entry.find(':');
-        if (colon == std::string::npos)
-            throw fail("'" + entry + "' has no ':'");
-        const std::optional<double> position = ParseNumber(entry.substr(0, colon));
-        const std::optional<double> gain = ParseNumber(entry.substr(colon + 1));
-        if (!position || !gain)
-            throw fail("'" + entry + "' is not two numbers");
-        if (*position < 0.0 || *position > 1.0)
-            throw fail("position " + entry.substr(0, colon) + " is outside 0..1");
-        if (*gain < 0.0)
-            throw fail("gain " + entry.substr(colon + 1) + " is negative");
-        keyframes.push_back({static_cast<float>(*position), static_cast<float>(*gain)});
-        if (comma == std::string::npos)
-            return keyframes;
-        start = comma + 1;
-    }
-}
-
 ApplyOptions ParseOptions(const Words& words)
 {
     ArgumentScanner scanner("apply", words,
                             {"--preset", "--set", "--set-normalized", "--at", "--block", "--tail", "--load-settings",
-                             "--save-settings", "--report", "--bits", "--sidechain", "--keyframes", "--console"},
+                             "--save-settings", "--report", "--bits", "--sidechain", "--keyframes", "--normalize",
+                             "--save-preset", "--console"},
                             {"--raw", "--quiet"});
     ApplyOptions options;
     while (scanner.Next()) {
@@ -148,6 +124,10 @@ ApplyOptions ParseOptions(const Words& words)
             options.keyframes = ParseKeyframes(scanner.Value());
         } else if (name == "--console") {
             options.consoleCommands.push_back(scanner.Value());
+        } else if (name == "--normalize") {
+            options.normalize = ParseNormalizePeak(scanner.Value());
+        } else if (name == "--save-preset") {
+            options.savePreset = scanner.Value();
         }
     }
     if (options.raw && options.tailSeconds)
@@ -156,16 +136,17 @@ ApplyOptions ParseOptions(const Words& words)
 }
 
 /// Preset, saved settings, --keyframes, then --set and --set-normalized in
-/// the order given.
+/// the order given. Keyframes in seconds wait for the input's length.
 void ApplySettings(host::Session& session, const Component& component, const ApplyOptions& options)
 {
     host::AudioFilter& filter = session.Filter();
     if (options.preset)
-        session.ApplyPreset(FindPreset(filter, component.title, *options.preset));
+        ApplyNamedPreset(session, component, *options.preset);
     if (!options.loadSettings.empty())
         LoadSettingsFile(options.loadSettings, filter, component);
-    if (options.keyframes)
-        dynamic_cast<LogicalKeyframeEditor&>(filter).SetLogicalKeyframes(*options.keyframes);
+    if (options.keyframes && !KeyframesNeedLength(*options.keyframes))
+        dynamic_cast<LogicalKeyframeEditor&>(filter).SetLogicalKeyframes(
+            ResolveKeyframes(*options.keyframes, std::nullopt, "the input"));
     for (const ParameterSetting& setting : options.settings) {
         const int index = FindParameter(filter, component.title, setting.parameter, !setting.normalized);
         const float normalized = setting.normalized
@@ -262,6 +243,16 @@ void CheckTimedChanges(const ApplyOptions& options, const AudioReader& reader, c
     }
 }
 
+/// Writes the current settings as the user's preset --save-preset NAME.
+void SavePreset(host::AudioFilter& filter, const Component& component, const ApplyOptions& options,
+                Context& context)
+{
+    const std::filesystem::path path = UserPresetFile(component, options.savePreset);
+    WriteFileAtomically(path, SettingsText(filter, component));
+    if (!options.quiet)
+        context.out << "saved preset '" << options.savePreset << "' to " << path.string() << "\n";
+}
+
 } // namespace
 
 int RunApply(const Words& words, Context& context)
@@ -274,11 +265,13 @@ int RunApply(const Words& words, Context& context)
             if (owner->IsMissing())
                 throw MissingComponentError(options.loadSettings, *owner);
             if (owner->component && (options.positional.size() == 2 ||
-                                     (options.positional.empty() && !options.saveSettings.empty())))
+                                     (options.positional.empty() &&
+                                      (!options.saveSettings.empty() || !options.savePreset.empty()))))
                 options.positional.insert(options.positional.begin(), owner->component->info.className);
         }
     }
-    const bool settingsOnly = options.positional.size() == 1 && !options.saveSettings.empty();
+    const bool saving = !options.saveSettings.empty() || !options.savePreset.empty();
+    const bool settingsOnly = options.positional.size() == 1 && saving;
     if (options.positional.empty())
         throw UsageError("apply needs a component, an input file and an output file: zoc apply NAME IN OUT");
     if (options.positional.size() != 3 && !settingsOnly)
@@ -322,10 +315,15 @@ int RunApply(const Words& words, Context& context)
 
     if (settingsOnly) {
         // Only saving settings: a stereo 48 kHz configuration stands in for a file.
+        if (options.keyframes && KeyframesNeedLength(*options.keyframes))
+            throw UsageError("--keyframes in seconds need an input file; give POS as 0..1 to save them alone");
         host::Session session(filter);
         session.Configure(2, 48000.0f);
         ApplySettings(session, component, options);
-        SaveSettingsFile(options.saveSettings, session.Filter(), component);
+        if (!options.saveSettings.empty())
+            SaveSettingsFile(options.saveSettings, session.Filter(), component);
+        if (!options.savePreset.empty())
+            SavePreset(session.Filter(), component, options, context);
         return kExitOk;
     }
 
@@ -368,6 +366,9 @@ int RunApply(const Words& words, Context& context)
     // read to its end first to learn its length.
     if (isEnvelope && !reader.LengthKnown())
         reader.SpoolToTemporaryFile();
+    if (options.keyframes && KeyframesNeedLength(*options.keyframes))
+        dynamic_cast<LogicalKeyframeEditor&>(*filter).SetLogicalKeyframes(ResolveKeyframes(
+            *options.keyframes, static_cast<double>(reader.Frames()) / rate, inputPath.filename().string()));
     CheckTimedChanges(options, reader, inputPath);
     std::optional<double> expectedFrames;
     if (reader.LengthKnown()) {
@@ -382,6 +383,13 @@ int RunApply(const Words& words, Context& context)
     if (!options.saveSettings.empty()) {
         savedSettings.emplace(options.saveSettings);
         savedSettings->Write(SettingsText(*filter, component));
+    }
+    std::optional<AtomicFile> savedPreset;
+    std::filesystem::path presetPath;
+    if (!options.savePreset.empty()) {
+        presetPath = UserPresetFile(component, options.savePreset);
+        savedPreset.emplace(presetPath);
+        savedPreset->Write(SettingsText(*filter, component));
     }
     std::optional<AtomicFile> report;
     if (!options.report.empty())
@@ -398,17 +406,24 @@ int RunApply(const Words& words, Context& context)
     ProgressBar progress(context.err, context.interactive && !options.quiet, component.title);
     renderOptions.progress = [&progress](double fraction) { progress.Update(fraction); };
 
-    const RenderStats stats = Render(session, reader, writer, renderOptions);
+    const RenderStats stats = RenderAtLevel(
+        [&](AudioWriter& target) { return Render(session, reader, target, renderOptions); }, writer, channels, rate,
+        options.normalize);
     writer.Finish();
     if (report)
         report->Write(ReportText(stats, rate, channels));
     // OUT goes in place last: a failure before it leaves OUT as it was.
     if (savedSettings)
         savedSettings->Commit();
+    if (savedPreset)
+        savedPreset->Commit();
     if (report)
         report->Commit();
     writer.Commit();
     progress.Finish();
+    WarnIfClipped(writer, outputPath, context.err);
+    if (savedPreset && !options.quiet)
+        context.out << "saved preset '" << options.savePreset << "' to " << presetPath.string() << "\n";
     return kExitOk;
 }
 

@@ -348,11 +348,19 @@ AudioReader::~AudioReader()
         sf_close(file_);
 }
 
-void AudioReader::SpoolToTemporaryFile()
+namespace {
+
+/// Where private temporary files go: TMPDIR, else /tmp.
+std::string TemporaryDirectory()
 {
     const char* base = std::getenv("TMPDIR");
-    const std::string directory = base != nullptr && *base != '\0' ? base : "/tmp";
-    // An unnamed file is private and vanishes with the process, however it ends.
+    return base != nullptr && *base != '\0' ? base : "/tmp";
+}
+
+/// An unnamed file in `directory`, private (0600) and gone with the process
+/// however it ends; -1 with errno set when none can be made.
+int OpenUnnamedFile(const std::string& directory)
+{
     int descriptor = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
     if (descriptor < 0) {
         std::string name = directory + "/.zoc-stream-XXXXXX";
@@ -360,6 +368,28 @@ void AudioReader::SpoolToTemporaryFile()
         if (descriptor >= 0)
             ::unlink(name.c_str());
     }
+    return descriptor;
+}
+
+} // namespace
+
+AudioReader::AudioReader(int descriptor, std::size_t channels, int sampleRate, std::string name)
+    : path_(std::move(name))
+{
+    info_.samplerate = sampleRate;
+    info_.channels = static_cast<int>(channels);
+    info_.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
+    file_ = sf_open_fd(descriptor, SFM_READ, &info_, SF_TRUE);
+    if (!file_) {
+        ::close(descriptor);
+        throw IoError("cannot read back " + path_ + ": " + sf_strerror(nullptr));
+    }
+}
+
+void AudioReader::SpoolToTemporaryFile()
+{
+    const std::string directory = TemporaryDirectory();
+    int descriptor = OpenUnnamedFile(directory);
     if (descriptor < 0)
         throw IoError("cannot read " + Quoted(path_) + " into a temporary file in '" + directory +
                       "': " + std::strerror(errno));
@@ -624,6 +654,32 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const OutputFormat& 
     finiteOnly_ = subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE;
 }
 
+AudioWriter::AudioWriter(std::size_t channels, int sampleRate)
+    : path_("a temporary file in '" + TemporaryDirectory() + "'"), channels_(channels), sampleRate_(sampleRate)
+{
+    temporary_ = OpenUnnamedFile(TemporaryDirectory());
+    if (temporary_ < 0)
+        throw IoError("cannot create " + path_ + ": " + std::strerror(errno));
+    sink_.descriptor = temporary_;
+    SF_INFO info{};
+    info.channels = static_cast<int>(channels);
+    info.samplerate = sampleRate;
+    info.format = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
+    sound_ = sf_open_virtual(&kSinkIo, SFM_WRITE, &info, &sink_);
+    if (!sound_)
+        Fail(sf_strerror(nullptr));
+}
+
+AudioReader AudioWriter::ReadBack()
+{
+    Finish();
+    if (::lseek(temporary_, 0, SEEK_SET) != 0)
+        Fail(std::strerror(errno));
+    const int descriptor = temporary_;
+    temporary_ = -1;
+    return AudioReader(descriptor, channels_, sampleRate_, path_);
+}
+
 void AudioWriter::Fail(const std::string& reason) const
 {
     // A failed system call explains more than the encoder's view of it.
@@ -634,6 +690,8 @@ AudioWriter::~AudioWriter()
 {
     if (sound_)
         sf_close(sound_);
+    if (temporary_ >= 0)
+        ::close(temporary_);
 }
 
 void AudioWriter::Write(const std::vector<std::vector<float>>& planar, std::size_t offset, std::int64_t frames)
@@ -647,16 +705,30 @@ void AudioWriter::Write(const std::vector<std::vector<float>>& planar, std::size
         for (std::size_t channel = 0; channel < channels_; ++channel)
             *target++ = planar[channel][frame];
     }
+    float peak = peak_;
     if (finiteOnly_) {
         // Integer and compressed encodings have no NaN or infinity: silence
-        // for NaN, full scale for infinities.
+        // for NaN, full scale for infinities. Anything else beyond full
+        // scale is clipped by the encoder (or by whoever plays Vorbis back).
+        std::int64_t clipped = 0;
         for (float& sample : interleaved_) {
             if (std::isnan(sample))
                 sample = 0.0f;
             else if (std::isinf(sample))
                 sample = sample > 0.0f ? 1.0f : -1.0f;
+            const float magnitude = std::fabs(sample);
+            peak = std::max(peak, magnitude);
+            clipped += magnitude > 1.0f ? 1 : 0;
+        }
+        clipped_ += clipped;
+    } else {
+        for (const float sample : interleaved_) {
+            const float magnitude = std::fabs(sample);
+            if (magnitude > peak && std::isfinite(magnitude))
+                peak = magnitude;
         }
     }
+    peak_ = peak;
     if (sf_writef_float(sound_, interleaved_.data(), frames) != frames || sink_.error != 0)
         Fail(sf_error(sound_) != SF_ERR_NO_ERROR ? sf_strerror(sound_) : "the encoder failed");
 }
@@ -675,7 +747,8 @@ void AudioWriter::Finish()
 void AudioWriter::Commit()
 {
     Finish();
-    file_->Commit();
+    if (file_)
+        file_->Commit();
 }
 
 } // namespace zoc::tool

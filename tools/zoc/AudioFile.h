@@ -75,6 +75,9 @@ class AudioReader {
 public:
     /// Opens any format libsndfile reads; IoError when it cannot.
     explicit AudioReader(const std::filesystem::path& path);
+    /// Reads raw native-endian 32-bit float frames from an open descriptor
+    /// (taken over and closed with the reader), from where it stands.
+    AudioReader(int descriptor, std::size_t channels, int sampleRate, std::string name);
     ~AudioReader();
     AudioReader(const AudioReader&) = delete;
     AudioReader& operator=(const AudioReader&) = delete;
@@ -130,6 +133,10 @@ public:
     /// cannot be created.
     AudioWriter(const std::filesystem::path& path, const OutputFormat& format, std::size_t channels,
                 int sampleRate);
+    /// A writer of raw 32-bit float frames into an unnamed private temporary
+    /// file (in TMPDIR, else /tmp) that vanishes with the process: a place
+    /// to park rendered output for a second pass (ReadBack).
+    AudioWriter(std::size_t channels, int sampleRate);
     ~AudioWriter();
     AudioWriter(const AudioWriter&) = delete;
     AudioWriter& operator=(const AudioWriter&) = delete;
@@ -140,6 +147,15 @@ public:
     void Finish();
     /// Finishes if needed and puts the file in place.
     void Commit();
+    /// For a temporary writer: finishes and returns a reader of everything
+    /// written, from the start. The writer is done with the file after this.
+    AudioReader ReadBack();
+
+    /// Largest magnitude of the finite samples written so far.
+    float Peak() const { return peak_; }
+    /// Samples beyond full scale (magnitude above 1) that the encoding could
+    /// not hold: integer, FLAC and Vorbis output clip them; float keeps them.
+    std::int64_t ClippedSamples() const { return clipped_; }
 
     /// Where libsndfile's reads and writes go, and the system error of the
     /// first one that failed (so a full disk is reported as such rather than
@@ -158,6 +174,10 @@ private:
     SNDFILE* sound_ = nullptr;
     bool finiteOnly_ = false; ///< the encoding cannot hold NaN or infinity
     std::vector<float> interleaved_;
+    int temporary_ = -1; ///< descriptor of a private temporary file, else -1
+    int sampleRate_ = 0;
+    float peak_ = 0.0f;
+    std::int64_t clipped_ = 0;
 };
 
 /// Checks that a format can hold this layout (usage error otherwise): the

@@ -21,5 +21,10 @@ int RunGenerate(const Words& words, Context& context);
 
 /// The usage text printed by `zoc --help`.
 const char* UsageText();
+/// The commands zoc knows.
+const std::vector<std::string>& CommandNames();
+/// The usage lines and sections of UsageText that concern `command`; usage
+/// error for an unknown command.
+std::string CommandHelp(const std::string& command);
 
 } // namespace zoc::tool

@@ -12,7 +12,9 @@
 #include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
 #include "tools/zoc/OfflineRender.h"
+#include "tools/zoc/OutputLevel.h"
 #include "tools/zoc/Progress.h"
+#include "tools/zoc/UserPresets.h"
 
 namespace zoc::tool {
 
@@ -38,6 +40,7 @@ struct GenerateOptions {
     int channels = kDefaultChannels;
     std::string bits;
     std::string report;
+    std::optional<double> normalize;
     bool quiet = false;
 };
 
@@ -45,7 +48,7 @@ GenerateOptions ParseOptions(const Words& words)
 {
     ArgumentScanner scanner("generate", words,
                             {"--preset", "--set", "--set-normalized", "--duration", "--rate", "--channels", "--bits",
-                             "--report"},
+                             "--report", "--normalize"},
                             {"--quiet"});
     GenerateOptions options;
     while (scanner.Next()) {
@@ -76,6 +79,8 @@ GenerateOptions ParseOptions(const Words& words)
             options.bits = scanner.Value();
         } else if (name == "--report") {
             options.report = scanner.Value();
+        } else if (name == "--normalize") {
+            options.normalize = ParseNormalizePeak(scanner.Value());
         }
     }
     return options;
@@ -102,7 +107,7 @@ int RunGenerate(const Words& words, Context& context)
     if (!session.Configure(channels, static_cast<float>(options.rate)))
         throw UsageError(component.title + " does not take " + std::to_string(channels) + " channels");
     if (options.preset)
-        session.ApplyPreset(FindPreset(*filter, component.title, *options.preset));
+        ApplyNamedPreset(session, component, *options.preset);
     for (const Setting& setting : options.settings) {
         const int index = FindParameter(*filter, component.title, setting.parameter, !setting.normalized);
         const float normalized = setting.normalized
@@ -117,9 +122,12 @@ int RunGenerate(const Words& words, Context& context)
     RenderOptions renderOptions;
     renderOptions.progress = [&progress](double fraction) { progress.Update(fraction); };
     AudioWriter writer(outputPath, format, channels, options.rate);
-    const RenderStats stats = RenderOffline(session, nullptr, frames, writer, renderOptions);
+    const RenderStats stats = RenderAtLevel(
+        [&](AudioWriter& target) { return RenderOffline(session, nullptr, frames, target, renderOptions); }, writer,
+        channels, options.rate, options.normalize);
     writer.Commit();
     progress.Finish();
+    WarnIfClipped(writer, outputPath, context.err);
     if (!options.report.empty()) {
         const double seconds = static_cast<double>(stats.framesOut) / options.rate;
         const nlohmann::json report = {{"frames_out", stats.framesOut},

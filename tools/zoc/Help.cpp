@@ -1,6 +1,11 @@
-// The text of `zoc --help`.
+// The text of `zoc --help`, and each command's part of it for
+// `zoc help COMMAND` and `zoc COMMAND --help`.
+
+#include <algorithm>
+#include <sstream>
 
 #include "tools/zoc/Commands.h"
+#include "tools/zoc/Errors.h"
 
 namespace zoc::tool {
 
@@ -9,10 +14,15 @@ const char* UsageText()
     return R"(zoc - run ZoAudioComponents effects on audio files
 
 Usage:
-  zoc list [--json]                 every registered component
+  zoc list [--long] [--json]        every registered component: class, title,
+                                    kind and what it does (--long adds the
+                                    identifiers, --json everything)
   zoc info NAME [--rate HZ] [--channels N] [--json]
                                     parameters, presets and latency of a component
                                     configured for that rate (48000) and channel count (2)
+  zoc info NAME --preset P [--json]
+                                    the same with a preset applied (a factory
+                                    preset or one of yours): its real values
   zoc info [NAME] --load-settings FILE [--json]
                                     the same with saved settings loaded (NAME from
                                     the file); for a component this build does not
@@ -24,12 +34,17 @@ Usage:
                                     settings (N values, default 101); where its
                                     axis is known (Dynamics: input level in dB)
                                     each value follows its abscissa; JSON has
-                                    "values" and, with a known axis, "x"
+                                    "values" and, with a known axis, "x";
+                                    --load-settings FILE as for apply
+  zoc curve ENVELOPE [--keyframes "POS:GAIN,..."] [--duration SECONDS]
+                                    an envelope's gain over time (seconds with
+                                    --duration, else positions 0..1)
   zoc console "COMMAND ARGS"        run a console command and print its answer
   zoc demo [DIR] [--quiet]          render a test signal through every real-time
                                     component into DIR (default demo-out/), plus
                                     a generated chord, a tremolo and pink noise
-  zoc help | --help                 this text
+  zoc help [COMMAND] | --help       this text, or that command's part of it
+                                    (also: zoc COMMAND --help)
   zoc --version                     the version of zoc and its library
 
 Names are case-insensitive. A component is its class name or its title.
@@ -39,7 +54,8 @@ every run of other characters than letters and digits turned into "_"
 ("Left Surround" -> left_surround).
 
 apply options (settings apply in this order: preset, settings file, --set):
-  --preset NAME|INDEX         start from a factory preset
+  --preset NAME|INDEX         start from one of your presets (below) or a
+                              factory preset
   --set PARAM=VALUE           set a parameter in its real unit (dB, Hz, ...);
                               switches also take on/off (repeatable)
   --set-normalized PARAM=V    set a parameter by its normalized value 0..1
@@ -53,6 +69,7 @@ apply options (settings apply in this order: preset, settings file, --set):
                               left out (zoc apply --load-settings FILE IN OUT)
   --save-settings FILE        save the settings once applied, before processing;
                               with no IN and OUT, only saves them
+  --save-preset NAME          the same, as your preset NAME (below)
   --report FILE               write a JSON report: latency, frames_in,
                               frames_out, sample_rate, channels, seconds (wall
                               time of reading, processing and writing) and
@@ -62,11 +79,20 @@ apply options (settings apply in this order: preset, settings file, --set):
                               Leveler for this run (repeatable)
   --bits 16|24|32f            output samples (default 32f; 24 for FLAC, which
                               cannot hold float; not for Ogg)
+  --normalize DB              scale the whole output so its sample peak is DB
+                              dBFS (-100..0); rendered to a temporary float
+                              file first, so any length fits
+                              Integer, FLAC and Ogg output clip samples beyond
+                              full scale; zoc then warns on one line with their
+                              count and peak
   --keyframes "POS:GAIN,..."  envelopes only (Fade Envelope, Gain Envelope):
                               draw the envelope through these keyframes, POS
                               the relative position in the input (0 start,
-                              1 end), GAIN a linear gain (0.5 = -6 dB);
-                              replaces a preset's or settings file's envelope
+                              1 end), seconds from the start ("2s") or before
+                              the end ("-3s" or "end-3s"), GAIN a linear gain
+                              (0.5) or a level ("-6dB"); positions must
+                              increase; replaces a preset's or settings
+                              file's envelope
   --sidechain FILE            feed FILE's channels to the component's
                               side-chain input (same sample rate as IN;
                               silence after its end)
@@ -85,7 +111,8 @@ apply options (settings apply in this order: preset, settings file, --set):
 
 generate options (defaults: 5 s, 48000 Hz, 2 channels):
   --preset NAME|INDEX, --set PARAM=VALUE, --set-normalized PARAM=V, --bits,
-  --report FILE, --quiet      as for apply
+  --normalize DB, --report FILE, --quiet
+                              as for apply
   --duration SECONDS          length of the output
   --rate HZ                   sample rate, 1000..384000
   --channels N                channel count, 1..32
@@ -97,6 +124,12 @@ generate options (defaults: 5 s, 48000 Hz, 2 channels):
   ms), 1 independent channels, 2 mono, 3 inverse; intensity VALUE sounds at
   VALUE - 56 dBFS RMS (35: -21 dBFS); a duration above 0 ms overrides
   --duration; operation_mode=1 with zoc apply adds the noise to IN.
+
+Your presets are settings files (below) kept per component class in
+  $XDG_CONFIG_HOME/zoc/presets/CLASS/NAME.json (default ~/.config/zoc/...).
+  --save-preset NAME writes one (directories created private to you);
+  --preset NAME finds yours before the factory ones (the name ignoring case),
+  and 'zoc info NAME' lists them.
 
 Settings files (--save-settings, --load-settings) hold one JSON object:
   "format": "zoc-settings", "format_version": 1,
@@ -118,6 +151,94 @@ Settings files (--save-settings, --load-settings) hold one JSON object:
 Exit status: 0 success, 1 a file could not be read or written, 2 the command
 line (or a settings file) asks for something wrong.
 )";
+}
+
+namespace {
+
+/// Which commands each part of the text after the usage lines belongs to,
+/// by the words it starts with.
+struct SectionOwner {
+    const char* start;
+    std::vector<std::string> commands;
+};
+
+const std::vector<SectionOwner>& SectionOwners()
+{
+    static const std::vector<SectionOwner> owners = {
+        {"Names are", {"info", "apply", "generate", "curve"}},
+        {"apply options", {"apply"}},
+        {"generate options", {"generate"}},
+        {"Your presets", {"info", "apply", "generate", "curve"}},
+        {"Settings files", {"info", "apply", "curve"}},
+        {"Exit status", {"list", "info", "apply", "generate", "curve", "console", "demo"}},
+    };
+    return owners;
+}
+
+} // namespace
+
+const std::vector<std::string>& CommandNames()
+{
+    static const std::vector<std::string> names = {"list",  "info",    "apply", "generate",
+                                                   "curve", "console", "demo",  "help"};
+    return names;
+}
+
+std::string CommandHelp(const std::string& command)
+{
+    if (std::find(CommandNames().begin(), CommandNames().end(), command) == CommandNames().end())
+        throw UsageError("no help on '" + command + "'" + SuggestionText(command, CommandNames()));
+    // The text is read back in its own layout: usage entries start with
+    // "  zoc COMMAND" and run on in deeper indentation; sections start at
+    // the left margin after a blank line and run until the next such start.
+    std::istringstream text(UsageText());
+    std::string usage;
+    std::vector<std::string> sections;
+    std::string line;
+    bool inUsage = false;
+    bool keepEntry = false;
+    bool keepSection = false;
+    bool afterBlank = false;
+    while (std::getline(text, line)) {
+        if (line == "Usage:") {
+            inUsage = true;
+            continue;
+        }
+        if (inUsage) {
+            if (line.empty()) {
+                inUsage = false;
+                afterBlank = true;
+                continue;
+            }
+            if (line.starts_with("  zoc ")) {
+                const std::string rest = line.substr(6);
+                keepEntry = rest == command || rest.starts_with(command + " ");
+            }
+            if (keepEntry)
+                usage += line + "\n";
+            continue;
+        }
+        if (afterBlank && !line.empty() && line.front() != ' ') {
+            keepSection = false;
+            for (const SectionOwner& owner : SectionOwners()) {
+                if (line.starts_with(owner.start))
+                    keepSection = std::find(owner.commands.begin(), owner.commands.end(), command) !=
+                                  owner.commands.end();
+            }
+            if (keepSection)
+                sections.emplace_back();
+        }
+        afterBlank = line.empty();
+        if (keepSection)
+            sections.back() += line + "\n";
+    }
+    std::string help = "Usage:\n" + usage;
+    for (std::string& section : sections) {
+        while (section.ends_with("\n\n"))
+            section.pop_back();
+        help += "\n" + section;
+    }
+    return help;
 }
 
 } // namespace zoc::tool

@@ -1,6 +1,8 @@
 // zoc list and zoc info: what components there are and how each looks once
 // configured.
 
+#include <optional>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/host/Session.h"
@@ -10,6 +12,7 @@
 #include "tools/zoc/MissingComponent.h"
 #include "tools/zoc/SettingsFile.h"
 #include "tools/zoc/Table.h"
+#include "tools/zoc/UserPresets.h"
 
 namespace zoc::tool {
 
@@ -29,32 +32,42 @@ json JsonNumber(float value)
 
 int RunList(const Words& words, Context& context)
 {
-    ArgumentScanner scanner("list", words, {}, {"--json"});
+    ArgumentScanner scanner("list", words, {}, {"--json", "--long"});
     bool asJson = false;
+    bool asLong = false;
     while (scanner.Next()) {
         if (!scanner.IsOption())
             throw UsageError("list takes no arguments, got '" + scanner.Word() + "'");
-        asJson = true;
+        (scanner.Name() == "--json" ? asJson : asLong) = true;
     }
 
     json list = json::array();
-    Table table({"CLASS", "TITLE", "KIND", "CATEGORY", "ID", "TITLE KEY"});
+    // The short form reads as a menu; identifiers are for scripts and --long.
+    Table table(asLong ? std::vector<std::string>{"CLASS", "TITLE", "KIND", "CATEGORY", "ID", "TITLE KEY",
+                                                  "DESCRIPTION"}
+                       : std::vector<std::string>{"CLASS", "TITLE", "KIND", "DESCRIPTION"});
     for (const Component& component : AllComponents()) {
         const core::Ref<host::AudioFilter> filter = CreateComponent(component);
         const bool offline = filter->IsOfflineProcess();
         const bool generator = filter->IsGenerator();
+        const std::string description =
+            component.info.description.empty() ? component.title : component.info.description;
         list.push_back({{"class", component.info.className},
                         {"title", component.title},
                         {"title_key", component.info.titleKey},
                         {"id", component.info.componentID},
                         {"category", component.info.category},
                         {"offline", offline},
-                        {"generator", generator}});
+                        {"generator", generator},
+                        {"description", description}});
         std::string kind = generator ? "generator" : (offline ? "offline" : "real-time");
         if (generator && offline)
             kind = "offline generator";
-        table.Add({component.info.className, component.title, kind, std::to_string(component.info.category),
-                   component.info.componentID, component.info.titleKey});
+        if (asLong)
+            table.Add({component.info.className, component.title, kind, std::to_string(component.info.category),
+                       component.info.componentID, component.info.titleKey, description});
+        else
+            table.Add({component.info.className, component.title, kind, description});
     }
     if (asJson)
         context.out << list.dump(2) << '\n';
@@ -65,8 +78,9 @@ int RunList(const Words& words, Context& context)
 
 int RunInfo(const Words& words, Context& context)
 {
-    ArgumentScanner scanner("info", words, {"--rate", "--channels", "--load-settings"}, {"--json"});
+    ArgumentScanner scanner("info", words, {"--rate", "--channels", "--load-settings", "--preset"}, {"--json"});
     std::string loadSettings;
+    std::optional<std::string> preset;
     std::string name;
     bool asJson = false;
     double rate = 48000.0;
@@ -80,6 +94,8 @@ int RunInfo(const Words& words, Context& context)
             asJson = true;
         } else if (scanner.Name() == "--load-settings") {
             loadSettings = scanner.Value();
+        } else if (scanner.Name() == "--preset") {
+            preset = scanner.Value();
         } else if (scanner.Name() == "--rate") {
             rate = RequireNumber(scanner.Value(), "--rate");
             if (rate < 1.0 || rate > 1536000.0)
@@ -106,6 +122,9 @@ int RunInfo(const Words& words, Context& context)
     if (!session.Configure(static_cast<std::size_t>(channels), static_cast<float>(rate)))
         throw UsageError(component.title + " does not take " + std::to_string(channels) + " channels");
     host::AudioFilter& filter = session.Filter();
+    // The same order as apply: preset, then saved settings.
+    if (preset)
+        ApplyNamedPreset(session, component, *preset);
     if (!loadSettings.empty())
         LoadSettingsFile(loadSettings, filter, component);
 
@@ -153,14 +172,21 @@ int RunInfo(const Words& words, Context& context)
                              {"latency", latency},
                              {"parameter_count", count},
                              {"parameters", parameters},
-                             {"presets", presets}};
+                             {"presets", presets},
+                             {"user_presets", UserPresetNames(component)}};
         context.out << result.dump(2) << '\n';
         return kExitOk;
     }
     std::ostream& out = context.out;
     out << component.title << " (" << component.info.className << ", " << component.info.componentID << ")\n";
     out << "Configured for " << channels << (channels == 1 ? " channel" : " channels") << " at "
-        << FormatNumber(rate) << " Hz; latency " << latency << " frames\n\n";
+        << FormatNumber(rate) << " Hz; latency " << latency << " frames\n";
+    if (preset || !loadSettings.empty()) {
+        out << "Values from " << (preset ? "preset '" + *preset + "'" : std::string());
+        out << (preset && !loadSettings.empty() ? " and " : "");
+        out << (loadSettings.empty() ? std::string() : "'" + loadSettings + "'") << '\n';
+    }
+    out << '\n';
     out << "Parameters (" << parameters.size() << " described of " << count << "):\n";
     table.Print(out, 2);
     out << "\nPresets:\n";
@@ -168,6 +194,11 @@ int RunInfo(const Words& words, Context& context)
         out << "  " << index << "  " << presets[index].get<std::string>() << '\n';
     if (presets.empty())
         out << "  (none)\n";
+    if (const std::vector<std::string> own = UserPresetNames(component); !own.empty()) {
+        out << "\nYour presets (" << UserPresetDirectory(component).string() << "):\n";
+        for (const std::string& ownName : own)
+            out << "  " << ownName << '\n';
+    }
     return kExitOk;
 }
 

@@ -39,17 +39,24 @@ int Dispatch(const std::vector<std::string>& arguments, Context& context)
         throw UsageError("no command given; run 'zoc --help'");
     }
     const std::string& command = arguments[0];
+    const Words words(arguments.begin() + 1, arguments.end());
     if (command == "--help" || command == "-h" || command == "help") {
-        context.out << UsageText();
+        // zoc help COMMAND: that command's part of the text.
+        if (command == "help" && words.size() == 1)
+            context.out << CommandHelp(words[0]);
+        else if (command == "help" && words.size() > 1)
+            throw UsageError("help takes one command, got also '" + words[1] + "'");
+        else
+            context.out << UsageText();
         return kExitOk;
     }
     if (command == "--version" || command == "version") {
         context.out << "zoc " << zoc::Version() << "\n";
         return kExitOk;
     }
-    const Words words(arguments.begin() + 1, arguments.end());
     if (std::find(words.begin(), words.end(), "--help") != words.end()) {
-        context.out << UsageText();
+        const bool known = std::find(CommandNames().begin(), CommandNames().end(), command) != CommandNames().end();
+        context.out << (known ? CommandHelp(command) : UsageText());
         return kExitOk;
     }
     LibraryScope library;
@@ -68,7 +75,7 @@ int Dispatch(const std::vector<std::string>& arguments, Context& context)
     if (command == "generate")
         return RunGenerate(words, context);
     throw UsageError("unknown command '" + command + "'" +
-                     SuggestionText(command, {"list", "info", "apply", "generate", "curve", "console", "demo", "help"}));
+                     SuggestionText(command, CommandNames()));
 }
 
 } // namespace

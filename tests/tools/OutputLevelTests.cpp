@@ -1,0 +1,129 @@
+// zoc apply and generate: the clipping warning and --normalize.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "tests/tools/ZocTestSupport.h"
+
+namespace zoc::test {
+namespace {
+
+constexpr int kRate = 48000;
+
+float PeakOf(const AudioData& audio)
+{
+    float peak = 0.0f;
+    for (const std::vector<float>& channel : audio.samples)
+        for (const float sample : channel)
+            peak = std::max(peak, std::fabs(sample));
+    return peak;
+}
+
+class OutputLevelTest : public ::testing::Test {
+protected:
+    OutputLevelTest()
+    {
+        // A quiet sine with ten samples at twice full scale (+6.0 dBFS).
+        Frames samples = DistinctSines(2, 4800, kRate, 0.25f);
+        for (std::size_t k = 0; k < 10; ++k)
+            samples[k % 2][100 + 37 * k] = k % 3 == 0 ? -2.0f : 2.0f;
+        WriteAudio(hot, samples, kRate);
+    }
+    ScratchDirectory dir;
+    std::string hot = dir / "hot.wav";
+};
+
+TEST_F(OutputLevelTest, ClippingEncodingsWarnOnceWithCountPeakAndWayOut)
+{
+    struct Case {
+        const char* output;
+        const char* bits;
+        const char* wayOut; ///< empty: float output keeps everything, no warning
+    };
+    for (const Case& c : {Case{"o16.wav", "16", "--bits 32f"}, Case{"o24.aiff", "24", "--bits 32f"},
+                          Case{"o.flac", "", "--normalize"}, Case{"o.ogg", "", "--normalize"},
+                          Case{"of.wav", "32f", ""}}) {
+        std::vector<std::string> arguments = {"apply", "Amplify", hot, dir / c.output};
+        if (*c.bits != '\0')
+            arguments.insert(arguments.begin() + 2, {"--bits", c.bits});
+        const ZocResult result = RunZoc(arguments);
+        ASSERT_EQ(result.exitCode, 0) << c.output << ": " << result.err;
+        if (*c.wayOut == '\0') {
+            EXPECT_EQ(result.err, "") << c.output;
+            EXPECT_EQ(PeakOf(ReadAudio(dir / c.output)), 2.0f);
+            continue;
+        }
+        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
+        EXPECT_NE(result.err.find("warning: 10 samples clipped in " + std::string(c.output)), std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find("peak +6.0 dBFS"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.wayOut), std::string::npos) << result.err;
+    }
+}
+
+TEST_F(OutputLevelTest, NormalizePutsThePeakOnTheTargetAndKeepsTheShape)
+{
+    const AudioData original = ReadAudio(hot);
+    struct Case {
+        const char* target;
+        double decibels;
+        const char* bits;
+        double tolerance; ///< linear, for the sample format
+    };
+    for (const Case& c : {Case{"0", 0.0, "16", 1.0 / 32768}, Case{"-1", -1.0, "24", 1e-6},
+                          Case{"-6.5dB", -6.5, "32f", 1e-6}, Case{"-20dBFS", -20.0, "16", 1.0 / 32768}}) {
+        const std::string out = dir / "n.wav";
+        const ZocResult result = RunZoc({"apply", "Amplify", "--normalize", c.target, "--bits", c.bits, hot, out});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err, "") << c.target; // nothing clips once normalized
+        const AudioData normalized = ReadAudio(out);
+        const double gain = std::pow(10.0, c.decibels / 20.0) / 2.0;
+        EXPECT_NEAR(PeakOf(normalized), 2.0 * gain, c.tolerance) << c.target;
+        for (std::size_t n = 0; n < original.Length(); n += 53)
+            ASSERT_NEAR(normalized.samples[1][n], original.samples[1][n] * gain, c.tolerance) << c.target << " " << n;
+    }
+}
+
+TEST_F(OutputLevelTest, NormalizeCoversLongOutputAndLeavesSilenceAlone)
+{
+    // Longer than the chunks the second pass copies in, with the peak late.
+    const std::string longIn = dir / "long.wav";
+    Frames samples(1, std::vector<float>(150000, 0.1f));
+    samples[0][140001] = -0.4f;
+    WriteAudio(longIn, samples, kRate);
+    const AudioData loud = RunZocAndRead({"apply", "Amplify", "--normalize", "0", longIn, dir / "l.wav"}, dir / "l.wav");
+    ASSERT_EQ(loud.Length(), 150000u);
+    EXPECT_FLOAT_EQ(loud.samples[0][140001], -1.0f);
+    EXPECT_FLOAT_EQ(loud.samples[0][3], 0.25f);
+    EXPECT_FLOAT_EQ(loud.samples[0][149999], 0.25f);
+
+    const std::string silentIn = dir / "silent.wav";
+    WriteAudio(silentIn, Frames(2, std::vector<float>(1000, 0.0f)), kRate);
+    const AudioData silent =
+        RunZocAndRead({"apply", "Amplify", "--normalize", "-1", silentIn, dir / "s.wav"}, dir / "s.wav");
+    EXPECT_EQ(PeakOf(silent), 0.0f);
+}
+
+TEST_F(OutputLevelTest, GeneratorsNormalizeToo)
+{
+    const std::string out = dir / "noise.flac";
+    const AudioData noise =
+        RunZocAndRead({"generate", "Noise", "--duration", "0.5", "--normalize", "-3", "--quiet", out}, out);
+    EXPECT_NEAR(PeakOf(noise), std::pow(10.0, -3.0 / 20.0), 1.0 / (1 << 23));
+}
+
+TEST_F(OutputLevelTest, BadTargetsAreUsageErrorsAndWriteNothing)
+{
+    for (const char* target : {"3", "0.5", "-101", "x", "dB", "-3 dB", "-3dBx"}) {
+        const ZocResult result = RunZoc({"apply", "Amplify", "--normalize", target, hot, dir / "bad.wav"});
+        EXPECT_EQ(result.exitCode, 2) << target;
+        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
+        EXPECT_NE(result.err.find("--normalize"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"hot.wav"});
+}
+
+} // namespace
+} // namespace zoc::test
