@@ -413,6 +413,7 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
                                last.outputSpectrumIm.Data(), last.outputSpectrumRe.Data(),
                                last.outputSpectrumIm.Data(), scale);
     }
+    FinishJob(channels);
     jobDoneGate_.Open();
 }
 

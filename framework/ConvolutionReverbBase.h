@@ -94,6 +94,9 @@ protected:
     /// the mode `sumInputs` selects. A derived class with another mix of
     /// responses replaces this step only; the transforms stay.
     virtual void MultiplySpectra(bool sumInputs, std::size_t channels);
+    /// The last step of a job, after the inverse transforms and before the
+    /// done gate opens: a derived class may add to JobOutput here.
+    virtual void FinishJob(std::size_t /*channels*/) {}
 
     /// Block boundary, on the audio thread: collects the pending job (at most
     /// 5 s; on time-out the same result plays again), switches roles,
@@ -116,6 +119,9 @@ protected:
     // Buffers by role, for the audio path and the block job.
     float* PlayBuffer(std::size_t channel) { return playBuffer_[channel]; }
     float* FillBuffer(std::size_t channel) { return fillBuffer_[channel]; }
+    // A job's time-domain blocks: B input samples (then zeros), N output samples.
+    const float* JobInput(std::size_t channel) const { return jobInput_[channel]; }
+    float* JobOutput(std::size_t channel) { return jobOutput_[channel]; }
     bool HasRoles() const { return playBuffer_[0] != nullptr; }
 
     // The impulse's spectra, by impulse channel, and the stereo cross spectra.

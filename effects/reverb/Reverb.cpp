@@ -97,19 +97,11 @@ constexpr float kMinimumRate = 8000.0f;
 constexpr float kMaximumRate = 384000.0f;
 
 // Cache files: a ring of ten slots named "SndxReverb0.tmp" ... "SndxReverb9.tmp".
-constexpr int kCacheSlots = 10;
 constexpr std::uint32_t kCacheMagic = 0x44332214;
 constexpr std::uint32_t kCacheVersion = 2;
 constexpr std::size_t kMagicAt = 0, kHeaderSizeAt = 4, kDataBytesAt = 8, kLengthAt = 12, kVersionAt = 16,
                       kRateAt = 20, kDecayAt = 24, kPreDelayAt = 32, kPerceptionAt = 40, kSumAt = 64,
                       kDiffusionAt = 72;
-
-/// Impulse recalculation and cache files are one at a time in the process.
-std::mutex& ImpulseCacheMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
 
 std::uint32_t ReadU32(const std::uint8_t* bytes)
 {
@@ -172,7 +164,7 @@ std::size_t SpectrumCount(bool sumInputs, std::size_t channels)
 
 Reverb::Reverb()
     : ConvolutionReverbBase(kReverbComponentID, core::Localize(kTitleKey), kParameterCount, kPresets),
-      tempDirectory_(GetTempDir())
+      cache_(GetTempDir(), "SndxReverb")
 {
     for (int index = 0; index < kParameterCount; ++index) {
         const ParameterRow& row = kParameters[static_cast<std::size_t>(index)];
@@ -374,11 +366,6 @@ void Reverb::PublishProgress(float progress)
     BumpParameterDirtyCount();
 }
 
-std::filesystem::path Reverb::SlotPath(int slot) const
-{
-    return tempDirectory_ / ("SndxReverb" + std::to_string(slot) + ".tmp");
-}
-
 void Reverb::SetImpulseLength(std::int32_t length, std::uint32_t impulseChannels)
 {
     std::lock_guard lock(EngineMutex());
@@ -437,42 +424,29 @@ bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header
 
     isCalculating_ = true;
     PublishProgress(0.0f);
-    // Only a directory that is private to this user is trusted.
-    if (!core::files::EnsurePrivateDirectory(tempDirectory_).empty()) {
-        isCalculating_ = false;
-        return false;
-    }
     const std::uint32_t impulseChannels = reverb::ComputeSizes(settings).impulseChannels;
     float progress = 0.0f;
-    for (int i = 0; i < kCacheSlots; ++i) {
-        const int slot = (lastSlot_ + i) % kCacheSlots;
-        const std::filesystem::path path = SlotPath(slot);
-        std::error_code error;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
-            continue;
-        progress += 0.05f;
-        PublishProgress(progress);
-        if (LoadSlot(path, header, impulseChannels)) {
-            lastSlot_ = slot;
-            rememberedHeader_ = header;
-            rememberedChannels_ = settings.channels;
-            isCalculating_ = false;
-            PublishProgress(1.0f);
-            return true;
-        }
+    const bool loaded = cache_.Search(
+        [&] {
+            progress += 0.05f;
+            PublishProgress(progress);
+        },
+        [&](core::files::File& file, std::uint64_t size) { return LoadSlot(file, size, header, impulseChannels); });
+    if (loaded) {
+        rememberedHeader_ = header;
+        rememberedChannels_ = settings.channels;
     }
     isCalculating_ = false;
-    return false;
+    if (loaded)
+        PublishProgress(1.0f);
+    return loaded;
 }
 
-bool Reverb::LoadSlot(const std::filesystem::path& path, const Header& header, std::uint32_t impulseChannels)
+bool Reverb::LoadSlot(core::files::File& file, std::uint64_t size, const Header& header,
+                      std::uint32_t impulseChannels)
 {
-    // Opened without following links; anything but a regular file is refused.
-    const std::unique_ptr<core::files::File> file = core::files::File::Open(path, core::files::File::Mode::Read);
-    if (!file)
-        return false;
     Header stored{};
-    if (file->Read(stored.data(), stored.size()) != stored.size() || !SameImpulse(header, stored))
+    if (file.Read(stored.data(), stored.size()) != stored.size() || !SameImpulse(header, stored))
         return false;
     const std::uint32_t length = ReadU32(stored.data() + kLengthAt);
     if (length != ReadU32(header.data() + kLengthAt) ||
@@ -483,19 +457,18 @@ bool Reverb::LoadSlot(const std::filesystem::path& path, const Header& header, s
     const std::uint64_t fftSize = reverb::FFTSizeFor(static_cast<std::int32_t>(length));
     const std::uint64_t expected = kHeaderSize + static_cast<std::uint64_t>(impulseChannels) * length * 4u +
                                    SpectrumCount(sumInputs, channels) * fftSize * 4u;
-    const std::optional<std::uint64_t> size = file->Size();
-    if (!size || *size != expected)
+    if (size != expected)
         return false;
 
     // From here on the engine's state is overwritten: forget what it held.
     rememberedHeader_ = {};
     SetImpulseLength(static_cast<std::int32_t>(length), impulseChannels);
     dsp::AlignedBuffer& impulse = ImpulseStorage();
-    if (file->Read(impulse.Data(), impulse.Size() * sizeof(float)) != impulse.Size() * sizeof(float))
+    if (file.Read(impulse.Data(), impulse.Size() * sizeof(float)) != impulse.Size() * sizeof(float))
         return false;
     const std::size_t spectrumBytes = static_cast<std::size_t>(fftSize) * sizeof(float);
     for (float* spectrum : CachedSpectra(sumInputs)) {
-        if (file->Read(spectrum, spectrumBytes) != spectrumBytes)
+        if (file.Read(spectrum, spectrumBytes) != spectrumBytes)
             return false;
     }
     return true;
@@ -532,10 +505,7 @@ void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const Header& h
     PublishProgress(1.0f);
 
     // The slot comes from the generator, which the settings seeded.
-    const int slot = core::crt::rand() % kCacheSlots;
-    if (core::files::EnsurePrivateDirectory(tempDirectory_).empty())
-        WriteCacheFile(SlotPath(slot), header, settings.sumInputs);
-    lastSlot_ = slot;
+    WriteCacheFile(core::crt::rand() % ImpulseCacheRing::kSlots, header, settings.sumInputs);
     rememberedHeader_ = header;
     rememberedChannels_ = settings.channels;
 
@@ -576,7 +546,7 @@ void Reverb::ComputeSpectra(bool sumInputs)
     }
 }
 
-void Reverb::WriteCacheFile(const std::filesystem::path& path, const Header& header, bool sumInputs)
+void Reverb::WriteCacheFile(int slot, const Header& header, bool sumInputs)
 {
     const std::vector<float*> spectra = CachedSpectra(sumInputs);
     const dsp::AlignedBuffer& impulse = ImpulseStorage();
@@ -591,9 +561,7 @@ void Reverb::WriteCacheFile(const std::filesystem::path& path, const Header& hea
         std::memcpy(at, spectrum, spectrumBytes);
         at += spectrumBytes;
     }
-    // Written beside the slot and renamed into place: a reader never sees a
-    // half-written file under a slot's name. A failure only costs the cache.
-    core::files::WriteFileAtomically(path, bytes);
+    cache_.Save(slot, bytes);
 }
 
 } // namespace zoc::components

@@ -15,6 +15,7 @@
 #include "dsp/AlignedBuffer.h"
 #include "effects/reverb/ReverbImpulse.h"
 #include "framework/ConvolutionReverbBase.h"
+#include "framework/ImpulseCache.h"
 
 namespace zoc::components {
 
@@ -89,23 +90,21 @@ private:
     /// synthesises, then clears the buffers.
     void RecalculateImpulse();
     bool LoadFromCache(const reverb::ImpulseSettings& settings, const Header& header);
-    bool LoadSlot(const std::filesystem::path& path, const Header& header, std::uint32_t impulseChannels);
+    bool LoadSlot(core::files::File& file, std::uint64_t size, const Header& header, std::uint32_t impulseChannels);
     void Synthesize(const reverb::ImpulseSettings& settings, const Header& header);
     void ComputeSpectra(bool sumInputs);
-    void WriteCacheFile(const std::filesystem::path& path, const Header& header, bool sumInputs);
+    void WriteCacheFile(int slot, const Header& header, bool sumInputs);
     /// The spectrum arrays in cache-file order.
     std::vector<float*> CachedSpectra(bool sumInputs);
     void SetImpulseLength(std::int32_t length, std::uint32_t impulseChannels);
     void PublishProgress(float progress);
-    std::filesystem::path SlotPath(int slot) const;
     /// The sample rate the impulse is built for: the host's, kept within
     /// the range where the synthesis is meaningful.
     float EffectiveRate() const;
 
     Header rememberedHeader_{};
     std::size_t rememberedChannels_ = 0;
-    int lastSlot_ = 0;
-    std::filesystem::path tempDirectory_;
+    ImpulseCacheRing cache_;
     std::atomic<float> progress_{0.0f};
     std::atomic<bool> isCalculating_{false};
     std::uint32_t impulseChannels_ = 0;
