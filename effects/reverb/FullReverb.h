@@ -1,0 +1,158 @@
+#pragma once
+// FullReverb: a room-model convolution reverb. It synthesises two impulse
+// responses, early reflections from an image-source model of a rectangular
+// room and a reverberation tail shaped by decay, pre-delay, diffusion,
+// perception and three coloration sections, and convolves the input with
+// both in one pass. The block job weights the two responses separately and
+// adds the direct sound itself (optionally delayed by the room's direct
+// path), so the dry, early and reverberation levels change without a new
+// impulse. Impulses are kept in ten cache files like the Reverb's.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dsp/AlignedBuffer.h"
+#include "effects/reverb/FullReverbImpulse.h"
+#include "framework/ConvolutionReverbBase.h"
+#include "framework/ImpulseCache.h"
+
+namespace zoc::components {
+
+extern const std::string kFullReverbComponentID;
+
+class FullReverb : public ConvolutionReverbBase {
+public:
+    static constexpr int kParameterCount = 29;
+    enum Parameter : int {
+        kDecayTime,              ///< ms
+        kPreDelayTime,           ///< ms: fade-in of the tail
+        kDiffusion,              ///< ms: how fast the tail's events spread out
+        kPerception,             ///< how much louder early events are than late ones
+        kDryLevel,               ///< %
+        kEarlyLevel,             ///< %
+        kReverbLevel,            ///< %
+        kRoomSize,               ///< m^3
+        kDimension,              ///< width / depth
+        kLocation,               ///< left/right, %
+        kEarlyHighPass,          ///< Hz, up to half the rate
+        kLowGain,                ///< dB
+        kMidGain,                ///< dB
+        kHighGain,               ///< dB
+        kLowFrequency,           ///< Hz, up to half the rate
+        kHighFrequency,          ///< Hz, up to half the rate
+        kMidFrequency,           ///< Hz, up to half the rate
+        kMidQ,
+        kColorationDecay,        ///< ms: step of the coloration passes
+        kSumInputs,              ///< 1: every channel convolves the average input
+        kIncludeDirect,          ///< 1: the dry signal arrives over the room's direct path
+        kReverbFromRoom,         ///< 1: decay and pre-delay follow the room
+        kCalculatingImpulse,     ///< output: progress of an impulse calculation, %
+        kIsProcessing,           ///< output: 1 while resumed
+        kChannelCount,           ///< output: processed channels
+        kRoomWidth,              ///< m, from Room Size and Dimension
+        kRoomHeight,             ///< m, from Room Size and Dimension
+        kRoomDepth,              ///< m, from Room Size and Dimension
+        kOriginalSampleRate,     ///< Hz: the rate the frequencies were set at
+    };
+    /// Size in bytes of the record at the start of each cache file.
+    static constexpr std::size_t kRecordSize = 212;
+
+    FullReverb();
+    /// Stops the worker.
+    ~FullReverb() override;
+
+    /// Control thread. Frequency ranges follow the new rate; the impulse is
+    /// rebuilt at the next Resume or block.
+    void SetSampleRate(float rate) override;
+    /// Control thread: loads or synthesises the impulse, then starts the worker.
+    void Resume() override;
+    /// Control thread: stops the worker and waits for it.
+    void Suspend() override;
+    /// Audio thread. Holds the impulse mutex; when a setting that shapes the
+    /// impulse changed, rebuilds it first (which allocates and may take
+    /// long). Otherwise allocates nothing and waits only at a block boundary
+    /// for a late worker. Input and output may be the same buffers.
+    void Process(float** inputs, float** outputs, int frames) override;
+    /// Control thread, never blocks. The outputs are ignored; switches are
+    /// stored as 0 or 1; every setting but the three levels marks the
+    /// impulse for rebuilding.
+    void SetParameter(int index, float normalized) override;
+    float GetParameter(int index) override;
+    /// 2 * hop for the current Decay Time and rate, also before any impulse.
+    int GetInitialDelay() override;
+    /// Seconds of reverberation after the input ends.
+    double GetTail() override;
+    bool ArePresetsSafeForPlayback() override { return false; }
+
+    /// True while an impulse is being loaded or synthesised.
+    virtual bool IsCalculating() const { return isCalculating_.load(std::memory_order_relaxed); }
+    /// Progress of the current or last impulse calculation, 0 .. 1.
+    virtual float GetProgress() const { return progress_.load(std::memory_order_relaxed); }
+
+    // The responses in use, interleaved by frame over ImpulseChannelCount()
+    // channels, ImpulseLength() frames (for tests and tools; not while processing).
+    const dsp::AlignedBuffer& Reverberation() { return ImpulseStorage(); }
+    const dsp::AlignedBuffer& EarlyReflections() const { return early_; }
+    std::uint32_t ImpulseChannelCount() const { return impulseChannels_; }
+    std::uint32_t DirectDelay(std::size_t channel) const { return directDelays_[channel]; }
+    /// Frames of the reverberation response that carry sound.
+    std::uint32_t SoundingLength() const { return soundingLength_; }
+    using ConvolutionReverbBase::HopSize;
+    using ConvolutionReverbBase::ImpulseLength;
+
+protected:
+    void OnNumberOfChannelsChanged(std::size_t count) override;
+    void ConvolveBlock() override;
+    void MultiplySpectra(bool sumInputs, std::size_t channels) override;
+    void FinishJob(std::size_t channels) override;
+
+private:
+    using Record = std::array<std::uint8_t, kRecordSize>;
+    /// How the job combines input channels, fixed with the spectra.
+    enum class Mode { Summed, TrueStereo, Separate };
+
+    fullreverb::Settings CurrentSettings() const;
+    static Record MakeRecord(const fullreverb::Settings& settings, const fullreverb::Sizes& sizes);
+    /// With the impulse mutex held: takes the process-wide mutex, then loads
+    /// the impulse for a snapshot of the settings from memory or a cache
+    /// file, or synthesises and saves it, and installs it in the engine.
+    void RecalculateImpulse();
+    bool LoadSlot(core::files::File& file, std::uint64_t size, const Record& record, const fullreverb::Sizes& sizes,
+                  std::uint32_t channels);
+    void Synthesize(const fullreverb::Settings& settings, const fullreverb::Sizes& sizes, Record record);
+    /// Sizes the engine and both responses for `sizes` (allocates).
+    void SetImpulseLength(const fullreverb::Sizes& sizes, std::uint32_t channels, bool sumInputs);
+    void ComputeSpectra();
+    /// The spectrum arrays in cache-file order, each of N/2 + 1 bins.
+    std::vector<float*> CachedSpectra();
+    void PublishProgress(float progress);
+    /// The sample rate the impulse is built for: the host's, kept within
+    /// the range where the synthesis is meaningful.
+    float EffectiveRate() const;
+    void SetFrequencyRanges();
+    void UpdateRoom();
+    void TakeReverbFromRoom();
+
+    Record rememberedRecord_{};
+    bool remembered_ = false;
+    ImpulseCacheRing cache_;
+    std::atomic<float> progress_{0.0f};
+    std::atomic<bool> isCalculating_{false};
+
+    // The impulse in the engine (written under the engine mutex).
+    std::uint32_t impulseChannels_ = 0;
+    std::uint32_t soundingLength_ = 0;
+    Mode mode_ = Mode::Summed;
+    std::array<std::uint32_t, fullreverb::kMaxImpulseChannels> directDelays_{};
+    dsp::AlignedBuffer early_;
+    std::array<dsp::AlignedBuffer, kMaxChannels> earlyRe_, earlyIm_;
+    dsp::AlignedBuffer earlyCrossLeftToRightRe_, earlyCrossLeftToRightIm_, earlyCrossRightToLeftRe_,
+        earlyCrossRightToLeftIm_;
+    dsp::AlignedBuffer averageRe_, averageIm_;
+};
+
+} // namespace zoc::components
