@@ -42,6 +42,11 @@ constexpr double kNearestImage = 1.0;
 constexpr int kMinImages = 4;
 constexpr int kMaxImages = 100;
 
+/// The rate the event amplitudes are designed for. The number of events
+/// grows with the rate, so their amplitudes scale with the square root of
+/// kDesignRate / rate: the tail sounds equally loud at every rate.
+constexpr double kDesignRate = 44100.0;
+
 /// Impulses longer than this (frames) are cut: 6 s at 384 kHz with room.
 constexpr std::int32_t kMaxImpulseLength = 1 << 22;
 /// Events weaker than this (2^-20) do not count towards the sounding length.
@@ -95,7 +100,8 @@ void AddTailEvents(const Settings& settings, const Sizes& sizes, EventGenerator&
     double shapeSum = 0.0;
     for (int i = 0; i < 100; ++i)
         shapeSum += std::pow(i / 100.0, exponent);
-    const double scale = level * 2.0 / shapeSum / (exponent / 12.0 + 1.0) / std::sqrt(0.6);
+    const double scale = level * 2.0 / shapeSum / (exponent / 12.0 + 1.0) / std::sqrt(0.6) *
+                         std::sqrt(kDesignRate / settings.sampleRate);
     const double logSpread = std::log(spread + 1.0);
     const std::int32_t events = TruncateTo32(sizes.eventSpan * 0.6);
     const double lastFrame = sizes.impulseLength - 2;
@@ -129,7 +135,8 @@ void FadeIn(const Sizes& sizes, float* response, std::size_t stride)
 /// The coloration: from every step's start frame to the end, both responses
 /// pass through peak, low shelf and high shelf once more, each design
 /// gliding in from flat over one step. Later parts of the responses are thus
-/// coloured more often: their colour deepens with time.
+/// cut more often: the cut bands die away faster, as air and walls make
+/// high frequencies do in a real room.
 void Colour(const Settings& settings, const Sizes& sizes, float* reverberation, float* early, std::size_t stride)
 {
     using dsp::FilterSection;
@@ -150,9 +157,13 @@ void Colour(const Settings& settings, const Sizes& sizes, float* reverberation, 
     for (std::int32_t start = 0; start < length; start += step) {
         for (FilterSection& section : tail)
             section.ClearCoefficients();
-        tail[0].Setup(rate, settings.midFrequency, settings.midGain, settings.midQ, 0.1f, 0.1f);
-        tail[1].Setup(rate, settings.lowFrequency, settings.lowGain, 1.0f, 0.1f, 0.1f);
-        tail[2].Setup(rate, settings.highFrequency, settings.highGain, 1.0f, 0.1f, 0.1f);
+        // Boosts colour the response once; only cuts repeat. A boost
+        // repeated at every step would outgrow any decay (+17 dB every 80 ms
+        // in the plate presets) and make the tail swell without bound.
+        const auto gain = [&](float decibels) { return start == 0 ? decibels : std::min(decibels, 0.0f); };
+        tail[0].Setup(rate, settings.midFrequency, gain(settings.midGain), settings.midQ, 0.1f, 0.1f);
+        tail[1].Setup(rate, settings.lowFrequency, gain(settings.lowGain), 1.0f, 0.1f, 0.1f);
+        tail[2].Setup(rate, settings.highFrequency, gain(settings.highGain), 1.0f, 0.1f, 0.1f);
         for (std::size_t s = 0; s < tail.size(); ++s)
             reflections[s].CopyCoefficients(tail[s]);
         for (std::int32_t t = start; t < length; ++t) {
@@ -352,6 +363,22 @@ std::uint32_t AddEarlyReflections(const Settings& settings, const Sizes& sizes, 
     ButterworthFilter_impl highPass;
     highPass.Design(settings.highPass / rate, 0.5, 2, 10);
     highPass.ProcessBlock(early + channel, sizes.impulseLength, static_cast<int>(stride));
+
+    // Relative to a direct sound of 1, the reflections of a small room with
+    // hard walls carry many times its energy (over 40 times in the plate
+    // presets' rooms) and ring at the room's modes. They are held to the
+    // energy of a unit impulse, so the early level means the same in every
+    // room; larger rooms stay below it and keep their own level.
+    double energy = 0.0;
+    for (std::int32_t t = 0; t < sizes.impulseLength; ++t) {
+        const double value = early[static_cast<std::size_t>(t) * stride + channel];
+        energy += value * value;
+    }
+    if (energy > 1.0) {
+        const auto scale = static_cast<float>(1.0 / std::sqrt(energy));
+        for (std::int32_t t = 0; t < sizes.impulseLength; ++t)
+            early[static_cast<std::size_t>(t) * stride + channel] *= scale;
+    }
     return direct;
 }
 
