@@ -229,7 +229,8 @@ constexpr float kMaximumRate = 384000.0f;
 // Cache records: a magic number, the results of the synthesis (sounding
 // length, direct-path delays) and every setting that shapes the responses.
 constexpr std::uint32_t kCacheMagic = 0x4433221A;
-constexpr std::size_t kLengthAt = 4, kDelaysAt = 8, kSettingsAt = 136, kIncludeDirectAt = 209, kChannelsAt = 210;
+constexpr std::size_t kLengthAt = 4, kDelaysAt = 8, kSettingsAt = 136, kSumInputsAt = 208, kIncludeDirectAt = 209,
+                      kChannelsAt = 210;
 // A record matches when its magic and its settings (offsets 136 .. 211)
 // are equal, except Include Direct (209), which only the block job reads.
 // Byte 210 holds the processed channel count: four channels and true stereo
@@ -378,6 +379,7 @@ void FullReverb::Resume()
     {
         std::lock_guard lock(ImpulseMutex());
         RecalculateImpulse();
+        ClearBuffers(); // nothing from before the pause plays on
     }
     PrepareHandOver();
     StartConvolveThread();
@@ -682,9 +684,9 @@ void FullReverb::RecalculateImpulse()
     const fullreverb::Settings settings = CurrentSettings();
     const fullreverb::Sizes sizes = fullreverb::ComputeSizes(settings);
     const Record record = MakeRecord(settings, sizes);
-    // The impulse in memory already fits: nothing to do, and the tail
+    // The impulse in the engine already fits: nothing to do, and the tail
     // playing now goes on.
-    if (remembered_ && ImpulseLength() > 0 && SameSettings(record, rememberedRecord_)) {
+    if (remembered_ && HasRoles() && ImpulseLength() > 0 && SameSettings(record, rememberedRecord_)) {
         impulseDirty_ = false;
         return;
     }
@@ -722,7 +724,7 @@ bool FullReverb::LoadSlot(core::files::File& file, std::uint64_t size, const Rec
         return false;
     const std::uint64_t fftSize = reverb::FFTSizeFor(sizes.impulseLength);
     const std::uint64_t samples = static_cast<std::uint64_t>(sizes.impulseChannels) * sizes.impulseLength;
-    const bool trueStereo = stored[kSettingsAt + 72] == 0 && channels == 2;
+    const bool trueStereo = stored[kSumInputsAt] == 0 && channels == 2;
     const std::uint64_t spectra = 2 * (trueStereo ? 8 : 2 * static_cast<std::uint64_t>(channels));
     if (size != kRecordSize + 2 * samples * 4 + spectra * (fftSize / 2 + 1) * 4)
         return false;
@@ -730,7 +732,7 @@ bool FullReverb::LoadSlot(core::files::File& file, std::uint64_t size, const Rec
     if (length == 0 || length > static_cast<std::uint32_t>(sizes.impulseLength))
         return false;
 
-    SetImpulseLength(sizes, channels, stored[kSettingsAt + 72] != 0);
+    SetImpulseLength(sizes, channels, stored[kSumInputsAt] != 0);
     const std::size_t bytes = static_cast<std::size_t>(samples) * sizeof(float);
     if (file.Read(early_.Data(), bytes) != bytes || file.Read(ImpulseStorage().Data(), bytes) != bytes)
         return false;
