@@ -7,6 +7,12 @@
 // adds the direct sound itself (optionally delayed by the room's direct
 // path), so the dry, early and reverberation levels change without a new
 // impulse. Impulses are kept in ten cache files like the Reverb's.
+//
+// The engine always runs the full response length L = 1.45 x the decay
+// frames, even where the synthesis finds the tail silent earlier (the rest
+// is zeros): the latency, 2 (N - L) + 2 frames, is then known from the
+// settings alone, before any impulse exists, and never changes under a host
+// that has already compensated for it.
 
 #include <array>
 #include <atomic>
