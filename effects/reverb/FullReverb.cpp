@@ -331,13 +331,21 @@ float FullReverb::EffectiveRate() const
     return std::min(rate, kMaximumRate);
 }
 
+void FullReverb::StoreDerived(int index, float value)
+{
+    // Held to the nearest value a normalized setting can name, so settings
+    // saved as normalized values load back to the same impulse, bit for bit.
+    const core::Ref<host::AudioFilterParameterInfo> info = GetParameterInfo(index);
+    StoreValue(index, info ? info->FromNormalized(info->ToNormalized(value)) : value);
+}
+
 void FullReverb::SetFrequencyRanges()
 {
     const float nyquist = EffectiveRate() / 2.0f;
     for (int index : {kEarlyHighPass, kLowFrequency, kHighFrequency, kMidFrequency}) {
         if (auto* generic = dynamic_cast<GenericParameterInfo*>(GetParameterInfo(index).get()))
             generic->SetHiBound(nyquist);
-        StoreValue(index, std::min(Value(index), nyquist));
+        StoreDerived(index, std::min(Value(index), nyquist));
     }
 }
 
@@ -397,16 +405,16 @@ void FullReverb::Suspend()
 void FullReverb::UpdateRoom()
 {
     const std::array<double, 3> room = fullreverb::RoomParameters(Value(kRoomSize), Value(kDimension));
-    StoreValue(kRoomWidth, static_cast<float>(room[0]));
-    StoreValue(kRoomHeight, static_cast<float>(room[1]));
-    StoreValue(kRoomDepth, static_cast<float>(room[2]));
+    StoreDerived(kRoomWidth, static_cast<float>(room[0]));
+    StoreDerived(kRoomHeight, static_cast<float>(room[1]));
+    StoreDerived(kRoomDepth, static_cast<float>(room[2]));
 }
 
 void FullReverb::TakeReverbFromRoom()
 {
     const fullreverb::RoomReverb reverb = fullreverb::ReverbForRoom(Value(kRoomSize), Value(kDimension));
-    StoreValue(kDecayTime, reverb.decayTime);
-    StoreValue(kPreDelayTime, reverb.preDelayTime);
+    StoreDerived(kDecayTime, reverb.decayTime);
+    StoreDerived(kPreDelayTime, reverb.preDelayTime);
 }
 
 void FullReverb::SetParameter(int index, float normalized)
@@ -422,7 +430,7 @@ void FullReverb::SetParameter(int index, float normalized)
                     const float span = *value * 0.5f - 20.0f;
                     const float nyquist = EffectiveRate() / 2.0f;
                     for (int frequency : {kEarlyHighPass, kLowFrequency, kHighFrequency, kMidFrequency})
-                        StoreValue(frequency, std::min(GetParameter(frequency) * span + 20.0f, nyquist));
+                        StoreDerived(frequency, std::min(GetParameter(frequency) * span + 20.0f, nyquist));
                 } else {
                     StoreValue(index, *value);
                     if (index == kRoomSize || index == kDimension) {

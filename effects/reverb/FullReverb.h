@@ -139,6 +139,7 @@ private:
     /// The sample rate the impulse is built for: the host's, kept within
     /// the range where the synthesis is meaningful.
     float EffectiveRate() const;
+    void StoreDerived(int index, float value);
     void SetFrequencyRanges();
     void UpdateRoom();
     void TakeReverbFromRoom();
