@@ -21,6 +21,8 @@ constexpr std::chrono::milliseconds kJobTimeout{5000};
 constexpr std::chrono::milliseconds kWorkerPoll{20};
 /// Above normal: the worker's result is due at the next block boundary.
 constexpr core::threads::ThreadPriority kWorkerPriority = 3;
+/// Normal: a rebuild may take seconds and must not crowd out the jobs.
+constexpr core::threads::ThreadPriority kImpulseWorkerPriority = 2;
 
 /// (aRe + i aIm)(bRe + i bIm) over `count` bins.
 void ComplexMultiply(const float* __restrict aRe, const float* __restrict aIm, const float* __restrict bRe,
@@ -127,12 +129,18 @@ ConvolutionReverbBase::ConvolutionReverbBase(std::string componentID, core::UStr
     SetChannelCount(std::min<std::size_t>(GetNumberOfOutputChannels(), kMaxChannels));
     for (int index = 0; index < parameterCount_; ++index)
         values_[static_cast<std::size_t>(index)].store(0.0f, std::memory_order_relaxed);
+    // Snapshots are sized once, so taking and copying one never allocates.
+    const auto count = static_cast<std::size_t>(parameterCount_);
+    for (SettingsSnapshot* snapshot : {&current_, &snapshot_, &request_, &building_, &buffers_[0].builtFrom_,
+                                       &buffers_[1].builtFrom_})
+        snapshot->values.assign(count, 0.0f);
 }
 
 ConvolutionReverbBase::~ConvolutionReverbBase()
 {
-    // Derived classes stop the worker in their own destructors, while their
-    // ConvolveBlock still exists; this only catches one that did not.
+    // Derived classes stop the workers in their own destructors, while their
+    // ConvolveBlock and BuildImpulse still exist; this only catches one that
+    // did not.
     StopConvolveThread();
 }
 
@@ -158,84 +166,58 @@ void ConvolutionReverbBase::StoreValue(int index, float value)
         values_[static_cast<std::size_t>(index)].store(value, std::memory_order_relaxed);
 }
 
-// ---------------------------------------------------------------------------
-// Sizes and roles
-
-void ConvolutionReverbBase::SetFFTSize(std::uint32_t fftSize)
+void ConvolutionReverbBase::SetWorkerHooks(std::function<void()> jobHook, std::function<void()> buildHook)
 {
-    std::lock_guard lock(engineMutex_);
+    jobHook_ = std::move(jobHook);
+    buildHook_ = std::move(buildHook);
+}
+
+// ---------------------------------------------------------------------------
+// Buffers of one impulse
+
+void ConvolutionReverbBase::EngineBuffers::SetSizes(std::uint32_t fftSize, std::uint32_t impulseLength,
+                                                    std::uint32_t impulseChannels, std::size_t channels)
+{
     fftSize_ = std::max<std::uint32_t>(fftSize, 2);
+    impulseLength_ = std::min(impulseLength, fftSize_);
+    hopSize_ = fftSize_ - impulseLength_ + 1;
+    impulseChannels_ = impulseChannels;
+    sizedChannels_ = std::min<std::size_t>(channels, kMaxChannels);
+    built_ = false;
     fft_.Init(static_cast<int>(fftSize_));
     const std::size_t n = fftSize_;
     for (dsp::AlignedBuffer* buffer : {&scratchA_, &scratchB_, &scratchC_, &scratchD_})
         buffer->Resize(n);
-    const std::size_t channels = ChannelCount();
     for (std::size_t c = 0; c < kMaxChannels; ++c) {
         Channel& channel = channels_[c];
         for (dsp::AlignedBuffer* buffer :
              {&channel.inputA, &channel.inputB, &channel.outputA, &channel.outputB, &channel.impulseRe,
               &channel.impulseIm, &channel.inputSpectrumRe, &channel.inputSpectrumIm, &channel.outputSpectrumRe,
               &channel.outputSpectrumIm}) {
-            // Channels no longer processed give their memory back.
-            if (c < channels)
+            // Channels not processed give their memory back.
+            if (c < sizedChannels_) {
                 buffer->Resize(n);
-            else
+                buffer->Zero();
+            } else {
                 buffer->Release();
+            }
         }
     }
-    sizedChannels_ = channels;
     for (dsp::AlignedBuffer* buffer :
-         {&crossLeftToRightRe_, &crossLeftToRightIm_, &crossRightToLeftRe_, &crossRightToLeftIm_})
+         {&crossLeftToRightRe_, &crossLeftToRightIm_, &crossRightToLeftRe_, &crossRightToLeftIm_}) {
         buffer->Resize(n);
+        buffer->Zero();
+    }
     sumRe_.Resize(n / 2 + 1);
     sumIm_.Resize(n / 2 + 1);
-    // The buffers may have moved: the derived class picks a role set again.
-    ClearRoleTables();
+    mixA_.Resize(2 * n);
+    mixB_.Resize(2 * n);
+    impulse_.Resize(static_cast<std::size_t>(impulseChannels_) * impulseLength_);
+    impulse_.Zero();
 }
 
-void ConvolutionReverbBase::SetImpulseLengthAndHop(std::uint32_t impulseLength)
+void ConvolutionReverbBase::EngineBuffers::ZeroTimeBlocks()
 {
-    impulseLength_ = impulseLength;
-    hopSize_ = fftSize_ - impulseLength + 1;
-}
-
-void ConvolutionReverbBase::ClearRoleTables()
-{
-    std::lock_guard lock(engineMutex_);
-    playBuffer_.fill(nullptr);
-    fillBuffer_.fill(nullptr);
-    jobInput_.fill(nullptr);
-    jobOutput_.fill(nullptr);
-}
-
-void ConvolutionReverbBase::UseBufferSet(bool setA)
-{
-    std::lock_guard lock(engineMutex_);
-    const std::size_t channels = std::min(ChannelCount(), sizedChannels_);
-    for (std::size_t c = 0; c < kMaxChannels; ++c) {
-        Channel& channel = channels_[c];
-        const bool sized = c < channels;
-        playBuffer_[c] = sized ? (setA ? channel.outputA : channel.outputB).Data() : nullptr;
-        jobOutput_[c] = sized ? (setA ? channel.outputB : channel.outputA).Data() : nullptr;
-        fillBuffer_[c] = sized ? (setA ? channel.inputA : channel.inputB).Data() : nullptr;
-        jobInput_[c] = sized ? (setA ? channel.inputB : channel.inputA).Data() : nullptr;
-    }
-}
-
-void ConvolutionReverbBase::UseBufferSetA()
-{
-    UseBufferSet(true);
-}
-
-void ConvolutionReverbBase::UseBufferSetB()
-{
-    UseBufferSet(false);
-}
-
-void ConvolutionReverbBase::ClearBuffers()
-{
-    std::lock_guard lock(engineMutex_);
-    blockPosition_ = 0;
     for (std::size_t c = 0; c < sizedChannels_; ++c) {
         Channel& channel = channels_[c];
         channel.inputA.Zero();
@@ -245,11 +227,8 @@ void ConvolutionReverbBase::ClearBuffers()
     }
 }
 
-// ---------------------------------------------------------------------------
-// Transforms
-
-void ConvolutionReverbBase::ForwardTwoReal(const float* x, const float* y, float* xRe, float* xIm, float* yRe,
-                                           float* yIm, std::uint32_t bins)
+void ConvolutionReverbBase::EngineBuffers::ForwardTwoReal(const float* x, const float* y, float* xRe, float* xIm,
+                                                          float* yRe, float* yIm, std::uint32_t bins)
 {
     const std::size_t n = fftSize_;
     const std::size_t count = bins == 0 ? n : std::min<std::size_t>(bins, n);
@@ -270,8 +249,8 @@ void ConvolutionReverbBase::ForwardTwoReal(const float* x, const float* y, float
         SplitSpectra(zr, zi, n, xRe, xIm, yRe, yIm, count);
 }
 
-void ConvolutionReverbBase::InverseTwoReal(float* x, float* y, const float* xRe, const float* xIm, const float* yRe,
-                                           const float* yIm, float scale)
+void ConvolutionReverbBase::EngineBuffers::InverseTwoReal(float* x, float* y, const float* xRe, const float* xIm,
+                                                          const float* yRe, const float* yIm, float scale)
 {
     const std::size_t n = fftSize_;
     float* zr = scratchC_.Data();
@@ -284,15 +263,15 @@ void ConvolutionReverbBase::InverseTwoReal(float* x, float* y, const float* xRe,
     InverseInto(x, y);
 }
 
-void ConvolutionReverbBase::InverseTwoRealFromHalf(float* x, float* y, const float* xRe, const float* xIm,
-                                                   const float* yRe, const float* yIm, float scale)
+void ConvolutionReverbBase::EngineBuffers::InverseTwoRealFromHalf(float* x, float* y, const float* xRe,
+                                                                  const float* xIm, const float* yRe,
+                                                                  const float* yIm, float scale)
 {
-    const std::size_t n = fftSize_;
-    JoinHalfSpectra(xRe, xIm, yRe, yIm, scale, n, scratchC_.Data(), scratchD_.Data());
+    JoinHalfSpectra(xRe, xIm, yRe, yIm, scale, fftSize_, scratchC_.Data(), scratchD_.Data());
     InverseInto(x, y);
 }
 
-void ConvolutionReverbBase::InverseInto(float* x, float* y)
+void ConvolutionReverbBase::EngineBuffers::InverseInto(float* x, float* y)
 {
     if (x != y) {
         fft_.Inverse(scratchC_.Data(), scratchD_.Data(), x, y);
@@ -304,21 +283,207 @@ void ConvolutionReverbBase::InverseInto(float* x, float* y)
     primitives::Copy(scratchB_.Data(), x, fftSize_);
 }
 
+// ---------------------------------------------------------------------------
+// Roles
+
+void ConvolutionReverbBase::ClearRoleTables()
+{
+    std::lock_guard lock(engineMutex_);
+    playBuffer_.fill(nullptr);
+    fillBuffer_.fill(nullptr);
+    jobInput_.fill(nullptr);
+    jobOutput_.fill(nullptr);
+    mix_ = nullptr;
+}
+
+void ConvolutionReverbBase::UseBufferSet(bool setA)
+{
+    std::lock_guard lock(engineMutex_);
+    EngineBuffers& engine = *active_;
+    // Buffers sized for another channel count than the one processed now
+    // (a change not yet rebuilt) are not used.
+    const bool usable = engine.built_ && engine.sizedChannels_ == ChannelCount();
+    for (std::size_t c = 0; c < kMaxChannels; ++c) {
+        EngineBuffers::Channel& channel = engine.channels_[c];
+        const bool sized = usable && c < engine.sizedChannels_;
+        playBuffer_[c] = sized ? (setA ? channel.outputA : channel.outputB).Data() : nullptr;
+        jobOutput_[c] = sized ? (setA ? channel.outputB : channel.outputA).Data() : nullptr;
+        fillBuffer_[c] = sized ? (setA ? channel.inputA : channel.inputB).Data() : nullptr;
+        jobInput_[c] = sized ? (setA ? channel.inputB : channel.inputA).Data() : nullptr;
+    }
+    mix_ = usable ? (setA ? engine.mixA_ : engine.mixB_).Data() : nullptr;
+}
+
+void ConvolutionReverbBase::UseBufferSetA()
+{
+    UseBufferSet(true);
+}
+
+void ConvolutionReverbBase::UseBufferSetB()
+{
+    UseBufferSet(false);
+}
+
+void ConvolutionReverbBase::ClearBuffers()
+{
+    std::lock_guard lock(engineMutex_);
+    blockPosition_ = 0;
+    active_->ZeroTimeBlocks();
+}
+
+// ---------------------------------------------------------------------------
+// Impulse rebuilds
+
+bool ConvolutionReverbBase::SameImpulse(const SettingsSnapshot& a, const SettingsSnapshot& b) const
+{
+    return a.sampleRate == b.sampleRate && a.channels == b.channels && a.values == b.values;
+}
+
+void ConvolutionReverbBase::TakeSnapshot(SettingsSnapshot& snapshot) const
+{
+    snapshot.sampleRate = GetSampleRate();
+    snapshot.channels = ChannelCount();
+    for (int index = 0; index < parameterCount_; ++index)
+        snapshot.values[static_cast<std::size_t>(index)] = Value(index);
+}
+
+void ConvolutionReverbBase::CopySnapshot(const SettingsSnapshot& from, SettingsSnapshot& to)
+{
+    to.sampleRate = from.sampleRate;
+    to.channels = from.channels;
+    std::copy(from.values.begin(), from.values.end(), to.values.begin());
+}
+
+void ConvolutionReverbBase::BuildSpare(const SettingsSnapshot& settings)
+{
+    EngineBuffers& spare = *spare_;
+    BuildImpulse(settings, spare);
+    // Whatever the build left in the time-domain blocks, they start silent.
+    spare.ZeroTimeBlocks();
+    CopySnapshot(settings, spare.builtFrom_);
+    spare.built_ = true;
+}
+
+void ConvolutionReverbBase::InstallSpare()
+{
+    std::lock_guard lock(engineMutex_);
+    std::swap(active_, spare_);
+    blockPosition_ = 0;
+    jobPending_ = false;
+    // The new impulse starts from silence, exactly as after Resume.
+    UseBufferSetA();
+    spareReady_.store(false, std::memory_order_release);
+    // A change that came during the build is built next.
+    rebuildPending_.store(requestWaiting_.load(std::memory_order_relaxed), std::memory_order_release);
+}
+
+void ConvolutionReverbBase::UpdateImpulse()
+{
+    if (!impulseDirty_.exchange(false, std::memory_order_acq_rel))
+        return;
+    TakeSnapshot(snapshot_);
+    const bool running = impulseWorker_ != nullptr && !stopRequested_.load(std::memory_order_relaxed);
+    if (!running || RendersOffline()) {
+        RebuildImpulseNow();
+        return;
+    }
+    // The newest impulse installed or asked for already fits.
+    if (active_->built_ && SameImpulse(snapshot_, current_))
+        return;
+    // The worker copies the request under this lock for a moment; when it
+    // does, the change is taken up at the next block instead of waiting.
+    std::unique_lock lock(requestMutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        impulseDirty_.store(true, std::memory_order_release);
+        return;
+    }
+    CopySnapshot(snapshot_, request_);
+    requestWaiting_.store(true, std::memory_order_relaxed);
+    lock.unlock();
+    CopySnapshot(snapshot_, current_);
+    rebuildPending_.store(true, std::memory_order_release);
+    rebuildGate_.Open();
+}
+
+void ConvolutionReverbBase::RebuildImpulseNow()
+{
+    impulseDirty_.store(false, std::memory_order_relaxed);
+    TakeSnapshot(snapshot_);
+    // A job in flight finishes before its buffers change hands.
+    if (jobPending_) {
+        if (jobDoneGate_.Wait(kJobTimeout))
+            jobDoneGate_.Close();
+        jobPending_ = false;
+    }
+    {
+        // Waits for a build the worker may be running, and keeps it from
+        // starting another meanwhile.
+        std::lock_guard build(buildMutex_);
+        {
+            std::lock_guard lock(requestMutex_);
+            requestWaiting_.store(false, std::memory_order_relaxed);
+        }
+        const bool readyFits = spareReady_.load(std::memory_order_acquire) && spare_->built_ &&
+                               SameImpulse(snapshot_, spare_->builtFrom_);
+        const bool activeFits = active_->built_ && SameImpulse(snapshot_, active_->builtFrom_);
+        if (readyFits || !activeFits) {
+            if (!readyFits)
+                BuildSpare(snapshot_);
+            InstallSpare();
+        } else {
+            spareReady_.store(false, std::memory_order_release);
+            ClearBuffers();
+            UseBufferSetA();
+        }
+        CopySnapshot(snapshot_, current_);
+        rebuildPending_.store(false, std::memory_order_release);
+    }
+}
+
+void ConvolutionReverbBase::ImpulseWorkerLoop()
+{
+    dsp::ScopedFlushDenormals flushDenormals;
+    while (!stopRequested_.load(std::memory_order_relaxed)) {
+        if (!rebuildGate_.Wait(kWorkerPoll))
+            continue;
+        rebuildGate_.Close();
+        if (stopRequested_.load(std::memory_order_relaxed))
+            break;
+        // A finished build waits for the audio thread to install it, which
+        // opens the gate again.
+        if (spareReady_.load(std::memory_order_acquire))
+            continue;
+        std::lock_guard build(buildMutex_);
+        {
+            std::lock_guard lock(requestMutex_);
+            if (!requestWaiting_.load(std::memory_order_relaxed))
+                continue;
+            CopySnapshot(request_, building_);
+            requestWaiting_.store(false, std::memory_order_relaxed);
+        }
+        if (buildHook_)
+            buildHook_();
+        BuildSpare(building_);
+        spareReady_.store(true, std::memory_order_release);
+    }
+    threadExitedGate_.Open();
+}
 
 // ---------------------------------------------------------------------------
 // The block job
 
 void ConvolutionReverbBase::MultiplySpectra(bool sumInputs, std::size_t channels)
 {
-    const std::size_t bins = fftSize_ / 2 + 1;
+    EngineBuffers& engine = *active_;
+    const std::size_t bins = engine.fftSize_ / 2 + 1;
     if (sumInputs) {
         // The average of the input spectra: channel 0, plus the others in
         // order, times 1/channels.
         const float average = 1.0f / static_cast<float>(channels);
         if (channels == 2) {
             // The common case in one pass, the average kept in registers.
-            Channel& left = channels_[0];
-            Channel& right = channels_[1];
+            EngineBuffers::Channel& left = engine.channels_[0];
+            EngineBuffers::Channel& right = engine.channels_[1];
             AverageTimesTwo(left.inputSpectrumRe.Data(), left.inputSpectrumIm.Data(), right.inputSpectrumRe.Data(),
                             right.inputSpectrumIm.Data(), average, left.impulseRe.Data(), left.impulseIm.Data(),
                             right.impulseRe.Data(), right.impulseIm.Data(), left.outputSpectrumRe.Data(),
@@ -326,18 +491,18 @@ void ConvolutionReverbBase::MultiplySpectra(bool sumInputs, std::size_t channels
                             right.outputSpectrumIm.Data(), bins);
             return;
         }
-        float* sumRe = sumRe_.Data();
-        float* sumIm = sumIm_.Data();
-        primitives::Copy(channels_[0].inputSpectrumRe.Data(), sumRe, bins);
-        primitives::Copy(channels_[0].inputSpectrumIm.Data(), sumIm, bins);
+        float* sumRe = engine.sumRe_.Data();
+        float* sumIm = engine.sumIm_.Data();
+        primitives::Copy(engine.channels_[0].inputSpectrumRe.Data(), sumRe, bins);
+        primitives::Copy(engine.channels_[0].inputSpectrumIm.Data(), sumIm, bins);
         for (std::size_t c = 1; c < channels; ++c) {
-            primitives::AddInPlace(channels_[c].inputSpectrumRe.Data(), sumRe, bins);
-            primitives::AddInPlace(channels_[c].inputSpectrumIm.Data(), sumIm, bins);
+            primitives::AddInPlace(engine.channels_[c].inputSpectrumRe.Data(), sumRe, bins);
+            primitives::AddInPlace(engine.channels_[c].inputSpectrumIm.Data(), sumIm, bins);
         }
         primitives::ScaleInPlace(sumRe, average, bins);
         primitives::ScaleInPlace(sumIm, average, bins);
         for (std::size_t c = 0; c < channels; ++c) {
-            Channel& channel = channels_[c];
+            EngineBuffers::Channel& channel = engine.channels_[c];
             ComplexMultiply(sumRe, sumIm, channel.impulseRe.Data(), channel.impulseIm.Data(),
                             channel.outputSpectrumRe.Data(), channel.outputSpectrumIm.Data(), bins);
         }
@@ -346,20 +511,20 @@ void ConvolutionReverbBase::MultiplySpectra(bool sumInputs, std::size_t channels
     if (channels == 2) {
         // True stereo: each output hears its own input through its direct
         // response and the other input through a cross response.
-        Channel& left = channels_[0];
-        Channel& right = channels_[1];
+        EngineBuffers::Channel& left = engine.channels_[0];
+        EngineBuffers::Channel& right = engine.channels_[1];
         ComplexMultiplySum(left.inputSpectrumRe.Data(), left.inputSpectrumIm.Data(), left.impulseRe.Data(),
                            left.impulseIm.Data(), right.inputSpectrumRe.Data(), right.inputSpectrumIm.Data(),
-                           crossRightToLeftRe_.Data(), crossRightToLeftIm_.Data(), left.outputSpectrumRe.Data(),
-                           left.outputSpectrumIm.Data(), bins);
+                           engine.crossRightToLeftRe_.Data(), engine.crossRightToLeftIm_.Data(),
+                           left.outputSpectrumRe.Data(), left.outputSpectrumIm.Data(), bins);
         ComplexMultiplySum(right.inputSpectrumRe.Data(), right.inputSpectrumIm.Data(), right.impulseRe.Data(),
                            right.impulseIm.Data(), left.inputSpectrumRe.Data(), left.inputSpectrumIm.Data(),
-                           crossLeftToRightRe_.Data(), crossLeftToRightIm_.Data(), right.outputSpectrumRe.Data(),
-                           right.outputSpectrumIm.Data(), bins);
+                           engine.crossLeftToRightRe_.Data(), engine.crossLeftToRightIm_.Data(),
+                           right.outputSpectrumRe.Data(), right.outputSpectrumIm.Data(), bins);
         return;
     }
     for (std::size_t c = 0; c < channels; ++c) {
-        Channel& channel = channels_[c];
+        EngineBuffers::Channel& channel = engine.channels_[c];
         ComplexMultiply(channel.inputSpectrumRe.Data(), channel.inputSpectrumIm.Data(), channel.impulseRe.Data(),
                         channel.impulseIm.Data(), channel.outputSpectrumRe.Data(), channel.outputSpectrumIm.Data(),
                         bins);
@@ -369,12 +534,13 @@ void ConvolutionReverbBase::MultiplySpectra(bool sumInputs, std::size_t channels
 void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
 {
     std::lock_guard lock(engineMutex_);
-    const std::size_t channels = std::min(ChannelCount(), sizedChannels_);
+    EngineBuffers& engine = *active_;
+    const std::size_t channels = std::min(ChannelCount(), engine.sizedChannels_);
     if (channels == 0 || jobInput_[0] == nullptr) {
         jobDoneGate_.Open();
         return;
     }
-    const std::size_t n = fftSize_;
+    const std::size_t n = engine.fftSize_;
     const std::size_t half = n / 2;
     const auto bins = static_cast<std::uint32_t>(half + 1);
 
@@ -382,15 +548,16 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
     // formed there and mirrored.
     std::size_t c = 0;
     for (; c + 1 < channels; c += 2) {
-        Channel& first = channels_[c];
-        Channel& second = channels_[c + 1];
-        ForwardTwoReal(jobInput_[c], jobInput_[c + 1], first.inputSpectrumRe.Data(), first.inputSpectrumIm.Data(),
-                       second.inputSpectrumRe.Data(), second.inputSpectrumIm.Data(), bins);
+        EngineBuffers::Channel& first = engine.channels_[c];
+        EngineBuffers::Channel& second = engine.channels_[c + 1];
+        engine.ForwardTwoReal(jobInput_[c], jobInput_[c + 1], first.inputSpectrumRe.Data(),
+                              first.inputSpectrumIm.Data(), second.inputSpectrumRe.Data(),
+                              second.inputSpectrumIm.Data(), bins);
     }
     if (c < channels) {
-        Channel& last = channels_[c];
-        ForwardTwoReal(jobInput_[c], jobInput_[c], last.inputSpectrumRe.Data(), last.inputSpectrumIm.Data(),
-                       last.inputSpectrumRe.Data(), last.inputSpectrumIm.Data(), bins);
+        EngineBuffers::Channel& last = engine.channels_[c];
+        engine.ForwardTwoReal(jobInput_[c], jobInput_[c], last.inputSpectrumRe.Data(), last.inputSpectrumIm.Data(),
+                              last.inputSpectrumRe.Data(), last.inputSpectrumIm.Data(), bins);
     }
 
     MultiplySpectra(sumInputs, channels);
@@ -401,24 +568,25 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
     // is the same as scaling afterwards.
     const float scale = 1.0f / static_cast<float>(n);
     for (c = 0; c + 1 < channels; c += 2) {
-        Channel& first = channels_[c];
-        Channel& second = channels_[c + 1];
-        InverseTwoRealFromHalf(jobOutput_[c], jobOutput_[c + 1], first.outputSpectrumRe.Data(),
-                               first.outputSpectrumIm.Data(), second.outputSpectrumRe.Data(),
-                               second.outputSpectrumIm.Data(), scale);
+        EngineBuffers::Channel& first = engine.channels_[c];
+        EngineBuffers::Channel& second = engine.channels_[c + 1];
+        engine.InverseTwoRealFromHalf(jobOutput_[c], jobOutput_[c + 1], first.outputSpectrumRe.Data(),
+                                      first.outputSpectrumIm.Data(), second.outputSpectrumRe.Data(),
+                                      second.outputSpectrumIm.Data(), scale);
     }
     if (c < channels) {
-        Channel& last = channels_[c];
-        InverseTwoRealFromHalf(jobOutput_[c], jobOutput_[c], last.outputSpectrumRe.Data(),
-                               last.outputSpectrumIm.Data(), last.outputSpectrumRe.Data(),
-                               last.outputSpectrumIm.Data(), scale);
+        EngineBuffers::Channel& last = engine.channels_[c];
+        engine.InverseTwoRealFromHalf(jobOutput_[c], jobOutput_[c], last.outputSpectrumRe.Data(),
+                                      last.outputSpectrumIm.Data(), last.outputSpectrumRe.Data(),
+                                      last.outputSpectrumIm.Data(), scale);
     }
     FinishJob(channels);
     jobDoneGate_.Open();
 }
 
+
 // ---------------------------------------------------------------------------
-// Block boundary and worker
+// Block boundary and workers
 
 void ConvolutionReverbBase::AdvanceBlock()
 {
@@ -433,19 +601,30 @@ void ConvolutionReverbBase::AdvanceBlock()
         jobPending_ = false;
     }
     blockPosition_ = 0;
+    if (spareReady_.load(std::memory_order_acquire)) {
+        // A clean switch: the old impulse's blocks stop here and the new
+        // one starts from silence, so the output from here on is that of a
+        // component resumed with the new settings.
+        InstallSpare();
+        if (rebuildPending_.load(std::memory_order_relaxed))
+            rebuildGate_.Open();
+        return;
+    }
     if (!HasRoles())
         return;
-    if (playBuffer_[0] != channels_[0].outputA.Data())
+    if (playBuffer_[0] != active_->channels_[0].outputA.Data())
         UseBufferSetA();
     else
         UseBufferSetB();
 
     // The previous result's first B samples have been heard; its tail runs
     // on into the new one.
-    const std::size_t channels = std::min(ChannelCount(), sizedChannels_);
-    const std::size_t tail = fftSize_ - hopSize_;
+    const EngineBuffers& engine = *active_;
+    const std::size_t channels = std::min(ChannelCount(), engine.sizedChannels_);
+    const std::size_t hop = engine.hopSize_;
+    const std::size_t tail = engine.fftSize_ - hop;
     for (std::size_t c = 0; c < channels; ++c)
-        primitives::AddInPlace(jobOutput_[c] + hopSize_, playBuffer_[c], tail);
+        primitives::AddInPlace(jobOutput_[c] + hop, playBuffer_[c], tail);
 
     jobPending_ = true;
     if (worker_ && !stopRequested_.load(std::memory_order_relaxed))
@@ -460,6 +639,7 @@ void ConvolutionReverbBase::PrepareHandOver()
     jobRequestGate_.Close();
     jobDoneGate_.Close();
     threadExitedGate_.Close();
+    rebuildGate_.Close();
     stopRequested_.store(false, std::memory_order_relaxed);
 }
 
@@ -472,6 +652,8 @@ void ConvolutionReverbBase::WorkerLoop()
         if (stopRequested_.load(std::memory_order_relaxed))
             break;
         jobRequestGate_.Close();
+        if (jobHook_)
+            jobHook_();
         ConvolveBlock();
     }
     threadExitedGate_.Open();
@@ -483,17 +665,23 @@ void ConvolutionReverbBase::StartConvolveThread()
     threadExitedGate_.Close();
     stopRequested_.store(false, std::memory_order_relaxed);
     worker_ = core::threads::CreateNamedThread("ConvolveThread", [this] { WorkerLoop(); }, kWorkerPriority);
+    impulseWorker_ = core::threads::CreateNamedThread("ImpulseThread", [this] { ImpulseWorkerLoop(); },
+                                                      kImpulseWorkerPriority);
 }
 
 void ConvolutionReverbBase::StopConvolveThread()
 {
-    if (!worker_)
+    if (!worker_ && !impulseWorker_)
         return;
     stopRequested_.store(true, std::memory_order_relaxed);
-    jobRequestGate_.Open(); // wakes an idle worker at once
-    threadExitedGate_.Wait();
-    worker_.reset(); // joins
+    jobRequestGate_.Open(); // wakes idle workers at once
+    rebuildGate_.Open();
+    // Both workers open the exit gate; joining is what waits for both.
+    worker_.reset();
+    impulseWorker_.reset();
+    threadExitedGate_.Open();
     jobRequestGate_.Close();
+    rebuildGate_.Close();
 }
 
 } // namespace zoc::components

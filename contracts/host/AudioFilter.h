@@ -6,6 +6,7 @@
 // Threads: Process runs on the host's audio thread; everything else on its
 // control thread. Parameter changes take no lock against Process.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -135,9 +136,15 @@ public:
     void SetPresetNameAndDirtyState(core::UString name, bool dirty);
     bool IsLoadingSettings() const { return loadingSettings_ > 0; }
     bool IsSuspended() const { return suspended_; }
-    /// Counts changes a component made to its own parameters.
-    void BumpParameterDirtyCount() { ++parameterDirtyCount_; }
-    std::uint64_t GetParameterDirtyCount() const { return parameterDirtyCount_; }
+    /// Counts changes a component made to its own parameters. Any thread.
+    void BumpParameterDirtyCount() { parameterDirtyCount_.fetch_add(1, std::memory_order_relaxed); }
+    std::uint64_t GetParameterDirtyCount() const { return parameterDirtyCount_.load(std::memory_order_relaxed); }
+    /// Host side: true while the host renders faster than real time (into a
+    /// file) rather than playing. Process may then take as long as work
+    /// needs instead of deferring it to a background thread, which keeps a
+    /// render's output independent of timing. Any thread.
+    void SetRenderingOffline(bool offline) { renderingOffline_.store(offline, std::memory_order_relaxed); }
+    bool IsRenderingOffline() const { return renderingOffline_.load(std::memory_order_relaxed); }
     bool HasHighCPU() const { return highCPU_; }
     bool HasHighLatency() const { return highLatency_; }
     IAudioFilterHost* GetAudioFilterHost() const { return filterHost_; }
@@ -173,7 +180,8 @@ private:
     bool presetDirty_ = false;
     int loadingSettings_ = 0;
     bool suspended_ = true;
-    std::uint64_t parameterDirtyCount_ = 0;
+    std::atomic<std::uint64_t> parameterDirtyCount_{0};
+    std::atomic<bool> renderingOffline_{false};
     bool highCPU_ = false;
     bool highLatency_ = false;
     std::size_t sideChainConnected_ = 0;

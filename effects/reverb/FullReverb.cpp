@@ -384,12 +384,11 @@ void FullReverb::Resume()
     StoreValue(kIsProcessing, 1.0f);
     core::crt::srand(2);
     parametersChanged_ = false;
+    PrepareHandOver();
     {
         std::lock_guard lock(ImpulseMutex());
-        RecalculateImpulse();
-        ClearBuffers(); // nothing from before the pause plays on
+        RebuildImpulseNow(); // and restarts the blocks from silence
     }
-    PrepareHandOver();
     StartConvolveThread();
     UseBufferSetA();
 }
@@ -477,19 +476,20 @@ double FullReverb::GetTail()
 
 void FullReverb::ConvolveBlock()
 {
-    RunStandardJob(mode_ == Mode::Summed);
+    RunStandardJob(PartOf(Active()).mode == Mode::Summed);
 }
 
 void FullReverb::MultiplySpectra(bool /*sumInputs*/, std::size_t channels)
 {
     // Under the engine mutex: the mode and spectra are those of one impulse.
+    EarlyPart& part = PartOf(Active());
     const std::size_t bins = FFTSize() / 2 + 1;
     const float reverb = Value(kReverbLevel) / 100.0f;
     const float early = 0.5f * (Value(kEarlyLevel) / 100.0f);
-    channels = std::min<std::size_t>(channels, impulseChannels_);
-    if (mode_ == Mode::Summed) {
-        float* averageRe = averageRe_.Data();
-        float* averageIm = averageIm_.Data();
+    channels = std::min<std::size_t>(channels, Active().ImpulseChannelCount());
+    if (part.mode == Mode::Summed) {
+        float* averageRe = part.averageRe.Data();
+        float* averageIm = part.averageIm.Data();
         std::copy_n(InputSpectrumRe(0), bins, averageRe);
         std::copy_n(InputSpectrumIm(0), bins, averageIm);
         for (std::size_t c = 1; c < channels; ++c) {
@@ -506,28 +506,29 @@ void FullReverb::MultiplySpectra(bool /*sumInputs*/, std::size_t channels)
             averageIm[k] *= share;
         }
         for (std::size_t c = 0; c < channels; ++c)
-            TimesWeighted(averageRe, averageIm, ImpulseRe(c), ImpulseIm(c), earlyRe_[c].Data(), earlyIm_[c].Data(),
+            TimesWeighted(averageRe, averageIm, ImpulseRe(c), ImpulseIm(c), part.re[c].Data(), part.im[c].Data(),
                           reverb, early, OutputSpectrumRe(c), OutputSpectrumIm(c), bins);
         return;
     }
     for (std::size_t c = 0; c < channels; ++c)
-        TimesWeighted(InputSpectrumRe(c), InputSpectrumIm(c), ImpulseRe(c), ImpulseIm(c), earlyRe_[c].Data(),
-                      earlyIm_[c].Data(), reverb, early, OutputSpectrumRe(c), OutputSpectrumIm(c), bins);
-    if (mode_ == Mode::TrueStereo && channels == 2) {
+        TimesWeighted(InputSpectrumRe(c), InputSpectrumIm(c), ImpulseRe(c), ImpulseIm(c), part.re[c].Data(),
+                      part.im[c].Data(), reverb, early, OutputSpectrumRe(c), OutputSpectrumIm(c), bins);
+    if (part.mode == Mode::TrueStereo && channels == 2) {
         AddTimesWeighted(InputSpectrumRe(1), InputSpectrumIm(1), CrossRightToLeftRe(), CrossRightToLeftIm(),
-                         earlyCrossRightToLeftRe_.Data(), earlyCrossRightToLeftIm_.Data(), reverb, early,
+                         part.crossRightToLeftRe.Data(), part.crossRightToLeftIm.Data(), reverb, early,
                          OutputSpectrumRe(0), OutputSpectrumIm(0), bins);
         AddTimesWeighted(InputSpectrumRe(0), InputSpectrumIm(0), CrossLeftToRightRe(), CrossLeftToRightIm(),
-                         earlyCrossLeftToRightRe_.Data(), earlyCrossLeftToRightIm_.Data(), reverb, early,
+                         part.crossLeftToRightRe.Data(), part.crossLeftToRightIm.Data(), reverb, early,
                          OutputSpectrumRe(1), OutputSpectrumIm(1), bins);
     }
 }
 
 void FullReverb::FinishJob(std::size_t channels)
 {
+    const EarlyPart& part = PartOf(Active());
     const float dry = Value(kDryLevel) / 100.0f;
     const std::size_t hop = HopSize();
-    channels = std::min<std::size_t>(channels, impulseChannels_);
+    channels = std::min<std::size_t>(channels, Active().ImpulseChannelCount());
     if (Value(kIncludeDirect) == 0.0f) {
         for (std::size_t c = 0; c < channels; ++c)
             AddDelayed(JobInput(c), dry, JobOutput(c), hop);
@@ -538,13 +539,13 @@ void FullReverb::FinishJob(std::size_t channels)
     // the delayed block still fits the job's output.
     const std::size_t latest = FFTSize() - hop;
     const auto add = [&](std::size_t from, std::size_t to, std::size_t impulseChannel) {
-        const std::size_t delay = std::min<std::size_t>(directDelays_[impulseChannel], latest);
+        const std::size_t delay = std::min<std::size_t>(part.directDelays[impulseChannel], latest);
         const float gain = dry * (1.0f - std::min(static_cast<float>(delay) / 60.0f, 0.7f));
         AddDelayed(JobInput(from), gain, JobOutput(to) + delay, hop);
     };
     for (std::size_t c = 0; c < channels; ++c)
         add(c, c, c);
-    if (mode_ == Mode::TrueStereo && channels == 2) {
+    if (part.mode == Mode::TrueStereo && channels == 2) {
         add(1, 0, 2);
         add(0, 1, 3);
     }
@@ -558,8 +559,13 @@ void FullReverb::Process(float** inputs, float** outputs, int frames)
         core::crt::srand(2);
         parametersChanged_ = false;
     }
-    if (impulseDirty_)
-        RecalculateImpulse();
+    UpdateImpulse();
+    // A rate or layout that came back before this block left the impulse in
+    // use fitting again, with no rebuild to restore the roles: restore them.
+    if (!HasRoles() && !RebuildPending() && Active().FFTSize() > 0 && Active().Channels() == ChannelCount()) {
+        ClearBuffers();
+        UseBufferSetA();
+    }
 
     const std::size_t channels = ChannelCount();
     if (frames <= 0)
@@ -569,10 +575,12 @@ void FullReverb::Process(float** inputs, float** outputs, int frames)
             std::fill_n(outputs[c], frames, 0.0f);
         return;
     }
-    const std::uint32_t hop = HopSize();
     for (int done = 0; done < frames;) {
-        if (blockPosition_ == hop)
+        // The hop is read again after each boundary: a rebuilt impulse may
+        // come with another one.
+        if (blockPosition_ == HopSize())
             AdvanceBlock();
+        const std::uint32_t hop = HopSize();
         const std::size_t position = blockPosition_;
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(hop - position, frames - done));
         for (std::size_t c = 0; c < channels; ++c) {
@@ -652,80 +660,128 @@ void FullReverb::PublishProgress(float progress)
     BumpParameterDirtyCount();
 }
 
-void FullReverb::SetImpulseLength(const fullreverb::Sizes& sizes, std::uint32_t channels, bool sumInputs)
+FullReverb::EarlyPart& FullReverb::PartOf(const EngineBuffers& buffers)
 {
-    std::lock_guard lock(EngineMutex());
-    impulseChannels_ = sizes.impulseChannels;
-    mode_ = sumInputs ? Mode::Summed : (channels == 2 ? Mode::TrueStereo : Mode::Separate);
-    const std::size_t samples = static_cast<std::size_t>(sizes.impulseChannels) * sizes.impulseLength;
-    ImpulseStorage().Resize(samples);
-    ImpulseStorage().Zero();
-    early_.Resize(samples);
-    early_.Zero();
+    // The engine has two sets of buffers; each gets one part for good.
+    for (EarlyPart& part : parts_) {
+        if (part.owner.load(std::memory_order_acquire) == &buffers)
+            return part;
+    }
+    for (EarlyPart& part : parts_) {
+        const EngineBuffers* none = nullptr;
+        if (part.owner.compare_exchange_strong(none, &buffers, std::memory_order_acq_rel))
+            return part;
+    }
+    return parts_[0];
+}
+
+const FullReverb::EarlyPart& FullReverb::ActivePart() const
+{
+    return const_cast<FullReverb*>(this)->PartOf(Active());
+}
+
+void FullReverb::PrepareBuffers(const fullreverb::Sizes& sizes, std::uint32_t channels, bool sumInputs,
+                                EngineBuffers& into, EarlyPart& part)
+{
     const std::uint32_t fftSize = reverb::FFTSizeFor(sizes.impulseLength);
-    SetFFTSize(fftSize);
-    SetImpulseLengthAndHop(static_cast<std::uint32_t>(sizes.impulseLength));
+    into.SetSizes(fftSize, static_cast<std::uint32_t>(sizes.impulseLength), sizes.impulseChannels, channels);
+    part.mode = sumInputs ? Mode::Summed : (channels == 2 ? Mode::TrueStereo : Mode::Separate);
+    const std::size_t samples = static_cast<std::size_t>(sizes.impulseChannels) * sizes.impulseLength;
+    into.ImpulseStorage().Zero();
+    part.early.Resize(samples);
+    part.early.Zero();
     const std::size_t bins = fftSize / 2 + 1;
     for (std::size_t c = 0; c < kMaxChannels; ++c) {
-        for (dsp::AlignedBuffer* buffer : {&earlyRe_[c], &earlyIm_[c]}) {
+        for (dsp::AlignedBuffer* buffer : {&part.re[c], &part.im[c]}) {
             if (c < channels)
                 buffer->Resize(bins);
             else
                 buffer->Release();
         }
     }
-    for (dsp::AlignedBuffer* buffer : {&earlyCrossLeftToRightRe_, &earlyCrossLeftToRightIm_,
-                                       &earlyCrossRightToLeftRe_, &earlyCrossRightToLeftIm_}) {
-        if (mode_ == Mode::TrueStereo)
+    for (dsp::AlignedBuffer* buffer : {&part.crossLeftToRightRe, &part.crossLeftToRightIm, &part.crossRightToLeftRe,
+                                       &part.crossRightToLeftIm}) {
+        if (part.mode == Mode::TrueStereo)
             buffer->Resize(bins);
         else
             buffer->Release();
     }
-    averageRe_.Resize(bins);
-    averageIm_.Resize(bins);
-    UseBufferSetA();
+    part.averageRe.Resize(bins);
+    part.averageIm.Resize(bins);
 }
 
-void FullReverb::RecalculateImpulse()
+fullreverb::Settings FullReverb::SettingsOf(const SettingsSnapshot& snapshot) const
 {
-    // One snapshot of the settings decides the whole impulse.
-    const fullreverb::Settings settings = CurrentSettings();
+    const auto value = [&](int index) { return snapshot.values[static_cast<std::size_t>(index)]; };
+    fullreverb::Settings settings;
+    const float rate = snapshot.sampleRate;
+    settings.sampleRate = !(rate >= kMinimumRate) ? kMinimumRate : std::min(rate, kMaximumRate);
+    settings.decayTime = value(kDecayTime);
+    settings.preDelayTime = value(kPreDelayTime);
+    settings.diffusion = value(kDiffusion);
+    settings.perception = value(kPerception);
+    settings.roomSize = value(kRoomSize);
+    settings.dimension = value(kDimension);
+    settings.location = value(kLocation);
+    settings.highPass = value(kEarlyHighPass);
+    settings.lowGain = value(kLowGain);
+    settings.midGain = value(kMidGain);
+    settings.highGain = value(kHighGain);
+    settings.lowFrequency = value(kLowFrequency);
+    settings.highFrequency = value(kHighFrequency);
+    settings.midFrequency = value(kMidFrequency);
+    settings.midQ = value(kMidQ);
+    settings.colorationDecay = value(kColorationDecay);
+    settings.sumInputs = value(kSumInputs) != 0.0f;
+    settings.includeDirect = value(kIncludeDirect) != 0.0f;
+    settings.channels = static_cast<std::uint32_t>(std::clamp<std::size_t>(snapshot.channels, 1, kMaxChannels));
+    return settings;
+}
+
+bool FullReverb::SameImpulse(const SettingsSnapshot& a, const SettingsSnapshot& b) const
+{
+    // Levels, Include Direct (read by the block job), outputs and the room
+    // parameters (shown, not used) do not shape the responses.
+    if (a.sampleRate != b.sampleRate || a.channels != b.channels || a.values.size() != b.values.size())
+        return false;
+    for (int index : {kDecayTime, kPreDelayTime, kDiffusion, kPerception, kRoomSize, kDimension, kLocation,
+                      kEarlyHighPass, kLowGain, kMidGain, kHighGain, kLowFrequency, kHighFrequency, kMidFrequency,
+                      kMidQ, kColorationDecay, kSumInputs}) {
+        const auto at = static_cast<std::size_t>(index);
+        if (at >= a.values.size() || a.values[at] != b.values[at])
+            return false;
+    }
+    return true;
+}
+
+void FullReverb::BuildImpulse(const SettingsSnapshot& snapshot, EngineBuffers& into)
+{
+    const fullreverb::Settings settings = SettingsOf(snapshot);
     const fullreverb::Sizes sizes = fullreverb::ComputeSizes(settings);
     const Record record = MakeRecord(settings, sizes);
-    // The impulse in the engine already fits: nothing to do, and the tail
-    // playing now goes on.
-    if (remembered_ && HasRoles() && ImpulseLength() > 0 && SameSettings(record, rememberedRecord_)) {
-        impulseDirty_ = false;
-        return;
-    }
-    {
-        // The caller holds the impulse mutex; every path takes the locks in
-        // one order: impulse, process-wide, engine.
-        std::lock_guard cacheLock(ImpulseCacheMutex());
-        std::lock_guard engineLock(EngineMutex());
-        isCalculating_ = true;
-        PublishProgress(0.0f);
-        remembered_ = false;
-        float progress = 0.0f;
-        const bool loaded = cache_.Search(
-            [&] {
-                progress += 0.05f;
-                PublishProgress(progress);
-            },
-            [&](core::files::File& file, std::uint64_t size) {
-                return LoadSlot(file, size, record, sizes, settings.channels);
-            });
-        if (!loaded)
-            Synthesize(settings, sizes, record);
-        isCalculating_ = false;
-        PublishProgress(1.0f);
-    }
-    ClearBuffers();
-    impulseDirty_ = false;
+    EarlyPart& part = PartOf(into);
+    // Two instances never synthesise or touch the cache files at once.
+    std::lock_guard cacheLock(ImpulseCacheMutex());
+    isCalculating_ = true;
+    PublishProgress(0.0f);
+    float progress = 0.0f;
+    const bool loaded = cache_.Search(
+        [&] {
+            progress += 0.05f;
+            PublishProgress(progress);
+        },
+        [&](core::files::File& file, std::uint64_t size) {
+            return LoadSlot(file, size, record, sizes, settings.channels, into, part);
+        });
+    if (!loaded)
+        Synthesize(settings, sizes, record, into, part);
+    isCalculating_ = false;
+    PublishProgress(1.0f);
 }
 
 bool FullReverb::LoadSlot(core::files::File& file, std::uint64_t size, const Record& record,
-                          const fullreverb::Sizes& sizes, std::uint32_t channels)
+                          const fullreverb::Sizes& sizes, std::uint32_t channels, EngineBuffers& into,
+                          EarlyPart& part)
 {
     Record stored{};
     if (file.Read(stored.data(), stored.size()) != stored.size() || !SameSettings(record, stored))
@@ -740,52 +796,53 @@ bool FullReverb::LoadSlot(core::files::File& file, std::uint64_t size, const Rec
     if (length == 0 || length > static_cast<std::uint32_t>(sizes.impulseLength))
         return false;
 
-    SetImpulseLength(sizes, channels, stored[kSumInputsAt] != 0);
+    PrepareBuffers(sizes, channels, stored[kSumInputsAt] != 0, into, part);
     const std::size_t bytes = static_cast<std::size_t>(samples) * sizeof(float);
-    if (file.Read(early_.Data(), bytes) != bytes || file.Read(ImpulseStorage().Data(), bytes) != bytes)
+    if (file.Read(part.early.Data(), bytes) != bytes || file.Read(into.ImpulseStorage().Data(), bytes) != bytes)
         return false;
     const std::size_t spectrumBytes = static_cast<std::size_t>(fftSize / 2 + 1) * sizeof(float);
-    for (float* spectrum : CachedSpectra()) {
+    for (float* spectrum : CachedSpectra(into, part)) {
         if (file.Read(spectrum, spectrumBytes) != spectrumBytes)
             return false;
     }
-    soundingLength_ = length;
+    part.soundingLength = length;
     for (std::uint32_t k = 0; k < fullreverb::kMaxImpulseChannels; ++k)
-        directDelays_[k] = ReadU32(stored.data() + kDelaysAt + 4 * k);
-    rememberedRecord_ = record;
-    remembered_ = true;
+        part.directDelays[k] = ReadU32(stored.data() + kDelaysAt + 4 * k);
     return true;
 }
 
-std::vector<float*> FullReverb::CachedSpectra()
+std::vector<float*> FullReverb::CachedSpectra(EngineBuffers& into, EarlyPart& part)
 {
-    const std::size_t channels = ChannelCount();
+    const std::size_t channels = into.Channels();
     std::vector<float*> spectra;
     for (std::size_t c = 0; c < channels; ++c) {
-        spectra.push_back(ImpulseRe(c));
-        spectra.push_back(ImpulseIm(c));
-        spectra.push_back(earlyRe_[c].Data());
-        spectra.push_back(earlyIm_[c].Data());
+        spectra.push_back(into.ImpulseRe(c));
+        spectra.push_back(into.ImpulseIm(c));
+        spectra.push_back(part.re[c].Data());
+        spectra.push_back(part.im[c].Data());
     }
-    if (mode_ == Mode::TrueStereo) {
-        for (float* spectrum : {CrossRightToLeftRe(), CrossRightToLeftIm(), CrossLeftToRightRe(), CrossLeftToRightIm(),
-                                earlyCrossRightToLeftRe_.Data(), earlyCrossRightToLeftIm_.Data(),
-                                earlyCrossLeftToRightRe_.Data(), earlyCrossLeftToRightIm_.Data()})
+    if (part.mode == Mode::TrueStereo) {
+        for (float* spectrum : {into.CrossRightToLeftRe(), into.CrossRightToLeftIm(), into.CrossLeftToRightRe(),
+                                into.CrossLeftToRightIm(), part.crossRightToLeftRe.Data(),
+                                part.crossRightToLeftIm.Data(), part.crossLeftToRightRe.Data(),
+                                part.crossLeftToRightIm.Data()})
             spectra.push_back(spectrum);
     }
     return spectra;
 }
 
-void FullReverb::Synthesize(const fullreverb::Settings& settings, const fullreverb::Sizes& sizes, Record record)
+void FullReverb::Synthesize(const fullreverb::Settings& settings, const fullreverb::Sizes& sizes, Record record,
+                            EngineBuffers& into, EarlyPart& part)
 {
-    SetImpulseLength(sizes, settings.channels, settings.sumInputs);
-    const fullreverb::Result result = fullreverb::Synthesize(
-        settings, sizes, ImpulseStorage().Data(), early_.Data(), [this](float progress) { PublishProgress(progress); });
-    soundingLength_ = result.length;
-    directDelays_ = result.directDelays;
+    PrepareBuffers(sizes, settings.channels, settings.sumInputs, into, part);
+    const fullreverb::Result result =
+        fullreverb::Synthesize(settings, sizes, into.ImpulseStorage().Data(), part.early.Data(),
+                               [this](float progress) { PublishProgress(progress); });
+    part.soundingLength = result.length;
+    part.directDelays = result.directDelays;
 
     PublishProgress(0.9f);
-    ComputeSpectra();
+    ComputeSpectra(into, part);
 
     core::files::ByteWriter writer;
     writer.U32(result.length);
@@ -793,16 +850,16 @@ void FullReverb::Synthesize(const fullreverb::Settings& settings, const fullreve
         writer.U32(delay);
     std::copy(writer.Data().begin(), writer.Data().end(), record.begin() + kLengthAt);
 
-    const std::vector<float*> spectra = CachedSpectra();
-    const std::size_t samples = early_.Size();
-    const std::size_t spectrumBytes = (FFTSize() / 2 + 1) * sizeof(float);
+    const std::vector<float*> spectra = CachedSpectra(into, part);
+    const std::size_t samples = part.early.Size();
+    const std::size_t spectrumBytes = (into.FFTSize() / 2 + 1) * sizeof(float);
     std::vector<std::uint8_t> bytes(kRecordSize + 2 * samples * sizeof(float) + spectra.size() * spectrumBytes);
     std::uint8_t* at = bytes.data();
     std::memcpy(at, record.data(), kRecordSize);
     at += kRecordSize;
-    std::memcpy(at, early_.Data(), samples * sizeof(float));
+    std::memcpy(at, part.early.Data(), samples * sizeof(float));
     at += samples * sizeof(float);
-    std::memcpy(at, ImpulseStorage().Data(), samples * sizeof(float));
+    std::memcpy(at, into.ImpulseStorage().Data(), samples * sizeof(float));
     at += samples * sizeof(float);
     for (const float* spectrum : spectra) {
         std::memcpy(at, spectrum, spectrumBytes);
@@ -810,44 +867,43 @@ void FullReverb::Synthesize(const fullreverb::Settings& settings, const fullreve
     }
     // The slot comes from the runtime generator, which the settings seeded.
     cache_.Save(core::crt::rand() % ImpulseCacheRing::kSlots, bytes);
-    rememberedRecord_ = record;
-    remembered_ = true;
 }
 
-void FullReverb::ComputeSpectra()
+void FullReverb::ComputeSpectra(EngineBuffers& into, EarlyPart& part)
 {
-    const std::size_t channels = ChannelCount();
-    const std::size_t impulseChannels = impulseChannels_;
-    const std::size_t length = ImpulseLength();
-    const std::size_t fftSize = FFTSize();
+    const std::size_t channels = into.Channels();
+    const std::size_t impulseChannels = into.ImpulseChannelCount();
+    const std::size_t length = into.ImpulseLength();
+    const std::size_t fftSize = into.FFTSize();
     const auto bins = static_cast<std::uint32_t>(fftSize / 2 + 1);
-    float* first = TransformScratch(0);
-    float* second = TransformScratch(1);
+    float* first = into.TransformScratch(0);
+    float* second = into.TransformScratch(1);
     // One impulse channel of a response, zero-padded to N.
-    const auto extract = [&](const float* response, std::size_t channel, float* into) {
+    const auto extract = [&](const float* response, std::size_t channel, float* target) {
         for (std::size_t t = 0; t < length; ++t)
-            into[t] = response[t * impulseChannels + channel];
-        std::fill(into + length, into + fftSize, 0.0f);
+            target[t] = response[t * impulseChannels + channel];
+        std::fill(target + length, target + fftSize, 0.0f);
     };
-    const float* reverberation = ImpulseStorage().Data();
-    const float* early = early_.Data();
+    const float* reverberation = into.ImpulseStorage().Data();
+    const float* early = part.early.Data();
     // Each impulse channel's two responses share one transform.
     for (std::size_t c = 0; c < channels; ++c) {
         extract(reverberation, c, first);
         extract(early, c, second);
-        ForwardTwoReal(first, second, ImpulseRe(c), ImpulseIm(c), earlyRe_[c].Data(), earlyIm_[c].Data(), bins);
+        into.ForwardTwoReal(first, second, into.ImpulseRe(c), into.ImpulseIm(c), part.re[c].Data(),
+                            part.im[c].Data(), bins);
     }
-    if (mode_ == Mode::TrueStereo) {
+    if (part.mode == Mode::TrueStereo) {
         // Impulse channel 2 carries the right input into the left output
         // (the second source to the first ear), channel 3 the left into the right.
         extract(reverberation, 2, first);
         extract(early, 2, second);
-        ForwardTwoReal(first, second, CrossRightToLeftRe(), CrossRightToLeftIm(), earlyCrossRightToLeftRe_.Data(),
-                       earlyCrossRightToLeftIm_.Data(), bins);
+        into.ForwardTwoReal(first, second, into.CrossRightToLeftRe(), into.CrossRightToLeftIm(),
+                            part.crossRightToLeftRe.Data(), part.crossRightToLeftIm.Data(), bins);
         extract(reverberation, 3, first);
         extract(early, 3, second);
-        ForwardTwoReal(first, second, CrossLeftToRightRe(), CrossLeftToRightIm(), earlyCrossLeftToRightRe_.Data(),
-                       earlyCrossLeftToRightIm_.Data(), bins);
+        into.ForwardTwoReal(first, second, into.CrossLeftToRightRe(), into.CrossLeftToRightIm(),
+                            part.crossLeftToRightRe.Data(), part.crossLeftToRightIm.Data(), bins);
     }
 }
 

@@ -101,40 +101,63 @@ public:
 
     // The responses in use, interleaved by frame over ImpulseChannelCount()
     // channels, ImpulseLength() frames (for tests and tools; not while processing).
-    const dsp::AlignedBuffer& Reverberation() { return ImpulseStorage(); }
-    const dsp::AlignedBuffer& EarlyReflections() const { return early_; }
-    std::uint32_t ImpulseChannelCount() const { return impulseChannels_; }
-    std::uint32_t DirectDelay(std::size_t channel) const { return directDelays_[channel]; }
+    const dsp::AlignedBuffer& Reverberation() const { return Active().ImpulseStorage(); }
+    const dsp::AlignedBuffer& EarlyReflections() const { return ActivePart().early; }
+    std::uint32_t ImpulseChannelCount() const { return Active().ImpulseChannelCount(); }
+    std::uint32_t DirectDelay(std::size_t channel) const { return ActivePart().directDelays[channel]; }
     /// Frames of the reverberation response that carry sound.
-    std::uint32_t SoundingLength() const { return soundingLength_; }
+    std::uint32_t SoundingLength() const { return ActivePart().soundingLength; }
     using ConvolutionReverbBase::HopSize;
     using ConvolutionReverbBase::ImpulseLength;
+    using ConvolutionReverbBase::RebuildPending;
 
 protected:
     void OnNumberOfChannelsChanged(std::size_t count) override;
     void ConvolveBlock() override;
     void MultiplySpectra(bool sumInputs, std::size_t channels) override;
     void FinishJob(std::size_t channels) override;
+    /// Any thread: from the cache when a slot holds these settings, else
+    /// synthesised and saved to a slot.
+    void BuildImpulse(const SettingsSnapshot& settings, EngineBuffers& into) override;
+    /// The levels, Include Direct, the outputs and the room parameters do
+    /// not shape the responses.
+    bool SameImpulse(const SettingsSnapshot& a, const SettingsSnapshot& b) const override;
 
 private:
     using Record = std::array<std::uint8_t, kRecordSize>;
     /// How the job combines input channels, fixed with the spectra.
     enum class Mode { Summed, TrueStereo, Separate };
+    /// What an impulse has beyond the engine's buffers: the early-reflection
+    /// response and spectra, the direct paths and the job's mode. One per
+    /// set of engine buffers, so a rebuild fills the spare's part while the
+    /// active one plays.
+    struct EarlyPart {
+        std::atomic<const EngineBuffers*> owner{nullptr};
+        Mode mode = Mode::Summed;
+        std::uint32_t soundingLength = 0;
+        std::array<std::uint32_t, fullreverb::kMaxImpulseChannels> directDelays{};
+        dsp::AlignedBuffer early;
+        std::array<dsp::AlignedBuffer, kMaxChannels> re, im;
+        dsp::AlignedBuffer crossLeftToRightRe, crossLeftToRightIm, crossRightToLeftRe, crossRightToLeftIm;
+        dsp::AlignedBuffer averageRe, averageIm;
+    };
 
+    /// The settings as the host set them (for the latency and the tail).
     fullreverb::Settings CurrentSettings() const;
+    fullreverb::Settings SettingsOf(const SettingsSnapshot& snapshot) const;
     static Record MakeRecord(const fullreverb::Settings& settings, const fullreverb::Sizes& sizes);
-    /// With the impulse mutex held: takes the process-wide mutex, then loads
-    /// the impulse for a snapshot of the settings from memory or a cache
-    /// file, or synthesises and saves it, and installs it in the engine.
-    void RecalculateImpulse();
+    EarlyPart& PartOf(const EngineBuffers& buffers);
+    const EarlyPart& ActivePart() const;
+    /// Sizes `into` and `part` for `sizes` (allocates).
+    void PrepareBuffers(const fullreverb::Sizes& sizes, std::uint32_t channels, bool sumInputs, EngineBuffers& into,
+                        EarlyPart& part);
     bool LoadSlot(core::files::File& file, std::uint64_t size, const Record& record, const fullreverb::Sizes& sizes,
-                  std::uint32_t channels);
-    void Synthesize(const fullreverb::Settings& settings, const fullreverb::Sizes& sizes, Record record);
-    /// Sizes the engine and both responses for `sizes` (allocates).
-    void SetImpulseLength(const fullreverb::Sizes& sizes, std::uint32_t channels, bool sumInputs);
-    void ComputeSpectra();
+                  std::uint32_t channels, EngineBuffers& into, EarlyPart& part);
+    void Synthesize(const fullreverb::Settings& settings, const fullreverb::Sizes& sizes, Record record,
+                    EngineBuffers& into, EarlyPart& part);
+    static void ComputeSpectra(EngineBuffers& into, EarlyPart& part);
     /// The spectrum arrays in cache-file order, each of N/2 + 1 bins.
-    std::vector<float*> CachedSpectra();
+    static std::vector<float*> CachedSpectra(EngineBuffers& into, EarlyPart& part);
     void PublishProgress(float progress);
     /// The sample rate the impulse is built for: the host's, kept within
     /// the range where the synthesis is meaningful.
@@ -144,22 +167,11 @@ private:
     void UpdateRoom();
     void TakeReverbFromRoom();
 
-    Record rememberedRecord_{};
-    bool remembered_ = false;
+    /// Only builds touch the cache ring, one at a time in the process.
     ImpulseCacheRing cache_;
     std::atomic<float> progress_{0.0f};
     std::atomic<bool> isCalculating_{false};
-
-    // The impulse in the engine (written under the engine mutex).
-    std::uint32_t impulseChannels_ = 0;
-    std::uint32_t soundingLength_ = 0;
-    Mode mode_ = Mode::Summed;
-    std::array<std::uint32_t, fullreverb::kMaxImpulseChannels> directDelays_{};
-    dsp::AlignedBuffer early_;
-    std::array<dsp::AlignedBuffer, kMaxChannels> earlyRe_, earlyIm_;
-    dsp::AlignedBuffer earlyCrossLeftToRightRe_, earlyCrossLeftToRightIm_, earlyCrossRightToLeftRe_,
-        earlyCrossRightToLeftIm_;
-    dsp::AlignedBuffer averageRe_, averageIm_;
+    std::array<EarlyPart, 2> parts_;
 };
 
 } // namespace zoc::components

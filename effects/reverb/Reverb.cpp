@@ -2,6 +2,8 @@
 
 #include "effects/reverb/Reverb.h"
 
+#include "effects/reverb/ReverbCache.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -10,6 +12,7 @@
 #include <mutex>
 
 #include "dsp/Denormals.h"
+#include "framework/ImpulseCache.h"
 #include "framework/Library.h"
 #include "framework/Registration.h"
 #include "platform/core/Files.h"
@@ -27,8 +30,6 @@ constexpr core::Guid kDescriptorGuid{0x3C31F787, 0xB602, 0x418C, {0x9A, 0x5E, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/ReverbTitle=Reverb";
 
 const ComponentRegistration<Reverb> kRegistration{"Reverb", kTitleKey, 0, kReverbComponentID, kDescriptorGuid};
-
-static_assert(std::endian::native == std::endian::little, "cache files hold little-endian floats");
 
 using enum host::AudioFilterParameterInfoUnit;
 
@@ -91,41 +92,11 @@ constexpr std::array kPresets = {
     Preset("$$$/AudioComponents/ReverbPresets/Thickener=Thickener", 400, 20, 80, 100, 35, 1200, false),
 };
 
-/// The synthesis is defined for ordinary audio rates; others are taken as
-/// the nearest end of this range.
 constexpr float kMinimumRate = 8000.0f;
 constexpr float kMaximumRate = 384000.0f;
 
 // Cache files: a ring of ten slots named "SndxReverb0.tmp" ... "SndxReverb9.tmp".
-constexpr std::uint32_t kCacheMagic = 0x44332214;
-constexpr std::uint32_t kCacheVersion = 2;
-constexpr std::size_t kMagicAt = 0, kHeaderSizeAt = 4, kDataBytesAt = 8, kLengthAt = 12, kVersionAt = 16,
-                      kRateAt = 20, kDecayAt = 24, kPreDelayAt = 32, kPerceptionAt = 40, kSumAt = 64,
-                      kDiffusionAt = 72;
-
-std::uint32_t ReadU32(const std::uint8_t* bytes)
-{
-    std::uint32_t value = 0;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
-/// The fields that decide the impulse are equal, and both headers are well formed.
-template <class Header>
-bool SameImpulse(const Header& a, const Header& b)
-{
-    for (const Header* header : {&a, &b}) {
-        if (ReadU32(header->data() + kMagicAt) != kCacheMagic ||
-            ReadU32(header->data() + kHeaderSizeAt) != Reverb::kHeaderSize ||
-            ReadU32(header->data() + kVersionAt) != kCacheVersion)
-            return false;
-    }
-    const auto equal = [&](std::size_t at, std::size_t size) {
-        return std::memcmp(a.data() + at, b.data() + at, size) == 0;
-    };
-    return equal(kRateAt, 4) && equal(kDecayAt, 8) && equal(kPreDelayAt, 8) && equal(kPerceptionAt, 8) &&
-           equal(kSumAt, 4) && equal(kDiffusionAt, 8);
-}
+constexpr int kCacheSlots = 10;
 
 /// The three steps of the audio path for one channel's chunk. Input and
 /// output may be one buffer; neither overlaps the engine's or the scratch.
@@ -138,13 +109,21 @@ void ScaleWetAndDry(const float* __restrict play, const float* __restrict fill, 
     }
 }
 
+/// Input is held to +-1e20 (400 dB above full scale, so audio never meets
+/// it) before it enters the transforms: their sums over N samples, times
+/// the impulse's spectrum (whose magnitude is at most the sum of its
+/// samples, below 1e6), then stay far below the largest float even at the
+/// largest N, and a huge but finite input gives huge but finite output.
+constexpr float kInputBound = 1e20f;
+
 /// A non-finite sample enters as silence, so it cannot spread through the
 /// next blocks' convolution. (Exponent bits all set: infinity or NaN.)
 void TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const bool finite = (std::bit_cast<std::uint32_t>(input[i]) & 0x7F800000u) != 0x7F800000u;
-        fill[i] = finite ? input[i] : 0.0f;
+        const float held = std::min(std::max(input[i], -kInputBound), kInputBound);
+        fill[i] = finite ? held : 0.0f;
     }
 }
 
@@ -155,16 +134,20 @@ void Mix(const float* __restrict wetPart, const float* __restrict dryPart, float
         output[i] = (wetPart[i] + dryPart[i]) * 0.01f;
 }
 
-std::size_t SpectrumCount(bool sumInputs, std::size_t channels)
+/// The synthesis is defined for ordinary audio rates; others are taken as
+/// the nearest end of that range.
+float EffectiveRate(float rate)
 {
-    return sumInputs || channels != 2 ? 2 * channels : 8;
+    if (!(rate >= kMinimumRate))
+        return kMinimumRate;
+    return std::min(rate, kMaximumRate);
 }
 
 } // namespace
 
 Reverb::Reverb()
     : ConvolutionReverbBase(kReverbComponentID, core::Localize(kTitleKey), kParameterCount, kPresets),
-      cache_(GetTempDir(), "SndxReverb")
+      tempDirectory_(GetTempDir())
 {
     for (int index = 0; index < kParameterCount; ++index) {
         const ParameterRow& row = kParameters[static_cast<std::size_t>(index)];
@@ -182,14 +165,6 @@ Reverb::~Reverb()
 // ---------------------------------------------------------------------------
 // Host operations
 
-float Reverb::EffectiveRate() const
-{
-    const float rate = GetSampleRate();
-    if (!(rate >= kMinimumRate))
-        return kMinimumRate;
-    return std::min(rate, kMaximumRate);
-}
-
 void Reverb::SetSampleRate(float rate)
 {
     if (rate == GetSampleRate())
@@ -197,7 +172,6 @@ void Reverb::SetSampleRate(float rate)
     {
         std::lock_guard lock(ImpulseMutex());
         ClearRoleTables();
-        mix_ = nullptr;
     }
     parametersChanged_ = true;
     impulseDirty_ = true;
@@ -213,7 +187,6 @@ void Reverb::OnNumberOfChannelsChanged(std::size_t count)
     std::lock_guard lock(ImpulseMutex());
     SetChannelCount(std::min<std::size_t>(count, kMaxChannels));
     ClearRoleTables();
-    mix_ = nullptr;
     parametersChanged_ = true;
     impulseDirty_ = true;
 }
@@ -224,11 +197,11 @@ void Reverb::Resume()
     isProcessing_ = true;
     StoreValue(kIsProcessing, 1.0f);
     parametersChanged_ = false;
+    PrepareHandOver();
     {
         std::lock_guard lock(ImpulseMutex());
-        RecalculateImpulse();
+        RebuildImpulseNow();
     }
-    PrepareHandOver();
     StartConvolveThread();
     UseBufferSetA();
 }
@@ -281,20 +254,6 @@ double Reverb::GetTail()
 // ---------------------------------------------------------------------------
 // Engine
 
-void Reverb::UseBufferSetA()
-{
-    std::lock_guard lock(EngineMutex());
-    ConvolutionReverbBase::UseBufferSetA();
-    mix_ = mixA_.Data();
-}
-
-void Reverb::UseBufferSetB()
-{
-    std::lock_guard lock(EngineMutex());
-    ConvolutionReverbBase::UseBufferSetB();
-    mix_ = mixB_.Data();
-}
-
 void Reverb::ConvolveBlock()
 {
     RunStandardJob(Value(kSumInputs) != 0.0f);
@@ -305,27 +264,28 @@ void Reverb::Process(float** inputs, float** outputs, int frames)
     dsp::ScopedFlushDenormals flushDenormals;
     std::lock_guard lock(ImpulseMutex());
     parametersChanged_ = false;
-    if (impulseDirty_)
-        RecalculateImpulse();
+    UpdateImpulse();
 
     const std::size_t channels = ChannelCount();
     if (frames <= 0)
         return;
-    if (!HasRoles() || mix_ == nullptr) {
+    if (!HasRoles()) {
         for (std::size_t c = 0; c < channels; ++c)
             std::fill_n(outputs[c], frames, 0.0f);
         return;
     }
     const float wet = Value(kWetOutputLevel);
     const float dry = Value(kDryOutputLevel);
-    const std::uint32_t hop = HopSize();
     for (int done = 0; done < frames;) {
-        if (blockPosition_ == hop)
+        // The hop is read again after each boundary: a rebuilt impulse may
+        // come with another one.
+        if (blockPosition_ == HopSize())
             AdvanceBlock();
+        const std::uint32_t hop = HopSize();
         const std::size_t position = blockPosition_;
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(hop - position, frames - done));
-        float* wetPart = mix_;
-        float* dryPart = mix_ + count;
+        float* wetPart = MixScratch();
+        float* dryPart = wetPart + count;
         for (std::size_t c = 0; c < channels; ++c) {
             const float* play = PlayBuffer(c) + position;
             float* fill = FillBuffer(c) + position;
@@ -349,7 +309,7 @@ void Reverb::Process(float** inputs, float** outputs, int frames)
 reverb::ImpulseSettings Reverb::CurrentSettings() const
 {
     reverb::ImpulseSettings settings;
-    settings.sampleRate = EffectiveRate();
+    settings.sampleRate = EffectiveRate(GetSampleRate());
     settings.decayTime = Value(kDecayTime);
     settings.preDelayTime = Value(kPreDelayTime);
     settings.perception = Value(kPerception);
@@ -359,6 +319,31 @@ reverb::ImpulseSettings Reverb::CurrentSettings() const
     return settings;
 }
 
+reverb::ImpulseSettings Reverb::SettingsOf(const SettingsSnapshot& snapshot)
+{
+    reverb::ImpulseSettings settings;
+    settings.sampleRate = EffectiveRate(snapshot.sampleRate);
+    settings.decayTime = snapshot.values[kDecayTime];
+    settings.preDelayTime = snapshot.values[kPreDelayTime];
+    settings.perception = snapshot.values[kPerception];
+    settings.diffusion = snapshot.values[kDiffusion];
+    settings.sumInputs = snapshot.values[kSumInputs] != 0.0f;
+    settings.channels = static_cast<std::uint32_t>(snapshot.channels);
+    return settings;
+}
+
+bool Reverb::SameImpulse(const SettingsSnapshot& a, const SettingsSnapshot& b) const
+{
+    if (a.sampleRate != b.sampleRate || a.channels != b.channels)
+        return false;
+    for (int index : {kDecayTime, kPreDelayTime, kPerception, kDiffusion, kSumInputs}) {
+        const auto at = static_cast<std::size_t>(index);
+        if (a.values[at] != b.values[at])
+            return false;
+    }
+    return true;
+}
+
 void Reverb::PublishProgress(float progress)
 {
     progress_.store(progress, std::memory_order_relaxed);
@@ -366,202 +351,109 @@ void Reverb::PublishProgress(float progress)
     BumpParameterDirtyCount();
 }
 
-void Reverb::SetImpulseLength(std::int32_t length, std::uint32_t impulseChannels)
+std::filesystem::path Reverb::SlotPath(int slot) const
 {
-    std::lock_guard lock(EngineMutex());
-    impulseChannels_ = impulseChannels;
-    dsp::AlignedBuffer& impulse = ImpulseStorage();
-    impulse.Resize(static_cast<std::size_t>(impulseChannels) * static_cast<std::size_t>(length));
-    impulse.Zero();
-    const std::uint32_t fftSize = reverb::FFTSizeFor(length);
-    SetFFTSize(fftSize);
-    SetImpulseLengthAndHop(static_cast<std::uint32_t>(length));
-    mixA_.Resize(2 * static_cast<std::size_t>(fftSize));
-    mixB_.Resize(2 * static_cast<std::size_t>(fftSize));
-    UseBufferSetA();
+    return tempDirectory_ / ("SndxReverb" + std::to_string(slot) + ".tmp");
 }
 
-void Reverb::RecalculateImpulse()
+void Reverb::BuildImpulse(const SettingsSnapshot& snapshot, EngineBuffers& into)
 {
-    const reverb::ImpulseSettings settings = CurrentSettings();
-    const reverb::ImpulseSizes sizes = reverb::ComputeSizes(settings);
-
-    core::files::ByteWriter writer;
-    writer.U32(kCacheMagic);
-    writer.U32(kHeaderSize);
-    writer.U32(sizes.impulseChannels * static_cast<std::uint32_t>(sizes.impulseLength) * 4u);
-    writer.U32(static_cast<std::uint32_t>(sizes.impulseLength));
-    writer.U32(kCacheVersion);
-    writer.U32(static_cast<std::uint32_t>(settings.sampleRate));
-    writer.F64(settings.decayTime);
-    writer.F64(settings.preDelayTime);
-    writer.F64(settings.perception);
-    writer.F64(Value(kDryOutputLevel));
-    writer.F64(Value(kWetOutputLevel));
-    writer.U32(settings.sumInputs ? 1 : 0);
-    writer.U32(0);
-    writer.F64(settings.diffusion);
-    Header header{};
-    std::copy(writer.Data().begin(), writer.Data().end(), header.begin());
-
-    {
-        // The caller holds the impulse mutex (Process holds it for the whole
-        // block), so every path takes the locks in one order: impulse,
-        // process-wide, engine.
-        std::lock_guard cacheLock(ImpulseCacheMutex());
-        std::lock_guard engineLock(EngineMutex());
-        if (!LoadFromCache(settings, header))
-            Synthesize(settings, header);
-    }
-    ClearBuffers();
-    impulseDirty_ = false;
+    const reverb::ImpulseSettings settings = SettingsOf(snapshot);
+    const reverb::CacheHeader header =
+        reverb::MakeCacheHeader(settings, snapshot.values[kDryOutputLevel], snapshot.values[kWetOutputLevel]);
+    // Two instances never synthesise or touch the cache files at once.
+    std::lock_guard cacheLock(ImpulseCacheMutex());
+    if (!LoadFromCache(settings, header, into))
+        Synthesize(settings, header, into);
 }
 
-bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const Header& header)
+bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
+                           EngineBuffers& into)
 {
-    if (ImpulseLength() > 0 && rememberedChannels_ == settings.channels && SameImpulse(header, rememberedHeader_))
-        return true;
-
     isCalculating_ = true;
     PublishProgress(0.0f);
-    const std::uint32_t impulseChannels = reverb::ComputeSizes(settings).impulseChannels;
+    // Only a directory that is private to this user is trusted.
+    if (!core::files::EnsurePrivateDirectory(tempDirectory_).empty()) {
+        isCalculating_ = false;
+        return false;
+    }
     float progress = 0.0f;
-    const bool loaded = cache_.Search(
-        [&] {
-            progress += 0.05f;
-            PublishProgress(progress);
-        },
-        [&](core::files::File& file, std::uint64_t size) { return LoadSlot(file, size, header, impulseChannels); });
-    if (loaded) {
-        rememberedHeader_ = header;
-        rememberedChannels_ = settings.channels;
+    for (int i = 0; i < kCacheSlots; ++i) {
+        const int slot = (lastSlot_ + i) % kCacheSlots;
+        const std::filesystem::path path = SlotPath(slot);
+        std::error_code error;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+            continue;
+        progress += 0.05f;
+        PublishProgress(progress);
+        if (reverb::ReadCacheFile(path, header, settings.channels, into)) {
+            lastSlot_ = slot;
+            isCalculating_ = false;
+            PublishProgress(1.0f);
+            return true;
+        }
     }
     isCalculating_ = false;
-    if (loaded)
-        PublishProgress(1.0f);
-    return loaded;
+    return false;
 }
 
-bool Reverb::LoadSlot(core::files::File& file, std::uint64_t size, const Header& header,
-                      std::uint32_t impulseChannels)
-{
-    Header stored{};
-    if (file.Read(stored.data(), stored.size()) != stored.size() || !SameImpulse(header, stored))
-        return false;
-    const std::uint32_t length = ReadU32(stored.data() + kLengthAt);
-    if (length != ReadU32(header.data() + kLengthAt) ||
-        ReadU32(stored.data() + kDataBytesAt) != static_cast<std::uint64_t>(impulseChannels) * length * 4u)
-        return false;
-    const std::size_t channels = ChannelCount();
-    const bool sumInputs = ReadU32(stored.data() + kSumAt) != 0;
-    const std::uint64_t fftSize = reverb::FFTSizeFor(static_cast<std::int32_t>(length));
-    const std::uint64_t expected = kHeaderSize + static_cast<std::uint64_t>(impulseChannels) * length * 4u +
-                                   SpectrumCount(sumInputs, channels) * fftSize * 4u;
-    if (size != expected)
-        return false;
-
-    // From here on the engine's state is overwritten: forget what it held.
-    rememberedHeader_ = {};
-    SetImpulseLength(static_cast<std::int32_t>(length), impulseChannels);
-    dsp::AlignedBuffer& impulse = ImpulseStorage();
-    if (file.Read(impulse.Data(), impulse.Size() * sizeof(float)) != impulse.Size() * sizeof(float))
-        return false;
-    const std::size_t spectrumBytes = static_cast<std::size_t>(fftSize) * sizeof(float);
-    for (float* spectrum : CachedSpectra(sumInputs)) {
-        if (file.Read(spectrum, spectrumBytes) != spectrumBytes)
-            return false;
-    }
-    return true;
-}
-
-std::vector<float*> Reverb::CachedSpectra(bool sumInputs)
-{
-    const std::size_t channels = ChannelCount();
-    std::vector<float*> spectra;
-    if (!sumInputs && channels == 2) {
-        spectra = {ImpulseRe(0),          ImpulseIm(0),          CrossLeftToRightRe(), CrossLeftToRightIm(),
-                   CrossRightToLeftRe(), CrossRightToLeftIm(), ImpulseRe(1),         ImpulseIm(1)};
-        return spectra;
-    }
-    for (std::size_t c = 0; c < channels; ++c) {
-        spectra.push_back(ImpulseRe(c));
-        spectra.push_back(ImpulseIm(c));
-    }
-    return spectra;
-}
-
-void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const Header& header)
+void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
+                        EngineBuffers& into)
 {
     isCalculating_ = true;
     PublishProgress(0.0f);
     const reverb::ImpulseSizes sizes = reverb::ComputeSizes(settings);
-    rememberedHeader_ = {};
-    SetImpulseLength(sizes.impulseLength, sizes.impulseChannels);
-    reverb::SynthesizeImpulse(settings, sizes, ImpulseStorage().Data(),
+    into.SetSizes(reverb::FFTSizeFor(sizes.impulseLength), static_cast<std::uint32_t>(sizes.impulseLength),
+                  sizes.impulseChannels, settings.channels);
+    reverb::SynthesizeImpulse(settings, sizes, into.ImpulseStorage().Data(),
                               [this](float progress) { PublishProgress(progress); });
 
     PublishProgress(0.9f);
-    ComputeSpectra(settings.sumInputs);
+    ComputeSpectra(into, settings.sumInputs);
     PublishProgress(1.0f);
 
     // The slot comes from the generator, which the settings seeded.
-    WriteCacheFile(core::crt::rand() % ImpulseCacheRing::kSlots, header, settings.sumInputs);
-    rememberedHeader_ = header;
-    rememberedChannels_ = settings.channels;
+    const int slot = core::crt::rand() % kCacheSlots;
+    if (core::files::EnsurePrivateDirectory(tempDirectory_).empty())
+        reverb::WriteCacheFile(SlotPath(slot), header, into);
+    lastSlot_ = slot;
 
     isCalculating_ = false;
     PublishProgress(progress_.load(std::memory_order_relaxed));
 }
 
-void Reverb::ComputeSpectra(bool sumInputs)
+void Reverb::ComputeSpectra(EngineBuffers& into, bool sumInputs)
 {
-    const std::size_t channels = ChannelCount();
-    const std::size_t impulseChannels = impulseChannels_;
-    const std::size_t length = ImpulseLength();
-    const std::size_t fftSize = FFTSize();
-    const float* impulse = ImpulseStorage().Data();
-    float* first = TransformScratch(0);
-    float* second = TransformScratch(1);
+    const std::size_t channels = into.Channels();
+    const std::size_t impulseChannels = into.ImpulseChannelCount();
+    const std::size_t length = into.ImpulseLength();
+    const std::size_t fftSize = into.FFTSize();
+    const float* impulse = into.ImpulseStorage().Data();
+    float* first = into.TransformScratch(0);
+    float* second = into.TransformScratch(1);
     // One impulse channel, zero-padded to N.
-    const auto extract = [&](std::size_t channel, float* into) {
+    const auto extract = [&](std::size_t channel, float* target) {
         for (std::size_t t = 0; t < length; ++t)
-            into[t] = impulse[t * impulseChannels + channel];
-        std::fill(into + length, into + fftSize, 0.0f);
+            target[t] = impulse[t * impulseChannels + channel];
+        std::fill(target + length, target + fftSize, 0.0f);
     };
     std::size_t c = 0;
     for (; c + 1 < channels; c += 2) {
         extract(c, first);
         extract(c + 1, second);
-        ForwardTwoReal(first, second, ImpulseRe(c), ImpulseIm(c), ImpulseRe(c + 1), ImpulseIm(c + 1));
+        into.ForwardTwoReal(first, second, into.ImpulseRe(c), into.ImpulseIm(c), into.ImpulseRe(c + 1),
+                            into.ImpulseIm(c + 1));
     }
     if (c < channels) {
         extract(c, first);
-        ForwardTwoReal(first, first, ImpulseRe(c), ImpulseIm(c), ImpulseRe(c), ImpulseIm(c));
+        into.ForwardTwoReal(first, first, into.ImpulseRe(c), into.ImpulseIm(c), into.ImpulseRe(c), into.ImpulseIm(c));
     }
     if (channels == 2 && !sumInputs) {
         extract(2, first);
         extract(3, second);
-        ForwardTwoReal(first, second, CrossLeftToRightRe(), CrossLeftToRightIm(), CrossRightToLeftRe(),
-                       CrossRightToLeftIm());
+        into.ForwardTwoReal(first, second, into.CrossLeftToRightRe(), into.CrossLeftToRightIm(),
+                            into.CrossRightToLeftRe(), into.CrossRightToLeftIm());
     }
-}
-
-void Reverb::WriteCacheFile(int slot, const Header& header, bool sumInputs)
-{
-    const std::vector<float*> spectra = CachedSpectra(sumInputs);
-    const dsp::AlignedBuffer& impulse = ImpulseStorage();
-    const std::size_t spectrumBytes = static_cast<std::size_t>(FFTSize()) * sizeof(float);
-    std::vector<std::uint8_t> bytes(header.size() + impulse.Size() * sizeof(float) + spectra.size() * spectrumBytes);
-    std::uint8_t* at = bytes.data();
-    std::memcpy(at, header.data(), header.size());
-    at += header.size();
-    std::memcpy(at, impulse.Data(), impulse.Size() * sizeof(float));
-    at += impulse.Size() * sizeof(float);
-    for (const float* spectrum : spectra) {
-        std::memcpy(at, spectrum, spectrumBytes);
-        at += spectrumBytes;
-    }
-    cache_.Save(slot, bytes);
 }
 
 } // namespace zoc::components

@@ -11,11 +11,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "dsp/AlignedBuffer.h"
+#include "effects/reverb/ReverbCache.h"
 #include "effects/reverb/ReverbImpulse.h"
 #include "framework/ConvolutionReverbBase.h"
-#include "framework/ImpulseCache.h"
 
 namespace zoc::components {
 
@@ -36,7 +37,7 @@ public:
         kIsProcessing,       ///< output: 1 while resumed
     };
     /// Size in bytes of the header at the start of each cache file.
-    static constexpr std::size_t kHeaderSize = 80;
+    static constexpr std::size_t kHeaderSize = reverb::kCacheHeaderSize;
 
     Reverb();
     /// Stops the worker.
@@ -48,10 +49,14 @@ public:
     void Resume() override;
     /// Control thread: stops the worker and waits for it.
     void Suspend() override;
-    /// Audio thread. Holds the impulse mutex; when a setting that shapes the
-    /// impulse changed, rebuilds it first (which allocates and may take
-    /// long). Otherwise allocates nothing and waits only at a block boundary
-    /// for a late worker. Input and output may be the same buffers.
+    /// Audio thread. Holds the impulse mutex. When a setting that shapes the
+    /// impulse changed: while the host plays, hands the rebuild to the
+    /// impulse worker and keeps playing the old impulse until the new one is
+    /// installed at a block boundary (from there on the output is that of a
+    /// component resumed with the new settings); while it renders offline,
+    /// rebuilds first (allocates, may take long). Otherwise allocates nothing
+    /// and waits only at a block boundary for a late worker. Input and output
+    /// may be the same buffers.
     void Process(float** inputs, float** outputs, int frames) override;
     /// Control thread, never blocks. The two outputs (Calculating Impulse,
     /// Is Processing) are ignored; Sum Inputs is stored as 0 or 1; every
@@ -71,46 +76,38 @@ public:
 
     /// The impulse in use, interleaved by frame over ImpulseChannelCount()
     /// channels (for tests and tools; not while processing).
-    const dsp::AlignedBuffer& Impulse() { return ImpulseStorage(); }
-    std::uint32_t ImpulseChannelCount() const { return impulseChannels_; }
+    const dsp::AlignedBuffer& Impulse() const { return Active().ImpulseStorage(); }
+    std::uint32_t ImpulseChannelCount() const { return Active().ImpulseChannelCount(); }
     using ConvolutionReverbBase::HopSize;
     using ConvolutionReverbBase::ImpulseLength;
+    using ConvolutionReverbBase::RebuildPending;
+    using ConvolutionReverbBase::SetWorkerHooks;
 
 protected:
     void OnNumberOfChannelsChanged(std::size_t count) override;
-    void UseBufferSetA() override;
-    void UseBufferSetB() override;
     void ConvolveBlock() override;
+    /// Any thread: from the cache when a slot holds these settings, else
+    /// synthesised and saved to a slot.
+    void BuildImpulse(const SettingsSnapshot& settings, EngineBuffers& into) override;
+    /// The output levels and meters do not shape the impulse.
+    bool SameImpulse(const SettingsSnapshot& a, const SettingsSnapshot& b) const override;
 
 private:
-    using Header = std::array<std::uint8_t, kHeaderSize>;
-
     reverb::ImpulseSettings CurrentSettings() const;
-    /// With the impulse mutex held: takes the process-wide mutex, loads or
-    /// synthesises, then clears the buffers.
-    void RecalculateImpulse();
-    bool LoadFromCache(const reverb::ImpulseSettings& settings, const Header& header);
-    bool LoadSlot(core::files::File& file, std::uint64_t size, const Header& header, std::uint32_t impulseChannels);
-    void Synthesize(const reverb::ImpulseSettings& settings, const Header& header);
-    void ComputeSpectra(bool sumInputs);
-    void WriteCacheFile(int slot, const Header& header, bool sumInputs);
-    /// The spectrum arrays in cache-file order.
-    std::vector<float*> CachedSpectra(bool sumInputs);
-    void SetImpulseLength(std::int32_t length, std::uint32_t impulseChannels);
+    static reverb::ImpulseSettings SettingsOf(const SettingsSnapshot& snapshot);
+    bool LoadFromCache(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
+                       EngineBuffers& into);
+    void Synthesize(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
+                    EngineBuffers& into);
+    static void ComputeSpectra(EngineBuffers& into, bool sumInputs);
     void PublishProgress(float progress);
-    /// The sample rate the impulse is built for: the host's, kept within
-    /// the range where the synthesis is meaningful.
-    float EffectiveRate() const;
+    std::filesystem::path SlotPath(int slot) const;
 
-    Header rememberedHeader_{};
-    std::size_t rememberedChannels_ = 0;
-    ImpulseCacheRing cache_;
+    /// Only builds touch these, one at a time in the process.
+    int lastSlot_ = 0;
+    std::filesystem::path tempDirectory_;
     std::atomic<float> progress_{0.0f};
     std::atomic<bool> isCalculating_{false};
-    std::uint32_t impulseChannels_ = 0;
-
-    dsp::AlignedBuffer mixA_, mixB_;
-    float* mix_ = nullptr;
 };
 
 } // namespace zoc::components

@@ -38,6 +38,10 @@ public:
     /// its side-chain bus has.
     void SetSideChain(std::size_t channels);
 
+    /// Tells the component whether this session renders faster than real
+    /// time (files) or plays (the default).
+    void SetRenderingOffline(bool offline) { filter_->SetRenderingOffline(offline); }
+
     void Resume();
     void Suspend();
 

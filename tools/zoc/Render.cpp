@@ -57,6 +57,9 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
     // A stream's header does not know its length: no duration, no progress.
     const std::int64_t inputFrames = reader.LengthKnown() ? std::max<std::int64_t>(reader.Frames(), 0) : 0;
     session.Filter().SetCurrentDuration(static_cast<double>(inputFrames));
+    // A file is rendered, not played: work a component would defer while
+    // playing runs in place, so the same command gives the same output.
+    session.SetRenderingOffline(true);
     session.Resume();
     stats.latency = std::max(0, session.Filter().GetInitialDelay());
     // Aligned output: feed latency + tail frames of silence after the input

@@ -425,6 +425,7 @@ TEST_F(FullReverbThreaded, WetOutputConvolvesWithBothResponsesAtTheirLevels)
 TEST_F(FullReverbThreaded, OnlySettingsThatShapeTheImpulseRebuildIt)
 {
     TestHost host = Make(2, true, true, 100.0f, 50.0f, 50.0f);
+    host.GetSession().SetRenderingOffline(true); // rebuilds in place, before the block
     const Signal input = test::SineSignal(2, 512, kRate, 440.0f);
     host.Run(input, 512);
     const std::uint64_t before = host.Filter().GetParameterDirtyCount();
@@ -440,6 +441,31 @@ TEST_F(FullReverbThreaded, OnlySettingsThatShapeTheImpulseRebuildIt)
     EXPECT_FLOAT_EQ(Get(host, P::kIsProcessing), 1.0f);
     host.Suspend();
     EXPECT_FLOAT_EQ(Get(host, P::kIsProcessing), 0.0f);
+}
+
+TEST_F(FullReverbThreaded, WhilePlayingTheOldImpulseSoundsUntilTheNewOneIsInstalled)
+{
+    TestHost host = Make(1, true, false, 0.0f, 100.0f, 100.0f);
+    host.Resume();
+    Signal noise(1, test::Noise(256, 5));
+    Signal output = noise;
+    for (int block = 0; block < 20; ++block)
+        host.ProcessBlock(noise, output, 0, 256);
+    const std::uint32_t before = Of(host).ImpulseLength();
+    // A longer decay: built on the impulse worker while the old one plays.
+    Set(host, P::kDecayTime, 3 * kShortDecay);
+    float loudest = 0.0f;
+    int blocks = 0;
+    for (; blocks < 2000 && (blocks < 2 || Of(host).RebuildPending() || Of(host).ImpulseLength() == before);
+         ++blocks) {
+        host.ProcessBlock(noise, output, 0, 256);
+        if (blocks < 2)
+            loudest = std::max(loudest, test::TailPeak(output[0], 256));
+        std::this_thread::yield();
+    }
+    EXPECT_GT(loudest, 0.0f); // no dropout while the build runs
+    EXPECT_GT(Of(host).ImpulseLength(), before);
+    host.Suspend();
 }
 
 TEST_F(FullReverbThreaded, EveryPresetRendersCleanlyAndTheSameTwice)

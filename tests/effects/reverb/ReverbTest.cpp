@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "framework/Library.h"
+#include "platform/core/Gate.h"
 #include "tests/support/AllocationGuard.h"
 #include "tests/support/Measure.h"
 #include "tests/support/ScratchDirectory.h"
@@ -88,6 +90,24 @@ protected:
 private:
     std::filesystem::path previous_;
 };
+
+/// Frames [from, end) of every channel.
+Signal Slice(const Signal& signal, std::size_t from)
+{
+    Signal part;
+    for (const auto& channel : signal)
+        part.emplace_back(channel.begin() + static_cast<std::ptrdiff_t>(from), channel.end());
+    return part;
+}
+
+/// Different noise in every channel.
+Signal NoiseSignal(std::size_t channels, std::size_t frames)
+{
+    Signal signal;
+    for (std::size_t c = 0; c < channels; ++c)
+        signal.push_back(test::Noise(frames, 11 + static_cast<unsigned>(c)));
+    return signal;
+}
 
 /// y += x * h, by the definition.
 void Convolve(const std::vector<float>& x, const std::vector<double>& h, double gain, std::vector<double>& y)
@@ -371,6 +391,13 @@ TEST_F(ReverbThreaded, CacheHitGivesTheSameOutputAndBadFilesAreIgnored)
         {"wrong version", [&] { std::vector<char> b = doubled; b[16] = 3; write(b); }},
         {"wrong data size", [&] { std::vector<char> b = doubled; b[9] ^= 1; write(b); }},
         {"other decay", [&] { std::vector<char> b = doubled; b[31] ^= 1; write(b); }},
+        {"a NaN in a spectrum",
+         [&] {
+             std::vector<char> b = doubled;
+             const float nan = std::numeric_limits<float>::quiet_NaN();
+             std::memcpy(b.data() + b.size() - 8, &nan, 4);
+             write(b);
+         }},
         {"a directory", [&] { std::filesystem::remove_all(slot); std::filesystem::create_directory(slot); }},
         {"a link to a good file",
          [&] {
@@ -393,6 +420,7 @@ TEST_F(ReverbThreaded, CacheHitGivesTheSameOutputAndBadFilesAreIgnored)
 TEST_F(ReverbThreaded, OnlySettingsThatShapeTheImpulseRebuildIt)
 {
     TestHost host = Make(2, true, 100.0f, 35.0f);
+    host.GetSession().SetRenderingOffline(true); // rebuilds within the block
     const Signal input = test::SineSignal(2, 512, kRate, 440.0f);
     host.Run(input, 512);
     const std::uint64_t before = host.Filter().GetParameterDirtyCount();
@@ -453,17 +481,40 @@ TEST_F(ReverbThreaded, SettingsChangeWhileTheAudioThreadRuns)
     host.Suspend();
 }
 
-TEST_F(ReverbThreaded, NonFiniteInputLeavesLaterOutputClean)
+TEST_F(ReverbThreaded, NonFiniteOrHugeInputLeavesEveryOutputFinite)
 {
-    TestHost host = Make(2, true, 100.0f, 100.0f);
-    const int latency = host.Filter().GetInitialDelay();
-    Signal input = test::SineSignal(2, static_cast<std::size_t>(3 * latency), kRate, 440.0f);
-    input[0][10] = std::numeric_limits<float>::quiet_NaN();
-    input[1][20] = std::numeric_limits<float>::infinity();
-    const Signal output = host.Run(input, 512);
-    for (const auto& channel : output)
-        for (float value : channel)
-            ASSERT_TRUE(std::isfinite(value));
+    struct Case {
+        const char* name;
+        bool sumInputs;
+        std::function<void(Signal&)> spoil;
+    };
+    const std::vector<Case> cases{
+        {"a NaN and an infinity", true,
+         [](Signal& input) {
+             input[0][10] = std::numeric_limits<float>::quiet_NaN();
+             input[1][20] = std::numeric_limits<float>::infinity();
+         }},
+        // Transform sums of such a square overflow unless the input is held
+        // to a bound first.
+        {"a square near the largest float", false,
+         [](Signal& input) {
+             for (auto& channel : input)
+                 for (std::size_t i = 0; i < channel.size(); ++i)
+                     channel[i] = (i / 40) % 2 == 0 ? 3e38f : -3e38f;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHost host = Make(2, c.sumInputs, 100.0f, 100.0f);
+        const int latency = host.Filter().GetInitialDelay();
+        Signal input = test::SineSignal(2, static_cast<std::size_t>(3 * latency), kRate, 440.0f);
+        c.spoil(input);
+        const Signal output = host.Run(input, 512);
+        for (const auto& channel : output)
+            for (float value : channel)
+                ASSERT_TRUE(std::isfinite(value));
+        host.Suspend();
+    }
 }
 
 TEST_F(ReverbThreaded, ChannelAndRateChangesRebuildForTheNewLayout)
@@ -483,6 +534,176 @@ TEST_F(ReverbThreaded, ChannelAndRateChangesRebuildForTheNewLayout)
     // Resuming twice and suspending twice is harmless.
     host.Resume();
     host.Suspend();
+    host.Suspend();
+}
+
+// ---------------------------------------------------------------------------
+// Rebuilds while the host plays, and while it renders offline
+
+TEST_F(ReverbThreaded, ShapingChangeWhilePlayingKeepsTheOldImpulseUntilTheNewOneIsInstalled)
+{
+    TestHost changed = Make(2, false, 50.0f, 100.0f);
+    TestHost reference = Make(2, false, 50.0f, 100.0f);
+    Reverb& reverb = Of(changed);
+    core::Gate release;
+    std::atomic<int> builds{0};
+    reverb.SetWorkerHooks({}, [&] {
+        ++builds;
+        release.Wait();
+    });
+    changed.Resume();
+    reference.Resume();
+    // Host blocks of one hop each: every call starts at a block boundary.
+    const std::size_t hop = reverb.HopSize();
+    const std::size_t blocks = 16;
+    const Signal input = NoiseSignal(2, blocks * hop);
+    Signal output = input;
+    Signal referenceOutput = input;
+    const auto step = [&](TestHost& host, Signal& into, std::size_t block) {
+        host.ProcessBlock(input, into, block * hop, static_cast<int>(hop));
+    };
+    std::size_t block = 0;
+    for (; block < 2; ++block)
+        step(changed, output, block);
+
+    // The build is held on the impulse worker: Process neither waits nor
+    // allocates, and the old impulse keeps playing.
+    Set(changed, Reverb::kDiffusion, 500.0f);
+    {
+        test::AllocationGuard guard;
+        for (; block < 6; ++block)
+            step(changed, output, block);
+    }
+    EXPECT_TRUE(reverb.RebuildPending());
+    for (std::size_t b = 0; b < block; ++b)
+        step(reference, referenceOutput, b);
+    EXPECT_EQ(output, referenceOutput);
+
+    // Once built, the new impulse is installed at the next boundary.
+    release.Open();
+    std::size_t installedAt = 0;
+    for (; block < blocks && installedAt == 0; ++block) {
+        if (reverb.RebuildPending())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        step(changed, output, block);
+        step(reference, referenceOutput, block);
+        if (!reverb.RebuildPending())
+            installedAt = block;
+    }
+    ASSERT_NE(installedAt, 0u) << "the rebuild was never installed";
+    for (; block < blocks; ++block)
+        step(changed, output, block);
+    EXPECT_EQ(builds.load(), 1);
+
+    // From there on the output is that of a component resumed with the new
+    // settings at that frame.
+    TestHost fresh = Make(2, false, 50.0f, 100.0f);
+    Set(fresh, Reverb::kDiffusion, 500.0f);
+    const Signal freshOutput = fresh.Run(Slice(input, installedAt * hop), static_cast<int>(hop));
+    EXPECT_EQ(Slice(output, installedAt * hop), freshOutput);
+    EXPECT_NE(Slice(referenceOutput, installedAt * hop), freshOutput);
+    changed.Suspend();
+    reference.Suspend();
+}
+
+TEST_F(ReverbThreaded, ChangesDuringABuildCoalesceIntoOneMoreBuild)
+{
+    TestHost host = Make(2, true);
+    Reverb& reverb = Of(host);
+    core::Gate release;
+    std::atomic<int> builds{0};
+    reverb.SetWorkerHooks({}, [&] {
+        ++builds;
+        release.Wait();
+    });
+    host.Resume();
+    const Signal input = test::SineSignal(2, 256, kRate, 440.0f);
+    Signal output = input;
+    Set(host, Reverb::kDecayTime, 30.0f);
+    host.ProcessBlock(input, output, 0, 256);
+    for (int change = 0; change < 6; ++change) {
+        Set(host, Reverb::kPerception, 30.0f + 10.0f * static_cast<float>(change));
+        host.ProcessBlock(input, output, 0, 256);
+    }
+    release.Open();
+    for (int block = 0; block < 400 && reverb.RebuildPending(); ++block) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        host.ProcessBlock(input, output, 0, 256);
+    }
+    ASSERT_FALSE(reverb.RebuildPending());
+    EXPECT_EQ(builds.load(), 2);
+    const std::vector<float> installed = ImpulseCopy(reverb);
+    host.Suspend();
+
+    TestHost fresh = Make(2, true);
+    Set(fresh, Reverb::kDecayTime, 30.0f);
+    Set(fresh, Reverb::kPerception, 80.0f);
+    fresh.Resume();
+    EXPECT_EQ(installed, ImpulseCopy(Of(fresh)));
+    fresh.Suspend();
+}
+
+TEST_F(ReverbThreaded, OfflineRenderingRebuildsAtTheChangeFrameAndRepeatsExactly)
+{
+    const std::size_t change = 3001;
+    const Signal input = NoiseSignal(2, 12000);
+    const auto normalized = [](TestHost& host, int index, float value) {
+        return host.Filter().GetParameterInfo(index)->ToNormalized(value);
+    };
+    std::vector<Signal> renders;
+    for (int run = 0; run < 2; ++run) {
+        TestHost host = Make(2, false, 50.0f, 100.0f);
+        host.GetSession().SetRenderingOffline(true);
+        host.GetSession().ScheduleParameter(change, Reverb::kDecayTime, normalized(host, Reverb::kDecayTime, 30.0f));
+        host.GetSession().ScheduleParameter(change, Reverb::kDiffusion, normalized(host, Reverb::kDiffusion, 500.0f));
+        renders.push_back(host.Run(input, 512));
+        host.Suspend();
+    }
+    EXPECT_EQ(renders[0], renders[1]);
+
+    TestHost fresh = Make(2, false, 50.0f, 100.0f);
+    Set(fresh, Reverb::kDecayTime, 30.0f);
+    Set(fresh, Reverb::kDiffusion, 500.0f);
+    EXPECT_EQ(Slice(renders[0], change), fresh.Run(Slice(input, change), 512));
+    fresh.Suspend();
+}
+
+TEST_F(ReverbThreaded, ALateJobSkipsTheBoundaryAndAudioKeepsFlowing)
+{
+    TestHost host = Make(1, true, 100.0f, 100.0f);
+    Reverb& reverb = Of(host);
+    core::Gate release;
+    std::atomic<bool> first{true};
+    // The first block job stalls until released, well past the time-out.
+    reverb.SetWorkerHooks(
+        [&] {
+            if (first.exchange(false))
+                release.Wait();
+        },
+        {});
+    host.Resume();
+    const std::size_t hop = reverb.HopSize();
+    const std::size_t blocks = 8;
+    const Signal input = test::SineSignal(1, blocks * hop, kRate, 440.0f);
+    Signal output = input;
+    const auto step = [&](std::size_t block) {
+        host.ProcessBlock(input, output, block * hop, static_cast<int>(hop));
+    };
+    step(0);
+    step(1); // hands over the first job, which stalls
+    const auto before = std::chrono::steady_clock::now();
+    step(2); // waits for it, gives up, plays the last result again
+    const auto waited = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(waited, std::chrono::milliseconds(4900));
+    EXPECT_LT(waited, std::chrono::milliseconds(15000));
+    release.Open();
+    for (std::size_t block = 3; block < blocks; ++block)
+        step(block);
+    for (float value : output[0])
+        ASSERT_TRUE(std::isfinite(value));
+    // The late result is collected at the next boundary and the dry and wet
+    // signals flow again.
+    EXPECT_GT(test::TailPeak(output[0], hop), 0.1f);
     host.Suspend();
 }
 
