@@ -3,6 +3,7 @@
 #include "framework/ConvolutionReverbBase.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 
 #include "dsp/Denormals.h"
@@ -584,6 +585,17 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs)
     jobDoneGate_.Open();
 }
 
+
+void ConvolutionReverbBase::TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count)
+{
+    constexpr float kInputBound = 1e20f;
+    for (std::size_t i = 0; i < count; ++i) {
+        // Exponent bits all set: infinity or NaN.
+        const bool finite = (std::bit_cast<std::uint32_t>(input[i]) & 0x7F800000u) != 0x7F800000u;
+        const float held = std::min(std::max(input[i], -kInputBound), kInputBound);
+        fill[i] = finite ? held : 0.0f;
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Block boundary and workers

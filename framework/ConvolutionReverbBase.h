@@ -234,6 +234,14 @@ protected:
     // Buffers by role, for the audio path and the block job.
     float* PlayBuffer(std::size_t channel) { return playBuffer_[channel]; }
     float* FillBuffer(std::size_t channel) { return fillBuffer_[channel]; }
+    /// Copies `count` input samples into a fill buffer for the transforms:
+    /// a non-finite sample enters as silence, so it cannot spread through
+    /// the next blocks' convolution, and the rest is held to +-1e20 (400 dB
+    /// above full scale, so audio never meets it): the transforms' sums,
+    /// times an impulse spectrum below 1e6, then stay far below the largest
+    /// float, and a huge but finite input gives huge but finite output.
+    static void TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count);
+
     // A job's time-domain blocks: B input samples (then zeros), N output samples.
     const float* JobInput(std::size_t channel) const { return jobInput_[channel]; }
     float* JobOutput(std::size_t channel) { return jobOutput_[channel]; }

@@ -251,16 +251,6 @@ bool SameSettings(const Record& a, const Record& b)
            std::memcmp(a.data() + kChannelsAt, b.data() + kChannelsAt, FullReverb::kRecordSize - kChannelsAt) == 0;
 }
 
-/// A non-finite sample enters as silence, so it cannot spread through the
-/// next blocks' convolution. (Exponent bits all set: infinity or NaN.)
-void TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count)
-{
-    for (std::size_t i = 0; i < count; ++i) {
-        const bool finite = (std::bit_cast<std::uint32_t>(input[i]) & 0x7F800000u) != 0x7F800000u;
-        fill[i] = finite ? input[i] : 0.0f;
-    }
-}
-
 /// out = x * (gR h + gE e) over `count` bins.
 void TimesWeighted(const float* __restrict xRe, const float* __restrict xIm, const float* __restrict hRe,
                    const float* __restrict hIm, const float* __restrict eRe, const float* __restrict eIm, float reverb,

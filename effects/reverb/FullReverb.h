@@ -78,10 +78,12 @@ public:
     void Resume() override;
     /// Control thread: stops the worker and waits for it.
     void Suspend() override;
-    /// Audio thread. Holds the impulse mutex; when a setting that shapes the
-    /// impulse changed, rebuilds it first (which allocates and may take
-    /// long). Otherwise allocates nothing and waits only at a block boundary
-    /// for a late worker. Input and output may be the same buffers.
+    /// Audio thread. Holds the impulse mutex. When a setting that shapes the
+    /// impulse changed, hands the rebuild to the impulse worker and plays on
+    /// with the old impulse until the new one is installed at a block
+    /// boundary; a host rendering offline gets the rebuild in place, before
+    /// the block. Allocates nothing and waits only at a block boundary for a
+    /// late worker. Input and output may be the same buffers.
     void Process(float** inputs, float** outputs, int frames) override;
     /// Control thread, never blocks. The outputs are ignored; switches are
     /// stored as 0 or 1; every setting but the three levels marks the
@@ -110,6 +112,7 @@ public:
     using ConvolutionReverbBase::HopSize;
     using ConvolutionReverbBase::ImpulseLength;
     using ConvolutionReverbBase::RebuildPending;
+    using ConvolutionReverbBase::SetWorkerHooks;
 
 protected:
     void OnNumberOfChannelsChanged(std::size_t count) override;

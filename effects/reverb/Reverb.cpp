@@ -109,24 +109,6 @@ void ScaleWetAndDry(const float* __restrict play, const float* __restrict fill, 
     }
 }
 
-/// Input is held to +-1e20 (400 dB above full scale, so audio never meets
-/// it) before it enters the transforms: their sums over N samples, times
-/// the impulse's spectrum (whose magnitude is at most the sum of its
-/// samples, below 1e6), then stay far below the largest float even at the
-/// largest N, and a huge but finite input gives huge but finite output.
-constexpr float kInputBound = 1e20f;
-
-/// A non-finite sample enters as silence, so it cannot spread through the
-/// next blocks' convolution. (Exponent bits all set: infinity or NaN.)
-void TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count)
-{
-    for (std::size_t i = 0; i < count; ++i) {
-        const bool finite = (std::bit_cast<std::uint32_t>(input[i]) & 0x7F800000u) != 0x7F800000u;
-        const float held = std::min(std::max(input[i], -kInputBound), kInputBound);
-        fill[i] = finite ? held : 0.0f;
-    }
-}
-
 void Mix(const float* __restrict wetPart, const float* __restrict dryPart, float* __restrict output,
          std::size_t count)
 {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -446,6 +447,9 @@ TEST_F(FullReverbThreaded, OnlySettingsThatShapeTheImpulseRebuildIt)
 TEST_F(FullReverbThreaded, WhilePlayingTheOldImpulseSoundsUntilTheNewOneIsInstalled)
 {
     TestHost host = Make(1, true, false, 0.0f, 100.0f, 100.0f);
+    // Builds on the impulse worker take at least 50 ms here, so the blocks
+    // below surely run while one is in flight.
+    Of(host).SetWorkerHooks({}, [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
     host.Resume();
     Signal noise(1, test::Noise(256, 5));
     Signal output = noise;
@@ -455,13 +459,14 @@ TEST_F(FullReverbThreaded, WhilePlayingTheOldImpulseSoundsUntilTheNewOneIsInstal
     // A longer decay: built on the impulse worker while the old one plays.
     Set(host, P::kDecayTime, 3 * kShortDecay);
     float loudest = 0.0f;
-    int blocks = 0;
-    for (; blocks < 2000 && (blocks < 2 || Of(host).RebuildPending() || Of(host).ImpulseLength() == before);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int blocks = 0; std::chrono::steady_clock::now() < deadline &&
+                         (blocks < 2 || Of(host).RebuildPending() || Of(host).ImpulseLength() == before);
          ++blocks) {
         host.ProcessBlock(noise, output, 0, 256);
         if (blocks < 2)
             loudest = std::max(loudest, test::TailPeak(output[0], 256));
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_GT(loudest, 0.0f); // no dropout while the build runs
     EXPECT_GT(Of(host).ImpulseLength(), before);
