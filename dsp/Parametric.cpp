@@ -9,6 +9,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "dsp/CookbookBiquad.h"
 #include "dsp/Denormals.h"
 #include "dsp/IIRDesign.h"
 
@@ -36,26 +37,7 @@ constexpr std::array<float, Parametric::kParameterCount> kDefaults{
 
 bool IsOn(float value) { return value >= 0.5f; }
 
-/// H(z) = (b0 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2).
-struct Biquad {
-    double b0, b1, b2, a1, a2;
-};
-
-/// Biquad from unnormalized coefficients (a0 divides everything).
-Biquad Normalized(double b0, double b1, double b2, double a0, double a1, double a2)
-{
-    return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
-}
-
-/// Peaking band: gain exactly `decibels` at w0, unity far away; alpha sets
-/// the width.
-Biquad Peak(double w0, double decibels, double alpha)
-{
-    const double amplitude = std::pow(10.0, decibels / 40.0);
-    const double cosine = std::cos(w0);
-    return Normalized(1.0 + alpha * amplitude, -2.0 * cosine, 1.0 - alpha * amplitude, 1.0 + alpha / amplitude,
-                      -2.0 * cosine, 1.0 - alpha / amplitude);
-}
+using Biquad = BiquadCoefficients;
 
 /// Alpha of a band whose half-gain edges (where the gain in dB is half the
 /// band's) lie `bandwidth` Hz apart. On the pre-warped axis t = tan(pi f/fs)
@@ -80,28 +62,11 @@ double BandwidthAlpha(double w0, double f0, double bandwidth, double rate)
 }
 
 /// Shelves move everything below (low) or above (high) the frequency by
-/// `decibels`, with half the gain in dB at the frequency itself. First order:
-/// 6 dB/oct transition, (s + wc sqrt(G)) / (s + wc / sqrt(G)) and its mirror;
-/// second order: the Butterworth-like shelf (slope 1, no overshoot).
+/// `decibels`, with half the gain in dB at the frequency itself: first or
+/// second order (slope 1, no overshoot).
 Biquad Shelf(bool high, bool secondOrder, double w0, double decibels)
 {
-    if (!secondOrder) {
-        const double root = std::pow(10.0, decibels / 40.0); // sqrt of the linear gain
-        const double k = std::tan(w0 / 2.0);
-        if (high)
-            return Normalized(root * root + k * root, k * root - root * root, 0.0, 1.0 + k * root, k * root - 1.0, 0.0);
-        return Normalized(1.0 + k * root, k * root - 1.0, 0.0, 1.0 + k / root, k / root - 1.0, 0.0);
-    }
-    const double a = std::pow(10.0, decibels / 40.0);
-    const double cosine = std::cos(w0);
-    const double twoRootAlpha = 2.0 * std::sqrt(a) * std::sin(w0) / std::numbers::sqrt2;
-    if (high)
-        return Normalized(a * ((a + 1) + (a - 1) * cosine + twoRootAlpha), -2.0 * a * ((a - 1) + (a + 1) * cosine),
-                          a * ((a + 1) + (a - 1) * cosine - twoRootAlpha), (a + 1) - (a - 1) * cosine + twoRootAlpha,
-                          2.0 * ((a - 1) - (a + 1) * cosine), (a + 1) - (a - 1) * cosine - twoRootAlpha);
-    return Normalized(a * ((a + 1) - (a - 1) * cosine + twoRootAlpha), 2.0 * a * ((a - 1) - (a + 1) * cosine),
-                      a * ((a + 1) - (a - 1) * cosine - twoRootAlpha), (a + 1) + (a - 1) * cosine + twoRootAlpha,
-                      -2.0 * ((a - 1) + (a + 1) * cosine), (a + 1) + (a - 1) * cosine - twoRootAlpha);
+    return secondOrder ? ShelvingBiquad(high, w0, decibels) : FirstOrderShelf(high, w0, decibels);
 }
 
 /// Runs N sections in one pass, sample by sample. Keeping several sections
@@ -319,7 +284,7 @@ void Parametric::UpdateDesign()
             const double alpha = useQ ? std::sin(w0) / (2.0 * values_[static_cast<std::size_t>(base + 1)])
                                       : BandwidthAlpha(w0, EffectiveFrequency(base),
                                                        values_[static_cast<std::size_t>(kBand1Bandwidth + band)], rate);
-            place(kFirstBandSlot + band, Peak(w0, gain, alpha));
+            place(kFirstBandSlot + band, PeakingBiquad(w0, gain, alpha));
         }
         if (IsOn(values_[kLowPassEnable]))
             placeButterworth(kLowPassSlot, FilterType::LowPass, kLowPassFrequency, kLowPassSlope);

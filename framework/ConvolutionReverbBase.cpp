@@ -3,6 +3,7 @@
 #include "framework/ConvolutionReverbBase.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 
 #include "dsp/Denormals.h"
@@ -679,9 +680,16 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs, bool fuseProducts)
                                       last.outputSpectrumIm.Data(), last.outputSpectrumRe.Data(),
                                       last.outputSpectrumIm.Data(), scale);
     }
+    FinishJob(channels);
     jobDoneGate_.Open();
 }
 
+
+void ConvolutionReverbBase::TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        fill[i] = AdmittedConvolutionInput(input[i]);
+}
 
 // ---------------------------------------------------------------------------
 // Block boundary and workers

@@ -30,7 +30,9 @@
 // yet) it runs in place, so a render's output never depends on timing.
 
 #include <array>
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -46,6 +48,16 @@
 #include "platform/core/Threads.h"
 
 namespace zoc::components {
+
+/// One input sample as the engine's transforms take it: a non-finite
+/// sample enters as silence and the rest is held to +-1e20 (see TakeInput).
+inline float AdmittedConvolutionInput(float x)
+{
+    constexpr float kInputBound = 1e20f;
+    // Exponent bits all set: infinity or NaN.
+    const bool finite = (std::bit_cast<std::uint32_t>(x) & 0x7F800000u) != 0x7F800000u;
+    return finite ? std::min(std::max(x, -kInputBound), kInputBound) : 0.0f;
+}
 
 class ConvolutionReverbBase : public MultiChannelComponentBase {
 public:
@@ -207,6 +219,9 @@ protected:
     /// the mode `sumInputs` selects. A derived class with another mix of
     /// responses replaces this step only; the transforms stay.
     virtual void MultiplySpectra(bool sumInputs, std::size_t channels);
+    /// The last step of a job, after the inverse transforms and before the
+    /// done gate opens: a derived class may add to JobOutput here.
+    virtual void FinishJob(std::size_t /*channels*/) {}
 
     /// Block boundary, on the audio thread: collects the pending job (at most
     /// 5 s; on time-out the same result plays again), installs a rebuilt
@@ -238,6 +253,17 @@ protected:
     // Buffers by role, for the audio path and the block job.
     float* PlayBuffer(std::size_t channel) { return playBuffer_[channel]; }
     float* FillBuffer(std::size_t channel) { return fillBuffer_[channel]; }
+    /// Copies `count` input samples into a fill buffer for the transforms:
+    /// a non-finite sample enters as silence, so it cannot spread through
+    /// the next blocks' convolution, and the rest is held to +-1e20 (400 dB
+    /// above full scale, so audio never meets it): the transforms' sums,
+    /// times an impulse spectrum below 1e6, then stay far below the largest
+    /// float, and a huge but finite input gives huge but finite output.
+    static void TakeInput(const float* __restrict input, float* __restrict fill, std::size_t count);
+
+    // A job's time-domain blocks: B input samples (then zeros), N output samples.
+    const float* JobInput(std::size_t channel) const { return jobInput_[channel]; }
+    float* JobOutput(std::size_t channel) { return jobOutput_[channel]; }
     /// Mixing scratch of 2N floats that follows the role set.
     float* MixScratch() { return mix_; }
     bool HasRoles() const { return playBuffer_[0] != nullptr && mix_ != nullptr; }

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "dsp/Denormals.h"
+#include "framework/ImpulseCache.h"
 #include "framework/Library.h"
 #include "framework/Registration.h"
 #include "platform/core/Files.h"
@@ -98,29 +99,6 @@ constexpr float kMaximumRate = 384000.0f;
 // Cache files: a ring of ten slots named "SndxReverb0.tmp" ... "SndxReverb9.tmp".
 constexpr int kCacheSlots = 10;
 
-/// Impulse recalculation and cache files are one at a time in the process.
-std::mutex& ImpulseCacheMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
-/// Input is held to +-1e20 (400 dB above full scale, so audio never meets
-/// it) before it enters the transforms: their sums over N samples, times
-/// the impulse's spectrum (whose magnitude is at most the sum of its
-/// samples, below 1e6), then stay far below the largest float even at the
-/// largest N, and a huge but finite input gives huge but finite output.
-constexpr float kInputBound = 1e20f;
-
-/// What the fill buffer takes for an input sample: a non-finite one enters
-/// as silence, so it cannot spread through the next blocks' convolution.
-inline float Admitted(float x)
-{
-    // Exponent bits all set: infinity or NaN.
-    const bool finite = (std::bit_cast<std::uint32_t>(x) & 0x7F800000u) != 0x7F800000u;
-    return finite ? std::min(std::max(x, -kInputBound), kInputBound) : 0.0f;
-}
-
 /// One channel's chunk of the audio path: the output mixes the wet result
 /// and the dry signal, the input of two blocks ago still in the fill
 /// buffer, in percent; then the fill buffer takes the new input.
@@ -129,7 +107,7 @@ void MixAndTakeInput(const float* __restrict play, float* __restrict fill, const
 {
     for (std::size_t i = 0; i < count; ++i) {
         const float mixed = (play[i] * wet + fill[i] * dry) * 0.01f;
-        fill[i] = Admitted(input[i]);
+        fill[i] = AdmittedConvolutionInput(input[i]);
         output[i] = mixed;
     }
 }
@@ -140,7 +118,7 @@ void MixAndTakeInputInPlace(const float* __restrict play, float* __restrict fill
 {
     for (std::size_t i = 0; i < count; ++i) {
         const float mixed = (play[i] * wet + fill[i] * dry) * 0.01f;
-        fill[i] = Admitted(io[i]);
+        fill[i] = AdmittedConvolutionInput(io[i]);
         io[i] = mixed;
     }
 }

@@ -28,29 +28,7 @@ constexpr double kFullScale = 32768.0;
 /// Overall level of the impulse.
 constexpr float kImpulseGain = 0.06f;
 
-/// First-order DC blocker: a pole just inside the unit circle and a zero on it.
-constexpr double kDcPole = 0.99820796566444;
-constexpr double kDcGain = 0.99910754994081;
-constexpr double kDcZero = 0.99910041572362;
-
 double Sign(double x) { return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0); }
-
-/// Truncation that keeps out-of-range values out of undefined behaviour.
-std::int32_t TruncateTo32(double value)
-{
-    if (!(value > -2147483648.0))
-        return value != value ? 0 : INT32_MIN;
-    if (value >= 2147483647.0)
-        return INT32_MAX;
-    return static_cast<std::int32_t>(value);
-}
-
-std::int64_t TruncateTo64(double value)
-{
-    if (!(value > -9.2e18) || !(value < 9.2e18))
-        return 0;
-    return static_cast<std::int64_t>(value);
-}
 
 /// One reader of the noise buffer: its position, a counter whose bits say
 /// when the step width drifts, and the step width.
@@ -93,6 +71,37 @@ void SmoothAround(std::vector<float>& buffer, std::int32_t length, std::int32_t 
 }
 
 } // namespace
+
+std::int32_t TruncateTo32(double value)
+{
+    if (!(value > -2147483648.0))
+        return value != value ? 0 : INT32_MIN;
+    if (value >= 2147483647.0)
+        return INT32_MAX;
+    return static_cast<std::int32_t>(value);
+}
+
+std::int64_t TruncateTo64(double value)
+{
+    if (!(value > -9.2e18) || !(value < 9.2e18))
+        return 0;
+    return static_cast<std::int64_t>(value);
+}
+
+void BlockDC(float* samples, std::size_t count, std::size_t stride)
+{
+    // A pole just inside the unit circle and a zero on it.
+    constexpr double kDcPole = 0.99820796566444;
+    constexpr double kDcGain = 0.99910754994081;
+    constexpr double kDcZero = 0.99910041572362;
+    double state = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        float& sample = samples[i * stride];
+        const double next = sample + kDcPole * state;
+        sample = static_cast<float>(kDcGain * next - kDcZero * state);
+        state = next;
+    }
+}
 
 ImpulseSizes ComputeSizes(const ImpulseSettings& settings)
 {
@@ -196,12 +205,7 @@ void SynthesizeImpulse(const ImpulseSettings& settings, const ImpulseSizes& size
             previous = x;
         }
 
-        double state = 0.0;
-        for (float& sample : h) {
-            const double next = sample + kDcPole * state;
-            sample = static_cast<float>(kDcGain * next - kDcZero * state);
-            state = next;
-        }
+        BlockDC(h.data(), h.size(), 1);
 
         float gain = 1.0f;
         const float fall = 1.0f / static_cast<float>(fadeLength);

@@ -6,6 +6,7 @@
 // generator is reseeded from the settings, so the same settings give the
 // same impulse on every run and every machine.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -36,6 +37,15 @@ ImpulseSizes ComputeSizes(const ImpulseSettings& settings);
 
 /// Smallest power of two of at least 2 * impulseLength: the FFT size.
 std::uint32_t FFTSizeFor(std::int32_t impulseLength);
+
+/// Truncation towards zero that keeps out-of-range values out of undefined
+/// behaviour: NaN gives 0, values beyond the type its nearest end (64 bits: 0).
+std::int32_t TruncateTo32(double value);
+std::int64_t TruncateTo64(double value);
+
+/// The impulses' first-order DC blocker, in place over `count` samples
+/// `stride` floats apart, starting from rest.
+void BlockDC(float* samples, std::size_t count, std::size_t stride);
 
 /// Seeds the runtime generator from the settings and writes K * L samples,
 /// interleaved by frame, into `impulse`. `progress` is told the fraction done
