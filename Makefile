@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 SECONDS ?= 120
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build build-asan test demo bench test-asan test-tsan soak soak-asan fuzz clean
+.PHONY: all deps build build-asan test demo bench test-asan test-tsan soak soak-asan fuzz mutate clean
 
 all: build
 
@@ -63,6 +63,12 @@ fuzz: deps
 	  -DZOC_BUILD_TESTS=OFF -DZOC_BUILD_FUZZ=ON -DZOC_SANITIZE=address,undefined,fuzzer-no-link
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzers.sh build-fuzz/bin $(FUZZ_SECONDS)
+
+# Plants each fault in tests/mutations.txt in a private copy and checks that
+# the suite catches it (slow: run before closing a component's work).
+# MUTATE_ARGS='-o Dynamics' runs a subset.
+mutate: deps
+	scripts/mutate.sh -j $(JOBS) $(MUTATE_ARGS)
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz demo-out

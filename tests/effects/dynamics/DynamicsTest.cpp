@@ -194,6 +194,81 @@ TEST_F(DynamicsFixture, LevelsAboveFullScaleContinueTheCurve)
     }
 }
 
+/// Envelope-only output with no curve and every smoother instant is the
+/// detector's own level: 10^(level / 20) per frame.
+struct DetectorFixture : DynamicsFixture {
+    explicit DetectorFixture()
+    {
+        SetReal(Dynamics::kXYCount, 0.0f);
+        SetReal(Dynamics::kEnvelopeOnly, 1.0f);
+        for (int time : {Dynamics::kLevelAttackTime, Dynamics::kLevelReleaseTime, Dynamics::kGainAttackTime,
+                         Dynamics::kGainReleaseTime})
+            SetReal(time, 0.0f);
+        host.Configure(1, kRate);
+    }
+    void SetRms(bool rms) { dynamics->SetParameter(Dynamics::kPeakRMS, rms ? 1.0f : 0.0f); }
+};
+
+TEST_F(DetectorFixture, DetectedLevelsMatchTheirAnalyticValues)
+{
+    struct Case {
+        const char* name;
+        bool rms;
+        Signal input;
+        double level; // dB
+    };
+    const Case cases[] = {
+        {"RMS, sine 0.5", true, test::SineSignal(1, 22050, kRate, 1000.0f, 0.5f), SineRmsLevel(0.5)},
+        {"RMS, sine 0.01", true, test::SineSignal(1, 22050, kRate, 1000.0f, 0.01f), SineRmsLevel(0.01)},
+        {"RMS, constant 0.25", true, test::ConstantSignal(1, 22050, 0.25f), SquareRmsLevel(0.25)},
+        {"peak, constant 0.25", false, test::ConstantSignal(1, 22050, 0.25f), Db(0.25)},
+    };
+    for (const Case& c : cases) {
+        SetRms(c.rms);
+        const std::vector<float> out = host.Run(c.input)[0];
+        // The RMS detector ripples at twice the tone's frequency; its mean
+        // power over whole periods of the tone is the tone's.
+        double power = 0.0;
+        const std::size_t frames = 4410;
+        for (std::size_t k = out.size() - frames; k < out.size(); ++k)
+            power += c.rms ? static_cast<double>(out[k]) * out[k] : std::fabs(out[k]);
+        const double level = c.rms ? 10.0 * std::log10(power / frames) : Db(power / frames);
+        EXPECT_NEAR(level, c.level, 0.01) << c.name;
+    }
+}
+
+TEST_F(DetectorFixture, StepResponseTimes)
+{
+    // A step to 0.5 after 0.1 s of silence, and back to silence 0.1 s later.
+    Signal input = test::ConstantSignal(1, 13230, 0.5f);
+    std::fill(input[0].begin(), input[0].begin() + 4410, 0.0f);
+    std::fill(input[0].begin() + 8820, input[0].end(), 0.0f);
+    struct Case {
+        bool rms;
+        double full;       // the settled output
+        std::size_t rise;  // frames from the first sign of the step to 99 % of full
+        std::size_t fall;  // frames from the end of the step to 1 % of full
+    };
+    // RMS: power smoothed by 0.92 per frame, so the amplitude reaches 99 % in
+    // ln(1 - 0.99^2) / ln 0.92 = 47 frames and falls to 1 % in
+    // ln(0.01^2) / ln 0.92 = 110. Peak: 0.05 per frame, 2 frames either way.
+    const Case cases[] = {{true, test::FromDb(SquareRmsLevel(0.5)), 47, 110}, {false, 0.5, 2, 2}};
+    for (const Case& c : cases) {
+        SetRms(c.rms);
+        const std::vector<float> out = host.Run(input)[0];
+        const std::size_t start = test::FirstAbove(out, static_cast<float>(1e-3 * c.full));
+        ASSERT_LT(start, out.size());
+        const std::size_t risen = test::FirstAbove(out, static_cast<float>(0.99 * c.full));
+        EXPECT_NEAR(static_cast<double>(risen - start), static_cast<double>(c.rise), 1.0) << "rms " << c.rms;
+        EXPECT_NEAR(out[start + 2000], c.full, 1e-3 * c.full) << "rms " << c.rms;
+        // The step ends 4410 frames after it began.
+        std::size_t fallen = start + 4410;
+        while (fallen < out.size() && out[fallen] > 0.01 * c.full)
+            ++fallen;
+        EXPECT_NEAR(static_cast<double>(fallen - (start + 4410)), static_cast<double>(c.fall), 1.0) << "rms " << c.rms;
+    }
+}
+
 TEST_F(DynamicsFixture, NoPresetStepsInGainAtFullScale)
 {
     host.Configure(1, kRate);
