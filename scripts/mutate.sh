@@ -7,14 +7,19 @@
 #   -f FILE   mutation list (default tests/mutations.txt)
 #   -o REGEX  only the mutations whose file or label matches REGEX (grep -E),
 #             e.g. -o Dynamics or -o '^dsp/'
+#   -x REGEX  leave out the mutations whose file or label matches REGEX
 #   -j N      parallel jobs for builds and tests (default: number of cores)
 #   -k        keep the private copy afterwards (its path is printed)
+#   -n        only check the list (every text found once) and exit
 #
 # Each line of the list is one mutation, fields separated by " | ":
 #
 #   file | exact text | replacement | label [| tests]
 #
-# The exact text must occur exactly once in the file. The optional last field
+# The exact text must occur exactly once in the file; \n in it or in the
+# replacement stands for a line break, \| for a | (so " | " in the code
+# cannot split a field). The mutant must compile without
+# warnings (they are errors), or it is reported INVALID. The optional last field
 # is a ctest -R regex naming the tests most likely to catch the fault: they
 # run first, so most mutations are killed within seconds; only when they pass
 # does the whole suite run (stopping at its first failure). Blank lines and
@@ -30,15 +35,19 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 list="$here/tests/mutations.txt"
 only=""
+skip=""
 jobs=$(nproc)
 keep=0
-while getopts "f:o:j:kh" opt; do
+check=0
+while getopts "f:o:x:j:knh" opt; do
     case $opt in
         f) list=$(realpath "$OPTARG") ;;
         o) only=$OPTARG ;;
+        x) skip=$OPTARG ;;
         j) jobs=$OPTARG ;;
         k) keep=1 ;;
-        *) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+        n) check=1 ;;
+        *) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 2 ;;
     esac
 done
 [[ -r $list ]] || { echo "mutate: cannot read $list" >&2; exit 2; }
@@ -56,18 +65,22 @@ while IFS= read -r line || [[ -n $line ]]; do
     lineno=$((lineno + 1))
     [[ -z ${line//[[:space:]]/} || $line =~ ^[[:space:]]*# ]] && continue
     fields=()
-    rest=$line
+    rest=${line//\\|/$'\x01'}
     while [[ $rest == *" | "* ]]; do
         fields+=("${rest%% | *}")
         rest=${rest#* | }
     done
     fields+=("$rest")
+    for ((f = 0; f < ${#fields[@]}; f++)); do fields[f]=${fields[f]//$'\x01'/|}; done
     if ((${#fields[@]} < 4 || ${#fields[@]} > 5)); then
         echo "mutate: $list:$lineno: expected 4 or 5 fields separated by ' | '" >&2
         bad=1
         continue
     fi
     if [[ -n $only ]] && ! grep -qE -- "$only" <<<"${fields[0]} ${fields[3]}"; then
+        continue
+    fi
+    if [[ -n $skip ]] && grep -qE -- "$skip" <<<"${fields[0]} ${fields[3]}"; then
         continue
     fi
     files+=("${fields[0]}")
@@ -82,7 +95,7 @@ count=${#files[@]}
 
 # Occurrences of the exact text $2 in file $1.
 occurrences() {
-    MUTATE_TEXT=$2 perl -0777 -ne 'BEGIN { $t = $ENV{MUTATE_TEXT} } $n = () = /\Q$t\E/g; print $n' "$1"
+    MUTATE_TEXT=$2 perl -0777 -ne 'BEGIN { ($t = $ENV{MUTATE_TEXT}) =~ s/\\n/\n/g } $n = () = /\Q$t\E/g; print $n' "$1"
 }
 
 for ((i = 0; i < count; i++)); do
@@ -96,6 +109,10 @@ for ((i = 0; i < count; i++)); do
     fi
 done
 ((bad == 0)) || exit 2
+if ((check)); then
+    echo "mutate: $count mutations, every text found once"
+    exit 0
+fi
 
 # The private copy. ccache hashes paths relative to its base directory, so
 # with the base at the copy's root the copy shares the cache with every
@@ -176,11 +193,12 @@ for ((i = 0; i < count; i++)); do
     cp "$src/$file" "$scratch/original"
     current=$file
     MUTATE_TEXT=${texts[i]} MUTATE_REPL=${repls[i]} perl -0777 -pi -e \
-        'BEGIN { $t = $ENV{MUTATE_TEXT}; $r = $ENV{MUTATE_REPL} } s/\Q$t\E/$r/' "$src/$file"
+        'BEGIN { ($t = $ENV{MUTATE_TEXT}) =~ s/\\n/\n/g; ($r = $ENV{MUTATE_REPL}) =~ s/\\n/\n/g }
+        s/\Q$t\E/$r/' "$src/$file"
     result="" why=""
     if ! build_copy; then
         result=INVALID
-        why="does not build: $(grep -m1 -E 'error' "$scratch/build.log")"
+        why="does not build: $(grep -m1 -E 'error:' "$scratch/build.log")"
     elif [[ -n ${quicks[i]} ]] && why=$(run_tests "$quick_timeout" "$scratch/quick.log" -R "${quicks[i]}"); then
         # The named tests passed (or none matched): the whole suite decides.
         grep -q 'No tests were found' "$scratch/quick.log" && echo "mutate: '${quicks[i]}' matches no test" >&2
