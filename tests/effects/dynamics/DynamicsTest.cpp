@@ -245,27 +245,27 @@ TEST_F(DetectorFixture, StepResponseTimes)
     std::fill(input[0].begin() + 8820, input[0].end(), 0.0f);
     struct Case {
         bool rms;
-        double full;       // the settled output
-        std::size_t rise;  // frames from the first sign of the step to 99 % of full
-        std::size_t fall;  // frames from the end of the step to 1 % of full
+        double full;      // the settled output
+        std::size_t rise; // frames after the first risen frame until 90 % of full
+        std::size_t fall; // frames after the first fallen frame until 10 % of full
     };
-    // RMS: power smoothed by 0.92 per frame, so the amplitude reaches 99 % in
-    // ln(1 - 0.99^2) / ln 0.92 = 47 frames and falls to 1 % in
-    // ln(0.01^2) / ln 0.92 = 110. Peak: 0.05 per frame, 2 frames either way.
-    const Case cases[] = {{true, test::FromDb(SquareRmsLevel(0.5)), 47, 110}, {false, 0.5, 2, 2}};
+    // RMS: power smoothed by 0.92 per frame, so the amplitude reaches 90 % on
+    // frame ln(1 - 0.9^2) / ln 0.92 = 19.9 and falls to 10 % on frame
+    // ln(0.1^2) / ln 0.92 = 55.2. Peak: 0.05 per frame, there at once.
+    const Case cases[] = {{true, test::FromDb(SquareRmsLevel(0.5)), 19, 55}, {false, 0.5, 0, 0}};
     for (const Case& c : cases) {
         SetRms(c.rms);
         const std::vector<float> out = host.Run(input)[0];
         const std::size_t start = test::FirstAbove(out, static_cast<float>(1e-3 * c.full));
         ASSERT_LT(start, out.size());
-        const std::size_t risen = test::FirstAbove(out, static_cast<float>(0.99 * c.full));
-        EXPECT_NEAR(static_cast<double>(risen - start), static_cast<double>(c.rise), 1.0) << "rms " << c.rms;
+        const std::size_t risen = test::FirstAbove(out, static_cast<float>(0.9 * c.full));
+        EXPECT_EQ(risen - start, c.rise) << "rms " << c.rms;
         EXPECT_NEAR(out[start + 2000], c.full, 1e-3 * c.full) << "rms " << c.rms;
         // The step ends 4410 frames after it began.
         std::size_t fallen = start + 4410;
-        while (fallen < out.size() && out[fallen] > 0.01 * c.full)
+        while (fallen < out.size() && out[fallen] > 0.1 * c.full)
             ++fallen;
-        EXPECT_NEAR(static_cast<double>(fallen - (start + 4410)), static_cast<double>(c.fall), 1.0) << "rms " << c.rms;
+        EXPECT_EQ(fallen - (start + 4410), c.fall) << "rms " << c.rms;
     }
 }
 
