@@ -77,7 +77,11 @@ TEST(EnvelopeTest, FactoryEnvelopesFollowTheirLines)
                           Case{false, "Linear Fade Out", [](double t) { return 1.0 - t; }, kOneStep},
                           Case{false, "(Default)", unity, 0.0}, Case{true, "(Default)", unity, 0.0},
                           Case{false, "Smooth Ends", plateau, 1e-6}, Case{true, "Smooth Ends", plateau, 1e-6},
-                          Case{false, "Keep Attack Only", keepAttack, 15.0 * kOneStep}}) {
+                          Case{false, "Keep Attack Only", keepAttack, 15.0 * kOneStep},
+                          // Splines: only where the curve is flat or on a keyframe.
+                          Case{false, "Smooth Fade Out", [](double t) { return t < 0.25 ? 1.0 : t > 0.75 ? 0.0 : NAN; },
+                               1e-6},
+                          Case{true, "Soften Attack", [](double t) { return t >= 0.15 ? 1.0 : NAN; }, 1e-6}}) {
         const std::vector<float> gains = MeasureGain(MakePreset(c.gain, c.preset));
         for (std::size_t n = 0; n < kFrames; ++n) {
             const double expected = c.reference(static_cast<double>(n) / kFrames);
