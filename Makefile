@@ -7,7 +7,7 @@ CMAKE_FLAGS ?=
 SECONDS ?= 120
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build zoc build-asan test demo bench test-asan test-tsan soak soak-asan fuzz docs clean
+.PHONY: all deps build zoc build-asan test demo bench test-asan test-tsan soak soak-asan fuzz mutate docs clean
 
 all: build
 
@@ -73,6 +73,12 @@ docs:
 	@command -v doxygen > /dev/null || { echo "make docs needs doxygen: scripts/install-deps.sh --docs"; exit 1; }
 	doxygen docs/Doxyfile
 	@echo "API reference: build-docs/html/index.html"
+
+# Plants each fault in tests/mutations.txt in a private copy and checks that
+# the suite catches it (slow: run before closing a component's work).
+# MUTATE_ARGS='-o Dynamics' runs a subset.
+mutate: deps
+	scripts/mutate.sh -j $(JOBS) $(MUTATE_ARGS)
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz build-docs demo-out

@@ -195,6 +195,15 @@ TEST(HardLimit, GainReachesThePeakInTimeThenHoldsAndReleases)
     for (std::size_t i = 1000 + latency + 1; i + 1 < out.size(); ++i)
         ASSERT_LE(out[i], out[i + 1] + 1e-7f) << "the release only rises, at " << i;
     EXPECT_EQ(out.back(), 0.1f);
+    // The click leaves the hold window (look-ahead, 1 and 20 ms) at 2057;
+    // the release then rises as a one-pole of 50 ms towards 2 % above unity
+    // and stops at unity, which the two moving averages (98 frames) pass on.
+    const double tau = 0.050 * 48000.0;
+    const double rise = std::log(0.02 / (1.02 - ceiling)) / std::log(std::exp(-1.0 / tau));
+    std::size_t back = 1000 + latency;
+    while (out[back] != 0.1f)
+        ++back;
+    EXPECT_NEAR(static_cast<double>(back), 1000.0 + latency + 1 + 960 + rise + 98, 10.0);
 }
 
 TEST(HardLimit, LinkedChannelsShareOneGain)

@@ -1,5 +1,6 @@
 #include "effects/delay/Chorus.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -118,6 +119,14 @@ TEST_F(ChorusFixture, DryPathIsExactAfterTheRampsAndReportsNoLatency)
             for (std::size_t i = 3360; i < output[c].size(); ++i)
                 ASSERT_FLOAT_EQ(output[c][i], static_cast<float>(0.7 * input[c][i])) << c << " " << i;
     }
+    // At full dry level the fade-in alone shapes the start: a straight rise
+    // over 576 frames (12 ms).
+    host.Configure(1, 48000.0f);
+    Set(Chorus::kDryOutputLevel, 100);
+    const Signal input(1, test::Noise(1000, 4));
+    const Signal faded = host.Run(input, 500);
+    for (std::size_t i = 0; i < 1000; ++i)
+        ASSERT_NEAR(faded[0][i], input[0][i] * static_cast<double>(std::min<std::size_t>(i, 576)) / 576.0, 1e-6) << i;
 }
 
 TEST_F(ChorusFixture, OneVoiceIsAUnityGainCopyWithinTwiceTheBaseDelay)
@@ -156,6 +165,18 @@ TEST_F(ChorusFixture, OneVoiceIsAUnityGainCopyWithinTwiceTheBaseDelay)
                 << sinc;
         }
     }
+}
+
+// Feedback goes back into the line inverted: a click (past the dry level's
+// glide to silence) comes back as repeats 1, -f, f^2, ..., which sum to
+// 1 / (1 + f); the interpolation keeps each repeat's sum.
+TEST_F(ChorusFixture, FeedbackIsInverted)
+{
+    host.Configure(1, 48000.0f);
+    SetSingleWetVoice(10.0f);
+    Set(Chorus::kFeedback, 50);
+    const std::vector<float> out = host.Run(test::ImpulseSignal(1, 12000, 4000))[0];
+    EXPECT_NEAR(std::accumulate(out.begin(), out.end(), 0.0), 1.0 / 1.5, 0.01);
 }
 
 TEST_F(ChorusFixture, VoiceLayoutFollowsTheSettingsAndOnlyThem)

@@ -77,6 +77,16 @@ TEST_F(FlangerFixture, TapsGainsAndPolarityPerMode)
         EXPECT_FLOAT_EQ(output[0][kLatency + 47], c.behind * kCentreTap) << c.effects << c.inverted;
         EXPECT_EQ(output[0][kLatency], 0.0f);
     }
+    // Feedback takes the polarity too, so the second echo of one tap comes
+    // out the same either way: (-1)(-f) inverted, (+1)(+f) not.
+    float second[2];
+    for (const bool inverted : {false, true}) {
+        SetWet(1.0f, 1.0f, true, false, inverted);
+        Set(Flanger::kFeedback, 50.0f);
+        second[inverted] = host.Run(test::ImpulseSignal(1, 6000))[0][kLatency + 94];
+    }
+    EXPECT_GT(second[0], 0.4f);
+    EXPECT_EQ(second[1], second[0]);
     // At 384 kHz 20 ms would be 7680 frames; the delay stops at 4990. (The
     // window of so long a delay reaches back into the output frames just
     // written, which hold the echo's leading ripple: hence not exact.)

@@ -135,6 +135,11 @@ TEST_F(AmplifyFixture, SliderDragLinksOnlyWhenEditing)
     amplify->EndEditing(2);
     EXPECT_NEAR(amplify->GetParameter(3), Normalized(-3.0f), 1e-6f);
     EXPECT_NEAR(amplify->GetParameter(5), 0.666667f, 1e-6f);
+    // The link switch turns on from half way.
+    for (const auto& [value, linked] : {std::pair{0.49f, 0.0f}, std::pair{0.5f, 1.0f}}) {
+        amplify->SetParameter(1, value);
+        EXPECT_EQ(amplify->GetParameter(1), linked) << value;
+    }
 }
 
 TEST_F(AmplifyFixture, LoadingSettingsNeverLinks)

@@ -189,6 +189,15 @@ TEST_F(ChannelMixerFixture, DownmixesWeighCentreAndSurroundsAtMinus3dB)
     EXPECT_NEAR(output[1][10], 0.5f * minus3dB, 1e-6f);
     for (std::size_t channel = 2; channel < 6; ++channel)
         EXPECT_EQ(output[channel][10], 0.0f);
+
+    // B-format to four speakers: the omnidirectional W reaches each at -9 dB.
+    host.Configure(4, 48000.0f);
+    mixer->SetFactoryPreset(Preset("Ambisonic B-Format to [L R Ls Rs]"));
+    Signal w(4, std::vector<float>(64, 0.0f));
+    w[0].assign(64, 0.5f);
+    const Signal speakers = host.Run(w);
+    for (std::size_t channel = 0; channel < 4; ++channel)
+        EXPECT_NEAR(speakers[channel][10], 0.5f * minus3dB / 2.0f, 1e-6f) << channel;
 }
 
 TEST_F(ChannelMixerFixture, ChannelCountAndUnusedEntriesChangeNothing)

@@ -194,6 +194,81 @@ TEST_F(DynamicsFixture, LevelsAboveFullScaleContinueTheCurve)
     }
 }
 
+/// Envelope-only output with no curve and every smoother instant is the
+/// detector's own level: 10^(level / 20) per frame.
+struct DetectorFixture : DynamicsFixture {
+    explicit DetectorFixture()
+    {
+        SetReal(Dynamics::kXYCount, 0.0f);
+        SetReal(Dynamics::kEnvelopeOnly, 1.0f);
+        for (int time : {Dynamics::kLevelAttackTime, Dynamics::kLevelReleaseTime, Dynamics::kGainAttackTime,
+                         Dynamics::kGainReleaseTime})
+            SetReal(time, 0.0f);
+        host.Configure(1, kRate);
+    }
+    void SetRms(bool rms) { dynamics->SetParameter(Dynamics::kPeakRMS, rms ? 1.0f : 0.0f); }
+};
+
+TEST_F(DetectorFixture, DetectedLevelsMatchTheirAnalyticValues)
+{
+    struct Case {
+        const char* name;
+        bool rms;
+        Signal input;
+        double level; // dB
+    };
+    const Case cases[] = {
+        {"RMS, sine 0.5", true, test::SineSignal(1, 22050, kRate, 1000.0f, 0.5f), SineRmsLevel(0.5)},
+        {"RMS, sine 0.01", true, test::SineSignal(1, 22050, kRate, 1000.0f, 0.01f), SineRmsLevel(0.01)},
+        {"RMS, constant 0.25", true, test::ConstantSignal(1, 22050, 0.25f), SquareRmsLevel(0.25)},
+        {"peak, constant 0.25", false, test::ConstantSignal(1, 22050, 0.25f), Db(0.25)},
+    };
+    for (const Case& c : cases) {
+        SetRms(c.rms);
+        const std::vector<float> out = host.Run(c.input)[0];
+        // The RMS detector ripples at twice the tone's frequency; its mean
+        // power over whole periods of the tone is the tone's.
+        double power = 0.0;
+        const std::size_t frames = 4410;
+        for (std::size_t k = out.size() - frames; k < out.size(); ++k)
+            power += c.rms ? static_cast<double>(out[k]) * out[k] : std::fabs(out[k]);
+        const double level = c.rms ? 10.0 * std::log10(power / frames) : Db(power / frames);
+        EXPECT_NEAR(level, c.level, 0.01) << c.name;
+    }
+}
+
+TEST_F(DetectorFixture, StepResponseTimes)
+{
+    // A step to 0.5 after 0.1 s of silence, and back to silence 0.1 s later.
+    Signal input = test::ConstantSignal(1, 13230, 0.5f);
+    std::fill(input[0].begin(), input[0].begin() + 4410, 0.0f);
+    std::fill(input[0].begin() + 8820, input[0].end(), 0.0f);
+    struct Case {
+        bool rms;
+        double full;      // the settled output
+        std::size_t rise; // frames after the first risen frame until 90 % of full
+        std::size_t fall; // frames after the first fallen frame until 10 % of full
+    };
+    // RMS: power smoothed by 0.92 per frame, so the amplitude reaches 90 % on
+    // frame ln(1 - 0.9^2) / ln 0.92 = 19.9 and falls to 10 % on frame
+    // ln(0.1^2) / ln 0.92 = 55.2. Peak: 0.05 per frame, there at once.
+    const Case cases[] = {{true, test::FromDb(SquareRmsLevel(0.5)), 19, 55}, {false, 0.5, 0, 0}};
+    for (const Case& c : cases) {
+        SetRms(c.rms);
+        const std::vector<float> out = host.Run(input)[0];
+        const std::size_t start = test::FirstAbove(out, static_cast<float>(1e-3 * c.full));
+        ASSERT_LT(start, out.size());
+        const std::size_t risen = test::FirstAbove(out, static_cast<float>(0.9 * c.full));
+        EXPECT_EQ(risen - start, c.rise) << "rms " << c.rms;
+        EXPECT_NEAR(out[start + 2000], c.full, 1e-3 * c.full) << "rms " << c.rms;
+        // The step ends 4410 frames after it began.
+        std::size_t fallen = start + 4410;
+        while (fallen < out.size() && out[fallen] > 0.1 * c.full)
+            ++fallen;
+        EXPECT_EQ(fallen - (start + 4410), c.fall) << "rms " << c.rms;
+    }
+}
+
 TEST_F(DynamicsFixture, NoPresetStepsInGainAtFullScale)
 {
     host.Configure(1, kRate);
@@ -262,6 +337,7 @@ TEST_F(DynamicsFixture, LinkedChannelsTakeTheGainOfTheLoudest)
         const double loud = SineRmsLevel(0.5);
         const double leftGain = (-20.0 + (loud + 20.0) / 4.0) - loud;
         EXPECT_NEAR(Db(ratio), link ? -20.0 : -20.0 - leftGain, 0.1) << "link " << link;
+        EXPECT_NEAR(Db(TailPeak(out[0], 4410) / 0.5), leftGain, 0.1) << "link " << link;
     }
 }
 

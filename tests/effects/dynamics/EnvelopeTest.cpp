@@ -57,6 +57,16 @@ TEST(EnvelopeTest, FactoryEnvelopesFollowTheirLines)
     const auto unity = [](double) { return 1.0; };
     // Full level from just after 1 % to 99 % of the selection; outside, only the ends are checked.
     const auto plateau = [](double t) { return t > 0.01 && t <= 0.99 ? 1.0 : NAN; };
+    // Straight lines through (0.08, 1), (0.125, 0.45), (0.25, 0.18) and (0.675, 0), flat beyond.
+    const auto keepAttack = [](double t) {
+        constexpr double x[] = {0.08, 0.125, 0.25, 0.675}, y[] = {1.0, 0.45, 0.18, 0.0};
+        if (t <= x[0])
+            return y[0];
+        for (int k = 0; k < 3; ++k)
+            if (t <= x[k + 1])
+                return y[k] + (y[k + 1] - y[k]) * (t - x[k]) / (x[k + 1] - x[k]);
+        return y[3];
+    };
     struct Case {
         bool gain;
         const char* preset;
@@ -66,7 +76,12 @@ TEST(EnvelopeTest, FactoryEnvelopesFollowTheirLines)
     for (const Case& c : {Case{false, "Linear Fade In", [](double t) { return t; }, kOneStep},
                           Case{false, "Linear Fade Out", [](double t) { return 1.0 - t; }, kOneStep},
                           Case{false, "(Default)", unity, 0.0}, Case{true, "(Default)", unity, 0.0},
-                          Case{false, "Smooth Ends", plateau, 1e-6}, Case{true, "Smooth Ends", plateau, 1e-6}}) {
+                          Case{false, "Smooth Ends", plateau, 1e-6}, Case{true, "Smooth Ends", plateau, 1e-6},
+                          Case{false, "Keep Attack Only", keepAttack, 15.0 * kOneStep},
+                          // Splines: only where the curve is flat or on a keyframe.
+                          Case{false, "Smooth Fade Out", [](double t) { return t < 0.25 ? 1.0 : t > 0.75 ? 0.0 : NAN; },
+                               1e-6},
+                          Case{true, "Soften Attack", [](double t) { return t >= 0.15 ? 1.0 : NAN; }, 1e-6}}) {
         const std::vector<float> gains = MeasureGain(MakePreset(c.gain, c.preset));
         for (std::size_t n = 0; n < kFrames; ++n) {
             const double expected = c.reference(static_cast<double>(n) / kFrames);

@@ -1,5 +1,6 @@
 #include "effects/dynamics/HardLimiter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -129,6 +130,13 @@ TEST_F(HardLimiterFixture, OddLayoutsAndRatesRunAndSteadyBlocksDoNotAllocate)
     }
 
     host.Configure(2, 48000.0f);
+    // Each channel is limited on its own input: a silent right stays silent.
+    limiter->SetParameterAutomated(4, 0.0f);
+    Signal left = test::SineSignal(2, 2000, 48000.0f, 100.0f, 3.0f);
+    std::fill(left[1].begin(), left[1].end(), 0.0f);
+    const Signal apart = host.Run(left, 512);
+    EXPECT_GT(test::TailPeak(apart[0], 1000), 0.5f);
+    EXPECT_EQ(test::TailPeak(apart[1], 1000), 0.0f);
     host.ExpectBlocksDoNotAllocate({[&] { limiter->SetParameterAutomated(1, 1.0f); },
                                     [&] { limiter->SetParameterAutomated(2, 0.5f); },
                                     [&] { limiter->SetParameterAutomated(4, 0.0f); },

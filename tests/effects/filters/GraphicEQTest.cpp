@@ -100,6 +100,40 @@ TEST(GraphicEQ, ResponseAtEachCentreFollowsItsSlider)
     }
 }
 
+// A 15 dB shelf in the sliders (the bands up to 250 Hz up, the rest flat):
+// the window's sidelobes must not spread ripple over the flat bands from an
+// octave above the step on, the more so the longer the filter. At the
+// midpoint between the two bands of the step a long filter is half way.
+TEST(GraphicEQ, RippleBetweenFlatBandsAfterAStepStaysSmall)
+{
+    constexpr float kRate = 48000.0f;
+    const Member& member = Members()[0];
+    core::Ref<GraphicEQ> eq = member.create();
+    test::TestHost host(eq);
+    host.Configure(1, kRate);
+    const auto centres = dsp::Graphic::GetBandCentres(0);
+    for (int band = 0; band < member.bands; ++band)
+        eq->SetParameter(4 + band, BandValue(centres[static_cast<std::size_t>(band)] <= 250.0 ? 15.0f : 0.0f));
+    struct Case {
+        float accuracy;
+        double ripple; // dB, at most
+        double halfWay; // dB, within of the 7.5 dB midpoint
+    };
+    // 382, 1552 and 10160 taps at 48 kHz.
+    const Case cases[] = {{0.0f, 0.03, 2.5}, {0.003f, 0.002, 0.7}, {0.03f, 1e-4, 0.05}};
+    for (const Case& c : cases) {
+        eq->SetParameter(0, c.accuracy);
+        const int taps = eq->GetInitialDelay() * 2;
+        const std::vector<float> h = host.Run(test::ImpulseSignal(1, static_cast<std::size_t>(taps), 0), 4096)[0];
+        double worst = 0.0;
+        for (double f = 1000.0; f < 16000.0; f *= std::pow(2.0, 1.0 / 48.0))
+            worst = std::max(worst, std::fabs(test::Db(test::MagnitudeAt(h, f / kRate))));
+        EXPECT_LT(worst, c.ripple) << "accuracy " << c.accuracy;
+        EXPECT_NEAR(test::Db(test::MagnitudeAt(h, std::sqrt(250.0 * 500.0) / kRate)), 7.5, c.halfWay)
+            << "accuracy " << c.accuracy;
+    }
+}
+
 TEST(GraphicEQ, FlatSlidersAreAPureDelayOfTheReportedLatency)
 {
     for (const Member& member : Members()) {
