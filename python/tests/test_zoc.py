@@ -1,0 +1,165 @@
+"""The Python module against the zoc command and its own promises."""
+
+import os
+import pickle
+import struct
+import subprocess
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import zoc
+
+RATE = 48000
+ZOC = os.environ.get("ZOC_BIN", "zoc")
+
+
+def noise(channels, frames, seed=1):
+    rng = np.random.default_rng(seed)
+    return (0.3 * rng.standard_normal((channels, frames))).astype(np.float32)
+
+
+def write_wav(path, audio, rate):
+    """32-bit float WAV, interleaved."""
+    data = np.ascontiguousarray(audio.T, dtype="<f4").tobytes()
+    channels = audio.shape[0]
+    fmt = struct.pack("<HHIIHH", 3, channels, rate, rate * channels * 4, channels * 4, 32)
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data
+    path.write_bytes(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+
+def read_wav(path, channels):
+    raw = path.read_bytes()
+    position = 12
+    while position < len(raw):
+        tag, size = raw[position:position + 4], struct.unpack("<I", raw[position + 4:position + 8])[0]
+        if tag == b"data":
+            samples = np.frombuffer(raw[position + 8:position + 8 + size], dtype="<f4")
+            return samples.reshape(-1, channels).T
+        position += 8 + size + (size & 1)
+    raise AssertionError("no data chunk in " + str(path))
+
+
+def processors():
+    names = []
+    for name in zoc.components():
+        try:
+            zoc.Effect(name)(np.zeros((2, 16), np.float32), RATE)
+        except ValueError:
+            continue  # generators, and components that take no stereo
+        names.append(name)
+    return names
+
+
+@pytest.mark.parametrize("name", processors())
+def test_same_samples_as_zoc_apply(name, tmp_path):
+    audio = noise(2, 6000)
+    write_wav(tmp_path / "in.wav", audio, RATE)
+    subprocess.run([ZOC, "apply", name, str(tmp_path / "in.wav"), str(tmp_path / "out.wav"), "--bits", "32f",
+                    "--quiet"], check=True, capture_output=True)
+    expected = read_wav(tmp_path / "out.wav", 2)
+    got = zoc.Effect(name)(audio, RATE)
+    assert got.dtype == np.float32
+    np.testing.assert_array_equal(got, expected)
+
+
+@pytest.mark.parametrize("name,params", [
+    ("Echo", {}),
+    ("Chorus", {}),
+    ("Dynamics", {}),
+    ("ParametricEQ", {}),
+    ("Reverb", {}),
+])
+def test_chunked_stream_equals_one_call(name, params):
+    audio = noise(2, 9000, seed=2)
+    whole = zoc.Effect(name, **params).process(audio, RATE, reset=False)
+    effect = zoc.Effect(name, **params)
+    bounds = [0, 1, 512, 3001, 7000, 9000]
+    pieces = [effect.process(audio[:, a:b], RATE, reset=False) for a, b in zip(bounds, bounds[1:])]
+    np.testing.assert_array_equal(np.concatenate(pieces, axis=1), whole)
+
+
+def test_shapes_dtypes_and_tail():
+    effect = zoc.Effect("Echo")
+    mono = noise(1, 4000)[0]
+    out = effect(mono.astype(np.float64), RATE)
+    assert out.shape == mono.shape and out.dtype == np.float64
+    # float64 is processed in float32: the same samples either way.
+    np.testing.assert_array_equal(out.astype(np.float32), effect(mono, RATE))
+    assert effect(mono, RATE, tail=0.5).shape == (4000 + RATE // 2,)
+    # A strided view is read as it is, not as its memory lies.
+    stereo = noise(2, 4000)
+    np.testing.assert_array_equal(effect(stereo[:, ::2], RATE), effect(np.ascontiguousarray(stereo[:, ::2]), RATE))
+
+
+def test_latency_is_compensated():
+    # PitchShift works in overlapping frames and reports their delay.
+    effect = zoc.Effect("PitchShift")
+    effect(np.zeros(16, np.float32), RATE)
+    assert effect.latency > 0
+    impulse = np.zeros(RATE // 2, np.float32)
+    impulse[1000] = 1.0
+    streamed = zoc.Effect("PitchShift").process(impulse, RATE, reset=False)
+    aligned = effect(impulse, RATE)
+    assert abs(int(np.argmax(np.abs(streamed))) - int(np.argmax(np.abs(aligned))) - effect.latency) <= 1
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda: zoc.Effect("NoSuchEffect"), KeyError),
+    (lambda: zoc.Effect("Echo", no_such_parameter=1), KeyError),
+    (lambda: zoc.Effect("Echo", preset="No Such Preset"), KeyError),
+    (lambda: zoc.Effect("Amplify", left=float("nan")), ValueError),
+    (lambda: zoc.Effect("Amplify", left=1e9), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 10), np.int16), RATE), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 2, 10), np.float32), RATE), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((1000, 2), np.float32), RATE), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 10), np.float32), -1), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 10), np.float32), 1e9), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 10), np.float32), RATE, tail=-1), ValueError),
+    (lambda: zoc.Effect("Tones")(np.zeros((2, 10), np.float32), RATE), ValueError),
+])
+def test_bad_input_raises(call, error):
+    with pytest.raises(error):
+        call()
+
+
+def test_presets_settings_and_pickling():
+    effect = zoc.Effect("Echo", preset="Spooky")
+    assert "Spooky" in effect.presets
+    settings = effect.settings
+    assert settings != zoc.Effect("Echo").settings
+    effect.set(feedback_left_channel=10)
+    copy = pickle.loads(pickle.dumps(effect))
+    assert copy.name == "Echo" and copy.settings == effect.settings
+    audio = noise(2, 5000)
+    np.testing.assert_array_equal(copy(audio, RATE), effect(audio, RATE))
+    # Settings survive a change of rate and a round trip through mono.
+    effect(audio, 44100)
+    assert effect.settings == copy.settings
+    effect(audio[0], 44100)
+    effect(audio, RATE)
+    assert effect.settings == copy.settings
+
+
+def test_threads_run_in_parallel():
+    audio = noise(2, RATE * 4)
+    effects = [zoc.Effect("Reverb"), zoc.Effect("Reverb")]
+    effects[0](audio[:, :4800], RATE)  # first call builds tables; keep it out of the timing
+
+    def run(effect):
+        effect(audio, RATE)
+
+    start = time.perf_counter()
+    run(effects[0])
+    run(effects[1])
+    sequential = time.perf_counter() - start
+    threads = [threading.Thread(target=run, args=(effect,)) for effect in effects]
+    start = time.perf_counter()
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    parallel = time.perf_counter() - start
+    assert parallel < 0.9 * sequential, (parallel, sequential)
