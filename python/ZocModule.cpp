@@ -189,25 +189,70 @@ public:
 
     py::array Process(const py::array& audio, double sampleRate, bool reset, std::optional<double> tail)
     {
-        if (!(std::isfinite(sampleRate) && sampleRate > 0))
-            throw py::value_error("sample_rate must be a positive number of Hz");
-        if (tail && !(std::isfinite(*tail) && *tail >= 0))
-            throw py::value_error("tail must be a non-negative number of seconds");
+        const std::int64_t tailFrames = TailFrames(sampleRate, tail);
         const Planar input = FromArray(audio);
         std::vector<std::vector<float>> output;
         {
             py::gil_scoped_release release;
-            std::lock_guard lock(mutex_);
-            Configure(sampleRate, input.channels);
-            if (effect_->IsGenerator())
-                throw zoc::Error(zoc::Error::Code::WrongKind,
-                                 effect_->Title() + " makes sound without input; it does not process audio");
-            if (reset)
-                output = RenderWhole(input, tail ? std::llround(*tail * sampleRate) : 0);
-            else
-                output = Stream(input);
+            output = ProcessPlanar(input, sampleRate, reset, tailFrames);
         }
         return ToArray(output, input.oneDimensional, input.doublePrecision);
+    }
+
+    /// Checks the rate and turns `tail` seconds into frames.
+    static std::int64_t TailFrames(double sampleRate, std::optional<double> tail)
+    {
+        if (!(std::isfinite(sampleRate) && sampleRate > 0))
+            throw py::value_error("sample_rate must be a positive number of Hz");
+        if (tail && !(std::isfinite(*tail) && *tail >= 0 && *tail <= 3600))
+            throw py::value_error("tail must be 0..3600 seconds");
+        return tail ? std::llround(*tail * sampleRate) : 0;
+    }
+
+    /// Process without the GIL: takes the effect's own lock.
+    std::vector<std::vector<float>> ProcessPlanar(const Planar& input, double sampleRate, bool reset,
+                                                  std::int64_t tailFrames)
+    {
+        std::lock_guard lock(mutex_);
+        Configure(sampleRate, input.channels);
+        if (effect_->IsGenerator())
+            throw zoc::Error(zoc::Error::Code::WrongKind,
+                             effect_->Title() + " makes sound without input; use zoc.generate");
+        if (!reset)
+            return Stream(input);
+        if (automation_.empty() || effect_->IsOffline())
+            return RenderWhole(*effect_, input, tailFrames);
+        // Automation runs on a copy, so the effect keeps its own values.
+        zoc::Effect automated = zoc::Effect::Create(className_, sampleRate, input.channels);
+        automated.LoadSettings(effect_->SaveSettings());
+        for (const auto& [key, points] : automation_) {
+            for (const auto& [seconds, value] : points)
+                automated.ScheduleParameter(std::llround(seconds * sampleRate), key, value);
+        }
+        return RenderWhole(automated, input, tailFrames);
+    }
+
+    /// Changes `key` at the given times (seconds from the start of the clip)
+    /// in every whole-clip call that follows. An empty list removes it.
+    void Automate(const std::string& key, const std::vector<std::pair<double, double>>& points)
+    {
+        std::lock_guard lock(mutex_);
+        const zoc::ParameterDescription parameter = effect_->Describe(key);
+        if (!parameter.automatable)
+            throw py::value_error(parameter.key + " cannot change while processing");
+        std::vector<std::pair<double, float>> checked;
+        for (const auto& [seconds, value] : points) {
+            if (!(std::isfinite(seconds) && seconds >= 0))
+                throw py::value_error("automation times must be seconds >= 0");
+            if (!(value >= parameter.minimum && value <= parameter.maximum))
+                throw py::value_error(parameter.key + " runs " + std::to_string(parameter.minimum) + ".." +
+                                      std::to_string(parameter.maximum) + "; " + std::to_string(value) +
+                                      " is outside");
+            checked.emplace_back(seconds, static_cast<float>(value));
+        }
+        std::erase_if(automation_, [&](const auto& entry) { return entry.first == parameter.key; });
+        if (!checked.empty())
+            automation_.emplace_back(parameter.key, std::move(checked));
     }
 
     std::string Repr() const
@@ -244,16 +289,17 @@ private:
 
     /// The whole clip from a fresh start, aligned for the latency, with
     /// `tailFrames` more frames of what the effect makes after the input.
-    std::vector<std::vector<float>> RenderWhole(const Planar& input, std::int64_t tailFrames)
+    static std::vector<std::vector<float>> RenderWhole(zoc::Effect& effect, const Planar& input,
+                                                       std::int64_t tailFrames)
     {
-        if (effect_->IsOffline()) {
+        if (effect.IsOffline()) {
             std::vector<const float*> in;
             for (int channel = 0; channel < input.channels; ++channel)
                 in.push_back(input.Channel(channel));
-            return effect_->Render(in.data(), input.frames);
+            return effect.Render(in.data(), input.frames);
         }
-        effect_->Reset();
-        const std::int64_t latency = effect_->Latency();
+        effect.Reset();
+        const std::int64_t latency = effect.Latency();
         const std::int64_t total = input.frames + latency + tailFrames;
         const auto channels = static_cast<std::size_t>(input.channels);
         // The input followed by silence for the latency and the tail.
@@ -261,7 +307,7 @@ private:
         for (std::size_t channel = 0; channel < channels; ++channel)
             std::copy_n(input.Channel(static_cast<int>(channel)), input.frames, padded[channel].data());
         std::vector<std::vector<float>> rendered(channels, std::vector<float>(static_cast<std::size_t>(total)));
-        RunChunks(padded, rendered, total);
+        RunChunks(effect, padded, rendered, total);
         for (auto& channel : rendered)
             channel.erase(channel.begin(), channel.begin() + latency);
         return rendered;
@@ -282,18 +328,18 @@ private:
             in[channel].assign(source, source + input.frames);
             out[channel].resize(static_cast<std::size_t>(input.frames));
         }
-        RunChunks(in, out, input.frames);
+        RunChunks(*effect_, in, out, input.frames);
         return out;
     }
 
-    void RunChunks(const std::vector<std::vector<float>>& in, std::vector<std::vector<float>>& out,
-                   std::int64_t frames)
+    static void RunChunks(zoc::Effect& effect, const std::vector<std::vector<float>>& in,
+                          std::vector<std::vector<float>>& out, std::int64_t frames)
     {
         std::vector<const float*> inputs = Pointers(in);
         std::vector<float*> outputs = Pointers(out);
         for (std::int64_t done = 0; done < frames;) {
             const std::int64_t step = std::min(kChunkFrames, frames - done);
-            effect_->Process(inputs.data(), outputs.data(), step);
+            effect.Process(inputs.data(), outputs.data(), step);
             for (auto& pointer : inputs)
                 pointer += step;
             for (auto& pointer : outputs)
@@ -304,17 +350,109 @@ private:
 
     std::string className_;
     std::unique_ptr<zoc::Effect> effect_;
+    std::vector<std::pair<std::string, std::vector<std::pair<double, float>>>> automation_;
     std::mutex mutex_;
 };
 
-std::unique_ptr<PyEffect> MakeEffect(const std::string& name, const py::object& preset, const py::kwargs& params)
+std::shared_ptr<PyEffect> MakeEffect(const std::string& name, const py::object& preset, const py::kwargs& params)
 {
-    auto effect = std::make_unique<PyEffect>(name);
+    auto effect = std::make_shared<PyEffect>(name);
     if (!preset.is_none())
         effect->ApplyPreset(preset);
     for (const auto& [key, value] : params)
         effect->Set(key.cast<std::string>(), value);
     return effect;
+}
+
+/// Effects in series, each fed the previous one's output; every effect is
+/// aligned for its own latency, so the chain is too.
+class PyChain {
+public:
+    explicit PyChain(std::vector<std::shared_ptr<PyEffect>> effects) : effects_(std::move(effects))
+    {
+        for (const auto& effect : effects_)
+            if (!effect)
+                throw py::value_error("a chain holds zoc.Effect objects, not None");
+    }
+
+    const std::vector<std::shared_ptr<PyEffect>>& Effects() const { return effects_; }
+
+    py::array Process(const py::array& audio, double sampleRate, bool reset, std::optional<double> tail)
+    {
+        const std::int64_t tailFrames = PyEffect::TailFrames(sampleRate, tail);
+        Planar signal = FromArray(audio);
+        const bool oneDimensional = signal.oneDimensional;
+        const bool doublePrecision = signal.doublePrecision;
+        std::vector<std::vector<float>> output;
+        {
+            py::gil_scoped_release release;
+            // The tail is silence after the input that every effect hears.
+            if (reset && tailFrames > 0)
+                signal = FromPlanar(ToPlanar(signal, tailFrames));
+            output = ToPlanar(signal, 0);
+            for (const auto& effect : effects_) {
+                output = effect->ProcessPlanar(signal, sampleRate, reset, 0);
+                signal = FromPlanar(output);
+            }
+        }
+        return ToArray(output, oneDimensional, doublePrecision);
+    }
+
+private:
+    static std::vector<std::vector<float>> ToPlanar(const Planar& planar, std::int64_t extraFrames)
+    {
+        std::vector<std::vector<float>> channels(static_cast<std::size_t>(planar.channels));
+        for (int channel = 0; channel < planar.channels; ++channel) {
+            auto& target = channels[static_cast<std::size_t>(channel)];
+            target.assign(planar.Channel(channel), planar.Channel(channel) + planar.frames);
+            target.resize(target.size() + static_cast<std::size_t>(extraFrames), 0.0f);
+        }
+        return channels;
+    }
+
+    static Planar FromPlanar(const std::vector<std::vector<float>>& channels)
+    {
+        Planar planar;
+        planar.channels = static_cast<int>(channels.size());
+        planar.frames = channels.empty() ? 0 : static_cast<std::int64_t>(channels[0].size());
+        for (const auto& channel : channels)
+            planar.samples.insert(planar.samples.end(), channel.begin(), channel.end());
+        return planar;
+    }
+
+    std::vector<std::shared_ptr<PyEffect>> effects_;
+};
+
+py::array Generate(const std::string& name, const py::object& preset, double seconds, double sampleRate,
+                   int channels, const py::kwargs& params)
+{
+    if (!(std::isfinite(seconds) && seconds >= 0 && seconds <= 3600))
+        throw py::value_error("seconds must be 0..3600");
+    zoc::Effect generator = zoc::Effect::Create(name, sampleRate, channels);
+    if (!generator.IsGenerator())
+        throw py::value_error(generator.Title() + " is not a generator; use zoc.Effect");
+    if (!preset.is_none()) {
+        if (py::isinstance<py::int_>(preset))
+            generator.ApplyPreset(preset.cast<int>());
+        else
+            generator.ApplyPreset(preset.cast<std::string>());
+    }
+    for (const auto& [key, value] : params) {
+        if (py::isinstance<py::str>(value))
+            generator.SetParameterText(key.cast<std::string>(), value.cast<std::string>());
+        else {
+            const double number = value.cast<double>();
+            if (!std::isfinite(number))
+                throw py::value_error(key.cast<std::string>() + " must be a finite number");
+            generator.SetParameter(key.cast<std::string>(), static_cast<float>(number));
+        }
+    }
+    std::vector<std::vector<float>> output;
+    {
+        py::gil_scoped_release release;
+        output = generator.Generate(std::llround(seconds * sampleRate));
+    }
+    return ToArray(output, channels == 1, false);
 }
 
 } // namespace
@@ -354,7 +492,7 @@ PYBIND11_MODULE(zoc, module)
         },
         "The class names of every registered component, sorted.");
 
-    py::class_<PyEffect>(module, "Effect",
+    py::class_<PyEffect, std::shared_ptr<PyEffect>>(module, "Effect",
                          "One audio effect: Effect('Echo', preset='Spooky', delay_time=200). Keywords are "
                          "parameter keys in real units. Safe to use from one thread at a time; give each "
                          "thread its own effect.")
@@ -406,14 +544,35 @@ PYBIND11_MODULE(zoc, module)
         .def("__call__", &PyEffect::Process, py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
              py::arg("reset") = true, py::arg("tail") = py::none())
         .def("reset", &PyEffect::Reset, "Clears the signal state, keeping the settings.")
+        .def("automate", &PyEffect::Automate, py::arg("key"), py::arg("points"),
+             "Sets `key` to each (seconds, value) at that time in every whole-clip call: "
+             "effect.automate('left', [(0.0, -6), (1.5, 0)]). An empty list removes the automation.")
         .def("__repr__", &PyEffect::Repr)
         .def(py::pickle(
             [](const PyEffect& self) { return py::make_tuple(self.ClassName(), self.Get().SaveSettings()); },
             [](const py::tuple& state) {
                 if (state.size() != 2)
                     throw py::value_error("a pickled zoc.Effect holds a class name and settings");
-                auto effect = std::make_unique<PyEffect>(state[0].cast<std::string>());
+                auto effect = std::make_shared<PyEffect>(state[0].cast<std::string>());
                 effect->Get().LoadSettings(state[1].cast<std::string>());
                 return effect;
             }));
+
+    py::class_<PyChain>(module, "Chain", "Effects in series: zoc.Chain([zoc.Effect('Echo'), zoc.Effect('Reverb')]).")
+        .def(py::init<std::vector<std::shared_ptr<PyEffect>>>(), py::arg("effects"))
+        .def_property_readonly("effects", &PyChain::Effects)
+        .def("__len__", [](const PyChain& self) { return self.Effects().size(); })
+        .def("process", &PyChain::Process, py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
+             py::arg("reset") = true, py::arg("tail") = py::none(), "Runs the audio through every effect in turn.")
+        .def("__call__", &PyChain::Process, py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
+             py::arg("reset") = true, py::arg("tail") = py::none())
+        .def(py::pickle([](const PyChain& self) { return py::make_tuple(py::cast(self.Effects())); },
+                        [](const py::tuple& state) {
+                            return PyChain(state[0].cast<std::vector<std::shared_ptr<PyEffect>>>());
+                        }));
+
+    module.def("generate", &Generate, py::arg("name"), py::kw_only(), py::arg("preset") = py::none(),
+               py::arg("seconds") = 1.0, py::arg("sample_rate") = 48000.0, py::arg("channels") = 1,
+               "Makes `seconds` of sound with a generator (Tones, Noise): float32 shaped (frames,) for one "
+               "channel, else (channels, frames).");
 }

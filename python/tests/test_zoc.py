@@ -163,3 +163,62 @@ def test_threads_run_in_parallel():
         thread.join()
     parallel = time.perf_counter() - start
     assert parallel < 0.9 * sequential, (parallel, sequential)
+
+
+def apply_with_zoc(tmp_path, name, audio, *options):
+    write_wav(tmp_path / "in.wav", audio, RATE)
+    subprocess.run([ZOC, "apply", name, str(tmp_path / "in.wav"), str(tmp_path / "out.wav"), "--bits", "32f",
+                    "--quiet", *options], check=True, capture_output=True)
+    return read_wav(tmp_path / "out.wav", audio.shape[0])
+
+
+@pytest.mark.parametrize("name,key,points", [
+    ("Amplify", "left", [(0.0, -6.0), (0.05, 3.0)]),
+    ("Echo", "feedback_left_channel", [(0.02, 90.0), (0.1, 10.0)]),
+])
+def test_automation_lands_where_zoc_apply_puts_it(name, key, points, tmp_path):
+    audio = noise(2, 7200, seed=3)
+    options = [f"--at={seconds}:{key}={value}" for seconds, value in points]
+    expected = apply_with_zoc(tmp_path, name, audio, *options)
+    effect = zoc.Effect(name)
+    before = effect.settings
+    effect.automate(key, points)
+    np.testing.assert_array_equal(effect(audio, RATE), expected)
+    assert effect.settings == before
+    # Twice in a row: each whole-clip call starts from the effect's own values.
+    np.testing.assert_array_equal(effect(audio, RATE), expected)
+    effect.automate(key, [])
+    np.testing.assert_array_equal(effect(audio, RATE), zoc.Effect(name)(audio, RATE))
+
+
+def test_automation_refuses_bad_points():
+    effect = zoc.Effect("Amplify")
+    for points in ([(-1.0, 0.0)], [(0.0, float("nan"))], [(0.0, 1e6)]):
+        with pytest.raises(ValueError):
+            effect.automate("left", points)
+    with pytest.raises(KeyError):
+        effect.automate("no_such_key", [(0.0, 1.0)])
+
+
+def test_chain_feeds_each_effect_the_last_output_and_pickles():
+    audio = noise(2, 6000, seed=4)
+    echo, amplify = zoc.Effect("Echo"), zoc.Effect("Amplify", left=-6, right=-6)
+    chain = zoc.Chain([echo, amplify])
+    tail = 0.1
+    padded = np.concatenate([audio, np.zeros((2, int(tail * RATE)), np.float32)], axis=1)
+    np.testing.assert_array_equal(chain(audio, RATE, tail=tail), amplify(echo(padded, RATE), RATE))
+    copy = pickle.loads(pickle.dumps(chain))
+    np.testing.assert_array_equal(copy(audio, RATE), chain(audio, RATE))
+    pieces = [chain.process(audio[:, a:b], RATE, reset=False) for a, b in ((0, 1000), (1000, 6000))]
+    np.testing.assert_array_equal(np.concatenate(pieces, axis=1), copy.process(audio, RATE, reset=False))
+
+
+def test_generate():
+    tones = zoc.generate("Tones", seconds=0.25, sample_rate=44100)
+    assert tones.shape == (11025,) and tones.dtype == np.float32 and 0 < np.abs(tones).max() <= 1
+    np.testing.assert_array_equal(tones, zoc.generate("Tones", seconds=0.25, sample_rate=44100))
+    assert zoc.generate("Noise", seconds=0.1, channels=2).shape == (2, 4800)
+    with pytest.raises(ValueError):
+        zoc.generate("Echo")
+    with pytest.raises(ValueError):
+        zoc.generate("Tones", seconds=-1)
