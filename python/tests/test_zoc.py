@@ -143,26 +143,50 @@ def test_presets_settings_and_pickling():
     assert effect.settings == copy.settings
 
 
-def test_threads_run_in_parallel():
-    audio = noise(2, RATE * 4)
-    effects = [zoc.Effect("Reverb"), zoc.Effect("Reverb")]
-    effects[0](audio[:, :4800], RATE)  # first call builds tables; keep it out of the timing
+def test_processing_lets_other_threads_run():
+    # While one thread processes, another keeps running Python: the longest
+    # pause it sees is far shorter than the processing.
+    audio = noise(2, RATE * 15)
+    effect = zoc.Effect("PitchShift")
+    effect(audio[:, :4800], RATE)
+    worker = threading.Thread(target=effect, args=(audio, RATE))
+    start = last = time.perf_counter()
+    longest = 0.0
+    worker.start()
+    while worker.is_alive():
+        now = time.perf_counter()
+        longest = max(longest, now - last)
+        last = now
+    busy = time.perf_counter() - start
+    assert longest < 0.5 * busy, (longest, busy)
 
-    def run(effect):
-        effect(audio, RATE)
 
-    start = time.perf_counter()
-    run(effects[0])
-    run(effects[1])
-    sequential = time.perf_counter() - start
-    threads = [threading.Thread(target=run, args=(effect,)) for effect in effects]
-    start = time.perf_counter()
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-    parallel = time.perf_counter() - start
-    assert parallel < 0.9 * sequential, (parallel, sequential)
+@pytest.mark.skipif(os.getloadavg()[0] > os.cpu_count() - 1, reason="the machine is busy; parallel timing needs a free core")
+def test_two_threads_finish_sooner_than_one():
+    audio = noise(2, RATE * 8)
+    effects = [zoc.Effect("Echo"), zoc.Effect("Echo")]
+
+    def sequential():
+        for effect in effects:
+            effect(audio, RATE)
+
+    def parallel():
+        threads = [threading.Thread(target=effect, args=(audio, RATE)) for effect in effects]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+
+    def best_of(runs, work):
+        times = []
+        for _ in range(runs):
+            start = time.perf_counter()
+            work()
+            times.append(time.perf_counter() - start)
+        return min(times)
+
+    one, two = best_of(5, sequential), best_of(5, parallel)
+    assert two < 0.9 * one, (two, one)
 
 
 def apply_with_zoc(tmp_path, name, audio, *options):
