@@ -43,10 +43,19 @@ struct Planar {
     const float* Channel(int channel) const { return samples.data() + channel * frames; }
 };
 
-Planar FromArray(const py::array& audio)
+/// Where a checked array's samples lie, so they can be copied without the
+/// GIL (the caller keeps the array alive).
+struct Source {
+    const char* data = nullptr;
+    py::ssize_t channelStride = 0; // bytes
+    py::ssize_t frameStride = 0;   // bytes
+};
+
+/// Checks an array's dtype and shape under the GIL.
+std::pair<Planar, Source> Inspect(const py::array& audio)
 {
     Planar planar;
-    const bool isFloat = py::isinstance<py::array_t<float>>(audio) && audio.dtype().is(py::dtype::of<float>());
+    const bool isFloat = audio.dtype().is(py::dtype::of<float>());
     const bool isDouble = audio.dtype().is(py::dtype::of<double>());
     if (!isFloat && !isDouble)
         throw py::value_error("audio must be float32 or float64, not " + std::string(py::str(audio.dtype())));
@@ -63,35 +72,56 @@ Planar FromArray(const py::array& audio)
                               "(frames, channels) array with .T)");
     planar.channels = static_cast<int>(channels);
     planar.frames = static_cast<std::int64_t>(frames);
-    planar.samples.resize(static_cast<std::size_t>(channels * frames));
-    auto copy = [&](auto typed) {
-        auto view = typed.template unchecked<2>();
-        for (py::ssize_t c = 0; c < channels; ++c)
-            for (py::ssize_t i = 0; i < frames; ++i)
-                planar.samples[static_cast<std::size_t>(c * frames + i)] = static_cast<float>(view(c, i));
-    };
-    const py::array shaped = planar.oneDimensional ? audio.attr("reshape")(1, frames).cast<py::array>() : audio;
-    if (isDouble)
-        copy(shaped.cast<py::array_t<double>>());
-    else
-        copy(shaped.cast<py::array_t<float>>());
-    return planar;
+    Source source;
+    source.data = static_cast<const char*>(audio.data());
+    source.channelStride = planar.oneDimensional ? 0 : audio.strides(0);
+    source.frameStride = planar.oneDimensional ? audio.strides(0) : audio.strides(1);
+    return {std::move(planar), source};
 }
 
-/// Planar output as a numpy array of the input's shape kind and dtype.
+/// Copies the samples in; needs no GIL.
+void Fill(Planar& planar, const Source& source)
+{
+    planar.samples.resize(static_cast<std::size_t>(planar.channels * planar.frames));
+    float* target = planar.samples.data();
+    for (int channel = 0; channel < planar.channels; ++channel) {
+        const char* from = source.data + channel * source.channelStride;
+        for (std::int64_t i = 0; i < planar.frames; ++i, from += source.frameStride) {
+            if (planar.doublePrecision) {
+                double value;
+                std::memcpy(&value, from, sizeof value);
+                *target++ = static_cast<float>(value);
+            } else {
+                std::memcpy(target++, from, sizeof(float));
+            }
+        }
+    }
+}
+
+/// Planar output as a numpy array of the input's shape kind and dtype. The
+/// array is made with the GIL held; the samples are copied without it.
 py::array ToArray(const std::vector<std::vector<float>>& planar, bool oneDimensional, bool doublePrecision)
 {
     const auto channels = static_cast<py::ssize_t>(planar.size());
     const auto frames = static_cast<py::ssize_t>(planar.empty() ? 0 : planar[0].size());
-    auto fill = [&](auto result) {
-        auto view = result.template mutable_unchecked<2>();
-        for (py::ssize_t c = 0; c < channels; ++c)
-            for (py::ssize_t i = 0; i < frames; ++i)
-                view(c, i) = planar[static_cast<std::size_t>(c)][static_cast<std::size_t>(i)];
-        return result;
-    };
-    py::array result = doublePrecision ? py::array(fill(py::array_t<double>({channels, frames})))
-                                       : py::array(fill(py::array_t<float>({channels, frames})));
+    py::array result = doublePrecision ? py::array(py::array_t<double>({channels, frames}))
+                                       : py::array(py::array_t<float>({channels, frames}));
+    char* target = static_cast<char*>(result.mutable_data());
+    {
+        py::gil_scoped_release release;
+        for (const auto& channel : planar) {
+            if (doublePrecision) {
+                for (const float sample : channel) {
+                    const double value = sample;
+                    std::memcpy(target, &value, sizeof value);
+                    target += sizeof value;
+                }
+            } else {
+                std::memcpy(target, channel.data(), channel.size() * sizeof(float));
+                target += channel.size() * sizeof(float);
+            }
+        }
+    }
     if (oneDimensional && channels == 1)
         return result.attr("reshape")(frames).cast<py::array>();
     return result;
@@ -190,10 +220,11 @@ public:
     py::array Process(const py::array& audio, double sampleRate, bool reset, std::optional<double> tail)
     {
         const std::int64_t tailFrames = TailFrames(sampleRate, tail);
-        const Planar input = FromArray(audio);
+        auto [input, source] = Inspect(audio);
         std::vector<std::vector<float>> output;
         {
             py::gil_scoped_release release;
+            Fill(input, source);
             output = ProcessPlanar(input, sampleRate, reset, tailFrames);
         }
         return ToArray(output, input.oneDimensional, input.doublePrecision);
@@ -380,12 +411,13 @@ public:
     py::array Process(const py::array& audio, double sampleRate, bool reset, std::optional<double> tail)
     {
         const std::int64_t tailFrames = PyEffect::TailFrames(sampleRate, tail);
-        Planar signal = FromArray(audio);
+        auto [signal, source] = Inspect(audio);
         const bool oneDimensional = signal.oneDimensional;
         const bool doublePrecision = signal.doublePrecision;
         std::vector<std::vector<float>> output;
         {
             py::gil_scoped_release release;
+            Fill(signal, source);
             // The tail is silence after the input that every effect hears.
             if (reset && tailFrames > 0)
                 signal = FromPlanar(ToPlanar(signal, tailFrames));
