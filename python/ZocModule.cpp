@@ -575,6 +575,9 @@ PYBIND11_MODULE(zoc, module)
              "the output lags by `latency` frames.")
         .def("__call__", &PyEffect::Process, py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
              py::arg("reset") = true, py::arg("tail") = py::none())
+        .def(
+            "save", [](const PyEffect& self, const std::string& path) { self.Get().SaveSettingsFile(path); },
+            py::arg("path"), "Writes the settings as the JSON `zoc --save-settings` writes.")
         .def("reset", &PyEffect::Reset, "Clears the signal state, keeping the settings.")
         .def("automate", &PyEffect::Automate, py::arg("key"), py::arg("points"),
              "Sets `key` to each (seconds, value) at that time in every whole-clip call: "
@@ -602,6 +605,33 @@ PYBIND11_MODULE(zoc, module)
                         [](const py::tuple& state) {
                             return PyChain(state[0].cast<std::vector<std::shared_ptr<PyEffect>>>());
                         }));
+
+    module.def(
+        "load",
+        [](const std::string& path) {
+            // The file names its component; the effect then loads it whole.
+            py::object text;
+            try {
+                text = py::module_::import("pathlib").attr("Path")(path).attr("read_text")();
+            } catch (const py::error_already_set& error) {
+                if (error.matches(PyExc_OSError))
+                    throw zoc::Error(zoc::Error::Code::Io, path + ": cannot be read");
+                throw;
+            }
+            py::object settings;
+            try {
+                settings = py::module_::import("json").attr("loads")(text);
+            } catch (const py::error_already_set&) {
+                throw zoc::Error(zoc::Error::Code::InvalidSettings, path + " is not a settings file (not JSON)");
+            }
+            if (!py::isinstance<py::dict>(settings) || !settings.contains("component") ||
+                !py::isinstance<py::str>(settings["component"]))
+                throw zoc::Error(zoc::Error::Code::InvalidSettings, path + " names no component");
+            auto effect = std::make_shared<PyEffect>(settings["component"].cast<std::string>());
+            effect->Get().LoadSettingsFile(path);
+            return effect;
+        },
+        py::arg("path"), "An effect from a settings file that effect.save or zoc --save-settings wrote.");
 
     module.def("generate", &Generate, py::arg("name"), py::kw_only(), py::arg("preset") = py::none(),
                py::arg("seconds") = 1.0, py::arg("sample_rate") = 48000.0, py::arg("channels") = 1,

@@ -246,3 +246,15 @@ def test_generate():
         zoc.generate("Echo")
     with pytest.raises(ValueError):
         zoc.generate("Tones", seconds=-1)
+
+
+def test_save_and_load(tmp_path):
+    effect = zoc.Effect("HardLimiter", preset=1)
+    effect.save(str(tmp_path / "limiter.json"))
+    loaded = zoc.load(str(tmp_path / "limiter.json"))
+    assert loaded.name == "HardLimiter" and loaded.settings == effect.settings
+    (tmp_path / "bad.json").write_text("{not json")
+    with pytest.raises(ValueError):
+        zoc.load(str(tmp_path / "bad.json"))
+    with pytest.raises(OSError):
+        zoc.load(str(tmp_path / "missing.json"))
