@@ -184,11 +184,17 @@ public:
     }
 
     const std::string& ClassName() const { return className_; }
-    zoc::Effect& Get() { return *effect_; }
-    const zoc::Effect& Get() const { return *effect_; }
+    /// The C++ effect, held against a call processing it on another thread.
+    struct Locked {
+        std::unique_lock<std::mutex> lock;
+        zoc::Effect* effect;
+        zoc::Effect* operator->() const { return effect; }
+    };
+    Locked Get() const { return {std::unique_lock(mutex_), effect_.get()}; }
 
     void Set(const std::string& key, const py::handle& value)
     {
+        std::lock_guard lock(mutex_);
         if (py::isinstance<py::bool_>(value))
             effect_->SetParameter(key, value.cast<bool>() ? 1.0f : 0.0f);
         else if (py::isinstance<py::str>(value))
@@ -203,6 +209,7 @@ public:
 
     void ApplyPreset(const py::handle& preset)
     {
+        std::lock_guard lock(mutex_);
         if (py::isinstance<py::int_>(preset))
             effect_->ApplyPreset(preset.cast<int>());
         else
@@ -211,6 +218,7 @@ public:
 
     py::dict Settings() const
     {
+        std::lock_guard lock(mutex_);
         py::dict settings;
         for (const zoc::ParameterDescription& parameter : effect_->Parameters())
             settings[py::str(parameter.key)] = parameter.value;
@@ -288,6 +296,7 @@ public:
 
     std::string Repr() const
     {
+        std::lock_guard lock(mutex_);
         std::string text = "zoc.Effect('" + className_ + "'";
         for (const zoc::ParameterDescription& parameter : effect_->Parameters())
         {
@@ -382,7 +391,7 @@ private:
     std::string className_;
     std::unique_ptr<zoc::Effect> effect_;
     std::vector<std::pair<std::string, std::vector<std::pair<double, float>>>> automation_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
 };
 
 std::shared_ptr<PyEffect> MakeEffect(const std::string& name, const py::object& preset, const py::kwargs& params)
@@ -530,11 +539,11 @@ PYBIND11_MODULE(zoc, module)
                          "thread its own effect.")
         .def(py::init(&MakeEffect), py::arg("name"), py::kw_only(), py::arg("preset") = py::none())
         .def_property_readonly("name", &PyEffect::ClassName, "The component's class name.")
-        .def_property_readonly("title", [](const PyEffect& self) { return self.Get().Title(); })
-        .def_property_readonly("offline", [](const PyEffect& self) { return self.Get().IsOffline(); })
-        .def_property_readonly("latency", [](const PyEffect& self) { return self.Get().Latency(); },
+        .def_property_readonly("title", [](const PyEffect& self) { return self.Get()->Title(); })
+        .def_property_readonly("offline", [](const PyEffect& self) { return self.Get()->IsOffline(); })
+        .def_property_readonly("latency", [](const PyEffect& self) { return self.Get()->Latency(); },
                                "Frames by which streamed output lags its input at the last sample rate used.")
-        .def_property_readonly("presets", [](const PyEffect& self) { return self.Get().Presets(); })
+        .def_property_readonly("presets", [](const PyEffect& self) { return self.Get()->Presets(); })
         .def("apply_preset", &PyEffect::ApplyPreset, py::arg("preset"),
              "Applies a factory preset by name (case-insensitive) or index.")
         .def_property_readonly("settings", &PyEffect::Settings, "Parameter keys and values in real units.")
@@ -542,7 +551,7 @@ PYBIND11_MODULE(zoc, module)
             "parameters",
             [](const PyEffect& self) {
                 py::list result;
-                for (const zoc::ParameterDescription& parameter : self.Get().Parameters()) {
+                for (const zoc::ParameterDescription& parameter : self.Get()->Parameters()) {
                     py::dict entry;
                     entry["key"] = parameter.key;
                     entry["name"] = parameter.name;
@@ -565,7 +574,7 @@ PYBIND11_MODULE(zoc, module)
             },
             "Sets parameters by key: effect.set(gain=-6).")
         .def(
-            "get", [](const PyEffect& self, const std::string& key) { return self.Get().GetParameter(key); },
+            "get", [](const PyEffect& self, const std::string& key) { return self.Get()->GetParameter(key); },
             py::arg("key"), "A parameter's value in real units.")
         .def("process", &PyEffect::Process, py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
              py::arg("reset") = true, py::arg("tail") = py::none(),
@@ -576,7 +585,7 @@ PYBIND11_MODULE(zoc, module)
         .def("__call__", &PyEffect::Process, py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
              py::arg("reset") = true, py::arg("tail") = py::none())
         .def(
-            "save", [](const PyEffect& self, const std::string& path) { self.Get().SaveSettingsFile(path); },
+            "save", [](const PyEffect& self, const std::string& path) { self.Get()->SaveSettingsFile(path); },
             py::arg("path"), "Writes the settings as the JSON `zoc --save-settings` writes.")
         .def("reset", &PyEffect::Reset, "Clears the signal state, keeping the settings.")
         .def("automate", &PyEffect::Automate, py::arg("key"), py::arg("points"),
@@ -584,12 +593,12 @@ PYBIND11_MODULE(zoc, module)
              "effect.automate('left', [(0.0, -6), (1.5, 0)]). An empty list removes the automation.")
         .def("__repr__", &PyEffect::Repr)
         .def(py::pickle(
-            [](const PyEffect& self) { return py::make_tuple(self.ClassName(), self.Get().SaveSettings()); },
+            [](const PyEffect& self) { return py::make_tuple(self.ClassName(), self.Get()->SaveSettings()); },
             [](const py::tuple& state) {
                 if (state.size() != 2)
                     throw py::value_error("a pickled zoc.Effect holds a class name and settings");
                 auto effect = std::make_shared<PyEffect>(state[0].cast<std::string>());
-                effect->Get().LoadSettings(state[1].cast<std::string>());
+                effect->Get()->LoadSettings(state[1].cast<std::string>());
                 return effect;
             }));
 
@@ -628,7 +637,7 @@ PYBIND11_MODULE(zoc, module)
                 !py::isinstance<py::str>(settings["component"]))
                 throw zoc::Error(zoc::Error::Code::InvalidSettings, path + " names no component");
             auto effect = std::make_shared<PyEffect>(settings["component"].cast<std::string>());
-            effect->Get().LoadSettingsFile(path);
+            effect->Get()->LoadSettingsFile(path);
             return effect;
         },
         py::arg("path"), "An effect from a settings file that effect.save or zoc --save-settings wrote.");

@@ -258,3 +258,24 @@ def test_save_and_load(tmp_path):
         zoc.load(str(tmp_path / "bad.json"))
     with pytest.raises(OSError):
         zoc.load(str(tmp_path / "missing.json"))
+
+
+def test_one_effect_shared_by_threads_serializes():
+    audio = noise(2, 24000, seed=5)
+    effect = zoc.Effect("Chorus")
+    expected = effect(audio, RATE)
+    results = []
+
+    def run(rate):
+        for _ in range(5):
+            results.append((rate, effect(audio, rate)))
+            _ = effect.settings
+
+    threads = [threading.Thread(target=run, args=(RATE,)) for _ in range(3)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert len(results) == 15
+    for _, got in results:
+        np.testing.assert_array_equal(got, expected)
