@@ -4,10 +4,14 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
+# Debian's interpreter, the one the Python module is built for.
+PYTHON ?= $(shell test -x /usr/bin/python3 && echo /usr/bin/python3 || echo python3)
+PYTEST = ZOC_BIN=build/bin/zoc PYTHONPATH=build/lib $(PYTHON) -m pytest -q -p no:cacheprovider python/tests
+
 SECONDS ?= 120
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build zoc build-asan test demo bench test-asan test-tsan soak soak-asan fuzz mutate docs clean
+.PHONY: all deps build zoc python build-asan test demo bench test-asan test-tsan soak soak-asan fuzz mutate docs clean
 
 all: build
 
@@ -26,6 +30,12 @@ zoc: deps build/build.ninja
 
 test: build
 	ctest --test-dir build --output-on-failure -j $(JOBS)
+	@if ls build/lib/zoc.*.so > /dev/null 2>&1; then $(PYTEST); else echo "Python module not built (needs pybind11-dev, python3-numpy)"; fi
+
+# The Python module (build/lib; PYTHONPATH=build/lib) and its tests.
+python: deps build/build.ninja
+	cmake --build build -j $(JOBS) --target zoc_python zoc
+	$(PYTEST)
 
 demo: build
 	build/bin/zoc demo demo-out

@@ -9,6 +9,7 @@ packages=(
   libboost-dev libboost-thread-dev
   libsndfile1-dev libfftw3-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  pybind11-dev python3-dev python3-numpy python3-pytest
 )
 case "${1:-}" in
   --bench) packages+=(sox libsox-fmt-all hyperfine) ;;

@@ -1,0 +1,281 @@
+"""The Python module against the zoc command and its own promises."""
+
+import os
+import pickle
+import struct
+import subprocess
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import zoc
+
+RATE = 48000
+ZOC = os.environ.get("ZOC_BIN", "zoc")
+
+
+def noise(channels, frames, seed=1):
+    rng = np.random.default_rng(seed)
+    return (0.3 * rng.standard_normal((channels, frames))).astype(np.float32)
+
+
+def write_wav(path, audio, rate):
+    """32-bit float WAV, interleaved."""
+    data = np.ascontiguousarray(audio.T, dtype="<f4").tobytes()
+    channels = audio.shape[0]
+    fmt = struct.pack("<HHIIHH", 3, channels, rate, rate * channels * 4, channels * 4, 32)
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data
+    path.write_bytes(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+
+def read_wav(path, channels):
+    raw = path.read_bytes()
+    position = 12
+    while position < len(raw):
+        tag, size = raw[position:position + 4], struct.unpack("<I", raw[position + 4:position + 8])[0]
+        if tag == b"data":
+            samples = np.frombuffer(raw[position + 8:position + 8 + size], dtype="<f4")
+            return samples.reshape(-1, channels).T
+        position += 8 + size + (size & 1)
+    raise AssertionError("no data chunk in " + str(path))
+
+
+def processors():
+    names = []
+    for name in zoc.components():
+        try:
+            zoc.Effect(name)(np.zeros((2, 16), np.float32), RATE)
+        except ValueError:
+            continue  # generators, and components that take no stereo
+        names.append(name)
+    return names
+
+
+@pytest.mark.parametrize("name", processors())
+def test_same_samples_as_zoc_apply(name, tmp_path):
+    audio = noise(2, 6000)
+    write_wav(tmp_path / "in.wav", audio, RATE)
+    subprocess.run([ZOC, "apply", name, str(tmp_path / "in.wav"), str(tmp_path / "out.wav"), "--bits", "32f",
+                    "--quiet"], check=True, capture_output=True)
+    expected = read_wav(tmp_path / "out.wav", 2)
+    got = zoc.Effect(name)(audio, RATE)
+    assert got.dtype == np.float32
+    np.testing.assert_array_equal(got, expected)
+
+
+@pytest.mark.parametrize("name,params", [
+    ("Echo", {}),
+    ("Chorus", {}),
+    ("Dynamics", {}),
+    ("ParametricEQ", {}),
+    ("Reverb", {}),
+])
+def test_chunked_stream_equals_one_call(name, params):
+    audio = noise(2, 9000, seed=2)
+    whole = zoc.Effect(name, **params).process(audio, RATE, reset=False)
+    effect = zoc.Effect(name, **params)
+    bounds = [0, 1, 512, 3001, 7000, 9000]
+    pieces = [effect.process(audio[:, a:b], RATE, reset=False) for a, b in zip(bounds, bounds[1:])]
+    np.testing.assert_array_equal(np.concatenate(pieces, axis=1), whole)
+
+
+def test_shapes_dtypes_and_tail():
+    effect = zoc.Effect("Echo")
+    mono = noise(1, 4000)[0]
+    out = effect(mono.astype(np.float64), RATE)
+    assert out.shape == mono.shape and out.dtype == np.float64
+    # float64 is processed in float32: the same samples either way.
+    np.testing.assert_array_equal(out.astype(np.float32), effect(mono, RATE))
+    assert effect(mono, RATE, tail=0.5).shape == (4000 + RATE // 2,)
+    # A strided view is read as it is, not as its memory lies.
+    stereo = noise(2, 4000)
+    np.testing.assert_array_equal(effect(stereo[:, ::2], RATE), effect(np.ascontiguousarray(stereo[:, ::2]), RATE))
+
+
+def test_latency_is_compensated():
+    # PitchShift works in overlapping frames and reports their delay.
+    effect = zoc.Effect("PitchShift")
+    effect(np.zeros(16, np.float32), RATE)
+    assert effect.latency > 0
+    impulse = np.zeros(RATE // 2, np.float32)
+    impulse[1000] = 1.0
+    streamed = zoc.Effect("PitchShift").process(impulse, RATE, reset=False)
+    aligned = effect(impulse, RATE)
+    assert abs(int(np.argmax(np.abs(streamed))) - int(np.argmax(np.abs(aligned))) - effect.latency) <= 1
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda: zoc.Effect("NoSuchEffect"), KeyError),
+    (lambda: zoc.Effect("Echo", no_such_parameter=1), KeyError),
+    (lambda: zoc.Effect("Echo", preset="No Such Preset"), KeyError),
+    (lambda: zoc.Effect("Amplify", left=float("nan")), ValueError),
+    (lambda: zoc.Effect("Amplify", left=1e9), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 10), np.int16), RATE), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 2, 10), np.float32), RATE), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((1000, 2), np.float32), RATE), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 10), np.float32), -1), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 10), np.float32), 1e9), ValueError),
+    (lambda: zoc.Effect("Amplify")(np.zeros((2, 10), np.float32), RATE, tail=-1), ValueError),
+    (lambda: zoc.Effect("Tones")(np.zeros((2, 10), np.float32), RATE), ValueError),
+])
+def test_bad_input_raises(call, error):
+    with pytest.raises(error):
+        call()
+
+
+def test_presets_settings_and_pickling():
+    effect = zoc.Effect("Echo", preset="Spooky")
+    assert "Spooky" in effect.presets
+    settings = effect.settings
+    assert settings != zoc.Effect("Echo").settings
+    effect.set(feedback_left_channel=10)
+    copy = pickle.loads(pickle.dumps(effect))
+    assert copy.name == "Echo" and copy.settings == effect.settings
+    audio = noise(2, 5000)
+    np.testing.assert_array_equal(copy(audio, RATE), effect(audio, RATE))
+    # Settings survive a change of rate and a round trip through mono.
+    effect(audio, 44100)
+    assert effect.settings == copy.settings
+    effect(audio[0], 44100)
+    effect(audio, RATE)
+    assert effect.settings == copy.settings
+
+
+def test_processing_lets_other_threads_run():
+    # While one thread processes, another keeps running Python: the longest
+    # pause it sees is far shorter than the processing.
+    audio = noise(2, RATE * 15)
+    effect = zoc.Effect("PitchShift")
+    effect(audio[:, :4800], RATE)
+    worker = threading.Thread(target=effect, args=(audio, RATE))
+    start = last = time.perf_counter()
+    longest = 0.0
+    worker.start()
+    while worker.is_alive():
+        now = time.perf_counter()
+        longest = max(longest, now - last)
+        last = now
+    busy = time.perf_counter() - start
+    assert longest < 0.5 * busy, (longest, busy)
+
+
+@pytest.mark.skipif(os.getloadavg()[0] > os.cpu_count() - 1, reason="the machine is busy; parallel timing needs a free core")
+def test_two_threads_finish_sooner_than_one():
+    audio = noise(2, RATE * 8)
+    effects = [zoc.Effect("Echo"), zoc.Effect("Echo")]
+
+    def sequential():
+        for effect in effects:
+            effect(audio, RATE)
+
+    def parallel():
+        threads = [threading.Thread(target=effect, args=(audio, RATE)) for effect in effects]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+
+    def best_of(runs, work):
+        times = []
+        for _ in range(runs):
+            start = time.perf_counter()
+            work()
+            times.append(time.perf_counter() - start)
+        return min(times)
+
+    one, two = best_of(5, sequential), best_of(5, parallel)
+    assert two < 0.9 * one, (two, one)
+
+
+def apply_with_zoc(tmp_path, name, audio, *options):
+    write_wav(tmp_path / "in.wav", audio, RATE)
+    subprocess.run([ZOC, "apply", name, str(tmp_path / "in.wav"), str(tmp_path / "out.wav"), "--bits", "32f",
+                    "--quiet", *options], check=True, capture_output=True)
+    return read_wav(tmp_path / "out.wav", audio.shape[0])
+
+
+@pytest.mark.parametrize("name,key,points", [
+    ("Amplify", "left", [(0.0, -6.0), (0.05, 3.0)]),
+    ("Echo", "feedback_left_channel", [(0.02, 90.0), (0.1, 10.0)]),
+])
+def test_automation_lands_where_zoc_apply_puts_it(name, key, points, tmp_path):
+    audio = noise(2, 7200, seed=3)
+    options = [f"--at={seconds}:{key}={value}" for seconds, value in points]
+    expected = apply_with_zoc(tmp_path, name, audio, *options)
+    effect = zoc.Effect(name)
+    before = effect.settings
+    effect.automate(key, points)
+    np.testing.assert_array_equal(effect(audio, RATE), expected)
+    assert effect.settings == before
+    # Twice in a row: each whole-clip call starts from the effect's own values.
+    np.testing.assert_array_equal(effect(audio, RATE), expected)
+    effect.automate(key, [])
+    np.testing.assert_array_equal(effect(audio, RATE), zoc.Effect(name)(audio, RATE))
+
+
+def test_automation_refuses_bad_points():
+    effect = zoc.Effect("Amplify")
+    for points in ([(-1.0, 0.0)], [(0.0, float("nan"))], [(0.0, 1e6)]):
+        with pytest.raises(ValueError):
+            effect.automate("left", points)
+    with pytest.raises(KeyError):
+        effect.automate("no_such_key", [(0.0, 1.0)])
+
+
+def test_chain_feeds_each_effect_the_last_output_and_pickles():
+    audio = noise(2, 6000, seed=4)
+    echo, amplify = zoc.Effect("Echo"), zoc.Effect("Amplify", left=-6, right=-6)
+    chain = zoc.Chain([echo, amplify])
+    tail = 0.1
+    padded = np.concatenate([audio, np.zeros((2, int(tail * RATE)), np.float32)], axis=1)
+    np.testing.assert_array_equal(chain(audio, RATE, tail=tail), amplify(echo(padded, RATE), RATE))
+    copy = pickle.loads(pickle.dumps(chain))
+    np.testing.assert_array_equal(copy(audio, RATE), chain(audio, RATE))
+    pieces = [chain.process(audio[:, a:b], RATE, reset=False) for a, b in ((0, 1000), (1000, 6000))]
+    np.testing.assert_array_equal(np.concatenate(pieces, axis=1), copy.process(audio, RATE, reset=False))
+
+
+def test_generate():
+    tones = zoc.generate("Tones", seconds=0.25, sample_rate=44100)
+    assert tones.shape == (11025,) and tones.dtype == np.float32 and 0 < np.abs(tones).max() <= 1
+    np.testing.assert_array_equal(tones, zoc.generate("Tones", seconds=0.25, sample_rate=44100))
+    assert zoc.generate("Noise", seconds=0.1, channels=2).shape == (2, 4800)
+    with pytest.raises(ValueError):
+        zoc.generate("Echo")
+    with pytest.raises(ValueError):
+        zoc.generate("Tones", seconds=-1)
+
+
+def test_save_and_load(tmp_path):
+    effect = zoc.Effect("HardLimiter", preset=1)
+    effect.save(str(tmp_path / "limiter.json"))
+    loaded = zoc.load(str(tmp_path / "limiter.json"))
+    assert loaded.name == "HardLimiter" and loaded.settings == effect.settings
+    (tmp_path / "bad.json").write_text("{not json")
+    with pytest.raises(ValueError):
+        zoc.load(str(tmp_path / "bad.json"))
+    with pytest.raises(OSError):
+        zoc.load(str(tmp_path / "missing.json"))
+
+
+def test_one_effect_shared_by_threads_serializes():
+    audio = noise(2, 24000, seed=5)
+    effect = zoc.Effect("Chorus")
+    expected = effect(audio, RATE)
+    results = []
+
+    def run(rate):
+        for _ in range(5):
+            results.append((rate, effect(audio, rate)))
+            _ = effect.settings
+
+    threads = [threading.Thread(target=run, args=(RATE,)) for _ in range(3)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert len(results) == 15
+    for _, got in results:
+        np.testing.assert_array_equal(got, expected)
