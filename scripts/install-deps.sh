@@ -9,6 +9,7 @@ packages=(
   libboost-dev libboost-thread-dev
   libsndfile1-dev libfftw3-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  lv2-dev lilv-utils sordi
 )
 case "${1:-}" in
   --bench) packages+=(sox libsox-fmt-all hyperfine) ;;
