@@ -1,6 +1,8 @@
 // Writes the Turtle files of the zoaudio.lv2 bundle from the registry:
 // manifest.ttl and one file per plugin with its ports and factory presets.
-// Run at build time: zoaudio-lv2-ttl OUTPUT_DIRECTORY
+// Run at build time: zoaudio-lv2-ttl OUTPUT_DIRECTORY URI_LIST
+// URI_LIST receives the plugin URIs as C string literals, one a line, for
+// the plugin library to list without creating every component when loaded.
 
 #include "lv2/Layout.h"
 
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -255,13 +258,14 @@ std::vector<int> WritePlugin(const std::string& path, const zoc::lv2::Variant& v
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::cerr << "usage: zoaudio-lv2-ttl OUTPUT_DIRECTORY\n";
+    if (argc != 3) {
+        std::cerr << "usage: zoaudio-lv2-ttl OUTPUT_DIRECTORY URI_LIST\n";
         return 2;
     }
     const std::string directory = argv[1];
     try {
         std::ostringstream manifest;
+        std::ostringstream uris;
         manifest << kPrefixes;
         for (const zoc::ComponentDescription& component : zoc::ListComponents()) {
             if (component.offline)
@@ -276,6 +280,7 @@ int main(int argc, char** argv)
                 const zoc::lv2::Variant variant{component.className, channels};
                 const std::string uri = zoc::lv2::PluginUri(variant);
                 const std::string file = component.className + (channels == 1 ? "-mono" : "-stereo") + ".ttl";
+                uris << Quote(uri) << ",\n";
                 const std::vector<int> presets = WritePlugin(directory + "/" + file, variant, component, *effect);
                 manifest << "<" << uri << ">\n    a lv2:Plugin ;\n    lv2:binary <zoaudio.so> ;\n    rdfs:seeAlso <"
                          << file << "> .\n\n";
@@ -285,6 +290,12 @@ int main(int argc, char** argv)
             }
         }
         std::ofstream(directory + "/manifest.ttl") << manifest.str();
+        // Rewritten only when it changes, so the plugin library is not rebuilt
+        // for a change of presets or ranges.
+        std::ifstream existing(argv[2]);
+        const std::string old((std::istreambuf_iterator<char>(existing)), std::istreambuf_iterator<char>());
+        if (old != uris.str())
+            std::ofstream(argv[2]) << uris.str();
     } catch (const std::exception& error) {
         std::cerr << "zoaudio-lv2-ttl: " << error.what() << "\n";
         return 1;

@@ -128,36 +128,27 @@ void Cleanup(LV2_Handle handle) { delete static_cast<Instance*>(handle); }
 
 const void* ExtensionData(const char*) { return nullptr; }
 
-/// One descriptor per plugin, built on first use from the registry. Listing
-/// the registry creates each component once; loading the library stays cheap.
-const std::vector<std::unique_ptr<LV2_Descriptor>>& Descriptors()
+/// The URIs the Turtle files describe, written by the generator at build time.
+constexpr const char* kUris[] = {
+#include "PluginUris.inc"
+};
+
+constexpr std::size_t kPluginCount = sizeof(kUris) / sizeof(kUris[0]);
+
+const LV2_Descriptor* Descriptor(std::uint32_t index)
 {
     static const auto descriptors = [] {
-        static std::vector<std::string> uris;
-        std::vector<std::unique_ptr<LV2_Descriptor>> list;
-        try {
-            for (const zoc::ComponentDescription& component : zoc::ListComponents()) {
-                if (component.offline)
-                    continue;
-                // Both layouts: hosts ask only for the URIs the Turtle files
-                // name, and instantiating a layout a component refuses fails.
-                for (const int channels : {1, 2})
-                    uris.push_back(zoc::lv2::PluginUri({component.className, channels}));
-            }
-        } catch (...) {
-        }
-        for (const std::string& uri : uris)
-            list.push_back(std::make_unique<LV2_Descriptor>(LV2_Descriptor{
-                uri.c_str(), Instantiate, ConnectPort, Activate, Run, Deactivate, Cleanup, ExtensionData}));
+        std::vector<LV2_Descriptor> list;
+        for (const char* uri : kUris)
+            list.push_back({uri, Instantiate, ConnectPort, Activate, Run, Deactivate, Cleanup, ExtensionData});
         return list;
     }();
-    return descriptors;
+    return index < descriptors.size() ? &descriptors[index] : nullptr;
 }
 
 } // namespace
 
 extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index)
 {
-    const auto& descriptors = Descriptors();
-    return index < descriptors.size() ? descriptors[index].get() : nullptr;
+    return Descriptor(index);
 }
