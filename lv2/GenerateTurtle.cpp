@@ -106,6 +106,7 @@ void WritePort(std::ostream& out, int index, const std::string& type, const std:
 
 const char* kPrefixes = "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
                         "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+                        "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
                         "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
                         "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
                         "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -223,6 +224,10 @@ std::vector<int> WritePlugin(const std::string& path, const zoc::lv2::Variant& v
                    parameter.maximum - parameter.minimum == static_cast<float>(parameter.steps)) {
             extra << " ;\n        lv2:portProperty lv2:integer";
         }
+        // Parameters a running effect does not take changes of smoothly
+        // (sizes, modes, curve points) are kept out of host automation.
+        if (!parameter.automatable)
+            extra << " ;\n        lv2:portProperty pprops:notAutomatic";
         if (const std::string unit = UnitOf(parameter); !unit.empty())
             extra << " ;\n        units:unit " << unit;
         WritePort(out, ports.Control(static_cast<int>(i)), "ControlPort , lv2:InputPort", symbols[i],
