@@ -1,0 +1,154 @@
+// The plugin library of the zoaudio.lv2 bundle: one binary for every plugin,
+// the URI choosing the component and its channel layout. Each instance wraps
+// one zoc::Effect: control ports reach the effect only when their value
+// changes, activate starts it and deactivate stops it, and run processes the
+// host's buffers whatever their length.
+
+#include "lv2/Layout.h"
+
+#include <lv2/core/lv2.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct Instance {
+    explicit Instance(zoc::Effect created) : effect(std::move(created)), ports(zoc::lv2::LayoutOf(effect))
+    {
+        buffers.assign(static_cast<std::size_t>(ports.Count()), nullptr);
+        for (const zoc::ParameterDescription& parameter : ports.parameters)
+            applied.push_back(effect.GetParameter(parameter.index));
+        in.resize(static_cast<std::size_t>(ports.channels));
+        out.resize(static_cast<std::size_t>(ports.channels));
+        sideChain.resize(static_cast<std::size_t>(ports.sideChain));
+    }
+
+    /// Passes every control port whose value differs from the last one
+    /// passed to the effect, clamped into the parameter's range. NaN is
+    /// ignored, so a bad host value never reaches the effect.
+    void ApplyControls()
+    {
+        for (std::size_t i = 0; i < ports.parameters.size(); ++i) {
+            const float* port = buffers[static_cast<std::size_t>(ports.Control(static_cast<int>(i)))];
+            if (!port || std::isnan(*port) || *port == applied[i])
+                continue;
+            const zoc::ParameterDescription& parameter = ports.parameters[i];
+            applied[i] = *port;
+            try {
+                effect.SetParameter(parameter.index, std::clamp(*port, parameter.minimum, parameter.maximum));
+            } catch (...) {
+                // A value the parameter still refuses leaves it as it was.
+            }
+        }
+    }
+
+    void Run(std::uint32_t frames)
+    {
+        ApplyControls();
+        for (int channel = 0; channel < ports.channels; ++channel) {
+            in[static_cast<std::size_t>(channel)] = buffers[static_cast<std::size_t>(ports.AudioIn(channel))];
+            out[static_cast<std::size_t>(channel)] = buffers[static_cast<std::size_t>(ports.AudioOut(channel))];
+        }
+        for (int channel = 0; channel < ports.sideChain; ++channel)
+            sideChain[static_cast<std::size_t>(channel)] = buffers[static_cast<std::size_t>(ports.SideChainIn(channel))];
+        const bool audioConnected = std::all_of(in.begin(), in.end(), [](const float* p) { return p; }) &&
+                                    std::all_of(out.begin(), out.end(), [](const float* p) { return p; });
+        if (frames > 0 && audioConnected) {
+            const bool sideChainConnected =
+                std::all_of(sideChain.begin(), sideChain.end(), [](const float* p) { return p; });
+            if (ports.sideChain > 0 && sideChainConnected)
+                effect.Process(in.data(), sideChain.data(), out.data(), frames);
+            else
+                effect.Process(in.data(), out.data(), frames);
+        }
+        if (float* latency = buffers[static_cast<std::size_t>(ports.Latency())])
+            *latency = static_cast<float>(effect.Latency());
+    }
+
+    zoc::Effect effect;
+    zoc::lv2::Ports ports;
+    std::vector<float*> buffers;
+    std::vector<float> applied;
+    std::vector<const float*> in;
+    std::vector<const float*> sideChain;
+    std::vector<float*> out;
+};
+
+LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char*, const LV2_Feature* const*)
+{
+    const std::optional<zoc::lv2::Variant> variant = zoc::lv2::ParseUri(descriptor->URI);
+    if (!variant)
+        return nullptr;
+    try {
+        zoc::Effect effect = zoc::Effect::Create(variant->className, rate, variant->channels);
+        if (effect.IsOffline())
+            return nullptr;
+        if (effect.SideChainChannels() > 0)
+            effect.ConnectSideChain(effect.SideChainChannels());
+        return new Instance(std::move(effect));
+    } catch (...) {
+        return nullptr; // an unsupported rate, or a component no longer registered
+    }
+}
+
+void ConnectPort(LV2_Handle handle, std::uint32_t port, void* data)
+{
+    Instance& instance = *static_cast<Instance*>(handle);
+    if (port < instance.buffers.size())
+        instance.buffers[port] = static_cast<float*>(data);
+}
+
+void Activate(LV2_Handle handle)
+{
+    Instance& instance = *static_cast<Instance*>(handle);
+    // Values the host set before activation take effect at once, as settings
+    // made before a start do, without fading from the defaults.
+    instance.ApplyControls();
+    try {
+        instance.effect.Prepare();
+    } catch (...) {
+        // Process starts the effect itself if preparing failed here.
+    }
+}
+
+void Run(LV2_Handle handle, std::uint32_t frames) { static_cast<Instance*>(handle)->Run(frames); }
+
+void Deactivate(LV2_Handle handle)
+{
+    try {
+        static_cast<Instance*>(handle)->effect.Reset();
+    } catch (...) {
+    }
+}
+
+void Cleanup(LV2_Handle handle) { delete static_cast<Instance*>(handle); }
+
+const void* ExtensionData(const char*) { return nullptr; }
+
+/// The URIs the Turtle files describe, written by the generator at build time.
+constexpr const char* kUris[] = {
+#include "PluginUris.inc"
+};
+
+constexpr std::size_t kPluginCount = sizeof(kUris) / sizeof(kUris[0]);
+
+const LV2_Descriptor* Descriptor(std::uint32_t index)
+{
+    static const auto descriptors = [] {
+        std::vector<LV2_Descriptor> list;
+        for (const char* uri : kUris)
+            list.push_back({uri, Instantiate, ConnectPort, Activate, Run, Deactivate, Cleanup, ExtensionData});
+        return list;
+    }();
+    return index < descriptors.size() ? &descriptors[index] : nullptr;
+}
+
+} // namespace
+
+extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index)
+{
+    return Descriptor(index);
+}

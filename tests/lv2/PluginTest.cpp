@@ -1,0 +1,194 @@
+// The plugin library driven as a host drives it: ports connected to our
+// buffers, blocks of any length, controls changed between blocks. Its output
+// must equal the effect's own, which the render check compares over files.
+
+#include "lv2/Layout.h"
+#include "tests/support/AllocationGuard.h"
+
+#include <gtest/gtest.h>
+#include <lv2/core/lv2.h>
+
+#include <dlfcn.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double kRate = 48000.0;
+
+const LV2_Descriptor* FindPlugin(const std::string& uri)
+{
+    static void* library = dlopen(ZOC_LV2_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return nullptr;
+    const auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor"));
+    for (std::uint32_t index = 0; entry && entry(index); ++index)
+        if (uri == entry(index)->URI)
+            return entry(index);
+    return nullptr;
+}
+
+std::vector<float> Noise(std::size_t frames, std::uint32_t seed)
+{
+    std::vector<float> samples(frames);
+    for (float& sample : samples) {
+        seed = seed * 1664525u + 1013904223u;
+        sample = static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
+    }
+    return samples;
+}
+
+/// One plugin instance with a control value per port and stereo buffers.
+struct Host {
+    Host(const std::string& className, int channels)
+        : descriptor(FindPlugin(zoc::lv2::PluginUri({className, channels}))),
+          effect(zoc::Effect::Create(className, kRate, channels)), ports(zoc::lv2::LayoutOf(effect))
+    {
+        controls.resize(ports.parameters.size());
+        for (std::size_t i = 0; i < controls.size(); ++i)
+            controls[i] = ports.parameters[i].defaultValue;
+        if (descriptor)
+            handle = descriptor->instantiate(descriptor, kRate, "", nullptr);
+    }
+    ~Host()
+    {
+        if (handle)
+            descriptor->cleanup(handle);
+    }
+
+    /// Runs `in` through the plugin in blocks of the given lengths, in turn.
+    std::vector<std::vector<float>> Run(std::vector<std::vector<float>> in, const std::vector<std::size_t>& blocks)
+    {
+        const std::size_t frames = in[0].size();
+        std::vector<std::vector<float>> out(in.size(), std::vector<float>(frames));
+        for (std::size_t done = 0, b = 0; done < frames; ++b) {
+            const std::size_t length = std::min(blocks[b % blocks.size()], frames - done);
+            for (int c = 0; c < ports.channels; ++c) {
+                descriptor->connect_port(handle, static_cast<std::uint32_t>(ports.AudioIn(c)),
+                                         in[static_cast<std::size_t>(c)].data() + done);
+                descriptor->connect_port(handle, static_cast<std::uint32_t>(ports.AudioOut(c)),
+                                         out[static_cast<std::size_t>(c)].data() + done);
+            }
+            descriptor->run(handle, static_cast<std::uint32_t>(length));
+            done += length;
+        }
+        return out;
+    }
+
+    void ConnectControls()
+    {
+        for (std::size_t i = 0; i < controls.size(); ++i)
+            descriptor->connect_port(handle, static_cast<std::uint32_t>(ports.Control(static_cast<int>(i))),
+                                     &controls[i]);
+        descriptor->connect_port(handle, static_cast<std::uint32_t>(ports.Latency()), &latency);
+    }
+
+    const LV2_Descriptor* descriptor = nullptr;
+    LV2_Handle handle = nullptr;
+    zoc::Effect effect;
+    zoc::lv2::Ports ports;
+    std::vector<float> controls;
+    float latency = -1.0f;
+};
+
+std::vector<std::vector<float>> Reference(zoc::Effect& effect, std::vector<std::vector<float>> in)
+{
+    std::vector<float*> pointers;
+    for (auto& channel : in)
+        pointers.push_back(channel.data());
+    effect.Process(pointers.data(), pointers.data(), static_cast<std::int64_t>(in[0].size()));
+    return in;
+}
+
+TEST(Lv2Plugin, BlockLengthsDoNotChangeTheOutput)
+{
+    // Components with and without latency, look-ahead and FFT blocks.
+    for (const char* className : {"Echo", "HardLimiter", "GraphicEQ10Bands", "PitchShift"}) {
+        SCOPED_TRACE(className);
+        Host host(className, 2);
+        ASSERT_TRUE(host.handle);
+        host.ConnectControls();
+        host.descriptor->activate(host.handle);
+        const std::vector<std::vector<float>> in = {Noise(6000, 1), Noise(6000, 2)};
+        EXPECT_EQ(host.Run(in, {1, 7, 512, 0, 1023, 64, 4096}), Reference(host.effect, in));
+        EXPECT_EQ(host.latency, static_cast<float>(host.effect.Latency()));
+    }
+}
+
+TEST(Lv2Plugin, ControlsReachTheEffectAsTheirValuesChange)
+{
+    Host host("Echo", 1);
+    ASSERT_TRUE(host.handle);
+    host.ConnectControls();
+    const int delay = host.effect.FindParameter("delay_time");
+    const std::size_t port = static_cast<std::size_t>(
+        std::find_if(host.ports.parameters.begin(), host.ports.parameters.end(),
+                     [&](const zoc::ParameterDescription& p) { return p.index == delay; }) -
+        host.ports.parameters.begin());
+    // Set before activation: taken at once, as a stopped effect takes it.
+    host.controls[port] = 120.0f;
+    host.effect.SetParameter(delay, 120.0f);
+    host.descriptor->activate(host.handle);
+    std::vector<std::vector<float>> in = {Noise(4000, 3)};
+    EXPECT_EQ(host.Run(in, {256}), Reference(host.effect, in));
+
+    // Changed while running, then a NaN and a value beyond the maximum: NaN
+    // leaves the last value, the other is clamped.
+    host.controls[port] = 80.0f;
+    host.effect.SetParameter(delay, 80.0f);
+    EXPECT_EQ(host.Run(in, {256}), Reference(host.effect, in));
+    host.controls[port] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(host.Run(in, {256}), Reference(host.effect, in));
+    host.controls[port] = 1e9f;
+    host.effect.SetParameter(delay, host.ports.parameters[port].maximum);
+    const auto out = host.Run(in, {256});
+    EXPECT_EQ(out, Reference(host.effect, in));
+    for (const float sample : out[0])
+        ASSERT_TRUE(std::isfinite(sample));
+}
+
+TEST(Lv2Plugin, DeactivateClearsTheSignalAndSteadyRunsDoNotAllocate)
+{
+    Host host("Echo", 2);
+    ASSERT_TRUE(host.handle);
+    host.ConnectControls();
+    host.descriptor->activate(host.handle);
+    const std::vector<std::vector<float>> in = {Noise(2048, 4), Noise(2048, 5)};
+    const auto first = host.Run(in, {512});
+    host.Run(in, {512});
+    std::vector<std::vector<float>> buffers = in;
+    for (int c = 0; c < 2; ++c) {
+        host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioIn(c)),
+                                      buffers[static_cast<std::size_t>(c)].data());
+        host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioOut(c)),
+                                      buffers[static_cast<std::size_t>(c)].data());
+    }
+    host.controls[0] = 200.0f; // a control change is part of a steady block too
+    {
+        zoc::test::AllocationGuard guard;
+        for (const std::uint32_t frames : {1u, 333u, 512u})
+            host.descriptor->run(host.handle, frames);
+    }
+    host.controls[0] = host.ports.parameters[0].defaultValue;
+    // After deactivate and activate the echoes of earlier blocks are gone.
+    host.descriptor->deactivate(host.handle);
+    host.descriptor->activate(host.handle);
+    EXPECT_EQ(host.Run(in, {512}), first);
+}
+
+TEST(Lv2Plugin, UnknownUrisAndLayoutsAreRefused)
+{
+    EXPECT_FALSE(zoc::lv2::ParseUri("urn:zoaudio:lv2:Echo:quad"));
+    EXPECT_FALSE(zoc::lv2::ParseUri("urn:other:Echo:mono"));
+    // A layout the component refuses is not offered.
+    EXPECT_TRUE(FindPlugin("urn:zoaudio:lv2:CenterChannelExtract:stereo"));
+    EXPECT_FALSE(FindPlugin("urn:zoaudio:lv2:CenterChannelExtract:mono"));
+    const LV2_Descriptor* echo = FindPlugin("urn:zoaudio:lv2:Echo:mono");
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(echo->instantiate(echo, 0.0, "", nullptr), nullptr);
+}
+
+} // namespace
