@@ -464,10 +464,15 @@ void ConvolutionReverbBase::UpdateImpulse()
         return;
     TakeSnapshot(snapshot_);
     const bool running = impulseWorker_ != nullptr && !stopRequested_.load(std::memory_order_relaxed);
-    if (!running || RendersOffline()) {
+    if (!running || RendersOffline())
         RebuildImpulseNow(true);
-        return;
-    }
+    else
+        RequestRebuild();
+    RestartIfActiveFits();
+}
+
+void ConvolutionReverbBase::RequestRebuild()
+{
     // The newest impulse installed or asked for already fits.
     if (active_->built_ && SameImpulse(snapshot_, current_))
         return;
@@ -484,6 +489,28 @@ void ConvolutionReverbBase::UpdateImpulse()
     CopySnapshot(snapshot_, current_);
     rebuildPending_.store(true, std::memory_order_release);
     rebuildGate_.Open();
+}
+
+void ConvolutionReverbBase::RestartIfActiveFits()
+{
+    // A rate or layout change cleared the role tables. When it came back
+    // before this block, the impulse in use fits again and no install will
+    // set the roles: the impulse plays on from silence, as after Resume. An
+    // impulse built for another rate or layout never plays; the next
+    // install sets the roles then.
+    const EngineBuffers& engine = *active_;
+    if (HasRoles() || !engine.built_ || engine.sizedChannels_ != ChannelCount() ||
+        engine.builtFrom_.sampleRate != GetSampleRate())
+        return;
+    // The job in flight, if any, ran on the old roles; it is collected
+    // before the blocks are cleared under it.
+    if (jobPending_) {
+        if (jobDoneGate_.Wait(kJobTimeout))
+            jobDoneGate_.Close();
+        jobPending_ = false;
+    }
+    ClearBuffers();
+    UseBufferSetA();
 }
 
 void ConvolutionReverbBase::RebuildImpulseNow(bool keepBlocks)

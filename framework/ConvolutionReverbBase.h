@@ -194,7 +194,9 @@ protected:
     /// impulse is dirty, either rebuilds it in place (offline rendering,
     /// nothing running yet) or hands the settings to the impulse worker and
     /// returns at once. Changes that arrive while a build runs are taken up
-    /// by one more build. Allocates nothing and never waits in real time.
+    /// by one more build. A rate or layout that changed and came back since
+    /// the last block finds the impulse in use fitting again: it plays on,
+    /// from silence. Allocates nothing and never waits in real time.
     void UpdateImpulse();
     /// Control thread or offline rendering: brings the impulse up to the
     /// current settings before returning (waits for a build in flight).
@@ -311,6 +313,12 @@ private:
     static void CopySnapshot(const SettingsSnapshot& from, SettingsSnapshot& to);
     /// Builds `settings` into the spare buffers (with the build lock held).
     void BuildSpare(const SettingsSnapshot& settings);
+    /// Hands the settings in `snapshot_` to the impulse worker, unless the
+    /// newest impulse installed or asked for already fits them.
+    void RequestRebuild();
+    /// Restores the roles, the blocks restarting from silence, when they
+    /// were cleared and the active buffers fit the rate and layout again.
+    void RestartIfActiveFits();
     /// Makes the spare buffers the active ones, restarting the blocks.
     void InstallSpare();
     /// The same keeping the blocks going, when the spare has the same sizes

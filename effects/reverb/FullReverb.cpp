@@ -551,12 +551,6 @@ void FullReverb::Process(float** inputs, float** outputs, int frames)
         parametersChanged_ = false;
     }
     UpdateImpulse();
-    // A rate or layout that came back before this block left the impulse in
-    // use fitting again, with no rebuild to restore the roles: restore them.
-    if (!HasRoles() && !RebuildPending() && Active().FFTSize() > 0 && Active().Channels() == ChannelCount()) {
-        ClearBuffers();
-        UseBufferSetA();
-    }
 
     const std::size_t channels = ChannelCount();
     if (frames <= 0)

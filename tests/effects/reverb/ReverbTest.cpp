@@ -538,6 +538,49 @@ TEST_F(ReverbThreaded, ChannelAndRateChangesRebuildForTheNewLayout)
     host.Suspend();
 }
 
+TEST_F(ReverbThreaded, RateOrLayoutThatChangesAndComesBackBetweenBlocksKeepsPlaying)
+{
+    // Nothing is rebuilt: the impulse in use fits again and plays on from
+    // silence, while the host plays and while it renders offline.
+    struct Case {
+        const char* name;
+        std::function<void(TestHost&)> flip;
+    };
+    const Case cases[] = {
+        {"rate", [](TestHost& host) {
+             host.Filter().SetSampleRate(2 * kRate);
+             host.Filter().SetSampleRate(kRate);
+         }},
+        {"layout", [](TestHost& host) {
+             host.GetSession().Configure(1, kRate);
+             host.GetSession().Configure(2, kRate);
+         }},
+    };
+    for (const Case& c : cases) {
+        for (const bool offline : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (offline ? ", offline" : ", playing"));
+            TestHost host = Make(2, false, 50.0f, 100.0f);
+            TestHost fresh = Make(2, false, 50.0f, 100.0f);
+            host.GetSession().SetRenderingOffline(offline);
+            fresh.GetSession().SetRenderingOffline(offline);
+            const auto frames = static_cast<std::size_t>(host.Filter().GetInitialDelay()) + 600;
+            const Signal input = NoiseSignal(2, frames);
+            Signal output = input;
+            host.Resume();
+            host.ProcessBlock(input, output, 0, 300);
+            c.flip(host);
+            for (std::size_t from = 0; from < frames; from += 300)
+                host.ProcessBlock(input, output, from, static_cast<int>(std::min<std::size_t>(300, frames - from)));
+            EXPECT_FALSE(Of(host).RebuildPending());
+            const Signal expected = fresh.Run(input, 300);
+            EXPECT_GT(test::TailPeak(output[0], 100), 0.0f);
+            EXPECT_EQ(output, expected);
+            host.Suspend();
+            fresh.Suspend();
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Rebuilds while the host plays, and while it renders offline
 
