@@ -347,6 +347,7 @@ void ConvolutionReverbBase::ClearRoleTables()
 {
     std::lock_guard lock(engineMutex_);
     playBuffer_.fill(nullptr);
+    playingHop_.store(0, std::memory_order_relaxed);
     fillBuffer_.fill(nullptr);
     jobInput_.fill(nullptr);
     jobOutput_.fill(nullptr);
@@ -369,6 +370,16 @@ void ConvolutionReverbBase::UseBufferSet(bool setA)
         jobInput_[c] = sized ? (setA ? channel.inputB : channel.inputA).Data() : nullptr;
     }
     mix_ = usable ? (setA ? engine.mixA_ : engine.mixB_).Data() : nullptr;
+    playingHop_.store(usable ? engine.hopSize_ : 0, std::memory_order_relaxed);
+}
+
+int ConvolutionReverbBase::PlayingLatency() const
+{
+    // Offline, a change takes effect at the next block, so the settings'
+    // latency is what renders; suspended, nothing plays.
+    if (!isProcessing_.load(std::memory_order_relaxed) || RendersOffline())
+        return 0;
+    return static_cast<int>(2 * playingHop_.load(std::memory_order_relaxed));
 }
 
 void ConvolutionReverbBase::UseBufferSetA()

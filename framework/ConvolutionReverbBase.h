@@ -205,6 +205,13 @@ protected:
     void RebuildImpulseNow(bool keepBlocks = false);
     /// True while a rebuild was asked for and not yet installed.
     bool RebuildPending() const { return rebuildPending_.load(std::memory_order_acquire); }
+    /// While the host plays in real time, the latency of the impulse that
+    /// plays (2 B): a rebuilt one takes over only once installed, so this is
+    /// what the host must compensate until then. Zero when the settings'
+    /// latency is the one to report: suspended, rendering offline (changes
+    /// take effect at the next block), or no impulse fitting the current
+    /// rate and layout plays. Any thread.
+    int PlayingLatency() const;
     /// True when the host says it renders faster than real time.
     bool RendersOffline() const { return IsRenderingOffline(); }
 
@@ -339,6 +346,8 @@ private:
     std::array<float*, kMaxChannels> jobInput_{};
     std::array<float*, kMaxChannels> jobOutput_{};
     float* mix_ = nullptr;
+    /// Hop of the buffers the roles point into; 0 while there are none.
+    std::atomic<std::uint32_t> playingHop_{0};
 
     core::Gate jobRequestGate_{false};
     core::Gate jobDoneGate_{false};

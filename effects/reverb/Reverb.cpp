@@ -226,6 +226,9 @@ float Reverb::GetParameter(int index)
 
 int Reverb::GetInitialDelay()
 {
+    // Until a rebuilt impulse is installed the one before it plays on.
+    if (const int playing = PlayingLatency(); playing > 0)
+        return playing;
     const reverb::ImpulseSizes sizes = reverb::ComputeSizes(CurrentSettings());
     const auto fftSize = static_cast<std::int64_t>(reverb::FFTSizeFor(sizes.impulseLength));
     return static_cast<int>(2 * (fftSize - sizes.impulseLength) + 2);

@@ -676,6 +676,53 @@ TEST_F(ReverbThreaded, ShapingChangeWhilePlayingKeepsTheOldImpulseUntilTheNewOne
     }
 }
 
+TEST_F(ReverbThreaded, ReportedLatencyIsThatOfTheImpulseThatPlays)
+{
+    // Dry only: a unit impulse comes out exactly one latency later.
+    TestHost host = Make(2, false, 100.0f, 0.0f);
+    Reverb& reverb = Of(host);
+    core::Gate release;
+    reverb.SetWorkerHooks({}, [&] { release.Wait(); });
+    host.Resume();
+    const std::size_t hop = reverb.HopSize();
+    /// Frames from an impulse in to the loudest sample out, `frames` long,
+    /// in host blocks of one old hop.
+    const auto measure = [&](std::size_t frames) {
+        const Signal input = test::ImpulseSignal(2, frames, 0);
+        Signal output = input;
+        for (std::size_t from = 0; from < frames; from += hop)
+            host.ProcessBlock(input, output, from, static_cast<int>(std::min(hop, frames - from)));
+        const auto loudest = std::max_element(output[0].begin(), output[0].end(),
+                                              [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+        return static_cast<int>(loudest - output[0].begin());
+    };
+    const int before = host.Filter().GetInitialDelay();
+    EXPECT_EQ(measure(static_cast<std::size_t>(before) + 2 * hop), before);
+
+    // Another hop, so another latency; the build is held on the worker.
+    Set(host, Reverb::kDecayTime, 30.0f);
+    const int measuredWhileBuilding = measure(static_cast<std::size_t>(before) + 2 * hop);
+    const bool pending = reverb.RebuildPending();
+    const int reportedWhileBuilding = host.Filter().GetInitialDelay();
+    release.Open();
+    EXPECT_TRUE(pending);
+    EXPECT_EQ(reportedWhileBuilding, before);
+    EXPECT_EQ(measuredWhileBuilding, before);
+
+    // Installed: the new latency is reported and is what plays.
+    for (int tries = 0; tries < 100 && reverb.RebuildPending(); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Signal silence(2, std::vector<float>(hop, 0.0f));
+        host.ProcessBlock(silence, silence, 0, static_cast<int>(hop));
+    }
+    ASSERT_FALSE(reverb.RebuildPending());
+    const int after = host.Filter().GetInitialDelay();
+    EXPECT_NE(after, before);
+    EXPECT_EQ(measure(static_cast<std::size_t>(after) + 2 * hop), after);
+    host.Suspend();
+    EXPECT_EQ(host.Filter().GetInitialDelay(), after);
+}
+
 TEST_F(ReverbThreaded, ChangesDuringABuildCoalesceIntoOneMoreBuild)
 {
     TestHost host = Make(2, true);
