@@ -347,6 +347,7 @@ void ConvolutionReverbBase::ClearRoleTables()
 {
     std::lock_guard lock(engineMutex_);
     playBuffer_.fill(nullptr);
+    playingHop_.store(0, std::memory_order_relaxed);
     fillBuffer_.fill(nullptr);
     jobInput_.fill(nullptr);
     jobOutput_.fill(nullptr);
@@ -369,6 +370,16 @@ void ConvolutionReverbBase::UseBufferSet(bool setA)
         jobInput_[c] = sized ? (setA ? channel.inputB : channel.inputA).Data() : nullptr;
     }
     mix_ = usable ? (setA ? engine.mixA_ : engine.mixB_).Data() : nullptr;
+    playingHop_.store(usable ? engine.hopSize_ : 0, std::memory_order_relaxed);
+}
+
+int ConvolutionReverbBase::PlayingLatency() const
+{
+    // Offline, a change takes effect at the next block, so the settings'
+    // latency is what renders; suspended, nothing plays.
+    if (!isProcessing_.load(std::memory_order_relaxed) || RendersOffline())
+        return 0;
+    return static_cast<int>(2 * playingHop_.load(std::memory_order_relaxed));
 }
 
 void ConvolutionReverbBase::UseBufferSetA()
@@ -464,10 +475,15 @@ void ConvolutionReverbBase::UpdateImpulse()
         return;
     TakeSnapshot(snapshot_);
     const bool running = impulseWorker_ != nullptr && !stopRequested_.load(std::memory_order_relaxed);
-    if (!running || RendersOffline()) {
+    if (!running || RendersOffline())
         RebuildImpulseNow(true);
-        return;
-    }
+    else
+        RequestRebuild();
+    RestartIfActiveFits();
+}
+
+void ConvolutionReverbBase::RequestRebuild()
+{
     // The newest impulse installed or asked for already fits.
     if (active_->built_ && SameImpulse(snapshot_, current_))
         return;
@@ -484,6 +500,28 @@ void ConvolutionReverbBase::UpdateImpulse()
     CopySnapshot(snapshot_, current_);
     rebuildPending_.store(true, std::memory_order_release);
     rebuildGate_.Open();
+}
+
+void ConvolutionReverbBase::RestartIfActiveFits()
+{
+    // A rate or layout change cleared the role tables. When it came back
+    // before this block, the impulse in use fits again and no install will
+    // set the roles: the impulse plays on from silence, as after Resume. An
+    // impulse built for another rate or layout never plays; the next
+    // install sets the roles then.
+    const EngineBuffers& engine = *active_;
+    if (HasRoles() || !engine.built_ || engine.sizedChannels_ != ChannelCount() ||
+        engine.builtFrom_.sampleRate != GetSampleRate())
+        return;
+    // The job in flight, if any, ran on the old roles; it is collected
+    // before the blocks are cleared under it.
+    if (jobPending_) {
+        if (jobDoneGate_.Wait(kJobTimeout))
+            jobDoneGate_.Close();
+        jobPending_ = false;
+    }
+    ClearBuffers();
+    UseBufferSetA();
 }
 
 void ConvolutionReverbBase::RebuildImpulseNow(bool keepBlocks)

@@ -194,7 +194,9 @@ protected:
     /// impulse is dirty, either rebuilds it in place (offline rendering,
     /// nothing running yet) or hands the settings to the impulse worker and
     /// returns at once. Changes that arrive while a build runs are taken up
-    /// by one more build. Allocates nothing and never waits in real time.
+    /// by one more build. A rate or layout that changed and came back since
+    /// the last block finds the impulse in use fitting again: it plays on,
+    /// from silence. Allocates nothing and never waits in real time.
     void UpdateImpulse();
     /// Control thread or offline rendering: brings the impulse up to the
     /// current settings before returning (waits for a build in flight).
@@ -203,6 +205,13 @@ protected:
     void RebuildImpulseNow(bool keepBlocks = false);
     /// True while a rebuild was asked for and not yet installed.
     bool RebuildPending() const { return rebuildPending_.load(std::memory_order_acquire); }
+    /// While the host plays in real time, the latency of the impulse that
+    /// plays (2 B): a rebuilt one takes over only once installed, so this is
+    /// what the host must compensate until then. Zero when the settings'
+    /// latency is the one to report: suspended, rendering offline (changes
+    /// take effect at the next block), or no impulse fitting the current
+    /// rate and layout plays. Any thread.
+    int PlayingLatency() const;
     /// True when the host says it renders faster than real time.
     bool RendersOffline() const { return IsRenderingOffline(); }
 
@@ -311,6 +320,12 @@ private:
     static void CopySnapshot(const SettingsSnapshot& from, SettingsSnapshot& to);
     /// Builds `settings` into the spare buffers (with the build lock held).
     void BuildSpare(const SettingsSnapshot& settings);
+    /// Hands the settings in `snapshot_` to the impulse worker, unless the
+    /// newest impulse installed or asked for already fits them.
+    void RequestRebuild();
+    /// Restores the roles, the blocks restarting from silence, when they
+    /// were cleared and the active buffers fit the rate and layout again.
+    void RestartIfActiveFits();
     /// Makes the spare buffers the active ones, restarting the blocks.
     void InstallSpare();
     /// The same keeping the blocks going, when the spare has the same sizes
@@ -331,6 +346,8 @@ private:
     std::array<float*, kMaxChannels> jobInput_{};
     std::array<float*, kMaxChannels> jobOutput_{};
     float* mix_ = nullptr;
+    /// Hop of the buffers the roles point into; 0 while there are none.
+    std::atomic<std::uint32_t> playingHop_{0};
 
     core::Gate jobRequestGate_{false};
     core::Gate jobDoneGate_{false};

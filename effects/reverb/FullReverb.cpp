@@ -449,6 +449,9 @@ float FullReverb::GetParameter(int index)
 
 int FullReverb::GetInitialDelay()
 {
+    // Until a rebuilt impulse is installed the one before it plays on.
+    if (const int playing = PlayingLatency(); playing > 0)
+        return playing;
     // The engine always runs the full length L (the silent end included), so
     // the latency follows from the settings before any impulse exists.
     const fullreverb::Sizes sizes = fullreverb::ComputeSizes(CurrentSettings());
@@ -551,12 +554,6 @@ void FullReverb::Process(float** inputs, float** outputs, int frames)
         parametersChanged_ = false;
     }
     UpdateImpulse();
-    // A rate or layout that came back before this block left the impulse in
-    // use fitting again, with no rebuild to restore the roles: restore them.
-    if (!HasRoles() && !RebuildPending() && Active().FFTSize() > 0 && Active().Channels() == ChannelCount()) {
-        ClearBuffers();
-        UseBufferSetA();
-    }
 
     const std::size_t channels = ChannelCount();
     if (frames <= 0)

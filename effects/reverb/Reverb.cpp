@@ -96,9 +96,6 @@ constexpr std::array kPresets = {
 constexpr float kMinimumRate = 8000.0f;
 constexpr float kMaximumRate = 384000.0f;
 
-// Cache files: a ring of ten slots named "SndxReverb0.tmp" ... "SndxReverb9.tmp".
-constexpr int kCacheSlots = 10;
-
 /// One channel's chunk of the audio path: the output mixes the wet result
 /// and the dry signal, the input of two blocks ago still in the fill
 /// buffer, in percent; then the fill buffer takes the new input.
@@ -136,7 +133,7 @@ float EffectiveRate(float rate)
 
 Reverb::Reverb()
     : ConvolutionReverbBase(kReverbComponentID, core::Localize(kTitleKey), kParameterCount, kPresets),
-      tempDirectory_(GetTempDir())
+      cache_(GetTempDir(), "SndxReverb")
 {
     for (int index = 0; index < kParameterCount; ++index) {
         const ParameterRow& row = kParameters[static_cast<std::size_t>(index)];
@@ -229,6 +226,9 @@ float Reverb::GetParameter(int index)
 
 int Reverb::GetInitialDelay()
 {
+    // Until a rebuilt impulse is installed the one before it plays on.
+    if (const int playing = PlayingLatency(); playing > 0)
+        return playing;
     const reverb::ImpulseSizes sizes = reverb::ComputeSizes(CurrentSettings());
     const auto fftSize = static_cast<std::int64_t>(reverb::FFTSizeFor(sizes.impulseLength));
     return static_cast<int>(2 * (fftSize - sizes.impulseLength) + 2);
@@ -339,11 +339,6 @@ void Reverb::PublishProgress(float progress)
     BumpParameterDirtyCount();
 }
 
-std::filesystem::path Reverb::SlotPath(int slot) const
-{
-    return tempDirectory_ / ("SndxReverb" + std::to_string(slot) + ".tmp");
-}
-
 void Reverb::BuildImpulse(const SettingsSnapshot& snapshot, EngineBuffers& into)
 {
     const reverb::ImpulseSettings settings = SettingsOf(snapshot);
@@ -351,44 +346,26 @@ void Reverb::BuildImpulse(const SettingsSnapshot& snapshot, EngineBuffers& into)
         reverb::MakeCacheHeader(settings, snapshot.values[kDryOutputLevel], snapshot.values[kWetOutputLevel]);
     // Two instances never synthesise or touch the cache files at once.
     std::lock_guard cacheLock(ImpulseCacheMutex());
-    if (!LoadFromCache(settings, header, into))
-        Synthesize(settings, header, into);
-}
-
-bool Reverb::LoadFromCache(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
-                           EngineBuffers& into)
-{
     isCalculating_ = true;
     PublishProgress(0.0f);
-    // Only a directory that is private to this user is trusted.
-    if (!core::files::EnsurePrivateDirectory(tempDirectory_).empty()) {
-        isCalculating_ = false;
-        return false;
-    }
     float progress = 0.0f;
-    for (int i = 0; i < kCacheSlots; ++i) {
-        const int slot = (lastSlot_ + i) % kCacheSlots;
-        const std::filesystem::path path = SlotPath(slot);
-        std::error_code error;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
-            continue;
-        progress += 0.05f;
-        PublishProgress(progress);
-        if (reverb::ReadCacheFile(path, header, settings.channels, into)) {
-            lastSlot_ = slot;
-            isCalculating_ = false;
-            PublishProgress(1.0f);
-            return true;
-        }
-    }
+    const bool loaded = cache_.Search(
+        [&] {
+            progress += 0.05f;
+            PublishProgress(progress);
+        },
+        [&](core::files::File& file, std::uint64_t size) {
+            return reverb::ReadCacheFile(file, size, header, settings.channels, into);
+        });
+    if (!loaded)
+        Synthesize(settings, header, into);
     isCalculating_ = false;
-    return false;
+    PublishProgress(1.0f);
 }
 
 void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
                         EngineBuffers& into)
 {
-    isCalculating_ = true;
     PublishProgress(0.0f);
     const reverb::ImpulseSizes sizes = reverb::ComputeSizes(settings);
     into.SetSizes(reverb::FFTSizeFor(sizes.impulseLength), static_cast<std::uint32_t>(sizes.impulseLength),
@@ -398,16 +375,8 @@ void Reverb::Synthesize(const reverb::ImpulseSettings& settings, const reverb::C
 
     PublishProgress(0.9f);
     ComputeSpectra(into, settings.sumInputs);
-    PublishProgress(1.0f);
-
     // The slot comes from the generator, which the settings seeded.
-    const int slot = core::crt::rand() % kCacheSlots;
-    if (core::files::EnsurePrivateDirectory(tempDirectory_).empty())
-        reverb::WriteCacheFile(SlotPath(slot), header, into);
-    lastSlot_ = slot;
-
-    isCalculating_ = false;
-    PublishProgress(progress_.load(std::memory_order_relaxed));
+    cache_.Save(core::crt::rand() % ImpulseCacheRing::kSlots, reverb::CacheFileBytes(header, into));
 }
 
 void Reverb::ComputeSpectra(EngineBuffers& into, bool sumInputs)

@@ -9,7 +9,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "effects/reverb/ReverbCache.h"
 #include "effects/reverb/ReverbImpulse.h"
 #include "framework/ConvolutionReverbBase.h"
+#include "framework/ImpulseCache.h"
 
 namespace zoc::components {
 
@@ -95,17 +95,13 @@ protected:
 private:
     reverb::ImpulseSettings CurrentSettings() const;
     static reverb::ImpulseSettings SettingsOf(const SettingsSnapshot& snapshot);
-    bool LoadFromCache(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
-                       EngineBuffers& into);
     void Synthesize(const reverb::ImpulseSettings& settings, const reverb::CacheHeader& header,
                     EngineBuffers& into);
     static void ComputeSpectra(EngineBuffers& into, bool sumInputs);
     void PublishProgress(float progress);
-    std::filesystem::path SlotPath(int slot) const;
 
-    /// Only builds touch these, one at a time in the process.
-    int lastSlot_ = 0;
-    std::filesystem::path tempDirectory_;
+    /// Only builds touch it, one at a time in the process.
+    ImpulseCacheRing cache_;
     std::atomic<float> progress_{0.0f};
     std::atomic<bool> isCalculating_{false};
 };

@@ -5,10 +5,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <memory>
-#include <optional>
-
-#include "platform/core/Files.h"
 
 namespace zoc::components::reverb {
 
@@ -102,17 +98,13 @@ bool SameImpulseHeader(const CacheHeader& a, const CacheHeader& b)
            equal(kSumAt, 4) && equal(kDiffusionAt, 8);
 }
 
-bool ReadCacheFile(const std::filesystem::path& path, const CacheHeader& expected, std::size_t channels,
+bool ReadCacheFile(core::files::File& file, std::uint64_t size, const CacheHeader& expected, std::size_t channels,
                    EngineBuffers& into)
 {
     if (channels == 0 || channels > static_cast<std::size_t>(ConvolutionReverbBase::kMaxChannels))
         return false;
-    // Opened without following links; anything but a regular file is refused.
-    const std::unique_ptr<core::files::File> file = core::files::File::Open(path, core::files::File::Mode::Read);
-    if (!file)
-        return false;
     CacheHeader stored{};
-    if (file->Read(stored.data(), stored.size()) != stored.size() || !SameImpulseHeader(expected, stored))
+    if (file.Read(stored.data(), stored.size()) != stored.size() || !SameImpulseHeader(expected, stored))
         return false;
     // The length must be the one the settings give, which also bounds it.
     const std::uint32_t length = ReadU32(stored.data() + kLengthAt);
@@ -126,13 +118,12 @@ bool ReadCacheFile(const std::filesystem::path& path, const CacheHeader& expecte
     const std::uint32_t fftSize = FFTSizeFor(static_cast<std::int32_t>(length));
     const std::uint64_t expectedSize =
         kCacheHeaderSize + impulseBytes + SpectrumCount(sumInputs, channels) * std::uint64_t{fftSize} * 4u;
-    const std::optional<std::uint64_t> size = file->Size();
-    if (!size || *size != expectedSize)
+    if (size != expectedSize)
         return false;
 
     into.SetSizes(fftSize, length, static_cast<std::uint32_t>(impulseChannels), channels);
     dsp::AlignedBuffer& impulse = into.ImpulseStorage();
-    if (file->Read(impulse.Data(), impulse.Size() * sizeof(float)) != impulse.Size() * sizeof(float))
+    if (file.Read(impulse.Data(), impulse.Size() * sizeof(float)) != impulse.Size() * sizeof(float))
         return false;
     if (!AllFinite(impulse.Data(), impulse.Size()))
         return false;
@@ -140,13 +131,13 @@ bool ReadCacheFile(const std::filesystem::path& path, const CacheHeader& expecte
     for (float* spectrum : FileSpectra(into, sumInputs)) {
         // A damaged file could hold infinities or NaN that would sound
         // forever through the convolution: such a file is not trusted.
-        if (file->Read(spectrum, spectrumBytes) != spectrumBytes || !AllFinite(spectrum, fftSize))
+        if (file.Read(spectrum, spectrumBytes) != spectrumBytes || !AllFinite(spectrum, fftSize))
             return false;
     }
     return true;
 }
 
-void WriteCacheFile(const std::filesystem::path& path, const CacheHeader& header, EngineBuffers& from)
+std::vector<std::uint8_t> CacheFileBytes(const CacheHeader& header, EngineBuffers& from)
 {
     const bool sumInputs = ReadU32(header.data() + kSumAt) != 0;
     const std::vector<float*> spectra = FileSpectra(from, sumInputs);
@@ -162,8 +153,7 @@ void WriteCacheFile(const std::filesystem::path& path, const CacheHeader& header
         std::memcpy(at, spectrum, spectrumBytes);
         at += spectrumBytes;
     }
-    // A reader never sees a half-written file under a slot's name.
-    core::files::WriteFileAtomically(path, bytes);
+    return bytes;
 }
 
 } // namespace zoc::components::reverb

@@ -8,11 +8,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <vector>
 
 #include "effects/reverb/ReverbImpulse.h"
 #include "framework/ConvolutionReverbBase.h"
+#include "platform/core/Files.h"
 
 namespace zoc::components::reverb {
 
@@ -28,15 +28,15 @@ CacheHeader MakeCacheHeader(const ImpulseSettings& settings, float dryLevel, flo
 /// perception, summing and diffusion.
 bool SameImpulseHeader(const CacheHeader& a, const CacheHeader& b);
 
-/// Reads the cache file at `path` into `into` (sized for `channels`
-/// processed channels) when it serves `expected`, which comes from
-/// MakeCacheHeader. False, with `into` in an unspecified state, for a
-/// missing, foreign, short or overlong file or anything but a regular file.
-bool ReadCacheFile(const std::filesystem::path& path, const CacheHeader& expected, std::size_t channels,
+/// Reads an open cache file of `size` bytes, from its start, into `into`
+/// (sized for `channels` processed channels) when it serves `expected`,
+/// which comes from MakeCacheHeader. False, with `into` in an unspecified
+/// state, for a foreign, short or overlong file or one holding a value that
+/// is not finite.
+bool ReadCacheFile(core::files::File& file, std::uint64_t size, const CacheHeader& expected, std::size_t channels,
                    EngineBuffers& into);
 
-/// Writes `from`'s impulse and spectra under `path` (beside it, then renamed
-/// into place). A failure only costs the cache.
-void WriteCacheFile(const std::filesystem::path& path, const CacheHeader& header, EngineBuffers& from);
+/// The bytes of a cache file for `from`'s impulse and spectra.
+std::vector<std::uint8_t> CacheFileBytes(const CacheHeader& header, EngineBuffers& from);
 
 } // namespace zoc::components::reverb

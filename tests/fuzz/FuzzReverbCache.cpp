@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "effects/reverb/ReverbCache.h"
@@ -69,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const ImpulseSettings settings = SettingsNamedBy(file, fileSize, channels);
     const CacheHeader expected = MakeCacheHeader(settings, 100.0f, 35.0f);
     const std::string path = zoc::fuzz::WriteScratchFile("SndxReverb0.tmp", file, fileSize);
-    if (!ReadCacheFile(path, expected, channels, engine))
+    const std::unique_ptr<zoc::core::files::File> opened =
+        zoc::core::files::File::Open(path, zoc::core::files::File::Mode::Read);
+    if (!opened || !ReadCacheFile(*opened, fileSize, expected, channels, engine))
         return 0;
     // Read whole: the sizes are those the settings give, and every value
     // is finite.

@@ -538,6 +538,49 @@ TEST_F(ReverbThreaded, ChannelAndRateChangesRebuildForTheNewLayout)
     host.Suspend();
 }
 
+TEST_F(ReverbThreaded, RateOrLayoutThatChangesAndComesBackBetweenBlocksKeepsPlaying)
+{
+    // Nothing is rebuilt: the impulse in use fits again and plays on from
+    // silence, while the host plays and while it renders offline.
+    struct Case {
+        const char* name;
+        std::function<void(TestHost&)> flip;
+    };
+    const Case cases[] = {
+        {"rate", [](TestHost& host) {
+             host.Filter().SetSampleRate(2 * kRate);
+             host.Filter().SetSampleRate(kRate);
+         }},
+        {"layout", [](TestHost& host) {
+             host.GetSession().Configure(1, kRate);
+             host.GetSession().Configure(2, kRate);
+         }},
+    };
+    for (const Case& c : cases) {
+        for (const bool offline : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (offline ? ", offline" : ", playing"));
+            TestHost host = Make(2, false, 50.0f, 100.0f);
+            TestHost fresh = Make(2, false, 50.0f, 100.0f);
+            host.GetSession().SetRenderingOffline(offline);
+            fresh.GetSession().SetRenderingOffline(offline);
+            const auto frames = static_cast<std::size_t>(host.Filter().GetInitialDelay()) + 600;
+            const Signal input = NoiseSignal(2, frames);
+            Signal output = input;
+            host.Resume();
+            host.ProcessBlock(input, output, 0, 300);
+            c.flip(host);
+            for (std::size_t from = 0; from < frames; from += 300)
+                host.ProcessBlock(input, output, from, static_cast<int>(std::min<std::size_t>(300, frames - from)));
+            EXPECT_FALSE(Of(host).RebuildPending());
+            const Signal expected = fresh.Run(input, 300);
+            EXPECT_GT(test::TailPeak(output[0], 100), 0.0f);
+            EXPECT_EQ(output, expected);
+            host.Suspend();
+            fresh.Suspend();
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Rebuilds while the host plays, and while it renders offline
 
@@ -631,6 +674,53 @@ TEST_F(ReverbThreaded, ShapingChangeWhilePlayingKeepsTheOldImpulseUntilTheNewOne
         reference.Suspend();
         fresh.Suspend();
     }
+}
+
+TEST_F(ReverbThreaded, ReportedLatencyIsThatOfTheImpulseThatPlays)
+{
+    // Dry only: a unit impulse comes out exactly one latency later.
+    TestHost host = Make(2, false, 100.0f, 0.0f);
+    Reverb& reverb = Of(host);
+    core::Gate release;
+    reverb.SetWorkerHooks({}, [&] { release.Wait(); });
+    host.Resume();
+    const std::size_t hop = reverb.HopSize();
+    /// Frames from an impulse in to the loudest sample out, `frames` long,
+    /// in host blocks of one old hop.
+    const auto measure = [&](std::size_t frames) {
+        const Signal input = test::ImpulseSignal(2, frames, 0);
+        Signal output = input;
+        for (std::size_t from = 0; from < frames; from += hop)
+            host.ProcessBlock(input, output, from, static_cast<int>(std::min(hop, frames - from)));
+        const auto loudest = std::max_element(output[0].begin(), output[0].end(),
+                                              [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+        return static_cast<int>(loudest - output[0].begin());
+    };
+    const int before = host.Filter().GetInitialDelay();
+    EXPECT_EQ(measure(static_cast<std::size_t>(before) + 2 * hop), before);
+
+    // Another hop, so another latency; the build is held on the worker.
+    Set(host, Reverb::kDecayTime, 30.0f);
+    const int measuredWhileBuilding = measure(static_cast<std::size_t>(before) + 2 * hop);
+    const bool pending = reverb.RebuildPending();
+    const int reportedWhileBuilding = host.Filter().GetInitialDelay();
+    release.Open();
+    EXPECT_TRUE(pending);
+    EXPECT_EQ(reportedWhileBuilding, before);
+    EXPECT_EQ(measuredWhileBuilding, before);
+
+    // Installed: the new latency is reported and is what plays.
+    for (int tries = 0; tries < 100 && reverb.RebuildPending(); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Signal silence(2, std::vector<float>(hop, 0.0f));
+        host.ProcessBlock(silence, silence, 0, static_cast<int>(hop));
+    }
+    ASSERT_FALSE(reverb.RebuildPending());
+    const int after = host.Filter().GetInitialDelay();
+    EXPECT_NE(after, before);
+    EXPECT_EQ(measure(static_cast<std::size_t>(after) + 2 * hop), after);
+    host.Suspend();
+    EXPECT_EQ(host.Filter().GetInitialDelay(), after);
 }
 
 TEST_F(ReverbThreaded, ChangesDuringABuildCoalesceIntoOneMoreBuild)
