@@ -67,6 +67,12 @@ TEST(AllComponents, NonFiniteAndHugeInputDoNotOutliveTheComponentsMemory)
             // than latency and tail.
             const std::size_t memory = kMemoryFrames + 2 * static_cast<std::size_t>(host.Filter().GetInitialDelay()) +
                                        static_cast<std::size_t>(host.Filter().GetTail() * kRate);
+            // Long-memory components (the reverbs) render several seconds per
+            // preset: four presets of theirs cover the block engine's paths.
+            if (preset >= 4 && memory > static_cast<std::size_t>(kRate)) {
+                host.Suspend();
+                break;
+            }
             const std::size_t hugeFrom = 2 * memory;
             Signal input = test::SineSignal(2, 4 * memory, kRate, 441.0f, 0.25f);
             for (std::vector<float>& channel : input) {
