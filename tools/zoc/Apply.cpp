@@ -55,6 +55,7 @@ struct ApplyOptions {
     std::string saveSettings;
     std::string report;
     std::string bits;
+    std::string type; ///< format of a stream output
     std::optional<std::string> sideChain;
     std::optional<std::vector<KeyframeEntry>> keyframes;
     std::optional<double> normalize;
@@ -77,7 +78,7 @@ ApplyOptions ParseOptions(const Words& words)
     ArgumentScanner scanner("apply", words,
                             {"--preset", "--set", "--set-normalized", "--at", "--block", "--tail", "--load-settings",
                              "--save-settings", "--report", "--bits", "--sidechain", "--keyframes", "--normalize",
-                             "--save-preset", "--console"},
+                             "--save-preset", "--console", "--type"},
                             {"--raw", "--quiet"});
     ApplyOptions options;
     while (scanner.Next()) {
@@ -119,6 +120,10 @@ ApplyOptions ParseOptions(const Words& words)
                                                                              : options.saveSettings) = std::move(path);
         } else if (name == "--bits") {
             options.bits = scanner.Value();
+        } else if (name == "--type") {
+            options.type = scanner.Value();
+            if (options.type != "wav" && options.type != "flac" && options.type != "aiff" && options.type != "ogg")
+                throw UsageError("--type must be wav, flac, aiff or ogg, not '" + options.type + "'");
         } else if (name == "--sidechain") {
             options.sideChain = scanner.Value();
         } else if (name == "--keyframes") {
@@ -175,6 +180,21 @@ std::string ReportText(const RenderStats& stats, int sampleRate, std::size_t cha
     return ReportJson(stats, sampleRate, channels).dump(2) + "\n";
 }
 
+/// The output's format: from its name, or for standard output and other
+/// streams from --type (WAV when neither tells).
+OutputFormat ChooseStreamOrFileFormat(const std::filesystem::path& path, const ApplyOptions& options)
+{
+    if (!IsStream(path)) {
+        if (!options.type.empty())
+            throw UsageError("--type is for output to '-' or a pipe; a file's name tells its format");
+        return ChooseOutputFormat(path, options.bits);
+    }
+    const std::string type = !options.type.empty()      ? options.type
+                             : path.has_extension() && path != "-" ? path.extension().string().substr(1)
+                                                                   : "wav";
+    return ChooseOutputFormat("standard output." + type, options.bits);
+}
+
 /// One file the command reads or writes, for finding two that are the same.
 struct NamedPath {
     const char* role;
@@ -197,6 +217,12 @@ void RefuseSharedFiles(const std::vector<NamedPath>& paths)
     std::vector<Identity> identities;
     for (const NamedPath& named : paths) {
         Identity identity;
+        if (named.path == "-") {
+            // Standard input and output are streams of their own.
+            identity.canonical = std::string("-") + named.role;
+            identities.push_back(std::move(identity));
+            continue;
+        }
         struct stat status {};
         if (::stat(named.path.c_str(), &status) == 0) {
             identity.exists = true;
@@ -272,6 +298,8 @@ void MergeChainOptions(ApplyOptions& chain, const ApplyOptions& stage)
         chain.report = stage.report;
     if (!stage.bits.empty())
         chain.bits = stage.bits;
+    if (!stage.type.empty())
+        chain.type = stage.type;
     if (stage.normalize)
         chain.normalize = stage.normalize;
     chain.consoleCommands.insert(chain.consoleCommands.end(), stage.consoleCommands.begin(),
@@ -337,7 +365,7 @@ int RunChain(const std::vector<Words>& segments, Context& context)
         anyEnvelope = anyEnvelope || isEnvelope;
     }
 
-    OutputFormat format = ChooseOutputFormat(outputPath, chain.bits);
+    OutputFormat format = ChooseStreamOrFileFormat(outputPath, chain);
     AudioReader reader(inputPath);
     const std::size_t channels = reader.Channels();
     const int rate = reader.SampleRate();
@@ -371,7 +399,9 @@ int RunChain(const std::vector<Words>& segments, Context& context)
     std::optional<double> expectedFrames;
     if (reader.LengthKnown())
         expectedFrames = static_cast<double>(reader.Frames()) + (chain.tailSeconds.value_or(0.0) + 1.0) * rate;
-    format = FitFormatToSize(format, expectedFrames, channels);
+    // A stream cannot go back to rewrite sizes: it keeps the format asked for.
+    if (!IsStream(outputPath))
+        format = FitFormatToSize(format, expectedFrames, channels);
     CheckOutputFormat(format, channels, rate, outputPath);
     std::optional<AtomicFile> report;
     if (!chain.report.empty())
@@ -501,7 +531,7 @@ int RunApply(const Words& words, Context& context)
 
     const std::filesystem::path inputPath = options.positional[1];
     const std::filesystem::path outputPath = options.positional[2];
-    OutputFormat format = ChooseOutputFormat(outputPath, options.bits);
+    OutputFormat format = ChooseStreamOrFileFormat(outputPath, options);
     AudioReader reader(inputPath);
     const std::size_t channels = reader.Channels();
     const int rate = reader.SampleRate();
@@ -547,7 +577,9 @@ int RunApply(const Words& words, Context& context)
         // A second more than the input and tail covers latency compensation.
         expectedFrames = static_cast<double>(reader.Frames()) + (options.tailSeconds.value_or(0.0) + 1.0) * rate;
     }
-    format = FitFormatToSize(format, expectedFrames, channels);
+    // A stream cannot go back to rewrite sizes: it keeps the format asked for.
+    if (!IsStream(outputPath))
+        format = FitFormatToSize(format, expectedFrames, channels);
     CheckOutputFormat(format, channels, rate, outputPath);
     // Every output is claimed before any processing, so one that cannot be
     // written fails first and leaves everything as it was.

@@ -196,8 +196,68 @@ void RemoveTemporaryFilesOnSignals()
     }
 }
 
+namespace {
+
+void PutLittleEndian(std::string& bytes, std::uint32_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes += static_cast<char>((value >> (8 * i)) & 0xFFu);
+}
+
+/// A WAV header whose RIFF and data sizes are 0xFFFFFFFF: length unknown.
+std::string StreamingWavHeader(int subtype, std::size_t channels, int sampleRate)
+{
+    const std::uint32_t bytesPerSample = subtype == SF_FORMAT_PCM_16 ? 2 : subtype == SF_FORMAT_PCM_24 ? 3 : 4;
+    const auto count = static_cast<std::uint32_t>(channels);
+    std::string header = "RIFF";
+    PutLittleEndian(header, 0xFFFFFFFFu, 4);
+    header += "WAVEfmt ";
+    PutLittleEndian(header, 16, 4);
+    PutLittleEndian(header, subtype == SF_FORMAT_FLOAT ? 3 : 1, 2); // IEEE float or PCM
+    PutLittleEndian(header, count, 2);
+    PutLittleEndian(header, static_cast<std::uint32_t>(sampleRate), 4);
+    PutLittleEndian(header, static_cast<std::uint32_t>(sampleRate) * count * bytesPerSample, 4);
+    PutLittleEndian(header, count * bytesPerSample, 2);
+    PutLittleEndian(header, 8 * bytesPerSample, 2);
+    header += "data";
+    PutLittleEndian(header, 0xFFFFFFFFu, 4);
+    return header;
+}
+
+bool WriteAll(int descriptor, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(descriptor, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsStream(const std::filesystem::path& path)
+{
+    if (path == "-")
+        return true;
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
 void CheckReplaceable(const std::filesystem::path& path)
 {
+    if (IsStream(path))
+        return;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+    if (!error && *absolute.begin() == "/" && std::next(absolute.begin()) != absolute.end() &&
+        *std::next(absolute.begin()) == "dev" && !std::filesystem::exists(absolute, error))
+        throw IoError("cannot write " + Quoted(path) + ": there is no such device, and zoc creates no files in "
+                      "/dev (write to standard output with '-')");
     const std::filesystem::path target = ResolveLinks(path);
     const std::filesystem::path directory =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
@@ -321,6 +381,20 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::string& t
 
 AudioReader::AudioReader(const std::filesystem::path& path) : path_(path.string())
 {
+    if (path_ == "-") {
+        // Standard input: libsndfile reads any format it can from a stream.
+        path_ = "standard input";
+        const int descriptor = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (descriptor < 0)
+            throw IoError("cannot read standard input: " + std::string(std::strerror(errno)));
+        file_ = sf_open_fd(descriptor, SFM_READ, &info_, SF_TRUE);
+        if (!file_) {
+            ::close(descriptor);
+            throw IoError("cannot read standard input: " + std::string(sf_strerror(nullptr)));
+        }
+        CheckLayout();
+        return;
+    }
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw IoError("cannot read " + Quoted(path) + ": it is a directory");
@@ -329,15 +403,22 @@ AudioReader::AudioReader(const std::filesystem::path& path) : path_(path.string(
     file_ = sf_open(path_.c_str(), SFM_READ, &info_);
     if (!file_)
         throw IoError("cannot read " + Quoted(path) + ": " + sf_strerror(nullptr));
+    CheckLayout();
+}
+
+void AudioReader::CheckLayout()
+{
+    const std::string name = path_ == "standard input" ? path_ : Quoted(path_);
     if (info_.channels <= 0) {
         sf_close(file_);
-        throw IoError("cannot read " + Quoted(path) + ": no audio channels");
+        file_ = nullptr;
+        throw IoError("cannot read " + name + ": no audio channels");
     }
     if (info_.samplerate < kMinRate || info_.samplerate > kMaxRate) {
         const int rate = info_.samplerate;
         sf_close(file_);
         file_ = nullptr;
-        throw UsageError(Quoted(path) + " runs at " + std::to_string(rate) +
+        throw UsageError(name + " runs at " + std::to_string(rate) +
                          " Hz; zoc takes sample rates from 1 Hz to 768 kHz");
     }
 }
@@ -634,15 +715,50 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const OutputFormat& 
     : path_(path.string()), channels_(channels)
 {
     CheckOutputFormat(format, channels, sampleRate, path);
-    file_.emplace(path);
-    sink_.descriptor = file_->Descriptor();
     SF_INFO info{};
     info.channels = static_cast<int>(channels);
     info.samplerate = sampleRate;
     info.format = format.format;
-    sound_ = sf_open_virtual(&kSinkIo, SFM_WRITE, &info, &sink_);
-    if (!sound_)
-        Fail(sf_strerror(nullptr));
+    if (IsStream(path)) {
+        // Standard output, a pipe or a device is written as it goes; given
+        // its own descriptor, libsndfile sees whether it can seek back to
+        // the header and writes the streaming form of the header if not.
+        const int descriptor = path_ == "-" ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                                            : ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (path_ == "-")
+            path_ = "standard output";
+        if (descriptor < 0)
+            Fail(std::strerror(errno));
+        const int container = format.format & SF_FORMAT_TYPEMASK;
+        if (::lseek(descriptor, 0, SEEK_CUR) < 0 && (container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF)) {
+            // libsndfile writes WAV and AIFF only where it can seek back to
+            // the header. A pipe gets WAV with the sizes left at their
+            // largest, the form programs that stream WAV write and readers
+            // take as "until the stream ends"; the samples follow raw.
+            if (container == SF_FORMAT_AIFF) {
+                ::close(descriptor);
+                throw UsageError("AIFF cannot be streamed to a pipe; use --type wav or flac");
+            }
+            const std::string header = StreamingWavHeader(format.format & SF_FORMAT_SUBMASK, channels, sampleRate);
+            if (!WriteAll(descriptor, header.data(), header.size())) {
+                sink_.error = errno;
+                ::close(descriptor);
+                Fail(std::strerror(errno));
+            }
+            info.format = SF_FORMAT_RAW | (format.format & SF_FORMAT_SUBMASK) | SF_ENDIAN_LITTLE;
+        }
+        sound_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
+        if (!sound_) {
+            ::close(descriptor);
+            Fail(sf_strerror(nullptr));
+        }
+    } else {
+        file_.emplace(path);
+        sink_.descriptor = file_->Descriptor();
+        sound_ = sf_open_virtual(&kSinkIo, SFM_WRITE, &info, &sink_);
+        if (!sound_)
+            Fail(sf_strerror(nullptr));
+    }
     if ((format.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
         sf_command(sound_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // Integer formats clip out-of-range samples instead of wrapping around.
