@@ -379,14 +379,53 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::string& t
     file.Commit();
 }
 
+namespace {
+
+/// True when `descriptor` is a pipe whose next bytes are `magic`; looks
+/// without taking them (tee copies them into a pipe of our own).
+bool PipeStartsWith(int descriptor, const std::string& magic)
+{
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISFIFO(status.st_mode))
+        return false;
+    int peek[2];
+    if (::pipe2(peek, O_CLOEXEC) != 0)
+        return false;
+    std::string start;
+    for (int attempt = 0; attempt < 1000 && start.size() < magic.size(); ++attempt) {
+        const ssize_t copied = ::tee(descriptor, peek[1], magic.size(), 0);
+        if (copied <= 0)
+            break;
+        std::string bytes(static_cast<std::size_t>(copied), '\0');
+        if (::read(peek[0], bytes.data(), bytes.size()) != copied)
+            break;
+        start = bytes;
+        if (start.size() < magic.size())
+            ::usleep(1000); // the writer has not written the whole magic yet
+    }
+    ::close(peek[0]);
+    ::close(peek[1]);
+    return start == magic;
+}
+
+/// Copies what is left of `descriptor` into an unnamed temporary file and
+/// returns that, from its start; closes `descriptor`.
+int SpoolDescriptor(int descriptor);
+
+} // namespace
+
 AudioReader::AudioReader(const std::filesystem::path& path) : path_(path.string())
 {
     if (path_ == "-") {
         // Standard input: libsndfile reads any format it can from a stream.
         path_ = "standard input";
-        const int descriptor = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        int descriptor = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
         if (descriptor < 0)
             throw IoError("cannot read standard input: " + std::string(std::strerror(errno)));
+        // libsndfile's FLAC decoder needs to seek: FLAC from a pipe is read
+        // into a private temporary file first.
+        if (PipeStartsWith(descriptor, "fLaC"))
+            descriptor = SpoolDescriptor(descriptor);
         file_ = sf_open_fd(descriptor, SFM_READ, &info_, SF_TRUE);
         if (!file_) {
             ::close(descriptor);
@@ -450,6 +489,32 @@ int OpenUnnamedFile(const std::string& directory)
             ::unlink(name.c_str());
     }
     return descriptor;
+}
+
+int SpoolDescriptor(int descriptor)
+{
+    const int spool = OpenUnnamedFile(TemporaryDirectory());
+    if (spool < 0) {
+        ::close(descriptor);
+        throw IoError("cannot read standard input: no temporary file (" + std::string(std::strerror(errno)) + ")");
+    }
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || (got > 0 && !WriteAll(spool, buffer.data(), static_cast<std::size_t>(got)))) {
+            const int error = errno;
+            ::close(descriptor);
+            ::close(spool);
+            throw IoError("cannot read standard input: " + std::string(std::strerror(error)));
+        }
+        if (got == 0)
+            break;
+    }
+    ::close(descriptor);
+    ::lseek(spool, 0, SEEK_SET);
+    return spool;
 }
 
 } // namespace
