@@ -16,6 +16,7 @@
 #include "platform/core/CommandRegistry.h"
 #include "platform/host/Session.h"
 #include "tools/zoc/AudioFile.h"
+#include "tools/zoc/Batch.h"
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
@@ -448,6 +449,8 @@ int RunChain(const std::vector<Words>& segments, Context& context)
 
 int RunApply(const Words& words, Context& context)
 {
+    if (IsBatch(words))
+        return RunApplyBatch(words, context);
     // A word "+" alone separates the stages of a chain.
     if (std::find(words.begin(), words.end(), "+") != words.end()) {
         std::vector<Words> segments(1);

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <csignal>
 #include <limits>
+#include <mutex>
 #include <random>
 
 #include "tools/zoc/Cli.h"
@@ -38,7 +39,7 @@ constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWX
 
 std::string RandomSuffix()
 {
-    static std::mt19937_64 generator{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
+    thread_local std::mt19937_64 generator{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
     std::string suffix;
     for (std::size_t i = 0; i < kRandomLength; ++i)
         suffix += kAlphabet[generator() % (sizeof kAlphabet - 1)];
@@ -110,13 +111,17 @@ void RemoveStaleTemporaries(const std::filesystem::path& directory)
 }
 
 // Temporary files in progress, kept as plain C strings a signal handler may
-// read. A slot is in use while its first byte is not zero.
-constexpr std::size_t kMaxPending = 8;
+// read. A slot is in use while its first byte is not zero. Batches write
+// files from several threads: claiming and freeing slots takes the mutex
+// (the signal handler only reads).
+constexpr std::size_t kMaxPending = 64;
 constexpr std::size_t kMaxPathBytes = 4096;
 std::array<std::array<char, kMaxPathBytes>, kMaxPending> pendingPaths{};
+std::mutex pendingMutex;
 
 void RememberPending(const std::filesystem::path& path)
 {
+    const std::lock_guard lock(pendingMutex);
     const std::string& text = path.native();
     if (text.size() >= kMaxPathBytes)
         return;
@@ -133,6 +138,7 @@ void RememberPending(const std::filesystem::path& path)
 
 void ForgetPending(const std::filesystem::path& path)
 {
+    const std::lock_guard lock(pendingMutex);
     for (auto& slot : pendingPaths) {
         if (slot[0] != '\0' && path.native() == slot.data())
             slot[0] = '\0';
