@@ -66,6 +66,7 @@ TEST_F(BatchThreaded, MalformedBatchesTouchNothing)
         {"apply", "amplify", "-o", outputs},                          // no inputs
         {"apply", "amplify", a, "-o", outputs, "--jobs", "0"},
         {"apply", "amplify", "--suffix", "x", a, dir / "b.wav"},     // batch option without -o
+        {"apply", "amplify", "--report", dir / "r.json", a, "-o", outputs}, // one report for every job
     };
     for (const std::vector<std::string>& arguments : cases) {
         const ZocResult result = RunZoc(arguments);

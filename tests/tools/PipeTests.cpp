@@ -59,6 +59,7 @@ TEST(PipeTest, OutputOptionsThatCannotWorkAreRefused)
         {"apply", "amplify", in, "/dev/zoc-missing/out.wav"},    // likewise, deeper
         {"apply", "amplify", "--type", "flac", in, dir / "x.wav"}, // --type is for streams
         {"apply", "amplify", "--type", "mp3", in, "-"},
+        {"apply", "amplify", "--report", "/dev/null", in, dir / "y.wav"}, // a report is renamed into place
     };
     for (const std::vector<std::string>& arguments : cases) {
         const ZocResult result = RunZoc(arguments);
@@ -67,6 +68,7 @@ TEST(PipeTest, OutputOptionsThatCannotWorkAreRefused)
     }
     EXPECT_FALSE(std::filesystem::exists("/dev/stdout.wav"));
     EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
 } // namespace

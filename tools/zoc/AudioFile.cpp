@@ -286,6 +286,9 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(ResolveLinks(targ
 {
     if (!target_.has_filename())
         throw IoError("cannot write " + Quoted(target) + ": not a file name");
+    // Renaming over a device or a pipe would replace it with a plain file.
+    if (IsStream(target_))
+        throw IoError("cannot write " + Quoted(target) + ": it is a device or a pipe, not a file");
     const std::filesystem::path directory =
         target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
     CheckReplaceable(target);

@@ -117,6 +117,11 @@ bool IsBatch(const Words& words)
 int RunApplyBatch(const Words& words, Context& context)
 {
     BatchOptions batch = SplitBatchOptions(words);
+    // These write one file of their own; every job would write it again.
+    for (const std::string& word : batch.rest)
+        for (const char* single : {"--report", "--save-settings", "--save-preset"})
+            if (word == single || word.starts_with(std::string(single) + "="))
+                throw UsageError(std::string(single) + " writes one file; it cannot be used in a batch");
     const std::vector<std::string> inputs = TakeInputs(batch.rest);
     if (inputs.empty())
         throw UsageError("a batch needs input files: zoc apply NAME [options] IN... -o DIR");
