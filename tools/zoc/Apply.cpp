@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "platform/core/CommandRegistry.h"
 #include "platform/host/Session.h"
 #include "tools/zoc/AudioFile.h"
+#include "tools/zoc/Batch.h"
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
@@ -54,6 +56,7 @@ struct ApplyOptions {
     std::string saveSettings;
     std::string report;
     std::string bits;
+    std::string type; ///< format of a stream output
     std::optional<std::string> sideChain;
     std::optional<std::vector<KeyframeEntry>> keyframes;
     std::optional<double> normalize;
@@ -76,7 +79,7 @@ ApplyOptions ParseOptions(const Words& words)
     ArgumentScanner scanner("apply", words,
                             {"--preset", "--set", "--set-normalized", "--at", "--block", "--tail", "--load-settings",
                              "--save-settings", "--report", "--bits", "--sidechain", "--keyframes", "--normalize",
-                             "--save-preset", "--console"},
+                             "--save-preset", "--console", "--type"},
                             {"--raw", "--quiet"});
     ApplyOptions options;
     while (scanner.Next()) {
@@ -118,6 +121,10 @@ ApplyOptions ParseOptions(const Words& words)
                                                                              : options.saveSettings) = std::move(path);
         } else if (name == "--bits") {
             options.bits = scanner.Value();
+        } else if (name == "--type") {
+            options.type = scanner.Value();
+            if (options.type != "wav" && options.type != "flac" && options.type != "aiff" && options.type != "ogg")
+                throw UsageError("--type must be wav, flac, aiff or ogg, not '" + options.type + "'");
         } else if (name == "--sidechain") {
             options.sideChain = scanner.Value();
         } else if (name == "--keyframes") {
@@ -156,18 +163,37 @@ void ApplySettings(host::Session& session, const Component& component, const App
     }
 }
 
-std::string ReportText(const RenderStats& stats, int sampleRate, std::size_t channels)
+nlohmann::json ReportJson(const RenderStats& stats, int sampleRate, std::size_t channels)
 {
     const double audioSeconds = static_cast<double>(stats.framesIn) / sampleRate;
     const double wall = std::max(stats.seconds, 1e-9);
-    const nlohmann::json report = {{"latency", stats.latency},
+    return {{"latency", stats.latency},
                                    {"frames_in", stats.framesIn},
                                    {"frames_out", stats.framesOut},
                                    {"sample_rate", sampleRate},
                                    {"channels", channels},
                                    {"seconds", stats.seconds},
                                    {"realtime_factor", audioSeconds / wall}};
-    return report.dump(2) + "\n";
+}
+
+std::string ReportText(const RenderStats& stats, int sampleRate, std::size_t channels)
+{
+    return ReportJson(stats, sampleRate, channels).dump(2) + "\n";
+}
+
+/// The output's format: from its name, or for standard output and other
+/// streams from --type (WAV when neither tells).
+OutputFormat ChooseStreamOrFileFormat(const std::filesystem::path& path, const ApplyOptions& options)
+{
+    if (!IsStream(path)) {
+        if (!options.type.empty())
+            throw UsageError("--type is for output to '-' or a pipe; a file's name tells its format");
+        return ChooseOutputFormat(path, options.bits);
+    }
+    const std::string type = !options.type.empty()      ? options.type
+                             : path.has_extension() && path != "-" ? path.extension().string().substr(1)
+                                                                   : "wav";
+    return ChooseOutputFormat("standard output." + type, options.bits);
 }
 
 /// One file the command reads or writes, for finding two that are the same.
@@ -192,6 +218,12 @@ void RefuseSharedFiles(const std::vector<NamedPath>& paths)
     std::vector<Identity> identities;
     for (const NamedPath& named : paths) {
         Identity identity;
+        if (named.path == "-") {
+            // Standard input and output are streams of their own.
+            identity.canonical = std::string("-") + named.role;
+            identities.push_back(std::move(identity));
+            continue;
+        }
         struct stat status {};
         if (::stat(named.path.c_str(), &status) == 0) {
             identity.exists = true;
@@ -253,10 +285,183 @@ void SavePreset(host::AudioFilter& filter, const Component& component, const App
         context.out << "saved preset '" << options.savePreset << "' to " << path.string() << "\n";
 }
 
+/// Options that belong to the whole chain rather than to one stage; each
+/// may be given in any stage, a later one winning.
+void MergeChainOptions(ApplyOptions& chain, const ApplyOptions& stage)
+{
+    if (stage.blockSize != ApplyOptions{}.blockSize)
+        chain.blockSize = stage.blockSize;
+    chain.raw = chain.raw || stage.raw;
+    chain.quiet = chain.quiet || stage.quiet;
+    if (stage.tailSeconds)
+        chain.tailSeconds = stage.tailSeconds;
+    if (!stage.report.empty())
+        chain.report = stage.report;
+    if (!stage.bits.empty())
+        chain.bits = stage.bits;
+    if (!stage.type.empty())
+        chain.type = stage.type;
+    if (stage.normalize)
+        chain.normalize = stage.normalize;
+    chain.consoleCommands.insert(chain.consoleCommands.end(), stage.consoleCommands.begin(),
+                                 stage.consoleCommands.end());
+}
+
+/// zoc apply A [options] + B [options] + ... IN OUT: every block of the
+/// input runs through all stages in turn, so nothing is written in between.
+int RunChain(const std::vector<Words>& segments, Context& context)
+{
+    std::vector<ApplyOptions> stages;
+    ApplyOptions chain;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        ApplyOptions options = ParseOptions(segments[i]);
+        const bool last = i + 1 == segments.size();
+        const std::size_t wanted = last ? 3 : 1;
+        if (options.positional.empty())
+            throw UsageError("stage " + std::to_string(i + 1) + " of the chain names no component: zoc apply A + B IN OUT");
+        if (options.positional.size() != wanted)
+            throw UsageError(last ? "a chain ends with its last component, the input and the output: zoc apply A + B IN OUT"
+                                  : "stage " + std::to_string(i + 1) + " of the chain takes one component; unexpected '" +
+                                        options.positional[1] + "' (IN and OUT come after the last stage)");
+        if (!options.saveSettings.empty() || !options.savePreset.empty())
+            throw UsageError("--save-settings and --save-preset take one component; run them without '+'");
+        if (options.sideChain)
+            throw UsageError("--sidechain takes one component; it cannot be used in a chain");
+        MergeChainOptions(chain, options);
+        stages.push_back(std::move(options));
+    }
+    if (chain.raw && chain.tailSeconds)
+        throw UsageError("--tail adds output after the input; it cannot be combined with --raw");
+    const std::filesystem::path inputPath = stages.back().positional[1];
+    const std::filesystem::path outputPath = stages.back().positional[2];
+
+    std::vector<NamedPath> paths{{"IN", inputPath.string(), false}, {"OUT", outputPath.string(), true}};
+    for (const ApplyOptions& stage : stages)
+        if (!stage.loadSettings.empty())
+            paths.push_back({"--load-settings", stage.loadSettings, false});
+    if (!chain.report.empty())
+        paths.push_back({"--report", chain.report, true});
+    RefuseSharedFiles(paths);
+
+    std::vector<Component> components;
+    for (const ApplyOptions& stage : stages)
+        components.push_back(FindComponent(stage.positional[0]));
+    for (const std::string& command : chain.consoleCommands) {
+        std::ostringstream answer;
+        if (!core::console::CommandRegistry::Instance().Execute(command, answer)) {
+            std::string reason = answer.str().substr(0, 200);
+            std::replace(reason.begin(), reason.end(), '\n', ' ');
+            throw UsageError("--console '" + command.substr(0, 80) + "' was refused: " + reason);
+        }
+    }
+    std::vector<core::Ref<host::AudioFilter>> filters;
+    bool anyEnvelope = false;
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+        filters.push_back(CreateComponent(components[i]));
+        if (filters.back()->IsOfflineProcess())
+            throw UsageError(components[i].title + " runs over the whole file at once; it cannot be a stage of a chain");
+        const bool isEnvelope = dynamic_cast<LogicalKeyframeEditor*>(filters.back().get()) != nullptr;
+        if (stages[i].keyframes && !isEnvelope)
+            throw UsageError(components[i].title + " is not an envelope; --keyframes applies to envelopes only");
+        anyEnvelope = anyEnvelope || isEnvelope;
+    }
+
+    OutputFormat format = ChooseStreamOrFileFormat(outputPath, chain);
+    AudioReader reader(inputPath);
+    const std::size_t channels = reader.Channels();
+    const int rate = reader.SampleRate();
+    std::vector<std::unique_ptr<host::Session>> sessions;
+    std::vector<host::Session*> sessionPointers;
+    std::string title;
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+        sessions.push_back(std::make_unique<host::Session>(filters[i]));
+        host::Session& session = *sessions.back();
+        if (!session.Configure(channels, static_cast<float>(rate)))
+            throw UsageError(components[i].title + " does not take " + std::to_string(channels) + " channels (" +
+                             inputPath.filename().string() + ")");
+        session.SetBlockSize(chain.blockSize);
+        ApplySettings(session, components[i], stages[i]);
+        sessionPointers.push_back(&session);
+        title += (i == 0 ? "" : " + ") + components[i].title;
+    }
+    CheckReplaceable(outputPath);
+    if (!chain.report.empty())
+        CheckReplaceable(chain.report);
+    if (anyEnvelope && !reader.LengthKnown())
+        reader.SpoolToTemporaryFile();
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+        ApplyOptions& stage = stages[i];
+        stage.tailSeconds = chain.tailSeconds;
+        CheckTimedChanges(stage, reader, inputPath);
+        if (stage.keyframes && KeyframesNeedLength(*stage.keyframes))
+            dynamic_cast<LogicalKeyframeEditor&>(*filters[i]).SetLogicalKeyframes(ResolveKeyframes(
+                *stage.keyframes, static_cast<double>(reader.Frames()) / rate, inputPath.filename().string()));
+    }
+    std::optional<double> expectedFrames;
+    if (reader.LengthKnown())
+        expectedFrames = static_cast<double>(reader.Frames()) + (chain.tailSeconds.value_or(0.0) + 1.0) * rate;
+    // A stream cannot go back to rewrite sizes: it keeps the format asked for.
+    if (!IsStream(outputPath))
+        format = FitFormatToSize(format, expectedFrames, channels);
+    CheckOutputFormat(format, channels, rate, outputPath);
+    std::optional<AtomicFile> report;
+    if (!chain.report.empty())
+        report.emplace(chain.report);
+    AudioWriter writer(outputPath, format, channels, rate);
+
+    // A time in --at is one of the output: a stage hears it later by the
+    // latency of the stages before it.
+    std::int64_t latencyBefore = 0;
+    for (std::size_t i = 0; i < stages.size(); ++i) {
+        for (const TimedSetting& change : stages[i].timed) {
+            const int index = FindParameter(*filters[i], components[i].title, change.parameter, true);
+            sessions[i]->ScheduleParameter(std::llround(change.seconds * rate) + latencyBefore, index,
+                                           NormalizedFromText(*filters[i], components[i].title, index, change.value));
+        }
+        latencyBefore += std::max(0, filters[i]->GetInitialDelay());
+    }
+
+    RenderOptions renderOptions;
+    renderOptions.raw = chain.raw;
+    renderOptions.tailFrames = chain.tailSeconds ? std::llround(*chain.tailSeconds * rate) : 0;
+    ProgressBar progress(context.err, context.interactive && !chain.quiet, title);
+    renderOptions.progress = [&progress](double fraction) { progress.Update(fraction); };
+    const RenderStats stats = RenderAtLevel(
+        [&](AudioWriter& target) { return RenderChain(sessionPointers, reader, target, renderOptions); }, writer,
+        channels, rate, chain.normalize);
+    writer.Finish();
+    if (report) {
+        nlohmann::json json = ReportJson(stats, rate, channels);
+        json["stages"] = nlohmann::json::array();
+        for (std::size_t i = 0; i < stages.size(); ++i)
+            json["stages"].push_back({{"component", components[i].info.className},
+                                      {"latency", i < stats.stageLatencies.size() ? stats.stageLatencies[i] : 0}});
+        report->Write(json.dump(2) + "\n");
+        report->Commit();
+    }
+    writer.Commit();
+    progress.Finish();
+    WarnIfClipped(writer, outputPath, context.err);
+    return kExitOk;
+}
+
 } // namespace
 
 int RunApply(const Words& words, Context& context)
 {
+    if (IsBatch(words))
+        return RunApplyBatch(words, context);
+    // A word "+" alone separates the stages of a chain.
+    if (std::find(words.begin(), words.end(), "+") != words.end()) {
+        std::vector<Words> segments(1);
+        for (const std::string& word : words) {
+            if (word == "+")
+                segments.emplace_back();
+            else
+                segments.back().push_back(word);
+        }
+        return RunChain(segments, context);
+    }
     ApplyOptions options = ParseOptions(words);
     if (!options.loadSettings.empty()) {
         // Settings name their component: refuse a missing one in one line,
@@ -329,7 +534,7 @@ int RunApply(const Words& words, Context& context)
 
     const std::filesystem::path inputPath = options.positional[1];
     const std::filesystem::path outputPath = options.positional[2];
-    OutputFormat format = ChooseOutputFormat(outputPath, options.bits);
+    OutputFormat format = ChooseStreamOrFileFormat(outputPath, options);
     AudioReader reader(inputPath);
     const std::size_t channels = reader.Channels();
     const int rate = reader.SampleRate();
@@ -375,7 +580,9 @@ int RunApply(const Words& words, Context& context)
         // A second more than the input and tail covers latency compensation.
         expectedFrames = static_cast<double>(reader.Frames()) + (options.tailSeconds.value_or(0.0) + 1.0) * rate;
     }
-    format = FitFormatToSize(format, expectedFrames, channels);
+    // A stream cannot go back to rewrite sizes: it keeps the format asked for.
+    if (!IsStream(outputPath))
+        format = FitFormatToSize(format, expectedFrames, channels);
     CheckOutputFormat(format, channels, rate, outputPath);
     // Every output is claimed before any processing, so one that cannot be
     // written fails first and leaves everything as it was.

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <csignal>
 #include <limits>
+#include <mutex>
 #include <random>
 
 #include "tools/zoc/Cli.h"
@@ -38,7 +39,7 @@ constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWX
 
 std::string RandomSuffix()
 {
-    static std::mt19937_64 generator{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
+    thread_local std::mt19937_64 generator{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())};
     std::string suffix;
     for (std::size_t i = 0; i < kRandomLength; ++i)
         suffix += kAlphabet[generator() % (sizeof kAlphabet - 1)];
@@ -110,13 +111,17 @@ void RemoveStaleTemporaries(const std::filesystem::path& directory)
 }
 
 // Temporary files in progress, kept as plain C strings a signal handler may
-// read. A slot is in use while its first byte is not zero.
-constexpr std::size_t kMaxPending = 8;
+// read. A slot is in use while its first byte is not zero. Batches write
+// files from several threads: claiming and freeing slots takes the mutex
+// (the signal handler only reads).
+constexpr std::size_t kMaxPending = 64;
 constexpr std::size_t kMaxPathBytes = 4096;
 std::array<std::array<char, kMaxPathBytes>, kMaxPending> pendingPaths{};
+std::mutex pendingMutex;
 
 void RememberPending(const std::filesystem::path& path)
 {
+    const std::lock_guard lock(pendingMutex);
     const std::string& text = path.native();
     if (text.size() >= kMaxPathBytes)
         return;
@@ -133,6 +138,7 @@ void RememberPending(const std::filesystem::path& path)
 
 void ForgetPending(const std::filesystem::path& path)
 {
+    const std::lock_guard lock(pendingMutex);
     for (auto& slot : pendingPaths) {
         if (slot[0] != '\0' && path.native() == slot.data())
             slot[0] = '\0';
@@ -196,8 +202,68 @@ void RemoveTemporaryFilesOnSignals()
     }
 }
 
+namespace {
+
+void PutLittleEndian(std::string& bytes, std::uint32_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes += static_cast<char>((value >> (8 * i)) & 0xFFu);
+}
+
+/// A WAV header whose RIFF and data sizes are 0xFFFFFFFF: length unknown.
+std::string StreamingWavHeader(int subtype, std::size_t channels, int sampleRate)
+{
+    const std::uint32_t bytesPerSample = subtype == SF_FORMAT_PCM_16 ? 2 : subtype == SF_FORMAT_PCM_24 ? 3 : 4;
+    const auto count = static_cast<std::uint32_t>(channels);
+    std::string header = "RIFF";
+    PutLittleEndian(header, 0xFFFFFFFFu, 4);
+    header += "WAVEfmt ";
+    PutLittleEndian(header, 16, 4);
+    PutLittleEndian(header, subtype == SF_FORMAT_FLOAT ? 3 : 1, 2); // IEEE float or PCM
+    PutLittleEndian(header, count, 2);
+    PutLittleEndian(header, static_cast<std::uint32_t>(sampleRate), 4);
+    PutLittleEndian(header, static_cast<std::uint32_t>(sampleRate) * count * bytesPerSample, 4);
+    PutLittleEndian(header, count * bytesPerSample, 2);
+    PutLittleEndian(header, 8 * bytesPerSample, 2);
+    header += "data";
+    PutLittleEndian(header, 0xFFFFFFFFu, 4);
+    return header;
+}
+
+bool WriteAll(int descriptor, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(descriptor, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsStream(const std::filesystem::path& path)
+{
+    if (path == "-")
+        return true;
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
 void CheckReplaceable(const std::filesystem::path& path)
 {
+    if (IsStream(path))
+        return;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error).lexically_normal();
+    if (!error && *absolute.begin() == "/" && std::next(absolute.begin()) != absolute.end() &&
+        *std::next(absolute.begin()) == "dev" && !std::filesystem::exists(absolute, error))
+        throw IoError("cannot write " + Quoted(path) + ": there is no such device, and zoc creates no files in "
+                      "/dev (write to standard output with '-')");
     const std::filesystem::path target = ResolveLinks(path);
     const std::filesystem::path directory =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
@@ -220,6 +286,9 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(ResolveLinks(targ
 {
     if (!target_.has_filename())
         throw IoError("cannot write " + Quoted(target) + ": not a file name");
+    // Renaming over a device or a pipe would replace it with a plain file.
+    if (IsStream(target_))
+        throw IoError("cannot write " + Quoted(target) + ": it is a device or a pipe, not a file");
     const std::filesystem::path directory =
         target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
     CheckReplaceable(target);
@@ -319,8 +388,61 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::string& t
     file.Commit();
 }
 
+namespace {
+
+/// True when `descriptor` is a pipe whose next bytes are `magic`; looks
+/// without taking them (tee copies them into a pipe of our own).
+bool PipeStartsWith(int descriptor, const std::string& magic)
+{
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISFIFO(status.st_mode))
+        return false;
+    int peek[2];
+    if (::pipe2(peek, O_CLOEXEC) != 0)
+        return false;
+    std::string start;
+    for (int attempt = 0; attempt < 1000 && start.size() < magic.size(); ++attempt) {
+        const ssize_t copied = ::tee(descriptor, peek[1], magic.size(), 0);
+        if (copied <= 0)
+            break;
+        std::string bytes(static_cast<std::size_t>(copied), '\0');
+        if (::read(peek[0], bytes.data(), bytes.size()) != copied)
+            break;
+        start = bytes;
+        if (start.size() < magic.size())
+            ::usleep(1000); // the writer has not written the whole magic yet
+    }
+    ::close(peek[0]);
+    ::close(peek[1]);
+    return start == magic;
+}
+
+/// Copies what is left of `descriptor` into an unnamed temporary file and
+/// returns that, from its start; closes `descriptor`.
+int SpoolDescriptor(int descriptor);
+
+} // namespace
+
 AudioReader::AudioReader(const std::filesystem::path& path) : path_(path.string())
 {
+    if (path_ == "-") {
+        // Standard input: libsndfile reads any format it can from a stream.
+        path_ = "standard input";
+        int descriptor = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (descriptor < 0)
+            throw IoError("cannot read standard input: " + std::string(std::strerror(errno)));
+        // libsndfile's FLAC decoder needs to seek: FLAC from a pipe is read
+        // into a private temporary file first.
+        if (PipeStartsWith(descriptor, "fLaC"))
+            descriptor = SpoolDescriptor(descriptor);
+        file_ = sf_open_fd(descriptor, SFM_READ, &info_, SF_TRUE);
+        if (!file_) {
+            ::close(descriptor);
+            throw IoError("cannot read standard input: " + std::string(sf_strerror(nullptr)));
+        }
+        CheckLayout();
+        return;
+    }
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw IoError("cannot read " + Quoted(path) + ": it is a directory");
@@ -329,15 +451,22 @@ AudioReader::AudioReader(const std::filesystem::path& path) : path_(path.string(
     file_ = sf_open(path_.c_str(), SFM_READ, &info_);
     if (!file_)
         throw IoError("cannot read " + Quoted(path) + ": " + sf_strerror(nullptr));
+    CheckLayout();
+}
+
+void AudioReader::CheckLayout()
+{
+    const std::string name = path_ == "standard input" ? path_ : Quoted(path_);
     if (info_.channels <= 0) {
         sf_close(file_);
-        throw IoError("cannot read " + Quoted(path) + ": no audio channels");
+        file_ = nullptr;
+        throw IoError("cannot read " + name + ": no audio channels");
     }
     if (info_.samplerate < kMinRate || info_.samplerate > kMaxRate) {
         const int rate = info_.samplerate;
         sf_close(file_);
         file_ = nullptr;
-        throw UsageError(Quoted(path) + " runs at " + std::to_string(rate) +
+        throw UsageError(name + " runs at " + std::to_string(rate) +
                          " Hz; zoc takes sample rates from 1 Hz to 768 kHz");
     }
 }
@@ -369,6 +498,32 @@ int OpenUnnamedFile(const std::string& directory)
             ::unlink(name.c_str());
     }
     return descriptor;
+}
+
+int SpoolDescriptor(int descriptor)
+{
+    const int spool = OpenUnnamedFile(TemporaryDirectory());
+    if (spool < 0) {
+        ::close(descriptor);
+        throw IoError("cannot read standard input: no temporary file (" + std::string(std::strerror(errno)) + ")");
+    }
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || (got > 0 && !WriteAll(spool, buffer.data(), static_cast<std::size_t>(got)))) {
+            const int error = errno;
+            ::close(descriptor);
+            ::close(spool);
+            throw IoError("cannot read standard input: " + std::string(std::strerror(error)));
+        }
+        if (got == 0)
+            break;
+    }
+    ::close(descriptor);
+    ::lseek(spool, 0, SEEK_SET);
+    return spool;
 }
 
 } // namespace
@@ -634,15 +789,50 @@ AudioWriter::AudioWriter(const std::filesystem::path& path, const OutputFormat& 
     : path_(path.string()), channels_(channels)
 {
     CheckOutputFormat(format, channels, sampleRate, path);
-    file_.emplace(path);
-    sink_.descriptor = file_->Descriptor();
     SF_INFO info{};
     info.channels = static_cast<int>(channels);
     info.samplerate = sampleRate;
     info.format = format.format;
-    sound_ = sf_open_virtual(&kSinkIo, SFM_WRITE, &info, &sink_);
-    if (!sound_)
-        Fail(sf_strerror(nullptr));
+    if (IsStream(path)) {
+        // Standard output, a pipe or a device is written as it goes; given
+        // its own descriptor, libsndfile sees whether it can seek back to
+        // the header and writes the streaming form of the header if not.
+        const int descriptor = path_ == "-" ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                                            : ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (path_ == "-")
+            path_ = "standard output";
+        if (descriptor < 0)
+            Fail(std::strerror(errno));
+        const int container = format.format & SF_FORMAT_TYPEMASK;
+        if (::lseek(descriptor, 0, SEEK_CUR) < 0 && (container == SF_FORMAT_WAV || container == SF_FORMAT_AIFF)) {
+            // libsndfile writes WAV and AIFF only where it can seek back to
+            // the header. A pipe gets WAV with the sizes left at their
+            // largest, the form programs that stream WAV write and readers
+            // take as "until the stream ends"; the samples follow raw.
+            if (container == SF_FORMAT_AIFF) {
+                ::close(descriptor);
+                throw UsageError("AIFF cannot be streamed to a pipe; use --type wav or flac");
+            }
+            const std::string header = StreamingWavHeader(format.format & SF_FORMAT_SUBMASK, channels, sampleRate);
+            if (!WriteAll(descriptor, header.data(), header.size())) {
+                sink_.error = errno;
+                ::close(descriptor);
+                Fail(std::strerror(errno));
+            }
+            info.format = SF_FORMAT_RAW | (format.format & SF_FORMAT_SUBMASK) | SF_ENDIAN_LITTLE;
+        }
+        sound_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_TRUE);
+        if (!sound_) {
+            ::close(descriptor);
+            Fail(sf_strerror(nullptr));
+        }
+    } else {
+        file_.emplace(path);
+        sink_.descriptor = file_->Descriptor();
+        sound_ = sf_open_virtual(&kSinkIo, SFM_WRITE, &info, &sink_);
+        if (!sound_)
+            Fail(sf_strerror(nullptr));
+    }
     if ((format.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
         sf_command(sound_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // Integer formats clip out-of-range samples instead of wrapping around.

@@ -54,6 +54,11 @@ private:
     unsigned group_ = 0;
 };
 
+/// True for "-" (standard output) and for an existing file that is neither
+/// a regular file nor a directory (a pipe, a device): output to these is
+/// written directly, not through a temporary file.
+bool IsStream(const std::filesystem::path& path);
+
 /// IoError unless an AtomicFile could replace `path`: not a directory, not
 /// write-protected, in a directory the user may write.
 void CheckReplaceable(const std::filesystem::path& path);
@@ -73,7 +78,8 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::string& t
 
 class AudioReader {
 public:
-    /// Opens any format libsndfile reads; IoError when it cannot.
+    /// Opens any format libsndfile reads ("-": standard input); IoError
+    /// when it cannot.
     explicit AudioReader(const std::filesystem::path& path);
     /// Reads raw native-endian 32-bit float frames from an open descriptor
     /// (taken over and closed with the reader), from where it stands.
@@ -103,6 +109,7 @@ public:
     std::int64_t Read(std::vector<std::vector<float>>& planar, std::int64_t frames);
 
 private:
+    void CheckLayout();
     std::string path_;
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
@@ -128,7 +135,8 @@ OutputFormat FitFormatToSize(OutputFormat format, std::optional<double> frames, 
 
 class AudioWriter {
 public:
-    /// Creates the temporary file and its header; usage error when the format
+    /// Creates the temporary file and its header ("-" and other streams are
+    /// written directly, see IsStream); usage error when the format
     /// cannot hold this many channels at this rate, IoError when the file
     /// cannot be created.
     AudioWriter(const std::filesystem::path& path, const OutputFormat& format, std::size_t channels,

@@ -28,6 +28,17 @@ Usage:
                                     the file); for a component this build does not
                                     have, the saved values and units it holds
   zoc apply NAME [options] IN OUT   process IN through the component into OUT
+                                    ('-': standard input or output)
+  zoc apply A [options] + B [options] ... IN OUT
+                                    a chain: IN through A, then B, ... in one
+                                    pass; --tail, --raw, --block, --bits,
+                                    --type, --normalize and --report (with each
+                                    stage's latency) are the whole chain's
+  zoc apply NAME [options] IN... -o DIR
+                                    a batch: each IN into DIR under its own
+                                    name; --format EXT, --suffix S (before the
+                                    extension), --jobs N (default: one per
+                                    core); exit status 1 when any file failed
   zoc generate NAME [options] OUT   render a generator (Tones, Noise) into OUT
   zoc curve NAME [--preset P] [--set PARAM=VALUE] [--points N] [--json]
                                     the curve the component draws for these
@@ -77,6 +88,8 @@ apply options (settings apply in this order: preset, settings file, --set):
   --console "COMMAND ARGS"    run a console command first, e.g. --console
                               "IntraClip.Setup ..." to tune the Speech Volume
                               Leveler for this run (repeatable)
+  --type wav|flac|aiff|ogg    the format of OUT '-' or a pipe (default wav;
+                              WAV to a pipe leaves its sizes open)
   --bits 16|24|32f            output samples (default 32f; 24 for FLAC, which
                               cannot hold float; not for Ogg)
   --normalize DB              scale the whole output so its sample peak is DB

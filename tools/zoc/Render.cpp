@@ -34,34 +34,49 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
 {
     if (session.Filter().IsOfflineProcess())
         return RenderOffline(session, &reader, std::max<std::int64_t>(reader.Frames(), 0), writer, options);
+    return RenderChain({&session}, reader, writer, options);
+}
+
+RenderStats RenderChain(const std::vector<host::Session*>& stages, AudioReader& reader, AudioWriter& writer,
+                        const RenderOptions& options)
+{
     const std::size_t channels = reader.Channels();
     std::vector<std::vector<float>> input(channels, std::vector<float>(kChunkFrames));
-    std::vector<std::vector<float>> output(channels, std::vector<float>(kChunkFrames));
-    // Side-chain channels follow the main ones in the session's inputs.
+    // Stages write alternately into two buffers, each reading the other.
+    std::vector<std::vector<float>> buffers[2] = {
+        std::vector<std::vector<float>>(channels, std::vector<float>(kChunkFrames)),
+        std::vector<std::vector<float>>(channels, std::vector<float>(kChunkFrames))};
+    // Side-chain channels follow the main ones in the first stage's inputs.
     const std::size_t sideChannels = options.sideChain ? options.sideChain->Channels() : 0;
     std::vector<std::vector<float>> side(sideChannels, std::vector<float>(kChunkFrames));
     std::vector<float*> inputPointers(channels + sideChannels);
-    std::vector<float*> outputPointers(channels);
+    std::vector<float*> bufferPointers[2] = {std::vector<float*>(channels), std::vector<float*>(channels)};
     for (std::size_t channel = 0; channel < channels; ++channel) {
         inputPointers[channel] = input[channel].data();
-        outputPointers[channel] = output[channel].data();
+        bufferPointers[0][channel] = buffers[0][channel].data();
+        bufferPointers[1][channel] = buffers[1][channel].data();
     }
     for (std::size_t channel = 0; channel < sideChannels; ++channel)
         inputPointers[channels + channel] = side[channel].data();
     bool sideChainDone = sideChannels == 0;
+    const std::vector<std::vector<float>>& output = buffers[(stages.size() - 1) % 2];
 
     RenderStats stats;
     const auto start = std::chrono::steady_clock::now();
-    // The whole input is the selection; envelopes count it in frames.
-    session.Filter().SetSelectionLeft(0.0);
     // A stream's header does not know its length: no duration, no progress.
     const std::int64_t inputFrames = reader.LengthKnown() ? std::max<std::int64_t>(reader.Frames(), 0) : 0;
-    session.Filter().SetCurrentDuration(static_cast<double>(inputFrames));
-    // A file is rendered, not played: work a component would defer while
-    // playing runs in place, so the same command gives the same output.
-    session.SetRenderingOffline(true);
-    session.Resume();
-    stats.latency = std::max(0, session.Filter().GetInitialDelay());
+    for (host::Session* session : stages) {
+        // The whole input is the selection; envelopes count it in frames.
+        session->Filter().SetSelectionLeft(0.0);
+        session->Filter().SetCurrentDuration(static_cast<double>(inputFrames));
+        // A file is rendered, not played: work a component would defer while
+        // playing runs in place, so the same command gives the same output.
+        session->SetRenderingOffline(true);
+        session->Resume();
+        const int latency = std::max(0, session->Filter().GetInitialDelay());
+        stats.stageLatencies.push_back(latency);
+        stats.latency += latency;
+    }
     // Aligned output: feed latency + tail frames of silence after the input
     // and drop the first `latency` frames of output.
     std::int64_t toSkip = options.raw ? 0 : stats.latency;
@@ -96,7 +111,9 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
             for (std::vector<float>& channel : side)
                 std::fill(channel.begin() + sideFrames, channel.begin() + frames, 0.0f);
         }
-        session.Process(inputPointers.data(), outputPointers.data(), frames);
+        stages[0]->Process(inputPointers.data(), bufferPointers[0].data(), frames);
+        for (std::size_t stage = 1; stage < stages.size(); ++stage)
+            stages[stage]->Process(bufferPointers[(stage - 1) % 2].data(), bufferPointers[stage % 2].data(), frames);
         fed += frames;
         const std::int64_t skipped = std::min(toSkip, frames);
         toSkip -= skipped;
@@ -108,7 +125,8 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
         if (options.progress && expected > 0)
             options.progress(static_cast<double>(fed) / expected);
     }
-    session.Suspend();
+    for (host::Session* session : stages)
+        session->Suspend();
     stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return stats;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/host/Session.h"
 #include "tools/zoc/AudioFile.h"
@@ -26,7 +27,8 @@ struct RenderOptions {
 };
 
 struct RenderStats {
-    int latency = 0;
+    int latency = 0; ///< of the whole chain
+    std::vector<int> stageLatencies; ///< of each stage, in order
     std::int64_t framesIn = 0;
     std::int64_t framesOut = 0;
     double seconds = 0.0; ///< wall time of the read-process-write loop
@@ -41,6 +43,13 @@ struct RenderStats {
 /// configured for the reader's channels and rate, with its block size,
 /// preset and parameters already set.
 RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& writer, const RenderOptions& options);
+
+/// Render through real-time sessions in series: each block of the input goes
+/// through every stage before the next is read, and the latencies of all
+/// stages are compensated (and the tail fed) once, at the end of the chain.
+/// A side-chain feeds the first stage. Every session configured as for Render.
+RenderStats RenderChain(const std::vector<host::Session*>& stages, AudioReader& reader, AudioWriter& writer,
+                        const RenderOptions& options);
 
 /// Level in dBFS of a linear amplitude ("-inf" for silence).
 double ToDecibels(double amplitude);
