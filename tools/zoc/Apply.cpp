@@ -147,13 +147,11 @@ void ApplySettings(host::Session& session, const Component& component, const App
     if (options.keyframes && !KeyframesNeedLength(*options.keyframes))
         dynamic_cast<LogicalKeyframeEditor&>(filter).SetLogicalKeyframes(
             ResolveKeyframes(*options.keyframes, std::nullopt, "the input"));
-    for (const ParameterSetting& setting : options.settings) {
-        const int index = FindParameter(filter, component.title, setting.parameter, !setting.normalized);
-        const float normalized = setting.normalized
-                                     ? NormalizedFromNormalizedText(component.title, filter, index, setting.value)
-                                     : NormalizedFromText(filter, component.title, index, setting.value);
+    std::vector<SettingText> texts;
+    for (const ParameterSetting& setting : options.settings)
+        texts.push_back({setting.parameter, setting.value, setting.normalized});
+    for (const auto& [index, normalized] : ResolveSettings(filter, component, texts))
         session.SetParameter(index, normalized);
-    }
 }
 
 std::string ReportText(const RenderStats& stats, int sampleRate, std::size_t channels)
@@ -353,11 +351,24 @@ int RunApply(const Words& words, Context& context)
                          inputPath.filename().string() + ")");
     session.SetBlockSize(options.blockSize);
     ApplySettings(session, component, options);
-    std::vector<std::pair<int, float>> timedValues;
+    // Each change at its time, a name for several channels before the
+    // channels' own names given for the same time.
+    struct TimedValue {
+        std::int64_t frame;
+        bool wide;
+        int index;
+        float normalized;
+    };
+    std::vector<TimedValue> timedValues;
     for (const TimedSetting& change : options.timed) {
-        const int index = FindParameter(*filter, component.title, change.parameter, true);
-        timedValues.emplace_back(index, NormalizedFromText(*filter, component.title, index, change.value));
+        const std::vector<std::pair<int, float>> values =
+            ResolveSettings(*filter, component, {{change.parameter, change.value}});
+        for (const auto& [index, normalized] : values)
+            timedValues.push_back({std::llround(change.seconds * rate), values.size() > 1, index, normalized});
     }
+    std::stable_sort(timedValues.begin(), timedValues.end(), [](const TimedValue& a, const TimedValue& b) {
+        return a.frame != b.frame ? a.frame < b.frame : a.wide && !b.wide;
+    });
     for (const NamedPath& named : paths) {
         if (named.written)
             CheckReplaceable(named.path);
@@ -395,9 +406,8 @@ int RunApply(const Words& words, Context& context)
     if (!options.report.empty())
         report.emplace(options.report);
     AudioWriter writer(outputPath, format, channels, rate);
-    for (std::size_t i = 0; i < options.timed.size(); ++i)
-        session.ScheduleParameter(std::llround(options.timed[i].seconds * rate), timedValues[i].first,
-                                  timedValues[i].second);
+    for (const TimedValue& value : timedValues)
+        session.ScheduleParameter(value.frame, value.index, value.normalized);
 
     RenderOptions renderOptions;
     renderOptions.raw = options.raw;
