@@ -201,8 +201,25 @@ std::vector<int> FindParameters(host::AudioFilter& filter, const Component& comp
         if (filter.GetParameterInfo(index))
             return ChannelSiblings(filter, index);
     }
+    for (const LayoutAlias& alias : LayoutAliases(filter, component))
+        names.push_back(alias.name);
     throw Error(Error::Code::UnknownName,
                 component.title + ": unknown parameter '" + word + "'" + SuggestionText(word, names));
+}
+
+std::vector<LayoutAlias> LayoutAliases(host::AudioFilter& filter, const Component& component)
+{
+    std::vector<LayoutAlias> aliases;
+    const std::vector<std::string> monoNames = MonoParameterNames(component);
+    for (int index = 0; index < static_cast<int>(monoNames.size()) && index < filter.GetParameterCount(); ++index) {
+        const std::string& name = monoNames[static_cast<std::size_t>(index)];
+        std::vector<std::string> unused;
+        if (name.empty() || !filter.GetParameterInfo(index) ||
+            DirectParameter(filter, component.title, name, true, unused) >= 0)
+            continue;
+        aliases.push_back({name, ParameterKey(name, index), ChannelSiblings(filter, index)});
+    }
+    return aliases;
 }
 
 int FindParameter(host::AudioFilter& filter, const Component& component, const std::string& word,

@@ -70,6 +70,16 @@ std::vector<std::string> MonoParameterNames(const Component& component);
 /// channels, itself included, in index order; just `index` otherwise.
 std::vector<int> ChannelSiblings(host::AudioFilter& filter, int index);
 
+/// A mono name that the current layout does not use itself, and the
+/// parameters it sets there.
+struct LayoutAlias {
+    std::string name;
+    std::string key;
+    std::vector<int> indexes;
+};
+/// Every such name, in index order; empty in mono.
+std::vector<LayoutAlias> LayoutAliases(host::AudioFilter& filter, const Component& component);
+
 /// A factory preset chosen by display name (case-insensitive) or index.
 int FindPreset(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word);
 
