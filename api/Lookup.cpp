@@ -373,8 +373,9 @@ std::optional<double> NumberWithUnit(const host::AudioFilterParameterInfo& info,
     if (!value)
         return std::nullopt;
     const UnitWord* written = FindUnitWord(suffix);
+    // The label's first word is the unit ("dB RMS" is in dB).
     const std::string label = core::ToUtf8(info.GetUnitLabel());
-    const UnitWord* own = FindUnitWord(label);
+    const UnitWord* own = FindUnitWord(label.substr(0, label.find(' ')));
     // A plain number whose label names a unit ("ms") takes that unit's kind.
     const host::AudioFilterParameterInfoUnit kind =
         info.GetUnit() == host::kUnitNumber && own ? own->kind : info.GetUnit();
@@ -385,13 +386,15 @@ std::optional<double> NumberWithUnit(const host::AudioFilterParameterInfo& info,
     };
     if (!written || written->kind != kind)
         throw wrong();
-    if (kind == host::kUnitProportion && label != "%") {
+    if (kind == host::kUnitProportion && (!own || own->kind != kind)) {
         // A proportion shown as 0..1 takes a percentage as hundredths.
         return *value / 100.0;
     }
-    if (!own || own->kind != kind)
+    if (own && own->kind != kind)
         throw wrong();
-    return *value * written->scale / own->scale;
+    // Without a label, times are in milliseconds and the rest in base units.
+    const double ownScale = own ? own->scale : kind == host::kUnitTime ? 0.001 : 1.0;
+    return *value * written->scale / ownScale;
 }
 
 } // namespace

@@ -29,6 +29,8 @@ TEST(LookupUnits, ANumberMayCarryTheParametersUnit)
         {"Amplify", "gain", "+3DB", 3.0f},            {"Tones", "frequency", "440Hz", 440.0f},
         {"Tones", "frequency", "1.5k", 1500.0f},      {"Tones", "frequency", "1.5kHz", 1500.0f},
         {"Delay", "delay_time", "-0.1s", -100.0f},    {"Delay", "invert_all_channels", "on", 1.0f},
+        // A frequency without a unit label is in hertz.
+        {"Tones", "final_frequency", "1.5k", 1500.0f},
     };
     for (const auto& c : cases) {
         Effect effect = Effect::Create(c.component, kRate, 1);
