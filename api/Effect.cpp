@@ -145,7 +145,11 @@ struct Effect::Impl {
     }
     int Index(const std::string& parameter) const
     {
-        return api::FindParameter(*filter, component.title, parameter, true);
+        return api::FindParameter(*filter, component, parameter, true);
+    }
+    std::vector<int> Indexes(const std::string& parameter) const
+    {
+        return api::FindParameters(*filter, component, parameter, true);
     }
 
     void AllocateScratch()
@@ -329,12 +333,23 @@ void Effect::SetParameter(int index, float value)
     impl_->session->SetParameter(index, api::NormalizedFromValue(*impl_->filter, Title(), impl_->Index(index), value));
 }
 
-void Effect::SetParameter(const std::string& parameter, float value) { SetParameter(impl_->Index(parameter), value); }
+void Effect::SetParameter(const std::string& parameter, float value)
+{
+    // Every value is checked before any parameter changes.
+    std::vector<std::pair<int, float>> values;
+    for (const int index : impl_->Indexes(parameter))
+        values.emplace_back(index, api::NormalizedFromValue(*impl_->filter, Title(), index, value));
+    for (const auto& [index, normalized] : values)
+        impl_->session->SetParameter(index, normalized);
+}
 
 void Effect::SetParameterText(const std::string& parameter, const std::string& text)
 {
-    const int index = impl_->Index(parameter);
-    impl_->session->SetParameter(index, api::NormalizedFromText(*impl_->filter, Title(), index, text));
+    std::vector<std::pair<int, float>> values;
+    for (const int index : impl_->Indexes(parameter))
+        values.emplace_back(index, api::NormalizedFromText(*impl_->filter, Title(), index, text));
+    for (const auto& [index, normalized] : values)
+        impl_->session->SetParameter(index, normalized);
 }
 
 float Effect::GetNormalized(int index) const { return impl_->filter->GetParameter(impl_->Index(index)); }
@@ -350,12 +365,15 @@ void Effect::SetNormalized(int index, float normalized)
 
 void Effect::ScheduleParameter(std::int64_t frame, const std::string& parameter, float value)
 {
-    const int index = impl_->Index(parameter);
-    if (!impl_->filter->GetParameterInfo(index)->CanBeAutomated())
-        throw Error(Error::Code::InvalidValue, Title() + ": '" + Describe(index).name +
-                                                   "' cannot change while processing; set it before");
-    impl_->session->ScheduleParameter(std::max<std::int64_t>(frame, 0), index,
-                                      api::NormalizedFromValue(*impl_->filter, Title(), index, value));
+    std::vector<std::pair<int, float>> values;
+    for (const int index : impl_->Indexes(parameter)) {
+        if (!impl_->filter->GetParameterInfo(index)->CanBeAutomated())
+            throw Error(Error::Code::InvalidValue, Title() + ": '" + Describe(index).name +
+                                                       "' cannot change while processing; set it before");
+        values.emplace_back(index, api::NormalizedFromValue(*impl_->filter, Title(), index, value));
+    }
+    for (const auto& [index, normalized] : values)
+        impl_->session->ScheduleParameter(std::max<std::int64_t>(frame, 0), index, normalized);
 }
 
 std::vector<std::string> Effect::Presets() const

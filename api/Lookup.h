@@ -47,12 +47,38 @@ std::string ParameterKey(const std::string& name, int index);
 /// The display name of parameter `index` (empty without a description).
 std::string ParameterName(host::AudioFilter& filter, int index);
 
-/// The parameter a word names: a whole number is an index, anything else a
+/// The parameters a word names: a whole number is an index, anything else a
 /// display name (case-insensitive) or key. This is the one place that maps
-/// words to parameters. UnknownName error when none fits; with
+/// words to parameters. A name the component uses when it runs in mono also
+/// works on every other layout and names every channel's parameter it stands
+/// for there: Amplify's "gain" is every channel's gain on a stereo file, Echo's
+/// "delay_time" both sides' delay time. Such a name gives more than one index;
+/// any other gives one. UnknownName error when none fits; with
 /// `describedOnly`, a parameter without a description is refused.
-int FindParameter(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word,
+std::vector<int> FindParameters(host::AudioFilter& filter, const Component& component, const std::string& word,
+                                bool describedOnly);
+/// The first of FindParameters: the parameter to read for that word.
+int FindParameter(host::AudioFilter& filter, const Component& component, const std::string& word,
                   bool describedOnly);
+
+/// The names a component's parameters have when it runs in mono, by index
+/// (empty where one has no description there).
+std::vector<std::string> MonoParameterNames(const Component& component);
+
+/// For a parameter whose name carries a channel ("Delay Time (Left Channel)"),
+/// the parameters on the current layout that are the same control for other
+/// channels, itself included, in index order; just `index` otherwise.
+std::vector<int> ChannelSiblings(host::AudioFilter& filter, int index);
+
+/// A mono name that the current layout does not use itself, and the
+/// parameters it sets there.
+struct LayoutAlias {
+    std::string name;
+    std::string key;
+    std::vector<int> indexes;
+};
+/// Every such name, in index order; empty in mono.
+std::vector<LayoutAlias> LayoutAliases(host::AudioFilter& filter, const Component& component);
 
 /// A factory preset chosen by display name (case-insensitive) or index.
 int FindPreset(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word);

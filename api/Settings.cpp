@@ -29,6 +29,22 @@
 //   "list"   an object of properties (nested)
 //   "lists"  an array of such objects
 //
+// Saved files also carry "parameter_info": per index, the parameter's
+// "index", "key", "name", real "value", "unit" and "unit_label" (null where
+// the layout leaves an index undescribed), for people to read. Loading
+// ignores it: the normalized values above round-trip exactly.
+//
+// A file written by hand may instead give real values by key and leave
+// everything else as it is:
+//
+//   {
+//     "component": "Echo",               class name or title (optional)
+//     "values": {"delay_time": "90ms", "feedback": 30}
+//   }
+//
+// Values are numbers in the parameter's unit, or text as --set takes it
+// (with a unit, or on/off for switches). Names work as on the command line.
+//
 // Loading checks every field before the component sees anything, so a bad
 // file gives one clear message and leaves the component as it was.
 
@@ -373,6 +389,59 @@ std::string RefusalReason(const host::PresetData& settings, const host::PresetDa
     return "";
 }
 
+/// A hand-written file's "values": every one is read and checked first, then
+/// names standing for several channels are set before a channel's own.
+void LoadHandWrittenValues(const json& root, const std::string& label, host::AudioFilter& filter,
+                           const Component& component)
+{
+    const auto fail = [&](const std::string& where, const std::string& message) {
+        throw Error(Error::Code::InvalidSettings, "settings " + label + ": " + where + ": " + message);
+    };
+    if (root.contains("component")) {
+        const json& owner = root["component"];
+        if (!owner.is_string())
+            fail("component", "expected text");
+        const std::string name = owner.get<std::string>();
+        if (!EqualsIgnoreCase(name, component.info.className) && !EqualsIgnoreCase(name, component.title))
+            fail("component", "the settings are for '" + name + "', not " + component.info.className);
+    }
+    const json& values = root["values"];
+    if (!values.is_object())
+        fail("values", "expected an object of values by parameter key");
+    std::vector<std::pair<int, float>> wide;
+    std::vector<std::pair<int, float>> single;
+    for (const auto& [key, value] : values.items()) {
+        const std::string where = "values." + key;
+        try {
+            const std::vector<int> indexes = FindParameters(filter, component, key, true);
+            for (const int index : indexes) {
+                float normalized = 0.0f;
+                if (value.is_number())
+                    normalized = NormalizedFromValue(filter, component.title, index, value.get<float>());
+                else if (value.is_string())
+                    normalized = NormalizedFromText(filter, component.title, index, value.get<std::string>());
+                else if (value.is_boolean())
+                    normalized = NormalizedFromText(filter, component.title, index, value.get<bool>() ? "on" : "off");
+                else
+                    fail(where, "expected a number or text");
+                (indexes.size() > 1 ? wide : single).emplace_back(index, normalized);
+            }
+        } catch (const Error& error) {
+            if (error.GetCode() == Error::Code::InvalidSettings)
+                throw;
+            // "Echo: unknown parameter ..." reads on after the field.
+            std::string message = error.what();
+            if (message.starts_with(component.title + ": "))
+                message = message.substr(component.title.size() + 2);
+            fail(where, message);
+        }
+    }
+    for (const auto& [index, normalized] : wide)
+        filter.SetParameter(index, normalized);
+    for (const auto& [index, normalized] : single)
+        filter.SetParameter(index, normalized);
+}
+
 } // namespace
 
 nlohmann::json DescribeParametersForSettings(host::AudioFilter& filter)
@@ -385,7 +454,10 @@ nlohmann::json DescribeParametersForSettings(host::AudioFilter& filter)
             continue;
         }
         const float value = info->FromNormalized(filter.GetParameter(index));
-        descriptions.push_back({{"name", core::ToUtf8(info->GetName())},
+        const std::string name = core::ToUtf8(info->GetName());
+        descriptions.push_back({{"index", index},
+                                {"key", ParameterKey(name, index)},
+                                {"name", name},
                                 {"unit", static_cast<int>(info->GetUnit())},
                                 {"unit_label", core::ToUtf8(info->GetUnitLabel())},
                                 {"automatable", info->CanBeAutomated()},
@@ -480,6 +552,10 @@ void LoadSettingsText(const std::string& text, const std::string& label, host::A
                 c = ' ';
         }
         throw Error(Error::Code::InvalidSettings, "settings " + label + " is not valid JSON: " + detail);
+    }
+    if (root.is_object() && root.contains("values") && !root.contains("parameters")) {
+        LoadHandWrittenValues(root, label, filter, component);
+        return;
     }
     const Reader reader(label);
     const host::PresetData settings = Parse(root, component, filter.GetParameterCount(), reader);

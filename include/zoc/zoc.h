@@ -131,7 +131,9 @@ public:
 
     /// Parameter indexes run 0..ParameterCount()-1.
     int ParameterCount() const;
-    /// The index of a parameter. @throws Error UnknownName.
+    /// The index of a parameter. A name the component uses in mono works on
+    /// every layout; where it stands for several channels ("gain" on a
+    /// stereo Amplify) this is the first of them. @throws Error UnknownName.
     int FindParameter(const std::string& parameter) const;
     /// Every described parameter, in index order. (Some components leave
     /// indexes undescribed for channel layouts that do not use them.)
@@ -149,10 +151,13 @@ public:
     /// Sets a value in real units. @throws Error InvalidValue outside the
     /// parameter's range (NaN included), UnknownName for no such parameter.
     void SetParameter(int index, float value);
-    /// SetParameter by index, key or name.
+    /// SetParameter by index, key or name. A mono name that stands for
+    /// several channels on this layout sets all of them.
     void SetParameter(const std::string& parameter, float value);
-    /// Sets a value from text as a user typed it: a number in the
-    /// parameter's unit, or on/off, true/false, yes/no for switches.
+    /// Sets a value from text as a user typed it: a number with an optional
+    /// unit matching the parameter's ("90ms", "0.5s", "-3dB", "1.5kHz",
+    /// "1.5k", "40%"), or on/off, true/false, yes/no for switches.
+    /// @throws Error InvalidValue for a unit of another kind.
     void SetParameterText(const std::string& parameter, const std::string& text);
 
     /// The value normalized to 0..1, as presets and settings hold it.

@@ -154,13 +154,11 @@ void ApplySettings(host::Session& session, const Component& component, const App
     if (options.keyframes && !KeyframesNeedLength(*options.keyframes))
         dynamic_cast<LogicalKeyframeEditor&>(filter).SetLogicalKeyframes(
             ResolveKeyframes(*options.keyframes, std::nullopt, "the input"));
-    for (const ParameterSetting& setting : options.settings) {
-        const int index = FindParameter(filter, component.title, setting.parameter, !setting.normalized);
-        const float normalized = setting.normalized
-                                     ? NormalizedFromNormalizedText(component.title, filter, index, setting.value)
-                                     : NormalizedFromText(filter, component.title, index, setting.value);
+    std::vector<SettingText> texts;
+    for (const ParameterSetting& setting : options.settings)
+        texts.push_back({setting.parameter, setting.value, setting.normalized});
+    for (const auto& [index, normalized] : ResolveSettings(filter, component, texts))
         session.SetParameter(index, normalized);
-    }
 }
 
 nlohmann::json ReportJson(const RenderStats& stats, int sampleRate, std::size_t channels)
@@ -273,6 +271,33 @@ void CheckTimedChanges(const ApplyOptions& options, const AudioReader& reader, c
             throw UsageError("--at " + FormatNumber(change.seconds) + " s is too far to be a position in a file");
         }
     }
+}
+
+/// One --at change resolved to a parameter index at a frame.
+struct TimedValue {
+    std::int64_t frame;
+    bool wide; ///< set by a name standing for several channels
+    int index;
+    float normalized;
+};
+
+/// The --at changes of one component in the order they are scheduled: by
+/// frame (`offset` frames later), a name for several channels before the
+/// channels' own names given for the same time.
+std::vector<TimedValue> ResolveTimedChanges(host::AudioFilter& filter, const Component& component,
+                                            const std::vector<TimedSetting>& timed, int rate, std::int64_t offset)
+{
+    std::vector<TimedValue> timedValues;
+    for (const TimedSetting& change : timed) {
+        const std::vector<std::pair<int, float>> values =
+            ResolveSettings(filter, component, {{change.parameter, change.value}});
+        for (const auto& [index, normalized] : values)
+            timedValues.push_back({std::llround(change.seconds * rate) + offset, values.size() > 1, index, normalized});
+    }
+    std::stable_sort(timedValues.begin(), timedValues.end(), [](const TimedValue& a, const TimedValue& b) {
+        return a.frame != b.frame ? a.frame < b.frame : a.wide && !b.wide;
+    });
+    return timedValues;
 }
 
 /// Writes the current settings as the user's preset --save-preset NAME.
@@ -413,11 +438,9 @@ int RunChain(const std::vector<Words>& segments, Context& context)
     // latency of the stages before it.
     std::int64_t latencyBefore = 0;
     for (std::size_t i = 0; i < stages.size(); ++i) {
-        for (const TimedSetting& change : stages[i].timed) {
-            const int index = FindParameter(*filters[i], components[i].title, change.parameter, true);
-            sessions[i]->ScheduleParameter(std::llround(change.seconds * rate) + latencyBefore, index,
-                                           NormalizedFromText(*filters[i], components[i].title, index, change.value));
-        }
+        for (const TimedValue& value : ResolveTimedChanges(*filters[i], components[i], stages[i].timed, rate,
+                                                           latencyBefore))
+            sessions[i]->ScheduleParameter(value.frame, value.index, value.normalized);
         latencyBefore += std::max(0, filters[i]->GetInitialDelay());
     }
 
@@ -558,11 +581,7 @@ int RunApply(const Words& words, Context& context)
                          inputPath.filename().string() + ")");
     session.SetBlockSize(options.blockSize);
     ApplySettings(session, component, options);
-    std::vector<std::pair<int, float>> timedValues;
-    for (const TimedSetting& change : options.timed) {
-        const int index = FindParameter(*filter, component.title, change.parameter, true);
-        timedValues.emplace_back(index, NormalizedFromText(*filter, component.title, index, change.value));
-    }
+    const std::vector<TimedValue> timedValues = ResolveTimedChanges(*filter, component, options.timed, rate, 0);
     for (const NamedPath& named : paths) {
         if (named.written)
             CheckReplaceable(named.path);
@@ -602,9 +621,8 @@ int RunApply(const Words& words, Context& context)
     if (!options.report.empty())
         report.emplace(options.report);
     AudioWriter writer(outputPath, format, channels, rate);
-    for (std::size_t i = 0; i < options.timed.size(); ++i)
-        session.ScheduleParameter(std::llround(options.timed[i].seconds * rate), timedValues[i].first,
-                                  timedValues[i].second);
+    for (const TimedValue& value : timedValues)
+        session.ScheduleParameter(value.frame, value.index, value.normalized);
 
     RenderOptions renderOptions;
     renderOptions.raw = options.raw;

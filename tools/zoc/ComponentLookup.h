@@ -4,6 +4,7 @@
 // here their errors become zoc's usage errors.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/Lookup.h"
@@ -41,9 +42,21 @@ Component FindComponent(const std::string& name);
 /// A fresh instance, or an error when the registry cannot create it.
 core::Ref<host::AudioFilter> CreateComponent(const Component& component);
 
-/// A parameter chosen by a word on the command line (api::FindParameter).
-int FindParameter(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word,
-                  bool describedOnly);
+/// The parameters a word on the command line names (api::FindParameters).
+std::vector<int> FindParameters(host::AudioFilter& filter, const Component& component, const std::string& word,
+                                bool describedOnly);
+
+/// A value typed for a parameter: real (with an optional unit) or normalized.
+struct SettingText {
+    std::string parameter;
+    std::string value;
+    bool normalized = false;
+};
+/// Settings as (index, normalized value) pairs in the order to apply them:
+/// names standing for several channels first, so that a channel's own name
+/// overrides them wherever it was given.
+std::vector<std::pair<int, float>> ResolveSettings(host::AudioFilter& filter, const Component& component,
+                                                   const std::vector<SettingText>& settings);
 /// A factory preset chosen by index or display name; usage error otherwise.
 int FindPreset(host::AudioFilter& filter, const std::string& componentTitle, const std::string& word);
 

@@ -190,10 +190,11 @@ int RunCurve(const Words& words, Context& context)
         LoadSettingsFile(options.loadSettings, filter, component);
     if (options.keyframes)
         envelope->SetLogicalKeyframes(ResolveKeyframes(*options.keyframes, seconds, "the curve's --duration"));
-    for (const auto& [parameter, value] : options.settings) {
-        const int index = FindParameter(filter, component.title, parameter, true);
-        session.SetParameter(index, NormalizedFromText(filter, component.title, index, value));
-    }
+    std::vector<SettingText> texts;
+    for (const auto& [parameter, value] : options.settings)
+        texts.push_back({parameter, value});
+    for (const auto& [index, normalized] : ResolveSettings(filter, component, texts))
+        session.SetParameter(index, normalized);
 
     const auto count = static_cast<std::size_t>(options.points);
     std::vector<float> values;

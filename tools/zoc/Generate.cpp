@@ -108,13 +108,11 @@ int RunGenerate(const Words& words, Context& context)
         throw UsageError(component.title + " does not take " + std::to_string(channels) + " channels");
     if (options.preset)
         ApplyNamedPreset(session, component, *options.preset);
-    for (const Setting& setting : options.settings) {
-        const int index = FindParameter(*filter, component.title, setting.parameter, !setting.normalized);
-        const float normalized = setting.normalized
-                                     ? NormalizedFromNormalizedText(component.title, *filter, index, setting.value)
-                                     : NormalizedFromText(*filter, component.title, index, setting.value);
+    std::vector<SettingText> texts;
+    for (const Setting& setting : options.settings)
+        texts.push_back({setting.parameter, setting.value, setting.normalized});
+    for (const auto& [index, normalized] : ResolveSettings(*filter, component, texts))
         session.SetParameter(index, normalized);
-    }
     CheckOutputFormat(format, channels, options.rate, outputPath);
 
     const std::int64_t frames = std::max<std::int64_t>(1, std::llround(options.seconds * options.rate));

@@ -67,8 +67,13 @@ every run of other characters than letters and digits turned into "_"
 apply options (settings apply in this order: preset, settings file, --set):
   --preset NAME|INDEX         start from one of your presets (below) or a
                               factory preset
-  --set PARAM=VALUE           set a parameter in its real unit (dB, Hz, ...);
-                              switches also take on/off (repeatable)
+  --set PARAM=VALUE           set a parameter in its real unit, optionally
+                              written after the number: ms or s, dB, Hz, kHz
+                              or k, % (90ms, -6dB, 1.5k); switches also take
+                              on/off (repeatable). A name the component uses
+                              in mono sets every channel it stands for on any
+                              file (Amplify gain, Echo delay_time); a
+                              channel's own name overrides it
   --set-normalized PARAM=V    set a parameter by its normalized value 0..1
   --at SECONDS:PARAM=VALUE    change a parameter while processing, exactly at
                               frame round(SECONDS * rate) (repeatable)
@@ -158,8 +163,13 @@ Settings files (--save-settings, --load-settings) hold one JSON object:
       "float_pairs" ([[a, b], ...]), "list" (nested object of properties)
       or "lists" (array of such objects),
   "chunk": null or the component's opaque data as hexadecimal text,
-  "parameter_info": written on save, read only to show settings of a missing
-      component: per parameter its name, unit, unit_label, automatable, value.
+  "parameter_info": written on save for people to read, and to show settings
+      of a missing component: per parameter its index, key, name, unit,
+      unit_label, automatable and real value (the normalized "parameters"
+      are what loading uses, so a round trip is exact).
+A file written by hand may instead give real values by key, leaving the
+rest as they are; keys and values work as with --set:
+  {"component": "Echo", "values": {"delay_time": "90ms", "feedback": 30}}
 
 Exit status: 0 success, 1 a file could not be read or written, 2 the command
 line (or a settings file) asks for something wrong.

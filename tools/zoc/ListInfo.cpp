@@ -160,6 +160,17 @@ int RunInfo(const Words& words, Context& context)
         table.Add({std::to_string(index), parameterName, ParameterKey(parameterName, index), DescribeRange(*info),
                    FormatNumber(value), FormatNumber(normalized), text, flags});
     }
+    // Names from the mono layout that this layout spells per channel.
+    const std::vector<api::LayoutAlias> aliases = Translated([&] { return api::LayoutAliases(filter, component); });
+    json allChannelNames = json::array();
+    Table aliasTable({"NAME", "KEY", "SETS"});
+    for (const api::LayoutAlias& alias : aliases) {
+        std::string sets;
+        for (const int index : alias.indexes)
+            sets += (sets.empty() ? "" : ", ") + ParameterKey(ParameterName(filter, index), index);
+        allChannelNames.push_back({{"name", alias.name}, {"key", alias.key}, {"indexes", alias.indexes}});
+        aliasTable.Add({alias.name, alias.key, sets});
+    }
     json presets = json::array();
     for (int index = 0; index < filter.GetNumFactoryPresets(); ++index)
         presets.push_back(core::ToUtf8(filter.GetFactoryPresetName(index)));
@@ -170,8 +181,10 @@ int RunInfo(const Words& words, Context& context)
                              {"title", component.title},
                              {"id", component.info.componentID},
                              {"latency", latency},
+                             {"channels", channels},
                              {"parameter_count", count},
                              {"parameters", parameters},
+                             {"all_channel_names", allChannelNames},
                              {"presets", presets},
                              {"user_presets", UserPresetNames(component)}};
         context.out << result.dump(2) << '\n';
@@ -189,6 +202,10 @@ int RunInfo(const Words& words, Context& context)
     out << '\n';
     out << "Parameters (" << parameters.size() << " described of " << count << "):\n";
     table.Print(out, 2);
+    if (!aliases.empty()) {
+        out << "\nNames for every channel (as in mono; a channel's own name given too overrides them):\n";
+        aliasTable.Print(out, 2);
+    }
     out << "\nPresets:\n";
     for (std::size_t index = 0; index < presets.size(); ++index)
         out << "  " << index << "  " << presets[index].get<std::string>() << '\n';

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "api/Text.h"
 #include "framework/AudioComponentZombie.h"
 #include "tools/zoc/SettingsFile.h"
 #include "tools/zoc/Table.h"
@@ -124,6 +125,11 @@ SettingsOwner SettingsOwnerOf(const json& root)
             owner.component = component;
         if (!owner.className.empty() && component.info.className == owner.className)
             owner.classKnown = true;
+        // A hand-written file names its component by class or title alone.
+        if (owner.id.empty() && !owner.className.empty() &&
+            (api::EqualsIgnoreCase(component.info.className, owner.className) ||
+             api::EqualsIgnoreCase(component.title, owner.className)))
+            owner.component = component;
     }
     return owner;
 }

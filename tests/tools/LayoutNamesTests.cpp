@@ -1,0 +1,169 @@
+// One zoc command line for mono and stereo files: names that work on every
+// layout, values with units, and what zoc info shows about both.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "tests/tools/ZocTestSupport.h"
+
+namespace zoc::test {
+namespace {
+
+constexpr int kRate = 48000;
+constexpr std::size_t kFrames = 4800;
+
+class LayoutNamesTest : public ::testing::Test {
+protected:
+    LayoutNamesTest()
+    {
+        WriteAudio(mono, DistinctSines(1, kFrames, kRate), kRate);
+        WriteAudio(stereo, DistinctSines(2, kFrames, kRate), kRate);
+        WriteAudio(surround, DistinctSines(6, kFrames, kRate), kRate);
+    }
+    ScratchDirectory dir;
+    std::string mono = dir / "mono.wav";
+    std::string stereo = dir / "stereo.wav";
+    std::string surround = dir / "surround.wav";
+    std::string out = dir / "out.wav";
+};
+
+/// The gain in dB between a channel of the input and of the output.
+double GainDb(const AudioData& input, const AudioData& output, std::size_t channel)
+{
+    double in = 0.0;
+    double outEnergy = 0.0;
+    for (std::size_t i = 0; i < input.samples[channel].size(); ++i) {
+        in += static_cast<double>(input.samples[channel][i]) * input.samples[channel][i];
+        outEnergy += static_cast<double>(output.samples[channel][i]) * output.samples[channel][i];
+    }
+    return 10.0 * std::log10(outEnergy / in);
+}
+
+TEST_F(LayoutNamesTest, OneCommandLineServesEveryLayout)
+{
+    const struct {
+        std::vector<std::string> settings;
+        std::vector<double> monoGain;        // dB on the one channel
+        std::vector<double> stereoGain;      // dB on left, right
+        std::vector<double> surroundGain;    // dB on the six channels
+    } cases[] = {
+        {{"--set", "gain=-6dB"}, {-6}, {-6, -6}, {-6, -6, -6, -6, -6, -6}},
+        {{"--set", "gain=-6"}, {-6}, {-6, -6}, {-6, -6, -6, -6, -6, -6}},
+        // A channel's own name overrides the all-channel one, in either order.
+        {{"--set", "gain=-6dB", "--set", "right=-12dB"}, {-6}, {-6, -12}, {-6, -12, -6, -6, -6, -6}},
+        {{"--set", "right=-12dB", "--set", "gain=-6dB"}, {-6}, {-6, -12}, {-6, -12, -6, -6, -6, -6}},
+    };
+    for (const auto& c : cases) {
+        std::string label;
+        for (const std::string& word : c.settings)
+            label += word + " ";
+        const struct {
+            const std::string& file;
+            const std::vector<double>& gains;
+        } layouts[] = {{mono, c.monoGain}, {stereo, c.stereoGain}, {surround, c.surroundGain}};
+        for (const auto& layout : layouts) {
+            // "right" is not a mono name; the mono runs skip the override cases.
+            if (layout.gains.size() == 1 && c.settings.size() > 2)
+                continue;
+            std::vector<std::string> arguments = {"apply", "Amplify", layout.file, out};
+            arguments.insert(arguments.end(), c.settings.begin(), c.settings.end());
+            const AudioData input = ReadAudio(layout.file);
+            const AudioData output = RunZocAndRead(arguments, out);
+            ASSERT_EQ(output.samples.size(), layout.gains.size()) << label;
+            for (std::size_t channel = 0; channel < layout.gains.size(); ++channel)
+                EXPECT_NEAR(GainDb(input, output, channel), layout.gains[channel], 0.01)
+                    << label << layout.file << " channel " << channel;
+        }
+    }
+}
+
+TEST_F(LayoutNamesTest, SavedSettingsShowEveryChannelSet)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<std::pair<int, double>> values; // index, real value
+    } cases[] = {
+        {{"apply", "Echo", "IN", "OUT", "--set", "delay_time=90ms", "--set", "feedback=20%"},
+         {{0, 90.0}, {1, 90.0}, {2, 20.0}, {3, 20.0}}},
+        {{"apply", "Delay", "IN", "OUT", "--set", "delay_time=0.05s", "--set", "right_channel_delay_time=-20ms"},
+         {{0, 50.0}, {3, -20.0}}},
+        {{"apply", "Delay", "IN", "OUT", "--at", "0.01:mix=10%", "--set", "mix=40%"}, {{2, 40.0}, {5, 40.0}}},
+    };
+    const std::string saved = dir / "saved.json";
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments;
+        for (const std::string& word : c.arguments)
+            arguments.push_back(word == "IN" ? stereo : word == "OUT" ? out : word);
+        arguments.insert(arguments.end(), {"--save-settings", saved});
+        const ZocResult result = RunZoc(arguments);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const nlohmann::json settings = nlohmann::json::parse(FileContents(saved));
+        for (const auto& [index, value] : c.values)
+            EXPECT_NEAR(settings["parameter_info"][index]["value"].get<double>(), value, 1e-3)
+                << c.arguments[1] << " " << index;
+    }
+}
+
+TEST_F(LayoutNamesTest, WrongUnitsAndNamesAreOneUsageLine)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        std::string line;
+    } cases[] = {
+        {{"apply", "Echo", "IN", "OUT", "--set", "delay_time=3dB"},
+         "zoc: Echo: 'Delay Time (Left Channel)' takes ms or s, not 'dB' (range 0..2000 ms)"},
+        {{"apply", "Amplify", "IN", "OUT", "--set", "gain=-6ms"},
+         "zoc: Amplify: 'Left' takes dB, not 'ms' (range -96..48 dB)"},
+        {{"apply", "Delay", "IN", "OUT", "--at", "0.01:mix=1k"},
+         "zoc: Delay: 'Left Channel Mix' takes %, not 'k' (range 0..100 %)"},
+        {{"apply", "Echo", "IN", "OUT", "--set", "delay_time=3s"},
+         "zoc: Echo: value 3s for 'Delay Time (Left Channel)' is outside 0..2000 ms"},
+        {{"apply", "Amplify", "IN", "OUT", "--set", "gian=-6dB"}, "zoc: Amplify: unknown parameter 'gian'"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments;
+        for (const std::string& word : c.arguments)
+            arguments.push_back(word == "IN" ? stereo : word == "OUT" ? out : word);
+        const ZocResult result = RunZoc(arguments);
+        EXPECT_EQ(result.exitCode, 2) << c.line;
+        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
+        EXPECT_EQ(result.err.substr(0, c.line.size()), c.line) << result.err;
+    }
+}
+
+TEST_F(LayoutNamesTest, InfoNamesItsLayoutAndBothForms)
+{
+    const struct {
+        std::string channels;
+        std::string configured;
+        std::vector<std::string> mentions;
+    } cases[] = {
+        {"1", "Configured for 1 channel", {"gain "}},
+        {"2", "Configured for 2 channels", {"left ", "Names for every channel", "gain", "left, right"}},
+        {"6", "Configured for 6 channels", {"left_surround", "left, right, center, low_frequency_effects"}},
+    };
+    for (const auto& c : cases) {
+        const ZocResult result = RunZoc({"info", "Amplify", "--channels", c.channels});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.out.find(c.configured), std::string::npos) << result.out;
+        for (const std::string& mention : c.mentions)
+            EXPECT_NE(result.out.find(mention), std::string::npos) << mention << "\n" << result.out;
+        EXPECT_EQ(result.out.find("Names for every channel") == std::string::npos, c.channels == "1");
+
+        const ZocResult json = RunZoc({"info", "Amplify", "--channels", c.channels, "--json"});
+        const nlohmann::json info = nlohmann::json::parse(json.out);
+        EXPECT_EQ(info["channels"], std::stoi(c.channels));
+        EXPECT_EQ(info["all_channel_names"].size(), c.channels == "1" ? 0u : 1u);
+    }
+    const nlohmann::json echo = nlohmann::json::parse(RunZoc({"info", "Echo", "--channels", "2", "--json"}).out);
+    std::vector<std::string> keys;
+    for (const nlohmann::json& alias : echo["all_channel_names"])
+        keys.push_back(alias["key"]);
+    EXPECT_EQ(keys, (std::vector<std::string>{"delay_time", "feedback", "echo_level"}));
+    EXPECT_EQ(echo["all_channel_names"][0]["indexes"], nlohmann::json::array({0, 1}));
+}
+
+} // namespace
+} // namespace zoc::test
