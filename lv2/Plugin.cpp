@@ -148,7 +148,7 @@ const LV2_Descriptor* Descriptor(std::uint32_t index)
 
 } // namespace
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index)
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index)
 {
     return Descriptor(index);
 }
