@@ -133,12 +133,11 @@ constexpr const char* kUris[] = {
 #include "PluginUris.inc"
 };
 
-constexpr std::size_t kPluginCount = sizeof(kUris) / sizeof(kUris[0]);
-
 const LV2_Descriptor* Descriptor(std::uint32_t index)
 {
     static const auto descriptors = [] {
         std::vector<LV2_Descriptor> list;
+        list.reserve(std::size(kUris));
         for (const char* uri : kUris)
             list.push_back({uri, Instantiate, ConnectPort, Activate, Run, Deactivate, Cleanup, ExtensionData});
         return list;
