@@ -212,6 +212,15 @@ protected:
     /// take effect at the next block), or no impulse fitting the current
     /// rate and layout plays. Any thread.
     int PlayingLatency() const;
+    /// The latency to report: that of the impulse playing while a rebuild
+    /// runs, otherwise two hops of an impulse of `impulseLength` frames in
+    /// an FFT of `fftSize` points (2 (N - L + 1)).
+    int ReportedLatency(std::int64_t fftSize, std::int64_t impulseLength) const
+    {
+        if (const int playing = PlayingLatency(); playing > 0)
+            return playing;
+        return static_cast<int>(2 * (fftSize - impulseLength) + 2);
+    }
     /// True when the host says it renders faster than real time.
     bool RendersOffline() const { return IsRenderingOffline(); }
 

@@ -167,6 +167,41 @@ float Clip(double value) { return static_cast<float>(std::clamp(value, -1.0, 1.0
 /// Input that is not a finite number enters as silence.
 float CleanInput(float value) { return std::isfinite(value) ? value : 0.0f; }
 
+/// Where an input frame's fade-in and the dry gain's glide stand; both
+/// render paths step it once per frame, so they stay equal to the bit.
+struct InputRamps {
+    int fadeRemaining;
+    int fadeLength;
+    int dryRampRemaining;
+    int dryRampLength;
+    double dryGain;
+    double dryTarget;
+
+    /// Conditions one input frame for the line (silence for non-finite
+    /// samples, the fade-in, the average of the sides when asked) and
+    /// advances the dry gain.
+    template <bool kAverage>
+    void Take(float inLeft, float inRight, double& left, double& right)
+    {
+        left = CleanInput(inLeft);
+        right = CleanInput(inRight);
+        if (fadeRemaining > 0) {
+            const double scale = static_cast<double>(fadeLength - fadeRemaining) / fadeLength;
+            left = std::clamp(left * scale, -1.1, 1.1);
+            right = std::clamp(right * scale, -1.1, 1.1);
+            --fadeRemaining;
+        }
+        if (dryRampRemaining > 0) {
+            dryGain = (1.0 - dryTarget) * dryRampRemaining / dryRampLength + dryTarget;
+            --dryRampRemaining;
+        } else if (fadeRemaining == 0) {
+            dryGain = dryTarget;
+        }
+        if constexpr (kAverage)
+            left = right = (left + right) * 0.5;
+    }
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -917,31 +952,17 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
     int framesUntilDue = framesLeft();
     // Working copies: the compiler need not reload them after every store.
     int write = write_;
-    int fadeRemaining = fadeRemaining_;
-    int dryRampRemaining = dryRampRemaining_;
-    double dryGain = dryGain_;
+    InputRamps ramps{fadeRemaining_, fadeLength_, dryRampRemaining_, dryRampLength_, dryGain_, dryTarget};
 
     const float* inLeft = inputs[0] + offset;
     const float* inRight = inputs[kMono ? 0 : 1] + offset;
     float* outLeft = outputs[0] + offset;
     float* outRight = kMono ? nullptr : outputs[1] + offset;
     for (int n = 0; n < frames; ++n) {
-        double left = CleanInput(inLeft[n]);
-        double right = CleanInput(inRight[n]);
-        if (fadeRemaining > 0) {
-            const double scale = static_cast<double>(fadeLength_ - fadeRemaining) / fadeLength_;
-            left = std::clamp(left * scale, -1.1, 1.1);
-            right = std::clamp(right * scale, -1.1, 1.1);
-            --fadeRemaining;
-        }
-        if (dryRampRemaining > 0) {
-            dryGain = (1.0 - dryTarget) * dryRampRemaining / dryRampLength_ + dryTarget;
-            --dryRampRemaining;
-        } else if (fadeRemaining == 0) {
-            dryGain = dryTarget;
-        }
-        if constexpr (kAverage)
-            left = right = (left + right) * 0.5;
+        double left;
+        double right;
+        ramps.Take<kAverage>(inLeft[n], inRight[n], left, right);
+        const double dryGain = ramps.dryGain;
         WriteMirrored(lines[0], length, write, static_cast<float>(left));
         WriteMirrored(lines[1], length, write, static_cast<float>(right));
 
@@ -1000,9 +1021,9 @@ void Chorus::Render(float** inputs, float** outputs, int offset, int frames)
         }
     }
     write_ = write;
-    fadeRemaining_ = fadeRemaining;
-    dryRampRemaining_ = dryRampRemaining;
-    dryGain_ = dryGain;
+    fadeRemaining_ = ramps.fadeRemaining;
+    dryRampRemaining_ = ramps.dryRampRemaining;
+    dryGain_ = ramps.dryGain;
 }
 
 template <bool kSinc, bool kAverage, bool kMono>
@@ -1070,32 +1091,21 @@ ZOC_TARGET_CLONES bool Chorus::RenderRun(float** inputs, float** outputs, int of
     const float* inLeft = inputs[0] + offset;
     const float* inRight = inputs[kMono ? 0 : 1] + offset;
     int write = write_;
-    double dryGain = dryGain_;
+    InputRamps ramps{fadeRemaining_, fadeLength_, dryRampRemaining_, dryRampLength_, dryGain_, dryTarget};
     for (std::size_t n = 0; n < static_cast<std::size_t>(frames); ++n) {
-        double l = CleanInput(inLeft[n]);
-        double r = CleanInput(inRight[n]);
-        if (fadeRemaining_ > 0) {
-            const double scale = static_cast<double>(fadeLength_ - fadeRemaining_) / fadeLength_;
-            l = std::clamp(l * scale, -1.1, 1.1);
-            r = std::clamp(r * scale, -1.1, 1.1);
-            --fadeRemaining_;
-        }
-        if (dryRampRemaining_ > 0) {
-            dryGain = (1.0 - dryTarget) * dryRampRemaining_ / dryRampLength_ + dryTarget;
-            --dryRampRemaining_;
-        } else if (fadeRemaining_ == 0) {
-            dryGain = dryTarget;
-        }
-        if constexpr (kAverage)
-            l = r = (l + r) * 0.5;
+        double l;
+        double r;
+        ramps.Take<kAverage>(inLeft[n], inRight[n], l, r);
         left[n] = l;
         right[n] = r;
-        dry[n] = dryGain;
+        dry[n] = ramps.dryGain;
         WriteMirrored(lines[0], length, write, Clip(l));
         WriteMirrored(lines[1], length, write, Clip(r));
         write = write + 1 == length ? 0 : write + 1;
     }
-    dryGain_ = dryGain;
+    fadeRemaining_ = ramps.fadeRemaining;
+    dryRampRemaining_ = ramps.dryRampRemaining;
+    dryGain_ = ramps.dryGain;
 
     // The voices in the order the frames add them up, each over the run.
     std::array<double, kNoiseBlock> sumLeft{};

@@ -449,14 +449,10 @@ float FullReverb::GetParameter(int index)
 
 int FullReverb::GetInitialDelay()
 {
-    // Until a rebuilt impulse is installed the one before it plays on.
-    if (const int playing = PlayingLatency(); playing > 0)
-        return playing;
     // The engine always runs the full length L (the silent end included), so
     // the latency follows from the settings before any impulse exists.
     const fullreverb::Sizes sizes = fullreverb::ComputeSizes(CurrentSettings());
-    const auto fftSize = static_cast<std::int64_t>(reverb::FFTSizeFor(sizes.impulseLength));
-    return static_cast<int>(2 * (fftSize - sizes.impulseLength) + 2);
+    return ReportedLatency(reverb::FFTSizeFor(sizes.impulseLength), sizes.impulseLength);
 }
 
 double FullReverb::GetTail()

@@ -219,19 +219,15 @@ void Reverb::SetParameter(int index, float normalized)
 float Reverb::GetParameter(int index)
 {
     const core::Ref<host::AudioFilterParameterInfo> info = GetParameterInfo(index);
-    if (index >= kParameterCount || !info)
+    if (index < 0 || index >= kParameterCount || !info)
         return 0.0f;
     return info->ToNormalized(Value(index));
 }
 
 int Reverb::GetInitialDelay()
 {
-    // Until a rebuilt impulse is installed the one before it plays on.
-    if (const int playing = PlayingLatency(); playing > 0)
-        return playing;
     const reverb::ImpulseSizes sizes = reverb::ComputeSizes(CurrentSettings());
-    const auto fftSize = static_cast<std::int64_t>(reverb::FFTSizeFor(sizes.impulseLength));
-    return static_cast<int>(2 * (fftSize - sizes.impulseLength) + 2);
+    return ReportedLatency(reverb::FFTSizeFor(sizes.impulseLength), sizes.impulseLength);
 }
 
 double Reverb::GetTail()
