@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "dsp/Denormals.h"
+#include "dsp/TargetClones.h"
 #include "framework/ParameterInfo.h"
 #include "platform/core/Localizer.h"
 #include "primitives/VectorOps.h"
@@ -117,21 +118,28 @@ void AverageTimesTwo(const float* __restrict re0, const float* __restrict im0, c
     }
 }
 
-/// Two channels' whole spectral step in one pass over bins 0 .. N/2: the
-/// split of Z, the forward transform of x0 + i x1; the products (the
-/// average of both inputs through each channel's response when `kSum`, else
-/// true stereo: each input through its own response plus the other through
-/// a cross response); and the join of both results, scaled, into the
-/// inverse transform's input. Term for term the arithmetic of SplitSpectra,
-/// AverageTimesTwo or ComplexMultiplySum, and JoinHalfSpectra in turn, so
-/// the result is the same, without writing and reading back six arrays.
+/// Two channels' whole spectral step in one pass over bins 0 .. N/2, in
+/// place: the split of Z, the forward transform of x0 + i x1; the products
+/// (the average of both inputs through each channel's response when `kSum`,
+/// else true stereo: each input through its own response plus the other
+/// through a cross response); and the join of both results, scaled, into the
+/// inverse transform's input, written over Z. Term for term the arithmetic
+/// of SplitSpectra, AverageTimesTwo or ComplexMultiplySum, and
+/// JoinHalfSpectra in turn, so the result is the same, without writing and
+/// reading back six arrays; working in place keeps the job's spectra in
+/// half the cache.
+///
+/// Bins 0 .. N/2 come as `lowRe`/`lowIm` (Z itself) and bins N/2 + 1 ..
+/// N - 1 through `highRe`/`highIm` (Z + N/2, so bin N - k is at N/2 - k):
+/// the two halves never overlap, which lets the loop be vectorised.
 template <bool kSum>
-void FusedStereoStep(const float* __restrict zr, const float* __restrict zi, std::size_t n, float factor,
-                     const float* __restrict h0Re, const float* __restrict h0Im, const float* __restrict h1Re,
-                     const float* __restrict h1Im, const float* __restrict rightToLeftRe,
-                     const float* __restrict rightToLeftIm, const float* __restrict leftToRightRe,
-                     const float* __restrict leftToRightIm, float scale, float* __restrict outRe,
-                     float* __restrict outIm)
+ZOC_TARGET_CLONES void FusedStereoStep(float* __restrict lowRe, float* __restrict lowIm,
+                                       float* __restrict highRe, float* __restrict highIm, std::size_t n,
+                                       float factor, const float* __restrict h0Re, const float* __restrict h0Im,
+                                       const float* __restrict h1Re, const float* __restrict h1Im,
+                                       const float* __restrict rightToLeftRe, const float* __restrict rightToLeftIm,
+                                       const float* __restrict leftToRightRe, const float* __restrict leftToRightIm,
+                                       float scale)
 {
     const std::size_t half = n / 2;
     const auto bin = [&](std::size_t k, float x0Re, float x0Im, float x1Re, float x1Im, float& o0Re, float& o0Im,
@@ -152,25 +160,36 @@ void FusedStereoStep(const float* __restrict zr, const float* __restrict zi, std
     };
     float o0Re, o0Im, o1Re, o1Im;
     // Bin 0 of a real signal's spectrum is real.
-    bin(0, zr[0], 0.0f, zi[0], 0.0f, o0Re, o0Im, o1Re, o1Im);
-    outRe[0] = (o0Re - o1Im) * scale;
-    outIm[0] = (o0Im + o1Re) * scale;
+    bin(0, lowRe[0], 0.0f, lowIm[0], 0.0f, o0Re, o0Im, o1Re, o1Im);
+    lowRe[0] = (o0Re - o1Im) * scale;
+    lowIm[0] = (o0Im + o1Re) * scale;
     for (std::size_t k = 1; k < half; ++k) {
-        const float mirroredRe = zr[n - k];
-        const float mirroredIm = zi[n - k];
-        bin(k, 0.5f * (zr[k] + mirroredRe), 0.5f * (zi[k] - mirroredIm), 0.5f * (zi[k] + mirroredIm),
-            0.5f * (mirroredRe - zr[k]), o0Re, o0Im, o1Re, o1Im);
-        outRe[k] = (o0Re - o1Im) * scale;
-        outIm[k] = (o0Im + o1Re) * scale;
-        outRe[n - k] = (o0Re + o1Im) * scale;
-        outIm[n - k] = (o1Re - o0Im) * scale;
+        const float zRe = lowRe[k];
+        const float zIm = lowIm[k];
+        const float mirroredRe = highRe[half - k];
+        const float mirroredIm = highIm[half - k];
+        bin(k, 0.5f * (zRe + mirroredRe), 0.5f * (zIm - mirroredIm), 0.5f * (zIm + mirroredIm),
+            0.5f * (mirroredRe - zRe), o0Re, o0Im, o1Re, o1Im);
+        lowRe[k] = (o0Re - o1Im) * scale;
+        lowIm[k] = (o0Im + o1Re) * scale;
+        highRe[half - k] = (o0Re + o1Im) * scale;
+        highIm[half - k] = (o1Re - o0Im) * scale;
     }
     if (half > 0) {
-        bin(half, 0.5f * (zr[half] + zr[half]), 0.5f * (zi[half] - zi[half]), 0.5f * (zi[half] + zi[half]),
-            0.5f * (zr[half] - zr[half]), o0Re, o0Im, o1Re, o1Im);
-        outRe[half] = (o0Re - o1Im) * scale;
-        outIm[half] = (o0Im + o1Re) * scale;
+        const float zRe = lowRe[half];
+        const float zIm = lowIm[half];
+        bin(half, 0.5f * (zRe + zRe), 0.5f * (zIm - zIm), 0.5f * (zIm + zIm), 0.5f * (zRe - zRe), o0Re, o0Im, o1Re,
+            o1Im);
+        lowRe[half] = (o0Re - o1Im) * scale;
+        lowIm[half] = (o0Im + o1Re) * scale;
     }
+}
+
+/// The overlap-add at a block boundary: `data` += `source`.
+ZOC_TARGET_CLONES void AddTail(const float* __restrict source, float* __restrict data, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        data[i] = data[i] + source[i];
 }
 
 } // namespace
@@ -670,12 +689,13 @@ void ConvolutionReverbBase::RunStandardJob(bool sumInputs, bool fuseProducts)
         engine.fft_.Forward(jobInput_[0], jobInput_[1], zr, zi);
         const EngineBuffers::Channel& left = engine.channels_[0];
         const EngineBuffers::Channel& right = engine.channels_[1];
+        const std::size_t half = n / 2;
         const auto step = sumInputs ? FusedStereoStep<true> : FusedStereoStep<false>;
-        step(zr, zi, n, 0.5f, left.impulseRe.Data(), left.impulseIm.Data(), right.impulseRe.Data(),
-             right.impulseIm.Data(), engine.crossRightToLeftRe_.Data(), engine.crossRightToLeftIm_.Data(),
-             engine.crossLeftToRightRe_.Data(), engine.crossLeftToRightIm_.Data(), 1.0f / static_cast<float>(n),
-             engine.scratchC_.Data(), engine.scratchD_.Data());
-        engine.InverseInto(jobOutput_[0], jobOutput_[1]);
+        step(zr, zi, zr + half, zi + half, n, 0.5f, left.impulseRe.Data(), left.impulseIm.Data(),
+             right.impulseRe.Data(), right.impulseIm.Data(), engine.crossRightToLeftRe_.Data(),
+             engine.crossRightToLeftIm_.Data(), engine.crossLeftToRightRe_.Data(), engine.crossLeftToRightIm_.Data(),
+             1.0f / static_cast<float>(n));
+        engine.fft_.Inverse(zr, zi, jobOutput_[0], jobOutput_[1]);
         jobDoneGate_.Open();
         return;
     }
@@ -774,7 +794,7 @@ void ConvolutionReverbBase::AdvanceBlock()
     const std::size_t hop = engine.hopSize_;
     const std::size_t tail = engine.fftSize_ - hop;
     for (std::size_t c = 0; c < channels; ++c)
-        primitives::AddInPlace(jobOutput_[c] + hop, playBuffer_[c], tail);
+        AddTail(jobOutput_[c] + hop, playBuffer_[c], tail);
 
     jobPending_ = true;
     if (worker_ && !stopRequested_.load(std::memory_order_relaxed))

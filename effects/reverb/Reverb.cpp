@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "dsp/Denormals.h"
+#include "dsp/TargetClones.h"
 #include "framework/ImpulseCache.h"
 #include "framework/Library.h"
 #include "framework/Registration.h"
@@ -99,7 +100,7 @@ constexpr float kMaximumRate = 384000.0f;
 /// One channel's chunk of the audio path: the output mixes the wet result
 /// and the dry signal, the input of two blocks ago still in the fill
 /// buffer, in percent; then the fill buffer takes the new input.
-void MixAndTakeInput(const float* __restrict play, float* __restrict fill, const float* __restrict input,
+ZOC_TARGET_CLONES void MixAndTakeInput(const float* __restrict play, float* __restrict fill, const float* __restrict input,
                      float* __restrict output, float wet, float dry, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
@@ -110,7 +111,7 @@ void MixAndTakeInput(const float* __restrict play, float* __restrict fill, const
 }
 
 /// The same when the host hands one buffer as input and output.
-void MixAndTakeInputInPlace(const float* __restrict play, float* __restrict fill, float* __restrict io, float wet,
+ZOC_TARGET_CLONES void MixAndTakeInputInPlace(const float* __restrict play, float* __restrict fill, float* __restrict io, float wet,
                             float dry, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
