@@ -2,53 +2,35 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <numbers>
 #include <thread>
 #include <vector>
 
-#include "framework/Library.h"
+#include "tests/effects/reverb/ConvolutionReverbTestSupport.h"
 #include "tests/support/AllocationGuard.h"
-#include "tests/support/Measure.h"
-#include "tests/support/ScratchDirectory.h"
-#include "tests/support/TestHost.h"
 
 namespace zoc::components {
 namespace {
 
-using test::Signal;
-using test::TestHost;
+using namespace reverbtest;
 using P = FullReverb;
 
 /// Short impulses keep these tests fast: 20 ms of decay at 8 kHz gives an
 /// impulse of 232 frames and an FFT of 512 points.
 constexpr float kRate = 8000.0f;
 constexpr float kShortDecay = 20.0f;
+/// The cross response from left into right is impulse channel 3.
+constexpr std::size_t kLeftToRight = 3;
 
-/// Every test gets its own empty cache directory.
-class FullReverbFixture : public ::testing::Test {
+class FullReverbFixture : public Fixture<FullReverb> {
 protected:
-    FullReverbFixture() : previous_(GetTempDir()) { SetupTempDir(scratch_.Path()); }
-    ~FullReverbFixture() override { SetupTempDir(previous_); }
-
-    static FullReverb& Of(TestHost& host) { return dynamic_cast<FullReverb&>(host.Filter()); }
-
-    static void Set(TestHost& host, int index, float value)
-    {
-        host.Filter().SetParameter(index, host.Filter().GetParameterInfo(index)->ToNormalized(value));
-    }
-    static float Get(TestHost& host, int index)
-    {
-        return host.Filter().GetParameterInfo(index)->FromNormalized(host.Filter().GetParameter(index));
-    }
-
     /// A reverb at kRate with a short impulse and the given levels (%).
     static TestHost Make(std::size_t channels, bool sumInputs, bool includeDirect, float dry, float early,
                          float reverb)
@@ -74,41 +56,7 @@ protected:
             h[t] = response[t * channels + k];
         return h;
     }
-
-    std::vector<std::filesystem::path> CacheFiles() const
-    {
-        std::vector<std::filesystem::path> files;
-        for (const std::string& name : scratch_.Entries())
-            if (name.rfind("SndxFullReverb", 0) == 0)
-                files.push_back(scratch_.Path() / name);
-        return files;
-    }
-
-    test::ScratchDirectory scratch_;
-
-private:
-    std::filesystem::path previous_;
 };
-
-/// y += gain * (x * h), by the definition.
-/// Different noise in every channel.
-Signal NoiseSignal(std::size_t channels, std::size_t frames)
-{
-    Signal signal;
-    for (std::size_t c = 0; c < channels; ++c)
-        signal.push_back(test::Noise(frames, 11 + static_cast<unsigned>(c)));
-    return signal;
-}
-
-void Convolve(const std::vector<float>& x, const std::vector<double>& h, double gain, std::vector<double>& y)
-{
-    for (std::size_t n = 0; n < x.size(); ++n) {
-        if (x[n] == 0.0f)
-            continue;
-        for (std::size_t k = 0; k < h.size() && n + k < y.size(); ++k)
-            y[n + k] += gain * x[n] * h[k];
-    }
-}
 
 /// What the direct path's delay does to the dry level.
 double DirectGain(std::uint32_t delay) { return 1.0 - std::min(delay / 60.0, 0.7); }
@@ -387,48 +335,17 @@ TEST_F(FullReverbThreaded, WetOutputConvolvesWithBothResponsesAtTheirLevels)
         const int latency = host.Filter().GetInitialDelay();
         host.Resume();
         FullReverb& reverb = Of(host);
-        const std::size_t burst = 200;
-        const std::size_t frames = static_cast<std::size_t>(latency) + burst + reverb.ImpulseLength() + 50;
-        Signal input(c.channels, std::vector<float>(frames, 0.0f));
-        for (std::size_t ch = 0; ch < c.channels; ++ch) {
-            const std::vector<float> noise = test::Noise(burst, 3 + static_cast<unsigned>(ch));
-            std::copy(noise.begin(), noise.end(), input[ch].begin());
-        }
+        const std::size_t frames = static_cast<std::size_t>(latency) + 200 + reverb.ImpulseLength() + 50;
+        const Signal input = BurstSignal(c.channels, frames, 200, 3);
         const Signal output = host.Run(input, 128, false);
 
         const double gE = 0.5 * earlyLevel / 100.0, gR = reverbLevel / 100.0;
-        std::vector<std::vector<double>> expected(c.channels, std::vector<double>(frames, 0.0));
-        const auto add = [&](const std::vector<float>& x, std::size_t k, std::vector<double>& y) {
-            Convolve(x, Channel(reverb, reverb.Reverberation(), k), gR, y);
-            Convolve(x, Channel(reverb, reverb.EarlyReflections(), k), gE, y);
-        };
-        if (c.sumInputs) {
-            std::vector<float> average(frames, 0.0f);
-            for (std::size_t i = 0; i < frames; ++i) {
-                for (std::size_t ch = 0; ch < c.channels; ++ch)
-                    average[i] += input[ch][i];
-                average[i] /= static_cast<float>(c.channels);
-            }
-            for (std::size_t ch = 0; ch < c.channels; ++ch)
-                add(average, ch, expected[ch]);
-        } else {
-            for (std::size_t ch = 0; ch < c.channels; ++ch)
-                add(input[ch], ch, expected[ch]);
-            if (c.channels == 2) {
-                add(input[1], 2, expected[0]); // right into left
-                add(input[0], 3, expected[1]); // left into right
-            }
-        }
-        for (std::size_t ch = 0; ch < c.channels; ++ch) {
-            double peak = 0.0, worst = 0.0;
-            for (std::size_t i = 0; i < frames; ++i) {
-                const double want = i >= static_cast<std::size_t>(latency) ? expected[ch][i - latency] : 0.0;
-                peak = std::max(peak, std::fabs(want));
-                worst = std::max(worst, std::fabs(output[ch][i] - want));
-            }
-            ASSERT_GT(peak, 0.0);
-            EXPECT_LT(worst, 1e-5 * peak) << "channel " << ch;
-        }
+        const auto expected = DirectWet(input, c.sumInputs, kLeftToRight,
+                                        [&](const std::vector<float>& x, std::size_t k, std::vector<double>& y) {
+                                            Convolve(x, Channel(reverb, reverb.Reverberation(), k), gR, y);
+                                            Convolve(x, Channel(reverb, reverb.EarlyReflections(), k), gE, y);
+                                        });
+        ExpectDelayedBy(output, expected, latency);
     }
 }
 
@@ -548,17 +465,13 @@ TEST_F(FullReverbThreaded, CacheFilesAreReusedAndBadOnesIgnored)
     TestHost first = Make(2, false, true, 50.0f, 80.0f, 100.0f);
     const Signal fresh = first.Run(input, 512);
     first.Suspend();
-    const std::vector<std::filesystem::path> files = CacheFiles();
+    const std::vector<std::filesystem::path> files = CacheFiles("SndxFullReverb");
     ASSERT_EQ(files.size(), 1u);
     const std::filesystem::path slot = files[0];
     EXPECT_EQ(scratch_.Entries().size(), 1u); // no temporary names left behind
 
-    std::vector<char> good(std::filesystem::file_size(slot));
-    std::ifstream(slot, std::ios::binary).read(good.data(), static_cast<std::streamsize>(good.size()));
-    const auto write = [&](const std::vector<char>& bytes) {
-        std::filesystem::remove_all(slot);
-        std::ofstream(slot, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    };
+    const std::vector<char> good = ReadBytes(slot);
+    const auto write = [&](const std::vector<char>& bytes) { ReplaceFile(slot, bytes); };
     // The file is really read: a doubled early response in an intact file is used.
     std::vector<char> doubled = good;
     float value = 0.0f;
@@ -587,13 +500,7 @@ TEST_F(FullReverbThreaded, CacheFilesAreReusedAndBadOnesIgnored)
         {"other channel count", [&] { std::vector<char> b = doubled; b[210] = 4; write(b); }},
         {"sounding length beyond the impulse", [&] { std::vector<char> b = doubled; b[7] = 0x7F; write(b); }},
         {"a directory", [&] { std::filesystem::remove_all(slot); std::filesystem::create_directory(slot); }},
-        {"a link to a good file",
-         [&] {
-             const auto target = scratch_.Path() / "elsewhere";
-             std::ofstream(target, std::ios::binary).write(doubled.data(), static_cast<std::streamsize>(doubled.size()));
-             std::filesystem::remove_all(slot);
-             std::filesystem::create_symlink(target, slot);
-         }},
+        {"a link to a good file", [&] { ReplaceByLink(slot, doubled); }},
     };
     for (const Corruption& corruption : corruptions) {
         SCOPED_TRACE(corruption.name);
@@ -641,74 +548,20 @@ TEST_F(FullReverbThreaded, SteadyBlocksDoNotAllocateAndLevelsChangeWithoutARebui
 TEST_F(FullReverbThreaded, SettingsChangeWhileTheAudioThreadRuns)
 {
     TestHost host = Make(2, false, true, 100.0f, 50.0f, 35.0f);
-    host.Resume();
-    const Signal input = test::SineSignal(2, 256, kRate, 440.0f);
-    std::atomic<bool> done{false};
-    std::thread control([&] {
-        for (int round = 0; !done.load(); ++round) {
-            Set(host, P::kReverbLevel, static_cast<float>(round % 100));
-            if (round % 50 == 0)
-                Set(host, P::kDecayTime, kShortDecay + static_cast<float>(round % 3));
-            if (round % 70 == 0)
-                Set(host, P::kSumInputs, static_cast<float>(round % 2));
-            (void)host.Filter().GetParameter(P::kCalculatingImpulse);
-            (void)host.Filter().GetInitialDelay();
-            std::this_thread::yield();
-        }
+    ExpectFiniteWhileChanging(host, kRate, [&](int round) {
+        Set(host, P::kReverbLevel, static_cast<float>(round % 100));
+        if (round % 50 == 0)
+            Set(host, P::kDecayTime, kShortDecay + static_cast<float>(round % 3));
+        if (round % 70 == 0)
+            Set(host, P::kSumInputs, static_cast<float>(round % 2));
+        (void)host.Filter().GetParameter(P::kCalculatingImpulse);
+        (void)host.Filter().GetInitialDelay();
     });
-    Signal output = input;
-    for (int block = 0; block < 200; ++block) {
-        host.ProcessBlock(input, output, 0, 256);
-        for (const auto& channel : output)
-            for (float value : channel)
-                ASSERT_TRUE(std::isfinite(value));
-    }
-    done = true;
-    control.join();
-    host.Suspend();
 }
 
 TEST_F(FullReverbThreaded, RateOrLayoutThatChangesAndComesBackBetweenBlocksKeepsPlaying)
 {
-    // Nothing is rebuilt: the impulse in use fits again and plays on from
-    // silence, while the host plays and while it renders offline.
-    struct Case {
-        const char* name;
-        std::function<void(TestHost&)> flip;
-    };
-    const Case cases[] = {
-        {"rate", [](TestHost& host) {
-             host.Filter().SetSampleRate(2 * kRate);
-             host.Filter().SetSampleRate(kRate);
-         }},
-        {"layout", [](TestHost& host) {
-             host.GetSession().Configure(1, kRate);
-             host.GetSession().Configure(2, kRate);
-         }},
-    };
-    for (const Case& c : cases) {
-        for (const bool offline : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (offline ? ", offline" : ", playing"));
-            TestHost host = Make(2, false, true, 50.0f, 100.0f, 100.0f);
-            TestHost fresh = Make(2, false, true, 50.0f, 100.0f, 100.0f);
-            host.GetSession().SetRenderingOffline(offline);
-            fresh.GetSession().SetRenderingOffline(offline);
-            const auto frames = static_cast<std::size_t>(host.Filter().GetInitialDelay()) + 600;
-            const Signal input = NoiseSignal(2, frames);
-            Signal output = input;
-            host.Resume();
-            host.ProcessBlock(input, output, 0, 300);
-            c.flip(host);
-            for (std::size_t from = 0; from < frames; from += 300)
-                host.ProcessBlock(input, output, from, static_cast<int>(std::min<std::size_t>(300, frames - from)));
-            EXPECT_FALSE(Of(host).RebuildPending());
-            const Signal expected = fresh.Run(input, 300);
-            EXPECT_GT(test::TailPeak(output[0], 100), 0.0f);
-            EXPECT_EQ(output, expected);
-            host.Suspend();
-            fresh.Suspend();
-        }
-    }
+    ExpectFlipsKeepPlaying<FullReverb>([] { return Make(2, false, true, 50.0f, 100.0f, 100.0f); }, kRate);
 }
 
 TEST_F(FullReverbThreaded, NonFiniteInputAndLayoutChangesLeaveLaterOutputClean)
@@ -720,9 +573,7 @@ TEST_F(FullReverbThreaded, NonFiniteInputAndLayoutChangesLeaveLaterOutputClean)
     input[1][20] = std::numeric_limits<float>::infinity();
     Signal output = host.Run(input, 512);
     host.Suspend();
-    for (const auto& channel : output)
-        for (float value : channel)
-            ASSERT_TRUE(std::isfinite(value));
+    ASSERT_TRUE(AllFinite(output));
 
     // Six channels, then a new rate: every channel still reverberates.
     ASSERT_TRUE(host.Configure(6, kRate));

@@ -3,52 +3,34 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <functional>
-#include <thread>
-#include <fstream>
 #include <limits>
+#include <thread>
 #include <vector>
 
-#include "framework/Library.h"
 #include "platform/core/Gate.h"
+#include "tests/effects/reverb/ConvolutionReverbTestSupport.h"
 #include "tests/support/AllocationGuard.h"
-#include "tests/support/Measure.h"
-#include "tests/support/ScratchDirectory.h"
-#include "tests/support/TestHost.h"
 
 namespace zoc::components {
 namespace {
 
-using test::Signal;
-using test::TestHost;
+using namespace reverbtest;
 
 /// Short impulses keep these tests fast: 20 ms of decay at 8 kHz gives an
 /// impulse of 268 samples and an FFT of 1024 points.
 constexpr float kRate = 8000.0f;
 constexpr float kShortDecay = 20.0f;
+/// The cross response from left into right is impulse channel 2.
+constexpr std::size_t kLeftToRight = 2;
 
-/// Every test gets its own empty cache directory.
-class ReverbFixture : public ::testing::Test {
+class ReverbFixture : public Fixture<Reverb> {
 protected:
-    ReverbFixture() : previous_(GetTempDir()) { SetupTempDir(scratch_.Path()); }
-    ~ReverbFixture() override { SetupTempDir(previous_); }
-
-    static Reverb& Of(TestHost& host) { return dynamic_cast<Reverb&>(host.Filter()); }
-
-    static void Set(TestHost& host, int index, float value)
-    {
-        host.Filter().SetParameter(index, host.Filter().GetParameterInfo(index)->ToNormalized(value));
-    }
-    static float Get(TestHost& host, int index)
-    {
-        return host.Filter().GetParameterInfo(index)->FromNormalized(host.Filter().GetParameter(index));
-    }
-
     /// A reverb at kRate with a short impulse, wet only unless told.
     static TestHost Make(std::size_t channels, bool sumInputs, float dry = 0.0f, float wet = 100.0f)
     {
@@ -76,50 +58,7 @@ protected:
         const dsp::AlignedBuffer& impulse = reverb.Impulse();
         return {impulse.Data(), impulse.Data() + impulse.Size()};
     }
-
-    std::vector<std::filesystem::path> CacheFiles() const
-    {
-        std::vector<std::filesystem::path> files;
-        for (const std::string& name : scratch_.Entries())
-            if (name.rfind("SndxReverb", 0) == 0)
-                files.push_back(scratch_.Path() / name);
-        return files;
-    }
-
-    test::ScratchDirectory scratch_;
-
-private:
-    std::filesystem::path previous_;
 };
-
-/// Frames [from, end) of every channel.
-Signal Slice(const Signal& signal, std::size_t from)
-{
-    Signal part;
-    for (const auto& channel : signal)
-        part.emplace_back(channel.begin() + static_cast<std::ptrdiff_t>(from), channel.end());
-    return part;
-}
-
-/// Different noise in every channel.
-Signal NoiseSignal(std::size_t channels, std::size_t frames)
-{
-    Signal signal;
-    for (std::size_t c = 0; c < channels; ++c)
-        signal.push_back(test::Noise(frames, 11 + static_cast<unsigned>(c)));
-    return signal;
-}
-
-/// y += x * h, by the definition.
-void Convolve(const std::vector<float>& x, const std::vector<double>& h, double gain, std::vector<double>& y)
-{
-    for (std::size_t n = 0; n < x.size(); ++n) {
-        if (x[n] == 0.0f)
-            continue;
-        for (std::size_t k = 0; k < h.size() && n + k < y.size(); ++k)
-            y[n + k] += gain * x[n] * h[k];
-    }
-}
 
 // ---------------------------------------------------------------------------
 // Settings, sizes and presets (no processing)
@@ -269,43 +208,14 @@ TEST_F(ReverbThreaded, WetOutputIsTheDirectConvolutionDelayedByTheLatency)
         ASSERT_EQ(latency, 2 * static_cast<int>(reverb.HopSize()));
 
         // Different noise bursts per channel, so cross paths show.
-        const std::size_t burst = 300;
-        const std::size_t frames = static_cast<std::size_t>(latency) + burst + reverb.ImpulseLength() + 100;
-        Signal input(c.channels, std::vector<float>(frames, 0.0f));
-        for (std::size_t ch = 0; ch < c.channels; ++ch) {
-            const std::vector<float> noise = test::Noise(burst, 7 + static_cast<unsigned>(ch));
-            std::copy(noise.begin(), noise.end(), input[ch].begin());
-        }
+        const std::size_t frames = static_cast<std::size_t>(latency) + 300 + reverb.ImpulseLength() + 100;
+        const Signal input = BurstSignal(c.channels, frames, 300, 7);
         const Signal output = host.Run(input, c.block, false);
-
-        std::vector<std::vector<double>> expected(c.channels, std::vector<double>(frames, 0.0));
-        if (c.sumInputs) {
-            std::vector<float> average(frames, 0.0f);
-            for (std::size_t i = 0; i < frames; ++i) {
-                for (std::size_t ch = 0; ch < c.channels; ++ch)
-                    average[i] += input[ch][i];
-                average[i] /= static_cast<float>(c.channels);
-            }
-            for (std::size_t ch = 0; ch < c.channels; ++ch)
-                Convolve(average, ImpulseChannel(reverb, ch), 1.0, expected[ch]);
-        } else {
-            for (std::size_t ch = 0; ch < c.channels; ++ch)
-                Convolve(input[ch], ImpulseChannel(reverb, ch), 1.0, expected[ch]);
-            if (c.channels == 2) {
-                Convolve(input[0], ImpulseChannel(reverb, 2), 1.0, expected[1]); // left into right
-                Convolve(input[1], ImpulseChannel(reverb, 3), 1.0, expected[0]); // right into left
-            }
-        }
-        for (std::size_t ch = 0; ch < c.channels; ++ch) {
-            double peak = 0.0, worst = 0.0;
-            for (std::size_t i = 0; i < frames; ++i) {
-                const double want = i >= static_cast<std::size_t>(latency) ? expected[ch][i - latency] : 0.0;
-                peak = std::max(peak, std::fabs(want));
-                worst = std::max(worst, std::fabs(output[ch][i] - want));
-            }
-            ASSERT_GT(peak, 0.0);
-            EXPECT_LT(worst, 1e-5 * peak) << "channel " << ch;
-        }
+        const auto expected = DirectWet(input, c.sumInputs, kLeftToRight,
+                                        [&](const std::vector<float>& x, std::size_t k, std::vector<double>& y) {
+                                            Convolve(x, ImpulseChannel(reverb, k), 1.0, y);
+                                        });
+        ExpectDelayedBy(output, expected, latency);
     }
 }
 
@@ -344,7 +254,7 @@ TEST_F(ReverbThreaded, CacheHitGivesTheSameOutputAndBadFilesAreIgnored)
     const Signal fresh = first.Run(input, 512);
     const std::vector<float> freshImpulse = ImpulseCopy(Of(first));
     first.Suspend();
-    const std::vector<std::filesystem::path> files = CacheFiles();
+    const std::vector<std::filesystem::path> files = CacheFiles("SndxReverb");
     ASSERT_EQ(files.size(), 1u);
     const std::filesystem::path slot = files[0];
     // Nothing but the slot is left behind (no temporary names).
@@ -356,12 +266,8 @@ TEST_F(ReverbThreaded, CacheHitGivesTheSameOutputAndBadFilesAreIgnored)
     EXPECT_EQ(ImpulseCopy(Of(second)), freshImpulse);
     second.Suspend();
 
-    std::vector<char> good(std::filesystem::file_size(slot));
-    std::ifstream(slot, std::ios::binary).read(good.data(), static_cast<std::streamsize>(good.size()));
-    const auto write = [&](const std::vector<char>& bytes) {
-        std::filesystem::remove_all(slot);
-        std::ofstream(slot, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    };
+    const std::vector<char> good = ReadBytes(slot);
+    const auto write = [&](const std::vector<char>& bytes) { ReplaceFile(slot, bytes); };
 
     // The file is really read: a doubled impulse in an intact file is used.
     std::vector<char> doubled = good;
@@ -400,13 +306,7 @@ TEST_F(ReverbThreaded, CacheHitGivesTheSameOutputAndBadFilesAreIgnored)
              write(b);
          }},
         {"a directory", [&] { std::filesystem::remove_all(slot); std::filesystem::create_directory(slot); }},
-        {"a link to a good file",
-         [&] {
-             const auto target = scratch_.Path() / "elsewhere";
-             std::ofstream(target, std::ios::binary).write(doubled.data(), static_cast<std::streamsize>(doubled.size()));
-             std::filesystem::remove_all(slot);
-             std::filesystem::create_symlink(target, slot);
-         }},
+        {"a link to a good file", [&] { ReplaceByLink(slot, doubled); }},
     };
     for (const Corruption& corruption : corruptions) {
         SCOPED_TRACE(corruption.name);
@@ -458,28 +358,12 @@ TEST_F(ReverbThreaded, SteadyBlocksDoNotAllocateAcrossBlockBoundaries)
 TEST_F(ReverbThreaded, SettingsChangeWhileTheAudioThreadRuns)
 {
     TestHost host = Make(2, false, 100.0f, 35.0f);
-    host.Resume();
-    const Signal input = test::SineSignal(2, 256, kRate, 440.0f);
-    std::atomic<bool> done{false};
-    std::thread control([&] {
-        for (int round = 0; !done.load(); ++round) {
-            Set(host, Reverb::kWetOutputLevel, static_cast<float>(round % 100));
-            if (round % 50 == 0)
-                Set(host, Reverb::kDecayTime, kShortDecay + static_cast<float>(round % 3));
-            (void)host.Filter().GetParameter(Reverb::kCalculatingImpulse);
-            std::this_thread::yield();
-        }
+    ExpectFiniteWhileChanging(host, kRate, [&](int round) {
+        Set(host, Reverb::kWetOutputLevel, static_cast<float>(round % 100));
+        if (round % 50 == 0)
+            Set(host, Reverb::kDecayTime, kShortDecay + static_cast<float>(round % 3));
+        (void)host.Filter().GetParameter(Reverb::kCalculatingImpulse);
     });
-    Signal output = input;
-    for (int block = 0; block < 200; ++block) {
-        host.ProcessBlock(input, output, 0, 256);
-        for (const auto& channel : output)
-            for (float value : channel)
-                ASSERT_TRUE(std::isfinite(value));
-    }
-    done = true;
-    control.join();
-    host.Suspend();
 }
 
 TEST_F(ReverbThreaded, NonFiniteOrHugeInputLeavesEveryOutputFinite)
@@ -510,10 +394,7 @@ TEST_F(ReverbThreaded, NonFiniteOrHugeInputLeavesEveryOutputFinite)
         const int latency = host.Filter().GetInitialDelay();
         Signal input = test::SineSignal(2, static_cast<std::size_t>(3 * latency), kRate, 440.0f);
         c.spoil(input);
-        const Signal output = host.Run(input, 512);
-        for (const auto& channel : output)
-            for (float value : channel)
-                ASSERT_TRUE(std::isfinite(value));
+        EXPECT_TRUE(AllFinite(host.Run(input, 512)));
         host.Suspend();
     }
 }
@@ -540,45 +421,7 @@ TEST_F(ReverbThreaded, ChannelAndRateChangesRebuildForTheNewLayout)
 
 TEST_F(ReverbThreaded, RateOrLayoutThatChangesAndComesBackBetweenBlocksKeepsPlaying)
 {
-    // Nothing is rebuilt: the impulse in use fits again and plays on from
-    // silence, while the host plays and while it renders offline.
-    struct Case {
-        const char* name;
-        std::function<void(TestHost&)> flip;
-    };
-    const Case cases[] = {
-        {"rate", [](TestHost& host) {
-             host.Filter().SetSampleRate(2 * kRate);
-             host.Filter().SetSampleRate(kRate);
-         }},
-        {"layout", [](TestHost& host) {
-             host.GetSession().Configure(1, kRate);
-             host.GetSession().Configure(2, kRate);
-         }},
-    };
-    for (const Case& c : cases) {
-        for (const bool offline : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (offline ? ", offline" : ", playing"));
-            TestHost host = Make(2, false, 50.0f, 100.0f);
-            TestHost fresh = Make(2, false, 50.0f, 100.0f);
-            host.GetSession().SetRenderingOffline(offline);
-            fresh.GetSession().SetRenderingOffline(offline);
-            const auto frames = static_cast<std::size_t>(host.Filter().GetInitialDelay()) + 600;
-            const Signal input = NoiseSignal(2, frames);
-            Signal output = input;
-            host.Resume();
-            host.ProcessBlock(input, output, 0, 300);
-            c.flip(host);
-            for (std::size_t from = 0; from < frames; from += 300)
-                host.ProcessBlock(input, output, from, static_cast<int>(std::min<std::size_t>(300, frames - from)));
-            EXPECT_FALSE(Of(host).RebuildPending());
-            const Signal expected = fresh.Run(input, 300);
-            EXPECT_GT(test::TailPeak(output[0], 100), 0.0f);
-            EXPECT_EQ(output, expected);
-            host.Suspend();
-            fresh.Suspend();
-        }
-    }
+    ExpectFlipsKeepPlaying<Reverb>([] { return Make(2, false, 50.0f, 100.0f); }, kRate);
 }
 
 // ---------------------------------------------------------------------------
@@ -820,8 +663,7 @@ TEST_F(ReverbThreaded, ALateJobSkipsTheBoundaryAndAudioKeepsFlowing)
     release.Open();
     for (std::size_t block = 3; block < blocks; ++block)
         step(block);
-    for (float value : output[0])
-        ASSERT_TRUE(std::isfinite(value));
+    ASSERT_TRUE(AllFinite(output));
     // The late result is collected at the next boundary and the dry and wet
     // signals flow again.
     EXPECT_GT(test::TailPeak(output[0], hop), 0.1f);
