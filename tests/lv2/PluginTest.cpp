@@ -3,13 +3,12 @@
 // must equal the effect's own, which the render check compares over files.
 
 #include "lv2/Layout.h"
+#include "tests/lv2/UridMap.h"
 #include "tests/support/AllocationGuard.h"
 
 #include <gtest/gtest.h>
-#include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
 #include <lv2/state/state.h>
-#include <lv2/urid/urid.h>
 
 #include <dlfcn.h>
 
@@ -19,8 +18,6 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,24 +245,9 @@ TEST(Lv2Plugin, UnknownUrisAndLayoutsAreRefused)
     EXPECT_EQ(echo->instantiate(echo, 0.0, "", nullptr), nullptr);
 }
 
-/// A host's urid:map, safe to call from any thread.
-struct UridMap {
-    static LV2_URID Map(LV2_URID_Map_Handle handle, const char* uri)
-    {
-        auto& self = *static_cast<UridMap*>(handle);
-        const std::lock_guard lock(self.mutex);
-        return self.uris.try_emplace(uri, static_cast<LV2_URID>(self.uris.size() + 1)).first->second;
-    }
-    std::mutex mutex;
-    std::map<std::string, LV2_URID> uris;
-    LV2_URID_Map map{this, Map};
-    LV2_Feature feature{LV2_URID__map, &map};
-    const LV2_Feature* features[2] = {&feature, nullptr};
-};
-
 TEST(Lv2PluginThreaded, TheHostSavesWhileTheAudioThreadRunsAndChangesControls)
 {
-    UridMap urids;
+    zoc::test::UridMap urids;
     Host host("Echo", 2, urids.features);
     ASSERT_TRUE(host.handle);
     const auto* state = static_cast<const LV2_State_Interface*>(

@@ -4,35 +4,22 @@
 // session restores another instance exactly.
 
 #include "lv2/Layout.h"
+#include "tests/lv2/UridMap.h"
 
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
-#include <lv2/urid/urid.h>
 
+#include <algorithm>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr double kRate = 48000.0;
-
-/// The host's urid:map.
-struct UridMap {
-    static LV2_URID Map(LV2_URID_Map_Handle handle, const char* uri)
-    {
-        auto& uris = static_cast<UridMap*>(handle)->uris;
-        return uris.try_emplace(uri, static_cast<LV2_URID>(uris.size() + 1)).first->second;
-    }
-    std::map<std::string, LV2_URID> uris;
-    LV2_URID_Map map{this, Map};
-    LV2_Feature feature{LV2_URID__map, &map};
-    const LV2_Feature* features[2] = {&feature, nullptr};
-};
 
 /// The built bundle, loaded once.
 struct World {
@@ -53,7 +40,7 @@ struct World {
     }
 
     LilvWorld* world;
-    UridMap urids;
+    zoc::test::UridMap urids;
 };
 
 World& TheWorld()
@@ -108,7 +95,7 @@ struct Instance {
     {
         float* control = static_cast<Instance*>(self)->Control(symbol);
         ASSERT_TRUE(control) << symbol;
-        ASSERT_EQ(type, UridMap::Map(&TheWorld().urids, LV2_ATOM__Float));
+        ASSERT_EQ(type, zoc::test::UridMap::Map(&TheWorld().urids, LV2_ATOM__Float));
         ASSERT_EQ(size, sizeof(float));
         std::memcpy(control, value, sizeof(float));
     }
@@ -116,7 +103,7 @@ struct Instance {
     static const void* GetPort(const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type)
     {
         *size = sizeof(float);
-        *type = UridMap::Map(&TheWorld().urids, LV2_ATOM__Float);
+        *type = zoc::test::UridMap::Map(&TheWorld().urids, LV2_ATOM__Float);
         return static_cast<Instance*>(self)->Control(symbol);
     }
 
@@ -205,28 +192,6 @@ TEST(Lv2State, EveryFactoryPresetReachesHostsAndStatePresetsSoundAsTheEffects)
     EXPECT_GE(withState, 20);
 }
 
-/// The preset of `plugin` labelled `label`, to be freed by the caller.
-LilvNode* PresetNamed(const LilvPlugin* plugin, const char* label)
-{
-    World& world = TheWorld();
-    LilvNode* presetClass = lilv_new_uri(world.world, LV2_PRESETS__Preset);
-    LilvNode* labelProperty = lilv_new_uri(world.world, LILV_NS_RDFS "label");
-    LilvNodes* presets = lilv_plugin_get_related(plugin, presetClass);
-    LilvNode* found = nullptr;
-    LILV_FOREACH (nodes, p, presets) {
-        const LilvNode* preset = lilv_nodes_get(presets, p);
-        lilv_world_load_resource(world.world, preset);
-        LilvNode* name = lilv_world_get(world.world, preset, labelProperty, nullptr);
-        if (!found && name && std::string(lilv_node_as_string(name)) == label)
-            found = lilv_node_duplicate(preset);
-        lilv_node_free(name);
-    }
-    lilv_nodes_free(presets);
-    lilv_node_free(labelProperty);
-    lilv_node_free(presetClass);
-    return found;
-}
-
 TEST(Lv2State, SavedStateRestoresAnotherInstanceAndBadStateChangesNothing)
 {
     World& world = TheWorld();
@@ -237,9 +202,13 @@ TEST(Lv2State, SavedStateRestoresAnotherInstanceAndBadStateChangesNothing)
 
     // A session: a drawn envelope from a preset, a control changed after it,
     // some playing, then the host saves.
-    LilvNode* tremors = PresetNamed(plugin, "Tremors");
-    ASSERT_TRUE(tremors);
+    const std::vector<std::string> names = zoc::Effect::Create(variant.className, kRate, 2).Presets();
+    const auto tremorsIndex = std::find(names.begin(), names.end(), "Tremors") - names.begin();
+    LilvNode* tremors = lilv_new_uri(
+        world.world, (zoc::lv2::PluginUri(variant) + ":preset:" + std::to_string(tremorsIndex)).c_str());
+    lilv_world_load_resource(world.world, tremors);
     LilvState* preset = lilv_state_new_from_world(world.world, &world.urids.map, tremors);
+    ASSERT_TRUE(preset);
     Instance playing(plugin, variant);
     playing.Restore(preset);
     *playing.Control("splines") = 1.0f;
@@ -275,10 +244,10 @@ TEST(Lv2State, SavedStateRestoresAnotherInstanceAndBadStateChangesNothing)
         *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
         return stored.text.c_str();
     };
-    const LV2_URID stringType = UridMap::Map(&world.urids, LV2_ATOM__String);
+    const LV2_URID stringType = zoc::test::UridMap::Map(&world.urids, LV2_ATOM__String);
     Stored malformed{"{\"format\": \"zoc-settings\", \"parameters\": [", stringType};
     Stored otherComponent{"{\"component\": \"Echo\", \"values\": {\"delay_time\": 100}}", stringType};
-    Stored wrongType{"{}", UridMap::Map(&world.urids, LV2_ATOM__Int)};
+    Stored wrongType{"{}", zoc::test::UridMap::Map(&world.urids, LV2_ATOM__Int)};
     LV2_Handle handle = lilv_instance_get_handle(restored.instance);
     EXPECT_EQ(state->restore(handle, retrieve, &malformed, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
     EXPECT_EQ(state->restore(handle, retrieve, &otherComponent, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
