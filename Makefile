@@ -46,6 +46,14 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	build-bench/bin/zoc_bench --benchmark_counters_tabular=true
 	bench/vs-sox build-bench/bin/zoc
+	bench/lv2bench build-bench
+
+# Every LV2 plugin under lilv's lv2bench, beside zoc_bench's figures.
+.PHONY: lv2bench
+lv2bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZOC_BUILD_TESTS=OFF -DZOC_BUILD_BENCH=ON
+	cmake --build build-bench -j $(JOBS) --target zoc_bench zoaudio_lv2
+	bench/lv2bench build-bench
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 build-asan: deps

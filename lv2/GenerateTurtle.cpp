@@ -1,5 +1,7 @@
 // Writes the Turtle files of the zoaudio.lv2 bundle from the registry:
 // manifest.ttl and one file per plugin with its ports and factory presets.
+// A plugin is declared hard real-time capable only when the generator has
+// seen its steady blocks run without allocating.
 // Run at build time: zoaudio-lv2-ttl OUTPUT_DIRECTORY URI_LIST
 // URI_LIST receives the plugin URIs as C string literals, one a line, for
 // the plugin library to list without creating every component when loaded.
@@ -13,7 +15,60 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <sstream>
+
+namespace {
+
+// Allocations on this thread while counting is on, for the real-time check.
+thread_local bool counting = false;
+thread_local std::size_t allocations = 0;
+
+void* Allocate(std::size_t size)
+{
+    if (counting)
+        ++allocations;
+    if (void* memory = std::malloc(size == 0 ? 1 : size))
+        return memory;
+    throw std::bad_alloc();
+}
+
+void* AllocateAligned(std::size_t size, std::align_val_t alignment)
+{
+    if (counting)
+        ++allocations;
+    const std::size_t align = static_cast<std::size_t>(alignment);
+    const std::size_t rounded = (size + align - 1) / align * align;
+    if (void* memory = std::aligned_alloc(align, rounded == 0 ? align : rounded))
+        return memory;
+    throw std::bad_alloc();
+}
+
+void* AllocateOrNull(std::size_t size) noexcept
+{
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+} // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new(std::size_t size, std::align_val_t alignment) { return AllocateAligned(size, alignment); }
+void* operator new[](std::size_t size, std::align_val_t alignment) { return AllocateAligned(size, alignment); }
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -110,7 +165,9 @@ const char* kPrefixes = "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
                         "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
                         "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
                         "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-                        "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
+                        "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
+                        "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+                        "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
 std::string PresetUri(const std::string& pluginUri, int index)
 {
@@ -148,17 +205,57 @@ std::vector<float> Render(zoc::Effect& effect)
     return output;
 }
 
-/// The parameter values of the preset at `index`, or nothing when they do
-/// not capture it: presets that carry more than parameters (drawn envelopes)
-/// values a parameter refuses when set on its own, or state that setting the
-/// values alone does not reproduce (the output must be the same to the bit).
-std::optional<std::vector<float>> PresetValues(zoc::Effect& effect, const zoc::lv2::Ports& ports, int index,
-                                               const zoc::lv2::Variant& variant)
+/// True when the steady blocks of a fresh effect of this variant allocate:
+/// after a second of noise, blocks of several lengths (1 frame, odd, larger
+/// than the internal block) are counted, the side-chain fed where there is
+/// one, as the plugin feeds it.
+bool SteadyBlocksAllocate(const zoc::lv2::Variant& variant)
 {
-    effect.ApplyPreset(index);
-    std::vector<float> values;
-    for (const ParameterDescription& parameter : ports.parameters)
-        values.push_back(effect.GetParameter(parameter.index));
+    zoc::Effect effect = zoc::Effect::Create(variant.className, kRate, variant.channels);
+    const int sideChain = effect.SideChainChannels();
+    if (sideChain > 0)
+        effect.ConnectSideChain(sideChain);
+    constexpr int kLongest = 4096;
+    std::vector<std::vector<float>> buffers(static_cast<std::size_t>(variant.channels + sideChain),
+                                            std::vector<float>(kLongest));
+    std::uint32_t state = 777;
+    std::vector<float*> in;
+    std::vector<float*> out;
+    std::vector<float> scratch(static_cast<std::size_t>(variant.channels) * kLongest);
+    for (auto& buffer : buffers) {
+        in.push_back(buffer.data());
+        for (float& sample : buffer) {
+            state = state * 1664525u + 1013904223u;
+            sample = static_cast<float>(state >> 8) / 33554432.0f - 0.25f;
+        }
+    }
+    for (int channel = 0; channel < variant.channels; ++channel)
+        out.push_back(scratch.data() + static_cast<std::size_t>(channel) * kLongest);
+    const auto process = [&](int frames) {
+        if (sideChain > 0)
+            effect.Process(in.data(), in.data() + variant.channels, out.data(), frames);
+        else
+            effect.Process(in.data(), out.data(), frames);
+    };
+    effect.Prepare();
+    for (int done = 0; done < static_cast<int>(kRate); done += 512)
+        process(512);
+    const std::size_t before = allocations;
+    counting = true;
+    for (const int frames : {512, 1, 7, kLongest, 333, 64, 512, 1})
+        process(frames);
+    counting = false;
+    return allocations != before;
+}
+
+/// Whether the preset at `index`, applied to `effect`, is captured by its
+/// parameter values alone. Not for presets that carry more than parameters
+/// (drawn envelopes), values a parameter refuses when set on its own, or
+/// state that setting the values alone does not reproduce (the output must
+/// be the same to the bit).
+bool PortsCapture(const zoc::Effect& effect, const zoc::lv2::Ports& ports, const std::vector<float>& values,
+                  int index, const zoc::lv2::Variant& variant)
+{
     zoc::Effect fresh = zoc::Effect::Create(variant.className, kRate, variant.channels);
     try {
         // As the plugin does: only the values that differ from the defaults.
@@ -166,15 +263,35 @@ std::optional<std::vector<float>> PresetValues(zoc::Effect& effect, const zoc::l
             if (values[i] != fresh.GetParameter(ports.parameters[i].index))
                 fresh.SetParameter(ports.parameters[i].index, values[i]);
     } catch (const zoc::Error&) {
-        return std::nullopt;
+        return false;
     }
     if (Comparable(fresh) != Comparable(effect))
-        return std::nullopt;
+        return false;
     zoc::Effect reference = zoc::Effect::Create(variant.className, kRate, variant.channels);
     reference.ApplyPreset(index);
-    if (Render(reference) != Render(fresh))
+    return Render(reference) == Render(fresh);
+}
+
+/// The settings of the preset at `index` as one line of text for the state
+/// of an LV2 preset, or nothing when loading them into a fresh effect does
+/// not give the preset's output to the bit.
+std::optional<std::string> PresetSettings(const zoc::lv2::Variant& variant, int index)
+{
+    zoc::Effect reference = zoc::Effect::Create(variant.className, kRate, variant.channels);
+    reference.ApplyPreset(index);
+    nlohmann::json settings = nlohmann::json::parse(reference.SaveSettings());
+    // Descriptions for readers of the file; loading does not need them.
+    settings.erase("parameter_info");
+    const std::string text = settings.dump(-1, ' ', true);
+    zoc::Effect loaded = zoc::Effect::Create(variant.className, kRate, variant.channels);
+    try {
+        loaded.LoadSettings(text);
+    } catch (const zoc::Error&) {
         return std::nullopt;
-    return values;
+    }
+    if (Render(loaded) != Render(reference))
+        return std::nullopt;
+    return text;
 }
 
 /// Writes one plugin's file; returns the factory presets written, by index.
@@ -189,7 +306,12 @@ std::vector<int> WritePlugin(const std::string& path, const zoc::lv2::Variant& v
     out << "<" << uri << ">\n    a lv2:Plugin ;\n    doap:name "
         << Quote(component.title + (ports.channels == 1 ? " (Mono)" : " (Stereo)")) << " ;\n"
         << "    lv2:binary <zoaudio.so> ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable ;\n";
+        << "    lv2:optionalFeature urid:map ;\n"
+        << "    lv2:extensionData state:interface ;\n";
+    if (SteadyBlocksAllocate(variant))
+        std::cout << uri << ": steady blocks allocate; not declared hard real-time capable\n";
+    else
+        out << "    lv2:optionalFeature lv2:hardRTCapable ;\n";
     out << "    lv2:port\n";
     const char* side[] = {"Left", "Right"};
     auto channelName = [&](int channel) {
@@ -242,20 +364,32 @@ std::vector<int> WritePlugin(const std::string& path, const zoc::lv2::Variant& v
     const std::vector<std::string> presets = effect.Presets();
     std::vector<int> written;
     for (int p = 0; p < static_cast<int>(presets.size()); ++p) {
-        const std::optional<std::vector<float>> values = PresetValues(effect, ports, p, variant);
-        if (!values)
-            continue;
+        effect.ApplyPreset(p);
+        std::vector<float> values;
+        for (const ParameterDescription& parameter : ports.parameters)
+            values.push_back(effect.GetParameter(parameter.index));
+        // Presets the ports cannot express carry the whole settings as
+        // state; their port values still go with them, so that the host's
+        // controls agree with what the settings loaded.
+        std::optional<std::string> settings;
+        if (!PortsCapture(effect, ports, values, p, variant)) {
+            settings = PresetSettings(variant, p);
+            if (!settings)
+                continue;
+        }
         written.push_back(p);
         out << "\n<" << PresetUri(uri, p) << ">\n    a pset:Preset ;\n    lv2:appliesTo <" << uri
             << "> ;\n    rdfs:label " << Quote(presets[static_cast<std::size_t>(p)]);
         for (std::size_t i = 0; i < ports.parameters.size(); ++i)
-            out << " ;\n    lv2:port [ lv2:symbol " << Quote(symbols[i]) << " ; pset:value " << Number((*values)[i])
+            out << " ;\n    lv2:port [ lv2:symbol " << Quote(symbols[i]) << " ; pset:value " << Number(values[i])
                 << " ]";
+        if (settings)
+            out << " ;\n    state:state [ <" << zoc::lv2::kSettingsUri << "> " << Quote(*settings) << " ]";
         out << " .\n";
     }
     if (written.size() < presets.size())
         std::cout << uri << ": " << presets.size() - written.size() << " of " << presets.size()
-                  << " presets hold more than parameter values; left out\n";
+                  << " presets not reproduced by their settings; left out\n";
     return written;
 }
 
@@ -272,6 +406,9 @@ int main(int argc, char** argv)
         std::ostringstream manifest;
         std::ostringstream uris;
         manifest << kPrefixes;
+        manifest << "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n\n<" << zoc::lv2::kSettingsUri
+                 << ">\n    a rdf:Property ;\n    rdfs:label \"Settings\" ;\n    rdfs:comment \"The effect's "
+                    "settings, as zoc saves them.\" ;\n    rdfs:range atom:String .\n\n";
         for (const zoc::ComponentDescription& component : zoc::ListComponents()) {
             if (component.offline)
                 continue;

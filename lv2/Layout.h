@@ -13,6 +13,10 @@ namespace zoc::lv2 {
 
 /// Every URI of the bundle starts with this.
 inline constexpr const char* kUriBase = "urn:zoaudio:lv2:";
+/// The state property holding the effect's settings as SaveSettings writes
+/// them: in presets that port values cannot express (drawn envelopes) and in
+/// the state a host saves with its session.
+inline constexpr const char* kSettingsUri = "urn:zoaudio:lv2:settings";
 
 /// One plugin: a component in one channel layout.
 struct Variant {

@@ -10,7 +10,7 @@ packages=(
   libsndfile1-dev libfftw3-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   pybind11-dev python3-dev python3-numpy python3-pytest
-  lv2-dev lilv-utils sordi
+  lv2-dev lilv-utils sordi liblilv-dev
 )
 case "${1:-}" in
   --bench) packages+=(sox libsox-fmt-all hyperfine) ;;

@@ -3,28 +3,39 @@
 // must equal the effect's own, which the render check compares over files.
 
 #include "lv2/Layout.h"
+#include "tests/lv2/UridMap.h"
 #include "tests/support/AllocationGuard.h"
 
 #include <gtest/gtest.h>
 #include <lv2/core/lv2.h>
+#include <lv2/state/state.h>
 
 #include <dlfcn.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr double kRate = 48000.0;
 
-const LV2_Descriptor* FindPlugin(const std::string& uri)
+/// The plugin library's entry point, or null when it does not load.
+LV2_Descriptor_Function Entry()
 {
     static void* library = dlopen(ZOC_LV2_PLUGIN, RTLD_NOW | RTLD_LOCAL);
-    if (!library)
-        return nullptr;
-    const auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor"));
+    return library ? reinterpret_cast<LV2_Descriptor_Function>(dlsym(library, "lv2_descriptor")) : nullptr;
+}
+
+const LV2_Descriptor* FindPlugin(const std::string& uri)
+{
+    const LV2_Descriptor_Function entry = Entry();
     for (std::uint32_t index = 0; entry && entry(index); ++index)
         if (uri == entry(index)->URI)
             return entry(index);
@@ -43,7 +54,7 @@ std::vector<float> Noise(std::size_t frames, std::uint32_t seed)
 
 /// One plugin instance with a control value per port and stereo buffers.
 struct Host {
-    Host(const std::string& className, int channels)
+    Host(const std::string& className, int channels, const LV2_Feature* const* features = nullptr)
         : descriptor(FindPlugin(zoc::lv2::PluginUri({className, channels}))),
           effect(zoc::Effect::Create(className, kRate, channels)), ports(zoc::lv2::LayoutOf(effect))
     {
@@ -51,7 +62,7 @@ struct Host {
         for (std::size_t i = 0; i < controls.size(); ++i)
             controls[i] = ports.parameters[i].defaultValue;
         if (descriptor)
-            handle = descriptor->instantiate(descriptor, kRate, "", nullptr);
+            handle = descriptor->instantiate(descriptor, kRate, "", features);
     }
     ~Host()
     {
@@ -179,6 +190,49 @@ TEST(Lv2Plugin, DeactivateClearsTheSignalAndSteadyRunsDoNotAllocate)
     EXPECT_EQ(host.Run(in, {512}), first);
 }
 
+TEST(Lv2Plugin, HardRealTimeIsDeclaredExactlyWhereSteadyRunsDoNotAllocate)
+{
+    const LV2_Descriptor_Function entry = Entry();
+    ASSERT_TRUE(entry);
+    int plugins = 0;
+    for (std::uint32_t index = 0; const LV2_Descriptor* descriptor = entry(index); ++index, ++plugins) {
+        const zoc::lv2::Variant variant = *zoc::lv2::ParseUri(descriptor->URI);
+        SCOPED_TRACE(descriptor->URI);
+        std::ifstream file(std::string(ZOC_LV2_BUNDLE) + "/" + variant.className +
+                           (variant.channels == 1 ? "-mono.ttl" : "-stereo.ttl"));
+        const std::string turtle((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(turtle.empty());
+        const bool declared = turtle.find("lv2:hardRTCapable") != std::string::npos;
+
+        Host host(variant.className, variant.channels);
+        ASSERT_TRUE(host.handle);
+        host.ConnectControls();
+        std::vector<std::vector<float>> buffers(static_cast<std::size_t>(host.ports.channels + host.ports.sideChain),
+                                                Noise(4096, 6));
+        for (int c = 0; c < host.ports.channels; ++c) {
+            host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioIn(c)),
+                                          buffers[static_cast<std::size_t>(c)].data());
+            host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioOut(c)),
+                                          buffers[static_cast<std::size_t>(c)].data());
+        }
+        for (int c = 0; c < host.ports.sideChain; ++c)
+            host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.SideChainIn(c)),
+                                          buffers[static_cast<std::size_t>(host.ports.channels + c)].data());
+        host.descriptor->activate(host.handle);
+        for (int done = 0; done < static_cast<int>(kRate); done += 512)
+            host.descriptor->run(host.handle, 512);
+        std::size_t allocations = 0;
+        {
+            zoc::test::AllocationCounter counter;
+            for (const std::uint32_t frames : {512u, 1u, 7u, 4096u, 333u, 64u})
+                host.descriptor->run(host.handle, frames);
+            allocations = counter.Count();
+        }
+        EXPECT_EQ(allocations == 0, declared) << allocations << " allocations";
+    }
+    EXPECT_GT(plugins, 30);
+}
+
 TEST(Lv2Plugin, UnknownUrisAndLayoutsAreRefused)
 {
     EXPECT_FALSE(zoc::lv2::ParseUri("urn:zoaudio:lv2:Echo:quad"));
@@ -189,6 +243,65 @@ TEST(Lv2Plugin, UnknownUrisAndLayoutsAreRefused)
     const LV2_Descriptor* echo = FindPlugin("urn:zoaudio:lv2:Echo:mono");
     ASSERT_TRUE(echo);
     EXPECT_EQ(echo->instantiate(echo, 0.0, "", nullptr), nullptr);
+}
+
+TEST(Lv2PluginThreaded, TheHostSavesWhileTheAudioThreadRunsAndChangesControls)
+{
+    zoc::test::UridMap urids;
+    Host host("Echo", 2, urids.features);
+    ASSERT_TRUE(host.handle);
+    const auto* state = static_cast<const LV2_State_Interface*>(
+        host.descriptor->extension_data(LV2_STATE__interface));
+    ASSERT_TRUE(state);
+    host.ConnectControls();
+    std::vector<std::vector<float>> buffers = {Noise(64, 7), Noise(64, 8)};
+    for (int c = 0; c < 2; ++c) {
+        host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioIn(c)),
+                                      buffers[static_cast<std::size_t>(c)].data());
+        host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioOut(c)),
+                                      buffers[static_cast<std::size_t>(c)].data());
+    }
+    const int delay = host.effect.FindParameter("delay_time");
+    std::size_t port = 0;
+    while (host.ports.parameters[port].index != delay)
+        ++port;
+    host.descriptor->activate(host.handle);
+
+    // The host writes the control port from the audio thread between blocks.
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        for (int block = 0; block < 3000; ++block) {
+            host.controls[port] = block / 10 % 2 ? 200.0f : 100.0f;
+            host.descriptor->run(host.handle, 64);
+        }
+        done = true;
+    });
+    std::vector<std::string> saved;
+    const auto store = [](LV2_State_Handle handle, std::uint32_t, const void* value, std::size_t size,
+                          std::uint32_t, std::uint32_t) {
+        static_cast<std::vector<std::string>*>(handle)->emplace_back(static_cast<const char*>(value), size - 1);
+        return LV2_STATE_SUCCESS;
+    };
+    while (!done || saved.size() < 2) {
+        ASSERT_EQ(state->save(host.handle, store, &saved, LV2_STATE_IS_POD, nullptr), LV2_STATE_SUCCESS);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    audio.join();
+    // A change that met a save waits for the next block.
+    host.descriptor->run(host.handle, 64);
+    state->save(host.handle, store, &saved, LV2_STATE_IS_POD, nullptr);
+
+    // Every save is whole settings holding a value the host set.
+    const float defaultValue = host.effect.GetParameter(delay);
+    for (const std::size_t index : {std::size_t{0}, saved.size() / 2, saved.size() - 1}) {
+        zoc::Effect loaded = zoc::Effect::Create("Echo", kRate, 2);
+        loaded.LoadSettings(saved[index]);
+        const float value = loaded.GetParameter(delay);
+        EXPECT_TRUE(value == 100.0f || value == 200.0f || value == defaultValue) << value;
+        if (index == saved.size() - 1) {
+            EXPECT_EQ(value, 200.0f);
+        }
+    }
 }
 
 } // namespace

@@ -2,8 +2,9 @@
 # Renders a short noise file through every plugin of the bundle with lv2apply
 # (which runs one frame per call) and through `zoc apply --raw` (512-frame
 # blocks), and requires the samples to be identical: at the defaults, with
-# the last factory preset it carries, set port by port, and with the first control at
-# its maximum.
+# the last factory preset its ports express, set port by port, and with the
+# first control at its maximum. (lv2apply loads no presets; lv2_tests restores
+# the presets that carry settings as state.)
 # Usage: check-render.sh BUILD_DIR
 set -euo pipefail
 
@@ -67,8 +68,13 @@ for ttl in "$bundle"/*-mono.ttl "$bundle"/*-stereo.ttl; do
 
     render defaults "$class" "$channels" "$uri" "" ""
 
-    # The last preset, as symbol/value pairs written on its port lines.
-    index=$(sed -n 's/^<urn:zoaudio:lv2:.*:preset:\([0-9]*\)>$/\1/p' "$ttl" | tail -1)
+    # The last preset its port values express (no state), as symbol/value
+    # pairs written on its port lines.
+    index=$(awk '
+        match($0, /^<urn:zoaudio:lv2:.*:preset:[0-9]+>$/) { sub(/.*:preset:/, ""); sub(/>$/, ""); current = $0; stateful = 0; next }
+        /state:state/ { stateful = 1 }
+        current != "" && /\.$/ { if (!stateful) last = current; current = "" }
+        END { print last }' "$ttl")
     if [[ -n $index ]]; then
         values=$(awk -v uri="<$uri:preset:$index>" '
             $0 == uri { inside = 1; next }
