@@ -5,11 +5,13 @@
 
 #include <zoc/zoc.h>
 
+#include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -496,6 +498,102 @@ py::array Generate(const std::string& name, const py::object& preset, double sec
     return ToArray(output, channels == 1, false);
 }
 
+/// A Python identifier from a display title: its words capitalized and
+/// joined, everything but letters and digits dropped ("Graphic Equalizer
+/// (10 Bands)" -> "GraphicEqualizer10Bands").
+std::string IdentifierOf(const std::string& text)
+{
+    std::string name;
+    bool wordStart = true;
+    for (const char c : text) {
+        const bool alnum = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        if (alnum)
+            name += wordStart ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        wordStart = !alnum;
+    }
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])))
+        name.insert(0, "_");
+    return name;
+}
+
+std::string Number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+/// The docstring of a component's class: what it is, its parameters with
+/// range, unit and default, and its presets.
+std::string ClassDoc(const zoc::ComponentDescription& component, const zoc::Effect& effect)
+{
+    std::string doc = component.title + ".\n\n";
+    if (component.generator)
+        doc += "Makes sound without input: zoc.generate('" + component.className + "', seconds=..., ...).\n\n";
+    else
+        doc += "effect = zoc." + component.className + "(preset=None, **parameters); effect(audio, sample_rate)\n\n";
+    doc += "Parameters (keyword: range, unit, default):\n";
+    for (const zoc::ParameterDescription& parameter : effect.Parameters()) {
+        doc += "    " + parameter.key + ": ";
+        if (parameter.unit == zoc::Unit::Switch)
+            doc += "True/False";
+        else
+            doc += Number(parameter.minimum) + ".." + Number(parameter.maximum);
+        if (!parameter.unitLabel.empty())
+            doc += " " + parameter.unitLabel;
+        doc += ", default " + Number(parameter.defaultValue);
+        if (parameter.name != parameter.key)
+            doc += "  (" + parameter.name + ")";
+        if (!parameter.automatable)
+            doc += ", fixed while processing";
+        doc += "\n";
+    }
+    const std::vector<std::string> presets = effect.Presets();
+    if (!presets.empty()) {
+        doc += "\nPresets (preset=...):\n";
+        for (const std::string& preset : presets)
+            doc += "    " + preset + "\n";
+    }
+    return doc;
+}
+
+/// One class per registered component, subclasses of zoc.Effect named by
+/// class name (zoc.Echo), plus the display title's name where that differs
+/// (zoc.ParametricEqualizer for ParametricEQ). Instances pickle as the class
+/// they were made from.
+void AddComponentClasses(py::module_& module)
+{
+    py::dict scope;
+    scope["Effect"] = module.attr("Effect");
+    py::exec(R"(
+def make_class(class_name, doc):
+    def __init__(self, *, preset=None, **parameters):
+        Effect.__init__(self, class_name, preset=preset, **parameters)
+    __init__.__doc__ = doc
+    return type(class_name, (Effect,), {"__init__": __init__, "__doc__": doc, "__module__": "zoc",
+                                        "__qualname__": class_name, "__slots__": ()})
+)",
+             scope);
+    const py::object makeClass = scope["make_class"];
+    for (const zoc::ComponentDescription& component : zoc::ListComponents()) {
+        std::optional<zoc::Effect> effect;
+        for (int channels : {2, 1}) {
+            try {
+                effect.emplace(zoc::Effect::Create(component.className, kInitialRate, channels));
+                break;
+            } catch (const zoc::Error&) {
+            }
+        }
+        if (!effect || py::hasattr(module, component.className.c_str()))
+            continue;
+        const py::object type = makeClass(component.className, ClassDoc(component, *effect));
+        module.attr(component.className.c_str()) = type;
+        const std::string alias = IdentifierOf(component.title);
+        if (!py::hasattr(module, alias.c_str()))
+            module.attr(alias.c_str()) = type;
+    }
+}
+
 } // namespace
 
 PYBIND11_MODULE(zoc, module)
@@ -591,6 +689,25 @@ PYBIND11_MODULE(zoc, module)
         .def("automate", &PyEffect::Automate, py::arg("key"), py::arg("points"),
              "Sets `key` to each (seconds, value) at that time in every whole-clip call: "
              "effect.automate('left', [(0.0, -6), (1.5, 0)]). An empty list removes the automation.")
+        .def(
+            "curve",
+            [](const PyEffect& self, int points) {
+                zoc::Curve curve;
+                {
+                    auto effect = self.Get();
+                    curve = effect->Curve(points);
+                }
+                py::array_t<double> x(static_cast<py::ssize_t>(curve.values.size()));
+                for (std::size_t k = 0; k < curve.values.size(); ++k)
+                    x.mutable_at(static_cast<py::ssize_t>(k)) = curve.x.empty() ? static_cast<double>(k) : curve.x[k];
+                py::array_t<float> values(static_cast<py::ssize_t>(curve.values.size()), curve.values.data());
+                return py::make_tuple(x, values);
+            },
+            py::arg("points") = 101,
+            "The curve the component draws for its settings, as numpy arrays (x, values): an equalizer's "
+            "response (Hz, dB) at the last sample rate used, a dynamics processor's output level over its "
+            "input level (dB, dB); x numbers the points where the component names no axis. ValueError for "
+            "components without a curve.")
         .def("__repr__", &PyEffect::Repr)
         .def(py::pickle(
             [](const PyEffect& self) { return py::make_tuple(self.ClassName(), self.Get()->SaveSettings()); },
@@ -641,6 +758,8 @@ PYBIND11_MODULE(zoc, module)
             return effect;
         },
         py::arg("path"), "An effect from a settings file that effect.save or zoc --save-settings wrote.");
+
+    AddComponentClasses(module);
 
     module.def("generate", &Generate, py::arg("name"), py::kw_only(), py::arg("preset") = py::none(),
                py::arg("seconds") = 1.0, py::arg("sample_rate") = 48000.0, py::arg("channels") = 1,

@@ -86,6 +86,15 @@ struct ParameterDescription {
     bool automatable = true;   ///< may be changed while processing, and scheduled
 };
 
+/// A curve a component draws for its settings: an equalizer's response in
+/// dB over frequency, a dynamics processor's output level in dB over its
+/// input level.
+struct Curve {
+    std::string axis;          ///< what `x` holds ("Hz", "input dB"); empty when the points are only numbered
+    std::vector<double> x;     ///< the abscissa of each point; empty when `axis` is
+    std::vector<float> values; ///< the curve at each point
+};
+
 /// One component instance, configured for a sample rate and channel count,
 /// ready to process. Movable, not copyable; a moved-from Effect may only be
 /// assigned to or destroyed.
@@ -194,6 +203,13 @@ public:
     void SaveSettingsFile(const std::filesystem::path& path) const;
     /// LoadSettings from a file. @throws Error Io or InvalidSettings.
     void LoadSettingsFile(const std::filesystem::path& path);
+
+    /// The curve the component draws for its current settings at `points`
+    /// points (1..65536), at the effect's sample rate. Control thread;
+    /// allocates. @throws Error WrongKind for a component that draws no
+    /// curve, InvalidValue for a point count outside 1..65536 or settings
+    /// that leave nothing to draw.
+    zoc::Curve Curve(int points = 101) const;
     ///@}
 
     /// @name Real-time processing

@@ -279,3 +279,32 @@ def test_one_effect_shared_by_threads_serializes():
     assert len(results) == 15
     for _, got in results:
         np.testing.assert_array_equal(got, expected)
+
+
+def test_component_classes_are_effects_with_documented_keys():
+    echo = zoc.Echo(preset="Spooky", delay_time=200)
+    assert isinstance(echo, zoc.Effect) and echo.name == "Echo"
+    assert zoc.ParametricEqualizer is zoc.ParametricEQ
+    copy = pickle.loads(pickle.dumps(echo))
+    assert type(copy) is zoc.Echo and copy.settings == echo.settings
+    for name in zoc.components():
+        cls = getattr(zoc, name)
+        effect = cls()
+        assert effect.name == name and name in cls.__doc__
+        for parameter in effect.parameters:
+            assert parameter["key"] in cls.__doc__
+        for preset in effect.presets:
+            assert preset in cls.__doc__
+
+
+@pytest.mark.parametrize("name,preset", [("ParametricEQ", "1"), ("Dynamics", "2"), ("GraphicEQ30Bands", "3")])
+def test_curve_is_the_one_zoc_draws(name, preset):
+    import json
+    shown = subprocess.run([ZOC, "curve", name, "--preset", preset, "--points", "40", "--json"],
+                           check=True, capture_output=True, text=True).stdout
+    expected = json.loads(shown)
+    x, values = zoc.Effect(name, preset=int(preset)).curve(points=40)
+    np.testing.assert_array_equal(values, np.array(expected["values"], np.float32))
+    np.testing.assert_allclose(x, expected["x"], rtol=1e-12)
+    with pytest.raises(ValueError):
+        zoc.Echo().curve()
