@@ -9,6 +9,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
 #include <cctype>
@@ -498,6 +499,100 @@ py::array Generate(const std::string& name, const py::object& preset, double sec
     return ToArray(output, channels == 1, false);
 }
 
+/// The sample format for zoc.write's `bits`: 16, 24, 32 (float), "32f" or
+/// None for the format's default.
+std::string BitsText(const py::object& bits)
+{
+    if (bits.is_none())
+        return "";
+    if (py::isinstance<py::str>(bits)) {
+        const std::string text = bits.cast<std::string>();
+        if (text == "16" || text == "24" || text == "32f")
+            return text;
+    } else if (py::isinstance<py::int_>(bits) && !py::isinstance<py::bool_>(bits)) {
+        const long value = bits.cast<long>();
+        if (value == 16 || value == 24)
+            return std::to_string(value);
+        if (value == 32)
+            return "32f";
+    }
+    throw py::value_error("bits must be 16, 24, 32 (float) or None, not " + std::string(py::repr(bits)));
+}
+
+py::tuple Read(const std::filesystem::path& path)
+{
+    zoc::Audio audio;
+    {
+        py::gil_scoped_release release;
+        audio = zoc::ReadAudioFile(path);
+    }
+    return py::make_tuple(ToArray(audio.channels, false, false), audio.sampleRate);
+}
+
+void Write(const std::filesystem::path& path, const py::array& audio, double sampleRate, const py::object& bits)
+{
+    const std::string format = BitsText(bits);
+    auto [planar, source] = Inspect(audio);
+    std::int64_t clipped = 0;
+    {
+        py::gil_scoped_release release;
+        Fill(planar, source);
+        std::vector<const float*> channels;
+        for (int channel = 0; channel < planar.channels; ++channel)
+            channels.push_back(planar.Channel(channel));
+        clipped = zoc::WriteAudioFile(path, channels.data(), planar.channels, planar.frames, sampleRate, format);
+    }
+    if (clipped > 0)
+        PyErr_WarnEx(PyExc_UserWarning,
+                     (path.string() + ": " + std::to_string(clipped) + " samples beyond full scale were clipped").c_str(), 1);
+}
+
+/// An open audio file read block by block: `with zoc.open(path) as f:
+/// for block in f.blocks(4096): ...`.
+class PyAudioFile {
+public:
+    explicit PyAudioFile(const std::filesystem::path& path) : path_(path.string())
+    {
+        py::gil_scoped_release release;
+        reader_.emplace(path);
+    }
+
+    int Channels() const { return Open().Channels(); }
+    double SampleRate() const { return Open().SampleRate(); }
+    std::int64_t Frames() const { return Open().Frames(); }
+
+    /// Up to `frames` more frames, (channels, n) float32; n is 0 at the end.
+    py::array Read(std::int64_t frames)
+    {
+        if (frames < 1)
+            throw py::value_error("frames must be at least 1");
+        zoc::AudioFileReader& reader = Open();
+        const auto channels = static_cast<std::size_t>(reader.Channels());
+        std::vector<std::vector<float>> planar(channels, std::vector<float>(static_cast<std::size_t>(frames)));
+        {
+            py::gil_scoped_release release;
+            std::vector<float*> pointers = Pointers(planar);
+            const std::int64_t got = reader.Read(pointers.data(), frames);
+            for (auto& channel : planar)
+                channel.resize(static_cast<std::size_t>(got));
+        }
+        return ToArray(planar, false, false);
+    }
+
+    void Close() { reader_.reset(); }
+
+private:
+    zoc::AudioFileReader& Open() const
+    {
+        if (!reader_)
+            throw py::value_error(path_ + " is closed");
+        return const_cast<zoc::AudioFileReader&>(*reader_);
+    }
+
+    std::string path_;
+    std::optional<zoc::AudioFileReader> reader_;
+};
+
 /// A Python identifier from a display title: its words capitalized and
 /// joined, everything but letters and digits dropped ("Graphic Equalizer
 /// (10 Bands)" -> "GraphicEqualizer10Bands").
@@ -683,7 +778,7 @@ PYBIND11_MODULE(zoc, module)
         .def("__call__", &PyEffect::Process, py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
              py::arg("reset") = true, py::arg("tail") = py::none())
         .def(
-            "save", [](const PyEffect& self, const std::string& path) { self.Get()->SaveSettingsFile(path); },
+            "save", [](const PyEffect& self, const std::filesystem::path& path) { self.Get()->SaveSettingsFile(path); },
             py::arg("path"), "Writes the settings as the JSON `zoc --save-settings` writes.")
         .def("reset", &PyEffect::Reset, "Clears the signal state, keeping the settings.")
         .def("automate", &PyEffect::Automate, py::arg("key"), py::arg("points"),
@@ -758,6 +853,48 @@ PYBIND11_MODULE(zoc, module)
             return effect;
         },
         py::arg("path"), "An effect from a settings file that effect.save or zoc --save-settings wrote.");
+
+    module.def("read", &Read, py::arg("path"),
+               "Reads a whole audio file (any format libsndfile reads): (audio, sample_rate), audio float32 "
+               "shaped (channels, frames). OSError when it cannot be read.");
+    module.def("write", &Write, py::arg("path"), py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
+               py::arg("bits") = py::none(),
+               "Writes audio shaped (channels, frames) or (frames,) to `path`; the extension picks the format "
+               "(.wav, .aiff, .flac, .ogg, ...), bits the sample format (16, 24, 32 for float; None for the "
+               "format's default). The file appears whole or not at all. ValueError for what the format "
+               "cannot hold, OSError when it cannot be written; a warning when samples were clipped.");
+    py::class_<PyAudioFile>(module, "AudioFile",
+                            "An audio file open for reading block by block; made by zoc.open(path).")
+        .def_property_readonly("channels", &PyAudioFile::Channels)
+        .def_property_readonly("sample_rate", &PyAudioFile::SampleRate)
+        .def_property_readonly("frames", &PyAudioFile::Frames, "Frames in the file, as its header tells.")
+        .def("read", &PyAudioFile::Read, py::arg("frames"),
+             "Up to `frames` more frames, float32 shaped (channels, n); n is 0 at the end.")
+        .def(
+            "blocks",
+            [](py::object self, std::int64_t frames) {
+                if (frames < 1)
+                    throw py::value_error("frames must be at least 1");
+                py::dict scope;
+                scope["source"] = self;
+                scope["frames"] = frames;
+                py::exec("def each(source, frames):\n"
+                         "    while True:\n"
+                         "        block = source.read(frames)\n"
+                         "        if block.shape[1] == 0:\n"
+                         "            return\n"
+                         "        yield block\n"
+                         "result = each(source, frames)\n",
+                         scope);
+                return scope["result"];
+            },
+            py::arg("frames"), "Yields blocks of `frames` frames (the last may be shorter) to the end.")
+        .def("close", &PyAudioFile::Close)
+        .def("__enter__", [](py::object self) { return self; })
+        .def("__exit__", [](PyAudioFile& self, const py::args&) { self.Close(); });
+    module.def(
+        "open", [](const std::filesystem::path& path) { return PyAudioFile(path); }, py::arg("path"),
+        "Opens an audio file for reading block by block: with zoc.open(path) as f: for block in f.blocks(4096).");
 
     AddComponentClasses(module);
 

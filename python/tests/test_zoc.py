@@ -308,3 +308,37 @@ def test_curve_is_the_one_zoc_draws(name, preset):
     np.testing.assert_allclose(x, expected["x"], rtol=1e-12)
     with pytest.raises(ValueError):
         zoc.Echo().curve()
+
+
+def test_files_round_trip_and_stream_in_blocks(tmp_path):
+    audio = noise(2, 10000, seed=5)
+    zoc.write(tmp_path / "float.wav", audio, 44100, bits=32)
+    back, rate = zoc.read(tmp_path / "float.wav")
+    assert rate == 44100 and back.dtype == np.float32
+    np.testing.assert_array_equal(back, audio)
+    # The same file zoc itself reads: the module's reader is zoc's.
+    np.testing.assert_array_equal(read_wav(tmp_path / "float.wav", 2), audio)
+    zoc.write(tmp_path / "mono.flac", audio[0] / 4, 8000, bits=16)
+    mono, _ = zoc.read(tmp_path / "mono.flac")
+    assert mono.shape == (1, 10000) and np.max(np.abs(mono[0] - audio[0] / 4)) <= 1 / 32768
+    with zoc.open(tmp_path / "float.wav") as f:
+        assert (f.channels, f.sample_rate, f.frames) == (2, 44100, 10000)
+        blocks = list(f.blocks(4096))
+    assert [b.shape[1] for b in blocks] == [4096, 4096, 1808]
+    np.testing.assert_array_equal(np.concatenate(blocks, axis=1), audio)
+    with pytest.raises(ValueError):
+        f.read(10)  # closed
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda p: zoc.read(p / "missing.wav"), OSError),
+    (lambda p: zoc.open(p), OSError),
+    (lambda p: zoc.write(p / "no" / "dir.wav", np.zeros(8, np.float32), RATE), OSError),
+    (lambda p: zoc.write(p / "x.unknown", np.zeros(8, np.float32), RATE), ValueError),
+    (lambda p: zoc.write(p / "x.wav", np.zeros(8, np.float32), RATE, bits=12), ValueError),
+    (lambda p: zoc.write(p / "x.flac", np.zeros(8, np.float32), RATE, bits=32), ValueError),
+    (lambda p: zoc.write(p / "x.wav", np.zeros(8, np.float32), 44100.5), ValueError),
+])
+def test_file_errors(call, error, tmp_path):
+    with pytest.raises(error):
+        call(tmp_path)
