@@ -342,3 +342,29 @@ def test_files_round_trip_and_stream_in_blocks(tmp_path):
 def test_file_errors(call, error, tmp_path):
     with pytest.raises(error):
         call(tmp_path)
+
+
+def test_dask_workers_apply_a_pickled_chain_like_one_process(tmp_path, monkeypatch):
+    distributed = pytest.importorskip("distributed")
+    examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python")
+    monkeypatch.syspath_prepend(examples)
+    # Worker processes import the example's module too.
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join([os.path.abspath(examples), os.environ.get("PYTHONPATH", "")]))
+    import dask_batch
+
+    sources = []
+    for index in range(20):
+        sources.append(tmp_path / f"clip{index:02}.wav")
+        zoc.write(sources[-1], noise(2, 4800, seed=index), RATE, bits=32)
+    chain = dask_batch.mastering_chain()
+    pickled = pickle.dumps(chain)
+    (tmp_path / "serial").mkdir()
+    for source in sources:
+        dask_batch.apply_chain(pickled, source, tmp_path / "serial" / source.name)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        written = dask_batch.run(client, chain, sources, tmp_path / "parallel")
+    assert len(written) == 20
+    for source in sources:
+        np.testing.assert_array_equal(zoc.read(tmp_path / "parallel" / source.name)[0],
+                                      zoc.read(tmp_path / "serial" / source.name)[0])
