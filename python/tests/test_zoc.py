@@ -344,6 +344,7 @@ def test_file_errors(call, error, tmp_path):
         call(tmp_path)
 
 
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")
 def test_dask_workers_apply_a_pickled_chain_like_one_process(tmp_path, monkeypatch):
     distributed = pytest.importorskip("distributed")
     examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python")
