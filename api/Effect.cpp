@@ -7,6 +7,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "api/Curve.h"
 #include "api/Lookup.h"
 #include "api/Settings.h"
 #include "api/Text.h"
@@ -414,6 +415,22 @@ void Effect::SaveSettingsFile(const std::filesystem::path& path) const
 void Effect::LoadSettingsFile(const std::filesystem::path& path)
 {
     api::LoadSettingsFile(path, *impl_->filter, impl_->component);
+}
+
+zoc::Curve Effect::Curve(int points) const
+{
+    constexpr int kMostPoints = 65536;
+    if (points < 1 || points > kMostPoints)
+        throw Error(Error::Code::InvalidValue, Title() + ": a curve has 1.." + std::to_string(kMostPoints) +
+                                                   " points, not " + std::to_string(points));
+    zoc::Curve curve;
+    bool hasCurve = false;
+    if (!api::DrawCurve(*impl_->filter, ClassName(), static_cast<std::size_t>(points), curve, hasCurve)) {
+        if (hasCurve)
+            throw Error(Error::Code::InvalidValue, Title() + " draws no curve with these settings");
+        throw Error(Error::Code::WrongKind, Title() + " draws no curve");
+    }
+    return curve;
 }
 
 int Effect::Latency() const { return std::max(0, impl_->filter->GetInitialDelay()); }

@@ -5,11 +5,14 @@
 
 #include <zoc/zoc.h>
 
+#include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -496,6 +499,196 @@ py::array Generate(const std::string& name, const py::object& preset, double sec
     return ToArray(output, channels == 1, false);
 }
 
+/// The sample format for zoc.write's `bits`: 16, 24, 32 (float), "32f" or
+/// None for the format's default.
+std::string BitsText(const py::object& bits)
+{
+    if (bits.is_none())
+        return "";
+    if (py::isinstance<py::str>(bits)) {
+        const std::string text = bits.cast<std::string>();
+        if (text == "16" || text == "24" || text == "32f")
+            return text;
+    } else if (py::isinstance<py::int_>(bits) && !py::isinstance<py::bool_>(bits)) {
+        const long value = bits.cast<long>();
+        if (value == 16 || value == 24)
+            return std::to_string(value);
+        if (value == 32)
+            return "32f";
+    }
+    throw py::value_error("bits must be 16, 24, 32 (float) or None, not " + std::string(py::repr(bits)));
+}
+
+py::tuple Read(const std::filesystem::path& path)
+{
+    zoc::Audio audio;
+    {
+        py::gil_scoped_release release;
+        audio = zoc::ReadAudioFile(path);
+    }
+    return py::make_tuple(ToArray(audio.channels, false, false), audio.sampleRate);
+}
+
+void Write(const std::filesystem::path& path, const py::array& audio, double sampleRate, const py::object& bits)
+{
+    const std::string format = BitsText(bits);
+    auto [planar, source] = Inspect(audio);
+    std::int64_t clipped = 0;
+    {
+        py::gil_scoped_release release;
+        Fill(planar, source);
+        std::vector<const float*> channels;
+        for (int channel = 0; channel < planar.channels; ++channel)
+            channels.push_back(planar.Channel(channel));
+        clipped = zoc::WriteAudioFile(path, channels.data(), planar.channels, planar.frames, sampleRate, format);
+    }
+    if (clipped > 0)
+        PyErr_WarnEx(PyExc_UserWarning,
+                     (path.string() + ": " + std::to_string(clipped) + " samples beyond full scale were clipped").c_str(), 1);
+}
+
+/// An open audio file read block by block: `with zoc.open(path) as f:
+/// for block in f.blocks(4096): ...`.
+class PyAudioFile {
+public:
+    explicit PyAudioFile(const std::filesystem::path& path) : path_(path.string())
+    {
+        py::gil_scoped_release release;
+        reader_.emplace(path);
+    }
+
+    int Channels() const { return Open().Channels(); }
+    double SampleRate() const { return Open().SampleRate(); }
+    std::int64_t Frames() const { return Open().Frames(); }
+
+    /// Up to `frames` more frames, (channels, n) float32; n is 0 at the end.
+    py::array Read(std::int64_t frames)
+    {
+        if (frames < 1)
+            throw py::value_error("frames must be at least 1");
+        zoc::AudioFileReader& reader = Open();
+        const auto channels = static_cast<std::size_t>(reader.Channels());
+        std::vector<std::vector<float>> planar(channels, std::vector<float>(static_cast<std::size_t>(frames)));
+        {
+            py::gil_scoped_release release;
+            std::vector<float*> pointers = Pointers(planar);
+            const std::int64_t got = reader.Read(pointers.data(), frames);
+            for (auto& channel : planar)
+                channel.resize(static_cast<std::size_t>(got));
+        }
+        return ToArray(planar, false, false);
+    }
+
+    void Close() { reader_.reset(); }
+
+private:
+    zoc::AudioFileReader& Open() const
+    {
+        if (!reader_)
+            throw py::value_error(path_ + " is closed");
+        return const_cast<zoc::AudioFileReader&>(*reader_);
+    }
+
+    std::string path_;
+    std::optional<zoc::AudioFileReader> reader_;
+};
+
+/// A Python identifier from a display title: its words capitalized and
+/// joined, everything but letters and digits dropped ("Graphic Equalizer
+/// (10 Bands)" -> "GraphicEqualizer10Bands").
+std::string IdentifierOf(const std::string& text)
+{
+    std::string name;
+    bool wordStart = true;
+    for (const char c : text) {
+        const bool alnum = std::isalnum(static_cast<unsigned char>(c)) != 0;
+        if (alnum)
+            name += wordStart ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        wordStart = !alnum;
+    }
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])))
+        name.insert(0, "_");
+    return name;
+}
+
+std::string Number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+/// The docstring of a component's class: what it is, its parameters with
+/// range, unit and default, and its presets.
+std::string ClassDoc(const zoc::ComponentDescription& component, const zoc::Effect& effect)
+{
+    std::string doc = component.title + ".\n\n";
+    if (component.generator)
+        doc += "Makes sound without input: zoc.generate('" + component.className + "', seconds=..., ...).\n\n";
+    else
+        doc += "effect = zoc." + component.className + "(preset=None, **parameters); effect(audio, sample_rate)\n\n";
+    doc += "Parameters (keyword: range, unit, default):\n";
+    for (const zoc::ParameterDescription& parameter : effect.Parameters()) {
+        doc += "    " + parameter.key + ": ";
+        if (parameter.unit == zoc::Unit::Switch)
+            doc += "True/False";
+        else
+            doc += Number(parameter.minimum) + ".." + Number(parameter.maximum);
+        if (!parameter.unitLabel.empty())
+            doc += " " + parameter.unitLabel;
+        doc += ", default " + Number(parameter.defaultValue);
+        if (parameter.name != parameter.key)
+            doc += "  (" + parameter.name + ")";
+        if (!parameter.automatable)
+            doc += ", fixed while processing";
+        doc += "\n";
+    }
+    const std::vector<std::string> presets = effect.Presets();
+    if (!presets.empty()) {
+        doc += "\nPresets (preset=...):\n";
+        for (const std::string& preset : presets)
+            doc += "    " + preset + "\n";
+    }
+    return doc;
+}
+
+/// One class per registered component, subclasses of zoc.Effect named by
+/// class name (zoc.Echo), plus the display title's name where that differs
+/// (zoc.ParametricEqualizer for ParametricEQ). Instances pickle as the class
+/// they were made from.
+void AddComponentClasses(py::module_& module)
+{
+    py::dict scope;
+    scope["Effect"] = module.attr("Effect");
+    py::exec(R"(
+def make_class(class_name, doc):
+    def __init__(self, *, preset=None, **parameters):
+        Effect.__init__(self, class_name, preset=preset, **parameters)
+    __init__.__doc__ = doc
+    return type(class_name, (Effect,), {"__init__": __init__, "__doc__": doc, "__module__": "zoc",
+                                        "__qualname__": class_name, "__slots__": ()})
+)",
+             scope);
+    const py::object makeClass = scope["make_class"];
+    for (const zoc::ComponentDescription& component : zoc::ListComponents()) {
+        std::optional<zoc::Effect> effect;
+        for (int channels : {2, 1}) {
+            try {
+                effect.emplace(zoc::Effect::Create(component.className, kInitialRate, channels));
+                break;
+            } catch (const zoc::Error&) {
+            }
+        }
+        if (!effect || py::hasattr(module, component.className.c_str()))
+            continue;
+        const py::object type = makeClass(component.className, ClassDoc(component, *effect));
+        module.attr(component.className.c_str()) = type;
+        const std::string alias = IdentifierOf(component.title);
+        if (!py::hasattr(module, alias.c_str()))
+            module.attr(alias.c_str()) = type;
+    }
+}
+
 } // namespace
 
 PYBIND11_MODULE(zoc, module)
@@ -585,12 +778,31 @@ PYBIND11_MODULE(zoc, module)
         .def("__call__", &PyEffect::Process, py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
              py::arg("reset") = true, py::arg("tail") = py::none())
         .def(
-            "save", [](const PyEffect& self, const std::string& path) { self.Get()->SaveSettingsFile(path); },
+            "save", [](const PyEffect& self, const std::filesystem::path& path) { self.Get()->SaveSettingsFile(path); },
             py::arg("path"), "Writes the settings as the JSON `zoc --save-settings` writes.")
         .def("reset", &PyEffect::Reset, "Clears the signal state, keeping the settings.")
         .def("automate", &PyEffect::Automate, py::arg("key"), py::arg("points"),
              "Sets `key` to each (seconds, value) at that time in every whole-clip call: "
              "effect.automate('left', [(0.0, -6), (1.5, 0)]). An empty list removes the automation.")
+        .def(
+            "curve",
+            [](const PyEffect& self, int points) {
+                zoc::Curve curve;
+                {
+                    auto effect = self.Get();
+                    curve = effect->Curve(points);
+                }
+                py::array_t<double> x(static_cast<py::ssize_t>(curve.values.size()));
+                for (std::size_t k = 0; k < curve.values.size(); ++k)
+                    x.mutable_at(static_cast<py::ssize_t>(k)) = curve.x.empty() ? static_cast<double>(k) : curve.x[k];
+                py::array_t<float> values(static_cast<py::ssize_t>(curve.values.size()), curve.values.data());
+                return py::make_tuple(x, values);
+            },
+            py::arg("points") = 101,
+            "The curve the component draws for its settings, as numpy arrays (x, values): an equalizer's "
+            "response (Hz, dB) at the last sample rate used, a dynamics processor's output level over its "
+            "input level (dB, dB); x numbers the points where the component names no axis. ValueError for "
+            "components without a curve.")
         .def("__repr__", &PyEffect::Repr)
         .def(py::pickle(
             [](const PyEffect& self) { return py::make_tuple(self.ClassName(), self.Get()->SaveSettings()); },
@@ -641,6 +853,50 @@ PYBIND11_MODULE(zoc, module)
             return effect;
         },
         py::arg("path"), "An effect from a settings file that effect.save or zoc --save-settings wrote.");
+
+    module.def("read", &Read, py::arg("path"),
+               "Reads a whole audio file (any format libsndfile reads): (audio, sample_rate), audio float32 "
+               "shaped (channels, frames). OSError when it cannot be read.");
+    module.def("write", &Write, py::arg("path"), py::arg("audio"), py::arg("sample_rate"), py::kw_only(),
+               py::arg("bits") = py::none(),
+               "Writes audio shaped (channels, frames) or (frames,) to `path`; the extension picks the format "
+               "(.wav, .aiff, .flac, .ogg, ...), bits the sample format (16, 24, 32 for float; None for the "
+               "format's default). The file appears whole or not at all. ValueError for what the format "
+               "cannot hold, OSError when it cannot be written; a warning when samples were clipped.");
+    py::class_<PyAudioFile>(module, "AudioFile",
+                            "An audio file open for reading block by block; made by zoc.open(path).")
+        .def_property_readonly("channels", &PyAudioFile::Channels)
+        .def_property_readonly("sample_rate", &PyAudioFile::SampleRate)
+        .def_property_readonly("frames", &PyAudioFile::Frames, "Frames in the file, as its header tells.")
+        .def("read", &PyAudioFile::Read, py::arg("frames"),
+             "Up to `frames` more frames, float32 shaped (channels, n); n is 0 at the end.")
+        .def(
+            "blocks",
+            [](py::object self, std::int64_t frames) {
+                if (frames < 1)
+                    throw py::value_error("frames must be at least 1");
+                py::dict scope;
+                scope["source"] = self;
+                scope["frames"] = frames;
+                py::exec("def each(source, frames):\n"
+                         "    while True:\n"
+                         "        block = source.read(frames)\n"
+                         "        if block.shape[1] == 0:\n"
+                         "            return\n"
+                         "        yield block\n"
+                         "result = each(source, frames)\n",
+                         scope);
+                return scope["result"];
+            },
+            py::arg("frames"), "Yields blocks of `frames` frames (the last may be shorter) to the end.")
+        .def("close", &PyAudioFile::Close)
+        .def("__enter__", [](py::object self) { return self; })
+        .def("__exit__", [](PyAudioFile& self, const py::args&) { self.Close(); });
+    module.def(
+        "open", [](const std::filesystem::path& path) { return PyAudioFile(path); }, py::arg("path"),
+        "Opens an audio file for reading block by block: with zoc.open(path) as f: for block in f.blocks(4096).");
+
+    AddComponentClasses(module);
 
     module.def("generate", &Generate, py::arg("name"), py::kw_only(), py::arg("preset") = py::none(),
                py::arg("seconds") = 1.0, py::arg("sample_rate") = 48000.0, py::arg("channels") = 1,

@@ -9,7 +9,7 @@ packages=(
   libboost-dev libboost-thread-dev
   libsndfile1-dev libfftw3-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  pybind11-dev python3-dev python3-numpy python3-pytest
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed
   lv2-dev lilv-utils sordi liblilv-dev
 )
 case "${1:-}" in

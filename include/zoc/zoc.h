@@ -86,6 +86,15 @@ struct ParameterDescription {
     bool automatable = true;   ///< may be changed while processing, and scheduled
 };
 
+/// A curve a component draws for its settings: an equalizer's response in
+/// dB over frequency, a dynamics processor's output level in dB over its
+/// input level.
+struct Curve {
+    std::string axis;          ///< what `x` holds ("Hz", "input dB"); empty when the points are only numbered
+    std::vector<double> x;     ///< the abscissa of each point; empty when `axis` is
+    std::vector<float> values; ///< the curve at each point
+};
+
 /// One component instance, configured for a sample rate and channel count,
 /// ready to process. Movable, not copyable; a moved-from Effect may only be
 /// assigned to or destroyed.
@@ -194,6 +203,13 @@ public:
     void SaveSettingsFile(const std::filesystem::path& path) const;
     /// LoadSettings from a file. @throws Error Io or InvalidSettings.
     void LoadSettingsFile(const std::filesystem::path& path);
+
+    /// The curve the component draws for its current settings at `points`
+    /// points (1..65536), at the effect's sample rate. Control thread;
+    /// allocates. @throws Error WrongKind for a component that draws no
+    /// curve, InvalidValue for a point count outside 1..65536 or settings
+    /// that leave nothing to draw.
+    zoc::Curve Curve(int points = 101) const;
     ///@}
 
     /// @name Real-time processing
@@ -288,5 +304,52 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+/// @name Audio files
+/// Any format libsndfile reads (WAV, AIFF, FLAC, Ogg Vorbis, ...); output
+/// formats follow the file name's extension. Control thread; allocate.
+///@{
+
+/// Planar audio with its rate.
+struct Audio {
+    double sampleRate = 0.0;
+    std::vector<std::vector<float>> channels; ///< one vector per channel, all of one length
+};
+
+/// Reads a file block by block. Movable, not copyable.
+class AudioFileReader {
+public:
+    /// Opens `path`. @throws Error Io when it cannot be read as audio.
+    explicit AudioFileReader(const std::filesystem::path& path);
+    AudioFileReader(AudioFileReader&&) noexcept;            ///< Takes over the file.
+    AudioFileReader& operator=(AudioFileReader&&) noexcept; ///< Takes over the file.
+    ~AudioFileReader();                                     ///< Closes the file.
+
+    int Channels() const;       ///< Channels in the file.
+    double SampleRate() const;  ///< The file's rate in Hz.
+    std::int64_t Frames() const; ///< Frames in the file, as its header tells.
+    /// Reads up to `frames` frames into Channels() buffers; returns the
+    /// count read, 0 at the end. @throws Error Io on a read error.
+    std::int64_t Read(float* const* channels, std::int64_t frames);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+/// Reads a whole file. @throws Error Io.
+Audio ReadAudioFile(const std::filesystem::path& path);
+
+/// Writes `frames` frames of `channelCount` planar channels to `path`,
+/// which appears whole or not at all (it is written beside and renamed).
+/// The format follows the extension; `bits` chooses the sample format: "16",
+/// "24", "32f", or empty for the format's default. Returns the samples
+/// beyond full scale that the format clipped (integer formats, FLAC, Vorbis).
+/// @throws Error InvalidValue for an unknown extension, a sample format or
+///   layout the format cannot hold, a rate that is not a whole number of Hz;
+///   Io when the file cannot be written.
+std::int64_t WriteAudioFile(const std::filesystem::path& path, const float* const* channels, int channelCount,
+                            std::int64_t frames, double sampleRate, const std::string& bits = "");
+///@}
 
 } // namespace zoc

@@ -279,3 +279,93 @@ def test_one_effect_shared_by_threads_serializes():
     assert len(results) == 15
     for _, got in results:
         np.testing.assert_array_equal(got, expected)
+
+
+def test_component_classes_are_effects_with_documented_keys():
+    echo = zoc.Echo(preset="Spooky", delay_time=200)
+    assert isinstance(echo, zoc.Effect) and echo.name == "Echo"
+    assert zoc.ParametricEqualizer is zoc.ParametricEQ
+    copy = pickle.loads(pickle.dumps(echo))
+    assert type(copy) is zoc.Echo and copy.settings == echo.settings
+    for name in zoc.components():
+        cls = getattr(zoc, name)
+        effect = cls()
+        assert effect.name == name and name in cls.__doc__
+        for parameter in effect.parameters:
+            assert parameter["key"] in cls.__doc__
+        for preset in effect.presets:
+            assert preset in cls.__doc__
+
+
+@pytest.mark.parametrize("name,preset", [("ParametricEQ", "1"), ("Dynamics", "2"), ("GraphicEQ30Bands", "3")])
+def test_curve_is_the_one_zoc_draws(name, preset):
+    import json
+    shown = subprocess.run([ZOC, "curve", name, "--preset", preset, "--points", "40", "--json"],
+                           check=True, capture_output=True, text=True).stdout
+    expected = json.loads(shown)
+    x, values = zoc.Effect(name, preset=int(preset)).curve(points=40)
+    np.testing.assert_array_equal(values, np.array(expected["values"], np.float32))
+    np.testing.assert_allclose(x, expected["x"], rtol=1e-12)
+    with pytest.raises(ValueError):
+        zoc.Echo().curve()
+
+
+def test_files_round_trip_and_stream_in_blocks(tmp_path):
+    audio = noise(2, 10000, seed=5)
+    zoc.write(tmp_path / "float.wav", audio, 44100, bits=32)
+    back, rate = zoc.read(tmp_path / "float.wav")
+    assert rate == 44100 and back.dtype == np.float32
+    np.testing.assert_array_equal(back, audio)
+    # The same file zoc itself reads: the module's reader is zoc's.
+    np.testing.assert_array_equal(read_wav(tmp_path / "float.wav", 2), audio)
+    zoc.write(tmp_path / "mono.flac", audio[0] / 4, 8000, bits=16)
+    mono, _ = zoc.read(tmp_path / "mono.flac")
+    assert mono.shape == (1, 10000) and np.max(np.abs(mono[0] - audio[0] / 4)) <= 1 / 32768
+    with zoc.open(tmp_path / "float.wav") as f:
+        assert (f.channels, f.sample_rate, f.frames) == (2, 44100, 10000)
+        blocks = list(f.blocks(4096))
+    assert [b.shape[1] for b in blocks] == [4096, 4096, 1808]
+    np.testing.assert_array_equal(np.concatenate(blocks, axis=1), audio)
+    with pytest.raises(ValueError):
+        f.read(10)  # closed
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda p: zoc.read(p / "missing.wav"), OSError),
+    (lambda p: zoc.open(p), OSError),
+    (lambda p: zoc.write(p / "no" / "dir.wav", np.zeros(8, np.float32), RATE), OSError),
+    (lambda p: zoc.write(p / "x.unknown", np.zeros(8, np.float32), RATE), ValueError),
+    (lambda p: zoc.write(p / "x.wav", np.zeros(8, np.float32), RATE, bits=12), ValueError),
+    (lambda p: zoc.write(p / "x.flac", np.zeros(8, np.float32), RATE, bits=32), ValueError),
+    (lambda p: zoc.write(p / "x.wav", np.zeros(8, np.float32), 44100.5), ValueError),
+])
+def test_file_errors(call, error, tmp_path):
+    with pytest.raises(error):
+        call(tmp_path)
+
+
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")
+def test_dask_workers_apply_a_pickled_chain_like_one_process(tmp_path, monkeypatch):
+    distributed = pytest.importorskip("distributed")
+    examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python")
+    monkeypatch.syspath_prepend(examples)
+    # Worker processes import the example's module too.
+    monkeypatch.setenv("PYTHONPATH", os.pathsep.join([os.path.abspath(examples), os.environ.get("PYTHONPATH", "")]))
+    import dask_batch
+
+    sources = []
+    for index in range(20):
+        sources.append(tmp_path / f"clip{index:02}.wav")
+        zoc.write(sources[-1], noise(2, 4800, seed=index), RATE, bits=32)
+    chain = dask_batch.mastering_chain()
+    pickled = pickle.dumps(chain)
+    (tmp_path / "serial").mkdir()
+    for source in sources:
+        dask_batch.apply_chain(pickled, source, tmp_path / "serial" / source.name)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        written = dask_batch.run(client, chain, sources, tmp_path / "parallel")
+    assert len(written) == 20
+    for source in sources:
+        np.testing.assert_array_equal(zoc.read(tmp_path / "parallel" / source.name)[0],
+                                      zoc.read(tmp_path / "serial" / source.name)[0])

@@ -505,5 +505,51 @@ TEST(EffectGenerator, GeneratesThroughTheSameObject)
     EXPECT_EQ(CodeOf([&] { echo.Generate(100); }), Error::Code::WrongKind);
 }
 
+TEST(EffectCurve, DrawsTheComponentsCurveOverItsAxis)
+{
+    Effect eq = Effect::Create("ParametricEQ", kRate, 2);
+    eq.ApplyPreset("Generic Hi-Pass");
+    const Curve response = eq.Curve(64);
+    EXPECT_EQ(response.axis, "Hz");
+    ASSERT_EQ(response.x.size(), 64u);
+    ASSERT_EQ(response.values.size(), 64u);
+    EXPECT_DOUBLE_EQ(response.x.front(), 20.0);
+    EXPECT_LT(response.x.back(), kRate / 2);
+    EXPECT_LT(response.values.front(), response.values.back() - 20.0f); // a high-pass
+
+    Effect echo = Effect::Create("Echo", kRate, 2);
+    EXPECT_EQ(CodeOf([&] { echo.Curve(); }), Error::Code::WrongKind);
+    EXPECT_EQ(CodeOf([&] { eq.Curve(0); }), Error::Code::InvalidValue);
+}
+
+TEST(AudioFiles, WrittenFilesReadBackWholeAndInBlocks)
+{
+    const ScratchDirectory directory;
+    const Planar audio = NoiseChannels(2, 10000);
+    EXPECT_EQ(WriteAudioFile(directory / "a.wav", Pointers(audio).data(), 2, 10000, 44100.0, "32f"), 0);
+    const Audio whole = ReadAudioFile(directory / "a.wav");
+    EXPECT_EQ(whole.sampleRate, 44100.0);
+    EXPECT_EQ(whole.channels, audio);
+
+    AudioFileReader reader(directory / "a.wav");
+    EXPECT_EQ(reader.Frames(), 10000);
+    Planar blocks(2, std::vector<float>(10000));
+    std::int64_t done = 0;
+    for (std::int64_t got; (got = reader.Read(Pointers(blocks, static_cast<std::size_t>(done)).data(), 3000)) > 0;)
+        done += got;
+    EXPECT_EQ(done, 10000);
+    EXPECT_EQ(blocks, audio);
+
+    // 16-bit output clips what lies beyond full scale, and says how much.
+    Planar loud = audio;
+    loud[0][5] = 1.5f;
+    EXPECT_EQ(WriteAudioFile(directory / "b.flac", Pointers(loud).data(), 2, 10000, 44100.0, "16"), 1);
+    EXPECT_EQ(CodeOf([&] { ReadAudioFile(directory / "missing.wav"); }), Error::Code::Io);
+    EXPECT_EQ(CodeOf([&] { WriteAudioFile(directory / "x.flac", Pointers(audio).data(), 2, 100, 44100.0, "32f"); }),
+              Error::Code::InvalidValue);
+    EXPECT_EQ(CodeOf([&] { WriteAudioFile(directory / "x.wav", Pointers(audio).data(), 2, 100, 44100.5); }),
+              Error::Code::InvalidValue);
+}
+
 } // namespace
 } // namespace zoc::test

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
                 break;
             total += read;
         }
-    } catch (const zoc::tool::Failure&) {
+    } catch (const zoc::Error&) {
     }
     return 0;
 }

@@ -158,7 +158,7 @@ TEST(OutputSizeTest, LongOutputGetsAContainerThatHoldsIt)
     EXPECT_EQ(container(tool::FitFormatToSize(wav, std::nullopt, 1)), SF_FORMAT_RF64);
     EXPECT_EQ(tool::FitFormatToSize(wav, std::nullopt, 1).format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
     EXPECT_EQ(container(tool::FitFormatToSize(aiff, 6.0 * hour, 2)), SF_FORMAT_AIFF);
-    EXPECT_THROW(tool::FitFormatToSize(aiff, 7.0 * hour, 2), tool::Failure);
+    EXPECT_THROW(tool::FitFormatToSize(aiff, 7.0 * hour, 2), zoc::Error);
     EXPECT_EQ(container(tool::FitFormatToSize(flac, 100.0 * hour, 8)), SF_FORMAT_FLAC);
 }
 

@@ -7,8 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/Curve.h"
 #include "framework/LogicalKeyframeEditor.h"
-#include "framework/ResponseCurve.h"
 #include "platform/host/Session.h"
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
@@ -28,42 +28,6 @@ constexpr double kLongestSeconds = 86400.0;
 
 /// The rate at which curves are drawn.
 constexpr float kCurveRate = 48000.0f;
-
-/// The abscissa of curves whose axis is known. Linear axes run evenly from
-/// `first` to `last` (just `first` for one value); frequency axes are the
-/// equalizers' response points at the curve rate.
-struct CurveAxis {
-    enum class Kind { kLinear, kFrequency };
-    const char* className;
-    const char* label;
-    Kind kind;
-    double first = 0.0;
-    double last = 0.0;
-};
-constexpr CurveAxis kAxes[] = {
-    {"Dynamics", "input dB", CurveAxis::Kind::kLinear, -100.0, 0.0},
-    {"ParametricEQ", "Hz", CurveAxis::Kind::kFrequency},
-    {"GraphicEQ10Bands", "Hz", CurveAxis::Kind::kFrequency},
-    {"GraphicEQ20Bands", "Hz", CurveAxis::Kind::kFrequency},
-    {"GraphicEQ30Bands", "Hz", CurveAxis::Kind::kFrequency},
-};
-
-double AxisValue(const CurveAxis& axis, std::size_t k, std::size_t count)
-{
-    if (axis.kind == CurveAxis::Kind::kFrequency)
-        return ResponseCurveFrequency(k, count, kCurveRate);
-    if (count == 1)
-        return axis.first;
-    return axis.first + (axis.last - axis.first) * static_cast<double>(k) / static_cast<double>(count - 1);
-}
-
-const CurveAxis* AxisOf(const Component& component)
-{
-    for (const CurveAxis& axis : kAxes)
-        if (component.info.className == axis.className)
-            return &axis;
-    return nullptr;
-}
 
 struct CurveOptions {
     std::optional<std::string> name;
@@ -197,9 +161,9 @@ int RunCurve(const Words& words, Context& context)
         session.SetParameter(index, normalized);
 
     const auto count = static_cast<std::size_t>(options.points);
-    std::vector<float> values;
     if (envelope) {
         std::vector<double> x;
+        std::vector<float> values;
         DrawEnvelope(session, seconds, count, x, values);
         if (options.json) {
             const nlohmann::json document = {{"component", component.info.className}, {"values", values}, {"x", x}};
@@ -211,19 +175,17 @@ int RunCurve(const Words& words, Context& context)
             context.out << FormatNumber(x[k]) << " " << FormatNumber(values[k]) << "\n";
         return kExitOk;
     }
-    const CurveAxis* axis = AxisOf(component);
-    if (!filter.GetCurveData(0, count, values) || values.size() != count) {
+    Curve curve;
+    bool hasCurve = false;
+    if (!api::DrawCurve(filter, component.info.className, count, curve, hasCurve)) {
         // A component with a curve can still have nothing to draw (a curve
         // without points); anything else has no curve at all.
-        throw UsageError(component.title + (axis ? " draws no curve with these settings"
-                                                 : " offers no curve; 'zoc curve' needs a component that draws one"));
+        throw UsageError(component.title + (hasCurve ? " draws no curve with these settings"
+                                                     : " offers no curve; 'zoc curve' needs a component that draws one"));
     }
-
-    std::vector<double> x;
-    if (axis) {
-        for (std::size_t k = 0; k < count; ++k)
-            x.push_back(AxisValue(*axis, k, count));
-    }
+    const bool axis = !curve.axis.empty();
+    const std::vector<float>& values = curve.values;
+    const std::vector<double>& x = curve.x;
     if (options.json) {
         nlohmann::json document = {{"component", component.info.className}, {"values", values}};
         if (axis)
@@ -231,7 +193,7 @@ int RunCurve(const Words& words, Context& context)
         context.out << document.dump(2) << "\n";
         return kExitOk;
     }
-    context.out << "# " << component.title << ": " << (axis ? axis->label : "index") << ", value\n";
+    context.out << "# " << component.title << ": " << (axis ? curve.axis : "index") << ", value\n";
     for (std::size_t k = 0; k < count; ++k)
         context.out << (axis ? FormatNumber(x[k]) : std::to_string(k)) << " " << FormatNumber(values[k]) << "\n";
     return kExitOk;

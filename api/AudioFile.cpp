@@ -1,4 +1,4 @@
-#include "tools/zoc/AudioFile.h"
+#include "api/AudioFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,12 +18,15 @@
 #include <mutex>
 #include <random>
 
-#include "tools/zoc/Cli.h"
-#include "tools/zoc/Errors.h"
+#include "api/Text.h"
 
-namespace zoc::tool {
+namespace zoc::api {
 
 namespace {
+
+Error IoError(const std::string& message) { return Error(Error::Code::Io, message); }
+/// What was asked for cannot be written (zoc reports it as a usage error).
+Error UsageError(const std::string& message) { return Error(Error::Code::InvalidValue, message); }
 
 std::string Quoted(const std::filesystem::path& path)
 {
@@ -941,4 +944,4 @@ void AudioWriter::Commit()
         file_->Commit();
 }
 
-} // namespace zoc::tool
+} // namespace zoc::api
