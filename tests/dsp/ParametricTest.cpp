@@ -122,14 +122,16 @@ TEST(ParametricKernel, FiltersAndShelvesFollowAnalyticResponses)
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(20000.0)), -4.0, 0.05) << order;
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(2000.0)), 0.0, order == 0 ? 1.0 : 0.1) << order;
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(23999.0)), -8.0, 0.05) << order;
-        // Second order: the Butterworth shelf, A (A - r^2 + j r sqrt(2A)) / (1 - A r^2 + j r sqrt(2A))
-        // at r octaves of warped frequency from the corner, A the square root of the gain.
-        if (order == 1.0f) {
-            for (double f : {40.0, 75.0, 300.0, 600.0}) {
-                const double a = std::pow(10.0, 10.0 / 40.0), r = warped(f) / warped(150.0);
-                const std::complex<double> num(a - r * r, r * std::sqrt(2.0 * a)), den(1.0 - a * r * r, r * std::sqrt(2.0 * a));
-                EXPECT_NEAR(Db(kernel.ComputeFilterResponse(f)), Db(a * std::abs(num / den)), 0.02) << f;
-            }
+        // The low shelf's shape, r the warped frequency over the corner's and
+        // A the square root of the gain: first order (j r + A) / (j r + 1 / A),
+        // second order the Butterworth A (A - r^2 + j r sqrt(2A)) / (1 - A r^2 + j r sqrt(2A)).
+        for (double f : {40.0, 75.0, 300.0, 600.0}) {
+            const double a = std::pow(10.0, 10.0 / 40.0), r = warped(f) / warped(150.0);
+            const std::complex<double> first = std::complex<double>(a, r) / std::complex<double>(1.0 / a, r);
+            const std::complex<double> second = a * std::complex<double>(a - r * r, r * std::sqrt(2.0 * a)) /
+                                                std::complex<double>(1.0 - a * r * r, r * std::sqrt(2.0 * a));
+            EXPECT_NEAR(Db(kernel.ComputeFilterResponse(f)), Db(std::abs(order == 1.0f ? second : first)), 0.02)
+                << order << " " << f;
         }
     }
 }
