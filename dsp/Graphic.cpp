@@ -184,7 +184,6 @@ struct Graphic::Engine {
     }
 
     std::size_t Frames() const { return static_cast<std::size_t>(config.channels) * static_cast<std::size_t>(block); }
-    int Latency() const { return config.taps / 2 + block; }
 
     /// Clears the history and designs slot 0 for `curve`.
     void Restart(const Curve& curve, std::uint32_t curveSerial)

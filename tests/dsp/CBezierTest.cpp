@@ -27,6 +27,8 @@ TEST(CBezier, PassesThroughItsPointsAndHoldsTheEnds)
     EXPECT_EQ(curve.GetBezier(10.0), 1.5);
     // Two points make a straight line.
     EXPECT_NEAR(Curve({0.0, 1.0, 4.0, 3.0}).GetBezier(1.0), 1.5, 1e-12);
+    // Of points with equal x the last one counts.
+    EXPECT_NEAR(Curve({0.0, 1.0, 2.0, 5.0, 2.0, 3.0, 4.0, 3.0}).GetBezier(2.0), 3.0, 1e-12);
     // Unsorted input is sorted first.
     const auto shuffled = Curve({2.0, 1.0, -1.0, 2.0, 3.5, 1.5, 0.5, 3.0, 0.0, -0.5});
     for (double x = -1.0; x <= 3.5; x += 0.1)

@@ -41,14 +41,14 @@ TEST(FilterSection, CookbookResponsesMatchTheirAnalyticGains)
     const Case cases[] = {
         {"peak at its centre", fPARA, 1000, -12, 2, 1000, -12},
         {"peak boost at its centre", fPARA, 3394.6f, 6, 0.7f, 3394.6, 6},
-        {"peak far below", fPARA, 5000, 12, 4, 50, 0},
+        {"peak a third of an octave above: Q 2", fPARA, 1000, -12, 2, 1250, -6.527},
         {"low shelf deep inside", fLOSHELVE, 500, -15, 1, 20, -15},
         {"low shelf at its corner: half the gain", fLOSHELVE, 500, -15, 1, 500, -7.5},
         {"low shelf far above", fLOSHELVE, 100, 9, 1, 15000, 0},
         {"high shelf deep inside", fHISHELVE, 2000, -24, 1, 22000, -24},
         {"high shelf at its corner", fHISHELVE, 2000, -24, 1, 2000, -12},
         {"high shelf far below", fHISHELVE, 8000, 10, 1, 40, 0},
-        {"notch away from its centre", fNotch, 1000, 0, 2, 100, 0},
+        {"notch a third of an octave above: Q 2", fNotch, 1000, 0, 2, 1250, -3.474},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -98,6 +98,16 @@ TEST(FilterSection, NewDesignsGlideOverTheSmoothingTimeAndLandExactly)
             lateDifference = std::max(lateDifference, std::fabs(difference));
     }
     EXPECT_LT(lateDifference, 1e-5);
+    // Fed silence, it answers an impulse on the glide's last (480th) frame
+    // exactly as the new design does.
+    FilterSection silent(fPARA);
+    silent.setSmoothingTime(0.01f);
+    silent.Setup(kRate, 1000, -20, 1, 0.1f, 0.1f);
+    for (int n = 0; n < 479; ++n)
+        silent.processOneSample(0.0f);
+    FilterSection landed(fPARA);
+    landed.Setup(kRate, 1000, -20, 1, 0.1f, 0.1f);
+    EXPECT_EQ(ImpulseResponse(silent, 64), ImpulseResponse(landed, 64));
 }
 
 TEST(FilterSection, ClearCopyAndBadValues)

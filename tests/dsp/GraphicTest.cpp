@@ -79,6 +79,8 @@ TEST(Graphic, BandsAtOrAboveNyquistHaveNoEffect)
     // Range clamps the sliders; Reset returns every band to 0 dB.
     graphic.SetParameter(Graphic::kRange, 3.0f);
     EXPECT_NEAR(20.0 * std::log10(graphic.ComputeFilterResponse(16000.0)), -3.0, 0.1);
+    graphic.SetParameter(Graphic::kReset, 0.4f); // a switch below its middle is off
+    EXPECT_EQ(graphic.GetParameter(Graphic::kFirstBand + 18), -6.0f);
     graphic.SetParameter(Graphic::kReset, 1.0f);
     EXPECT_EQ(graphic.GetParameter(Graphic::kFirstBand + 18), 0.0f);
     EXPECT_NEAR(graphic.ComputeFilterResponse(16000.0), 1.0, 1e-6);

@@ -175,6 +175,11 @@ TEST(HardLimit, SteadySineComesOutAtTheCeilingWithoutDistortion)
         EXPECT_LT(distortion, -40.0) << frequency << " Hz";
         EXPECT_NEAR(test::Db(amplitude / ceiling), 0.0, 0.1) << frequency << " Hz";
     }
+    // The true-peak detector reads a steady high tone's crest to within
+    // 0.003 dB, so the limited tone uses the headroom it has.
+    const std::vector<float> high = Sine(48000, 11000.0 / 48000.0, 1.0);
+    const std::vector<float> out = Limit({-1.0f, 0.0f, 2.0f, 150.0f, true, true}, {high})[0];
+    EXPECT_NEAR(test::Db(test::TailPeak(out, 20000) / ceiling), 0.0, 0.003);
 }
 
 TEST(HardLimit, GainReachesThePeakInTimeThenHoldsAndReleases)
@@ -204,6 +209,10 @@ TEST(HardLimit, GainReachesThePeakInTimeThenHoldsAndReleases)
     while (out[back] != 0.1f)
         ++back;
     EXPECT_NEAR(static_cast<double>(back), 1000.0 + latency + 1 + 960 + rise + 98, 10.0);
+    // With true peak the wave between the click and the frame before it
+    // is nearly the click, so the gain has landed one frame earlier.
+    Prepare(limiter, {-6.0f, 0.0f, 2.0f, 50.0f, true, true}, 1);
+    EXPECT_LE(Feed(limiter, in)[0][1000 + latency - 1], 0.1f * ceiling * 1.0001f);
 }
 
 TEST(HardLimit, LinkedChannelsShareOneGain)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <vector>
 
@@ -58,14 +59,17 @@ TEST(ParametricKernel, PeakGainIsExactAtTheCentreAndEdgesSitAtHalfGain)
     struct Case {
         int rate;
         float hertz, decibels, bandwidth;
+        float q = 0.0f; // set instead of the bandwidth: centre / bandwidth, to within the warping
     };
     for (const Case& c : {Case{44100, 1000, 12, 500}, Case{48000, 60, -15, 30}, Case{96000, 15000, 9, 6000},
-                          Case{44100, 18000, -20, 2000}}) {
+                          Case{44100, 18000, -20, 2000}, Case{48000, 1000, 10, 250, 4}}) {
         P kernel;
         Flat(kernel, c.rate);
         kernel.SetParameter(P::kBand1Frequency, c.hertz);
         kernel.SetParameter(P::kBand1Gain, c.decibels);
         kernel.SetParameter(P::kBand1Bandwidth, c.bandwidth);
+        kernel.SetParameter(P::kConstantQ, c.q > 0 ? 1.0f : 0.0f);
+        kernel.SetParameter(P::kBand1Q, c.q);
         kernel.SetParameter(P::kBand1Enable, 1.0f);
         // The sound: a sine at the centre, in steady state.
         const int frames = c.rate;
@@ -82,7 +86,9 @@ TEST(ParametricKernel, PeakGainIsExactAtTheCentreAndEdgesSitAtHalfGain)
             }
             return inside;
         };
-        EXPECT_NEAR(edge(c.hertz, 0.4999 * c.rate) - edge(c.hertz, 0.0), c.bandwidth, 1e-3 * c.bandwidth) << c.hertz;
+        EXPECT_NEAR(edge(c.hertz, 0.4999 * c.rate) - edge(c.hertz, 0.0), c.bandwidth,
+                    (c.q > 0 ? 1e-2 : 1e-3) * c.bandwidth)
+            << c.hertz;
     }
 }
 
@@ -116,6 +122,17 @@ TEST(ParametricKernel, FiltersAndShelvesFollowAnalyticResponses)
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(20000.0)), -4.0, 0.05) << order;
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(2000.0)), 0.0, order == 0 ? 1.0 : 0.1) << order;
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(23999.0)), -8.0, 0.05) << order;
+        // The low shelf's shape, r the warped frequency over the corner's and
+        // A the square root of the gain: first order (j r + A) / (j r + 1 / A),
+        // second order the Butterworth A (A - r^2 + j r sqrt(2A)) / (1 - A r^2 + j r sqrt(2A)).
+        for (double f : {40.0, 75.0, 300.0, 600.0}) {
+            const double a = std::pow(10.0, 10.0 / 40.0), r = warped(f) / warped(150.0);
+            const std::complex<double> first = std::complex<double>(a, r) / std::complex<double>(1.0 / a, r);
+            const std::complex<double> second = a * std::complex<double>(a - r * r, r * std::sqrt(2.0 * a)) /
+                                                std::complex<double>(1.0 - a * r * r, r * std::sqrt(2.0 * a));
+            EXPECT_NEAR(Db(kernel.ComputeFilterResponse(f)), Db(std::abs(order == 1.0f ? second : first)), 0.02)
+                << order << " " << f;
+        }
     }
 }
 
@@ -126,6 +143,8 @@ TEST(ParametricKernel, FlatAndBypassPassTheInputExactly)
     std::vector<float> y(x.size());
     kernel.Process(x.data(), y.data(), 4096);
     EXPECT_EQ(y, x);
+    kernel.SetParameter(P::kMasterGain, -6);
+    EXPECT_NEAR(Db(kernel.ComputeFilterResponse(1000.0)), -6.0, 1e-4);
     kernel.SetParameter(P::kBand1Gain, 12), kernel.SetParameter(P::kHighPassEnable, 1);
     kernel.SetParameter(P::kMasterGain, -6), kernel.SetParameter(P::kBypass, 1);
     kernel.Resume();

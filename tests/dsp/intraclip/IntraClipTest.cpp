@@ -279,6 +279,17 @@ TEST_F(IntraClipFixture, DebugModesDrawTheirCurveInTheRightChannel)
             ASSERT_NEAR(output[1][i], c.expected, c.tolerance) << "mode " << c.mode << ", frame " << i;
         EXPECT_EQ(output[0], normal[0]) << "mode " << c.mode;
     }
+    // The finalizing compressor is 3:1: a steady square at the target, 24 dB
+    // over its threshold, comes out 16 dB down.
+    IntraClipParam p = DefaultGlobalParam();
+    p.DebugDisplayMode = kShowFinalizeCompressorGainCurve;
+    p.FinCompThresh = static_cast<float>(kTargetDb) - 24.0f;
+    SetGlobalParam(p);
+    Planar square(2, std::vector<float>(3 * kRate));
+    for (auto& channel : square)
+        for (std::size_t i = 0; i < channel.size(); ++i)
+            channel[i] = static_cast<float>((i / 24) % 2 == 0 ? test::FromDb(kTargetDb) : -test::FromDb(kTargetDb));
+    EXPECT_NEAR(Level(square)[1].back(), -0.16, 0.003);
 }
 
 // A tuning record full of nonsense still gives a working, bounded leveler.

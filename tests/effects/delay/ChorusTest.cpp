@@ -164,6 +164,13 @@ TEST_F(ChorusFixture, OneVoiceIsAUnityGainCopyWithinTwiceTheBaseDelay)
                         0.05)
                 << sinc;
         }
+        // Any feedback takes the recirculating path; one too faint to change
+        // the voice layout must leave the output as it was.
+        Set(Chorus::kFeedback, 0.004f);
+        const Signal faint = host.Run(input);
+        Set(Chorus::kFeedback, 0);
+        for (std::size_t i = 0; i < frames; ++i)
+            ASSERT_NEAR(faint[0][i], output[0][i], 1e-3) << sinc << " " << i;
     }
 }
 

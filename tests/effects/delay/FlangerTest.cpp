@@ -1,5 +1,6 @@
 #include "effects/delay/Flanger.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -197,6 +198,19 @@ TEST_F(FlangerFixture, BadInputAndFullFeedbackStayBounded)
     const Signal output = host.Run(loud);
     EXPECT_EQ(test::MaxDifference(output, host.Run(clean)), 0.0f);
     EXPECT_TRUE(bounded(output));
+    // The lines saturate rather than store more than full scale: once a
+    // full-scale input stops, its repeats at full feedback decay at once
+    // (one tap, or two inverted: the repeats add up in the line either way).
+    host.Configure(1, 48000.0f);
+    std::vector<float> held(12000, 0.0f);
+    std::fill_n(held.begin(), 4800, 1.0f);
+    for (const bool oneTap : {true, false}) {
+        SetWet(1.0f, 1.0f, oneTap, false, !oneTap);
+        Set(Flanger::kFeedback, 100.0f);
+        const std::vector<float> tail = host.Run(Signal{held})[0];
+        const auto [low, high] = std::minmax_element(tail.begin() + kLatency + 5300, tail.end());
+        EXPECT_LT(std::max(-*low, *high), 0.75f) << oneTap;
+    }
     // Nonsense rates give silence or noise, never a crash or a non-number.
     for (float rate : {0.0f, 1.0f, std::nanf(""), 48000.0f}) {
         host.Configure(2, rate);

@@ -269,6 +269,36 @@ TEST_F(DetectorFixture, StepResponseTimes)
     }
 }
 
+// The gain glides on the level-detector times: falling on the attack time,
+// rising on the release time, each step within 1 % of its end after that
+// time. Constant levels through the peak detector settle in a frame or two.
+TEST_F(DetectorFixture, GainGlidesOnTheLevelDetectorTimes)
+{
+    SetRms(false);
+    SetFourToOne();
+    SetReal(Dynamics::kLevelAttackTime, 20.0f);   // 882 frames
+    SetReal(Dynamics::kLevelReleaseTime, 100.0f); // 4410 frames
+    struct Case {
+        float from, to;
+        std::size_t frames;
+    };
+    for (const Case& c : {Case{0.05f, 0.5f, 882}, Case{0.5f, 0.05f, 4410}}) {
+        Signal input = test::ConstantSignal(1, 22050, c.from);
+        std::fill(input[0].begin() + 11025, input[0].end(), c.to);
+        const std::vector<float> out = host.Run(input)[0];
+        // Envelope only: the output is the level times the gain.
+        const double before = out[11000] / c.from;
+        const double after = out.back() / c.to;
+        std::size_t step = 10000;
+        while (std::fabs(out[step] / c.from - before) < 1e-4 * before)
+            ++step;
+        std::size_t settled = step + 4;
+        while (std::fabs(out[settled] / c.to - after) > 0.01 * std::fabs(before - after))
+            ++settled;
+        EXPECT_NEAR(static_cast<double>(settled - step), static_cast<double>(c.frames), 0.01 * c.frames + 3.0) << c.from;
+    }
+}
+
 TEST_F(DynamicsFixture, NoPresetStepsInGainAtFullScale)
 {
     host.Configure(1, kRate);

@@ -81,7 +81,12 @@ TEST(EnvelopeTest, FactoryEnvelopesFollowTheirLines)
                           // Splines: only where the curve is flat or on a keyframe.
                           Case{false, "Smooth Fade Out", [](double t) { return t < 0.25 ? 1.0 : t > 0.75 ? 0.0 : NAN; },
                                1e-6},
-                          Case{true, "Soften Attack", [](double t) { return t >= 0.15 ? 1.0 : NAN; }, 1e-6}}) {
+                          Case{true, "Soften Attack", [](double t) { return t >= 0.15 ? 1.0 : NAN; }, 1e-6},
+                          Case{true, "0dB Pulse", [](double t) { return t == 0.5 ? 4.7526875 : NAN; }, 1e-4},
+                          Case{false, "Tremors", [](double t) {
+                              const double k = std::round(t * 10.0);
+                              return std::fabs(t * 10.0 - k) < 1e-9 ? std::fmod(k + 1.0, 2.0) : NAN;
+                          }, 1e-6}}) {
         const std::vector<float> gains = MeasureGain(MakePreset(c.gain, c.preset));
         for (std::size_t n = 0; n < kFrames; ++n) {
             const double expected = c.reference(static_cast<double>(n) / kFrames);
@@ -92,6 +97,9 @@ TEST(EnvelopeTest, FactoryEnvelopesFollowTheirLines)
         if (std::string(c.preset) == "Smooth Ends") {
             EXPECT_EQ(gains.front(), 0.0f) << c.gain;
             EXPECT_LT(gains.back(), 0.05f) << c.gain;
+        }
+        if (std::string(c.preset) == "Tremors") {
+            EXPECT_GT(gains.back(), 0.99f); // rising to full level at the end
         }
     }
 }
@@ -165,6 +173,13 @@ TEST(EnvelopeTest, KeyframesOnOneSampleMoveToTheNext)
         for (const auto& keyframe : keyframes)
             got.emplace_back(keyframe.position, keyframe.value);
         EXPECT_EQ(got, c.expected);
+        // Absolute keyframes written back are read against the selection.
+        envelope->SetKeyframes(keyframes);
+        std::vector<LogicalKeyframe> logical;
+        envelope->GetLogicalKeyframes(logical);
+        ASSERT_EQ(logical.size(), got.size());
+        for (std::size_t k = 0; k < got.size(); ++k)
+            EXPECT_FLOAT_EQ(logical[k].position, static_cast<float>(got[k].first - 100) / 10.0f);
     }
 }
 

@@ -226,6 +226,8 @@ TEST_F(IntraClipComponentFixture, SetupCommandWritesTheWholeTuningRecord)
     IntraClipParam p{};
     dsp::intraclip::GetGlobalParam(p);
     EXPECT_EQ(p.RefLevel, -11.0f);
+    EXPECT_EQ(p.MaxGain, 9.0f);
+    EXPECT_EQ(p.MaxGainDelta, 30.0f);
     EXPECT_EQ(p.PeakSmoothReleaseTime, 7000.0f);
     EXPECT_EQ(p.NoiseGateRatio, 2.5f);
     EXPECT_EQ(p.NumRMSBuckets, 8);

@@ -132,6 +132,19 @@ TEST(GraphicEQ, RippleBetweenFlatBandsAfterAStepStaysSmall)
         EXPECT_NEAR(test::Db(test::MagnitudeAt(h, std::sqrt(250.0 * 500.0) / kRate)), 7.5, c.halfWay)
             << "accuracy " << c.accuracy;
     }
+    // The long filter shows how the sliders blend: a raised cosine of log frequency.
+    const auto response = [&] {
+        return host.Run(test::ImpulseSignal(1, static_cast<std::size_t>(eq->GetInitialDelay() * 2), 0), 4096)[0];
+    };
+    const std::vector<float> h = response();
+    for (double t : {0.25, 0.75})
+        EXPECT_NEAR(test::Db(test::MagnitudeAt(h, 250.0 * std::pow(2.0, t) / kRate)),
+                    7.5 * (1.0 + std::cos(std::numbers::pi * t)), 0.05)
+            << t;
+    // The top band sits at 16 kHz: raised alone, half way up at 11.3 kHz.
+    for (int band = 0; band < member.bands; ++band)
+        eq->SetParameter(4 + band, BandValue(band == member.bands - 1 ? 15.0f : 0.0f));
+    EXPECT_NEAR(test::Db(test::MagnitudeAt(response(), std::sqrt(8000.0 * 16000.0) / kRate)), 7.5, 0.05);
 }
 
 TEST(GraphicEQ, FlatSlidersAreAPureDelayOfTheReportedLatency)
@@ -322,6 +335,14 @@ TEST(GraphicEQ, CurveOfThePhonoPresetFollowsTheAnalyticCurve)
         EXPECT_NEAR(curve[i], 20.0 * std::log10(riaa(f) / riaa(1000.0)) - 6.0, 0.6) << f << " Hz";
     }
     EXPECT_FALSE(eq->GetCurveData(1, kPoints, curve));
+    // Its sliders hold the curve at the band centres to the 0.1 dB they are
+    // written in, the master gain the 6 dB of headroom.
+    const auto real = [&](int index) { return eq->GetParameterInfo(index)->FromNormalized(eq->GetParameter(index)); };
+    const auto centres = dsp::Graphic::GetBandCentres(2);
+    for (std::size_t band = 0; band < centres.size(); ++band)
+        EXPECT_NEAR(real(4 + static_cast<int>(band)), 20.0 * std::log10(riaa(centres[band]) / riaa(1000.0)), 0.051)
+            << centres[band] << " Hz";
+    EXPECT_NEAR(real(1), -6.0f, 1e-3f);
 }
 
 } // namespace

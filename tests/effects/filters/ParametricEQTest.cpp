@@ -56,6 +56,11 @@ TEST_F(ParametricEQFixture, DescribesParametersFromTheKernel)
     host.Configure(2, 96000.0f);
     EXPECT_FLOAT_EQ(eq->GetParameterInfo(41)->FromNormalized(1.0f), 0.48f * 96000.0f);
     EXPECT_FLOAT_EQ(eq->GetParameterInfo(32)->FromNormalized(1.0f), P::kMaxBandwidth); // not a frequency range
+    // A slope is a fraction of the steepest (as saved), or the order itself (as presets pass it).
+    for (const auto& [value, fraction] : {std::pair{1.0f, 1.0f}, std::pair{0.5f, 0.5f}, std::pair{2.0f, 0.25f}}) {
+        eq->SetParameter(P::kHighPassSlope, value);
+        EXPECT_EQ(eq->GetParameter(P::kHighPassSlope), fraction) << value;
+    }
 }
 
 TEST_F(ParametricEQFixture, ImpulseResponseMatchesTheDrawnCurve)
@@ -123,7 +128,7 @@ TEST_F(ParametricEQFixture, QOrBandwidthDependsOnConstantQ)
 {
     host.Configure(1, 48000.0f);
     Set(P::kBand1Gain, 10.0f);
-    for (float constantQ : {0.0f, 1.0f}) {
+    for (float constantQ : {0.0f, 0.5f}) { // on from 0.5, in the component and its kernels alike
         eq->SetParameter(P::kConstantQ, constantQ);
         const int ignored = constantQ >= 0.5f ? P::kBand1Bandwidth : P::kBand1Q;
         const int used = constantQ >= 0.5f ? P::kBand1Q : P::kBand1Bandwidth;
@@ -184,6 +189,7 @@ TEST_F(ParametricEQFixture, PresetsGiveTheSameHertzAtEveryRate)
         EXPECT_NEAR(responses[0][i], responses[1][i], 0.5f) << i;
     // A later rate change keeps the hertz, and the stored values follow.
     const float bump = Real(P::kBand1Frequency + 8);
+    EXPECT_NEAR(Real(P::kBand1Bandwidth + 2), 800.0f, 0.5f); // its bandwidth in hertz, at any rate
     host.Configure(2, 48000.0f);
     EXPECT_NEAR(Real(P::kBand1Frequency + 8), bump, 0.05f);
     EXPECT_NEAR(CurveAt(Curve(4000), 1000.0), responses[1][3], 0.1f);

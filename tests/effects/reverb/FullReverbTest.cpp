@@ -266,6 +266,13 @@ TEST_F(FullReverbSettings, SynthesisRepeatsAndPlacesTheDirectPaths)
     synthesize(settings, moved, movedEarly);
     EXPECT_NE(tail, moved);
     EXPECT_NE(early, movedEarly);
+    // A source far to the right reaches the left ear later by the ears'
+    // spacing (0.334 m) at the speed of sound (1130 ft/s): 0.97 ms.
+    settings.sampleRate = 48000.0f;
+    settings.dimension = 20.0f;
+    settings.location = 100.0f;
+    const fullreverb::Result wide = synthesize(settings, tail, early);
+    EXPECT_NEAR(static_cast<double>(wide.directDelays[0]) - wide.directDelays[1], 0.334 / 344.42 * 48000.0, 1.0);
 }
 
 // ---------------------------------------------------------------------------
@@ -287,6 +294,8 @@ TEST_F(FullReverbThreaded, DryPathArrivesAtTheLatencyOrOverTheDirectPath)
                           Case{"true stereo, no direct path", 2, false, false}}) {
         SCOPED_TRACE(c.name);
         TestHost host = Make(c.channels, c.sumInputs, c.includeDirect, 80.0f, 0.0f, 0.0f);
+        // Sources off to the right: the far ear hears each a few frames late.
+        Set(host, P::kLocation, 40.0f);
         // Asked before anything was built: the figure a host compensates with.
         const int latency = host.Filter().GetInitialDelay();
         const std::size_t at = 5;
