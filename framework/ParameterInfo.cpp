@@ -22,9 +22,30 @@ GenericParameterInfo::GenericParameterInfo(core::UString name, core::UString uni
 
 float GenericParameterInfo::ToNormalized(float value) const
 {
-    if (logarithmic_)
-        return std::log(value / lo_) / hi_;
-    return (value - lo_) / (hi_ - lo_);
+    const float normalized = logarithmic_ ? std::log(value / lo_) / hi_ : (value - lo_) / (hi_ - lo_);
+    // The quotient can land a float or two beside the normalized value that
+    // FromNormalized maps back onto `value`. Take that one where it exists,
+    // so a value saved as a normalized one loads back to the same value bit
+    // for bit (settings, pickled effects, copies for another rate).
+    constexpr int kMaxSteps = 4;
+    float back = FromNormalized(normalized);
+    if (back == value || !std::isfinite(back) || !std::isfinite(value) || !(normalized >= 0.0f) ||
+        !(normalized <= 1.0f))
+        return normalized;
+    // FromNormalized is monotonic: rising when the top of the range is above its bottom.
+    const bool rising = FromNormalized(1.0f) > FromNormalized(0.0f);
+    const bool below = back < value;
+    const float toward = below == rising ? 1.0f : 0.0f;
+    float candidate = normalized;
+    for (int step = 0; step < kMaxSteps && candidate != toward; ++step) {
+        candidate = std::nextafter(candidate, toward);
+        back = FromNormalized(candidate);
+        if (back == value)
+            return candidate;
+        if ((back < value) != below)
+            break; // stepped over: no normalized value names `value` exactly
+    }
+    return normalized;
 }
 
 float GenericParameterInfo::FromNormalized(float normalized) const

@@ -27,8 +27,14 @@ public:
     {
         BuildParameterInfos(*this, table_, ParameterNaming::kStereo, channelCount_);
         for (std::size_t index = 0; index < Count; ++index) {
-            if (table_.rows[index].kind == ParameterKind::kChannelCount)
+            const ParameterRow& row = table_.rows[index];
+            if (row.kind == ParameterKind::kChannelCount) {
                 values_.Store(index, static_cast<float>(channelCount_));
+            } else if (row.kind != ParameterKind::kSwitch) {
+                // A fresh component and one loaded from its saved settings
+                // must hold the same values.
+                values_.Store(index, StoredValue(row.kind, NearestNamedValue(index, row.defaultValue)));
+            }
         }
     }
 
@@ -110,6 +116,16 @@ protected:
     }
 
     std::size_t ChannelCount() const { return channelCount_; }
+
+    /// The value nearest `real` that a normalized setting of the parameter
+    /// names exactly. Values a component derives itself (defaults, coupled
+    /// parameters) are held to it, so that saving them as normalized values
+    /// and loading them back gives the same values bit for bit.
+    float NearestNamedValue(std::size_t index, float real)
+    {
+        const core::Ref<host::AudioFilterParameterInfo> info = GetParameterInfo(static_cast<int>(index));
+        return info ? info->FromNormalized(info->ToNormalized(real)) : real;
+    }
 
     ParameterValues<Count> values_;
 
