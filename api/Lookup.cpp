@@ -310,7 +310,11 @@ float CheckedNormalized(const host::AudioFilterParameterInfo& info, const std::s
         throw Error(Error::Code::InvalidValue, componentTitle + ": value " + (text ? *text : FormatNumber(value)) +
                                                    " for '" + core::ToUtf8(info.GetName()) + "' is outside " +
                                                    DescribeRange(info));
-    return std::clamp(info.ToNormalized(real), 0.0f, 1.0f);
+    // Normalized values run 0..1, except a count's, which is the number itself.
+    ValueRange normalized{0.0f, 1.0f};
+    if (dynamic_cast<const CountParameterInfo*>(&info) != nullptr)
+        normalized = range;
+    return std::clamp(info.ToNormalized(real), normalized.min, normalized.max);
 }
 
 } // namespace

@@ -78,6 +78,18 @@ core::UString GenericParameterInfo::GetParameterString(float normalized) const
     return core::NumberToString(value, leadingFormatCount_, DecimalsFor(value));
 }
 
+CountParameterInfo::CountParameterInfo(core::UString name, core::UString unitLabel, int id, int first, int last,
+                                       bool automatable)
+    : GenericParameterInfo(std::move(name), std::move(unitLabel), host::kUnitNumber, id, 0.0f, 1.0f, automatable),
+      first_(first), last_(last)
+{
+}
+
+core::UString CountParameterInfo::GetParameterString(float normalized) const
+{
+    return core::NumberToString(std::round(FromNormalized(normalized)), 1, 0);
+}
+
 BoolParameterInfo::BoolParameterInfo(core::UString name, core::UString unitLabel, core::UString onText,
                                      core::UString offText, bool automatable)
     : AudioFilterParameterInfo(std::move(name), std::move(unitLabel), host::kUnitSwitch),

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -44,7 +45,7 @@ public:
     /// thread; never blocks, never allocates.
     void SetParameter(int index, float normalized) override
     {
-        if (const std::optional<float> real = RealFromNormalized(index, normalized)) {
+        if (const std::optional<float> real = RealValue(index, normalized)) {
             const auto parameter = static_cast<std::size_t>(index);
             const float value = StoredValue(table_.rows[parameter].kind, *real);
             if (values_.Store(parameter, value)) {
@@ -130,6 +131,20 @@ protected:
     ParameterValues<Count> values_;
 
 private:
+    /// The real value for a normalized one; a count crosses as the number
+    /// itself, rounded and held to its range.
+    std::optional<float> RealValue(int index, float normalized) const
+    {
+        if (index >= 0 && index < static_cast<int>(Count) &&
+            table_.rows[static_cast<std::size_t>(index)].kind == ParameterKind::kCount) {
+            if (!std::isfinite(normalized))
+                return std::nullopt;
+            const ParameterRow& row = table_.rows[static_cast<std::size_t>(index)];
+            return std::clamp(std::floor(normalized + 0.5f), row.lo, row.hi);
+        }
+        return RealFromNormalized(index, normalized);
+    }
+
     const ParameterTable& table_;
     std::atomic<std::size_t> channelCount_;
     DeferredWork work_;

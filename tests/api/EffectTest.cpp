@@ -217,6 +217,17 @@ TEST(EffectParameters, DescriptionsGiveRangeUnitDefaultAndText)
     EXPECT_TRUE(release.automatable);
     EXPECT_EQ(Effect::Create("Echo", kRate, 2).Describe("echo_bounce").unit, Unit::Switch);
 
+    // A count that crosses the host interface as itself is described by the
+    // counts it takes.
+    Effect chorus = Effect::Create("Chorus", kRate, 2);
+    const ParameterDescription voices = chorus.Describe("voices");
+    EXPECT_EQ(voices.minimum, 1.0f);
+    EXPECT_EQ(voices.maximum, 16.0f);
+    EXPECT_EQ(voices.defaultValue, 2.0f);
+    EXPECT_EQ(voices.steps, 15);
+    chorus.SetParameterText("voices", "12");
+    EXPECT_EQ(chorus.GetParameter("voices"), 12.0f);
+
     // Amplify leaves the indexes of unused channel gains undescribed.
     const Effect amplify = Effect::Create("Amplify", kRate, 2);
     const std::vector<ParameterDescription> described = amplify.Parameters();
