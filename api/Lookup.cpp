@@ -11,6 +11,7 @@
 
 #include "api/Text.h"
 #include "contracts/host/AudioFilterRegistrar.h"
+#include "framework/MultiChannelComponentBase.h"
 #include "framework/ParameterInfo.h"
 #include "platform/core/Localizer.h"
 #include "platform/host/Session.h"
@@ -259,6 +260,12 @@ ValueRange RangeOf(const host::AudioFilterParameterInfo& info)
     const float a = info.FromNormalized(0.0f);
     const float b = info.FromNormalized(1.0f);
     return {std::min(a, b), std::max(a, b)};
+}
+
+bool IsInUse(host::AudioFilter& filter, int index)
+{
+    auto* component = dynamic_cast<MultiChannelComponentBase*>(&filter);
+    return component == nullptr || component->IsParameterInUse(index);
 }
 
 std::string DescribeRange(const host::AudioFilterParameterInfo& info)

@@ -228,6 +228,13 @@ TEST(EffectParameters, DescriptionsGiveRangeUnitDefaultAndText)
     chorus.SetParameterText("voices", "12");
     EXPECT_EQ(chorus.GetParameter("voices"), 12.0f);
 
+    // One channel uses only the left settings of the Echo; the right ones
+    // stay described (saved settings keep their shape) but unused.
+    const Effect monoEcho = Effect::Create("Echo", kRate, 1);
+    for (const char* key : {"delay_time", "delay_time_right_channel", "echo_bounce"})
+        EXPECT_EQ(monoEcho.Describe(key).inUse, std::string(key) == "delay_time") << key;
+    EXPECT_TRUE(Effect::Create("Echo", kRate, 2).Describe("delay_time_right_channel").inUse);
+
     // Amplify leaves the indexes of unused channel gains undescribed.
     const Effect amplify = Effect::Create("Amplify", kRate, 2);
     const std::vector<ParameterDescription> described = amplify.Parameters();
