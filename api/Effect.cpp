@@ -311,6 +311,7 @@ ParameterDescription Effect::Describe(int index) const
     description.text = core::ToUtf8(filter.GetParameterString(index));
     description.steps = info->GetStepCount();
     description.automatable = info->CanBeAutomated();
+    description.inUse = api::IsInUse(filter, index);
     return description;
 }
 

@@ -11,6 +11,7 @@
 
 #include "api/Text.h"
 #include "contracts/host/AudioFilterRegistrar.h"
+#include "framework/MultiChannelComponentBase.h"
 #include "framework/ParameterInfo.h"
 #include "platform/core/Localizer.h"
 #include "platform/host/Session.h"
@@ -261,6 +262,12 @@ ValueRange RangeOf(const host::AudioFilterParameterInfo& info)
     return {std::min(a, b), std::max(a, b)};
 }
 
+bool IsInUse(host::AudioFilter& filter, int index)
+{
+    auto* component = dynamic_cast<MultiChannelComponentBase*>(&filter);
+    return component == nullptr || component->IsParameterInUse(index);
+}
+
 std::string DescribeRange(const host::AudioFilterParameterInfo& info)
 {
     const ValueRange range = RangeOf(info);
@@ -310,7 +317,11 @@ float CheckedNormalized(const host::AudioFilterParameterInfo& info, const std::s
         throw Error(Error::Code::InvalidValue, componentTitle + ": value " + (text ? *text : FormatNumber(value)) +
                                                    " for '" + core::ToUtf8(info.GetName()) + "' is outside " +
                                                    DescribeRange(info));
-    return std::clamp(info.ToNormalized(real), 0.0f, 1.0f);
+    // Normalized values run 0..1, except a count's, which is the number itself.
+    ValueRange normalized{0.0f, 1.0f};
+    if (dynamic_cast<const CountParameterInfo*>(&info) != nullptr)
+        normalized = range;
+    return std::clamp(info.ToNormalized(real), normalized.min, normalized.max);
 }
 
 } // namespace

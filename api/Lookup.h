@@ -90,6 +90,10 @@ struct ValueRange {
 };
 ValueRange RangeOf(const host::AudioFilterParameterInfo& info);
 
+/// False for a parameter the component ignores on its current channel layout
+/// (Echo's right-channel settings on one channel); it still takes values.
+bool IsInUse(host::AudioFilter& filter, int index);
+
 /// "-96..48 dB": the range with its unit label, for messages.
 std::string DescribeRange(const host::AudioFilterParameterInfo& info);
 

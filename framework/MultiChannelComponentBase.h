@@ -43,6 +43,12 @@ public:
     void SetAudioParamInterface(AudioParamInterface* paramInterface) { paramInterface_ = paramInterface; }
     virtual bool GetKeyFrameParameter(unsigned long id, float& value);
 
+    /// False for a parameter that processing ignores on the current channel
+    /// layout (a right-channel setting on one channel). It keeps its
+    /// description and stored value, which another layout may use again, so
+    /// saved settings keep their shape. Control thread.
+    virtual bool IsParameterInUse(int /*index*/) { return true; }
+
     void AddParameterInfo(std::size_t index, core::Ref<host::AudioFilterParameterInfo> info);
     void ClearParameterInfos() { infos_.clear(); }
     const ParameterInfoMap& GetParameterInfos() const { return infos_; }

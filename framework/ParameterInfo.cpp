@@ -22,9 +22,30 @@ GenericParameterInfo::GenericParameterInfo(core::UString name, core::UString uni
 
 float GenericParameterInfo::ToNormalized(float value) const
 {
-    if (logarithmic_)
-        return std::log(value / lo_) / hi_;
-    return (value - lo_) / (hi_ - lo_);
+    const float normalized = logarithmic_ ? std::log(value / lo_) / hi_ : (value - lo_) / (hi_ - lo_);
+    // The quotient can land a float or two beside the normalized value that
+    // FromNormalized maps back onto `value`. Take that one where it exists,
+    // so a value saved as a normalized one loads back to the same value bit
+    // for bit (settings, pickled effects, copies for another rate).
+    constexpr int kMaxSteps = 4;
+    float back = FromNormalized(normalized);
+    if (back == value || !std::isfinite(back) || !std::isfinite(value) || !(normalized >= 0.0f) ||
+        !(normalized <= 1.0f))
+        return normalized;
+    // FromNormalized is monotonic: rising when the top of the range is above its bottom.
+    const bool rising = FromNormalized(1.0f) > FromNormalized(0.0f);
+    const bool below = back < value;
+    const float toward = below == rising ? 1.0f : 0.0f;
+    float candidate = normalized;
+    for (int step = 0; step < kMaxSteps && candidate != toward; ++step) {
+        candidate = std::nextafter(candidate, toward);
+        back = FromNormalized(candidate);
+        if (back == value)
+            return candidate;
+        if ((back < value) != below)
+            break; // stepped over: no normalized value names `value` exactly
+    }
+    return normalized;
 }
 
 float GenericParameterInfo::FromNormalized(float normalized) const
@@ -55,6 +76,18 @@ core::UString GenericParameterInfo::GetParameterString(float normalized) const
 {
     const float value = FromNormalized(normalized);
     return core::NumberToString(value, leadingFormatCount_, DecimalsFor(value));
+}
+
+CountParameterInfo::CountParameterInfo(core::UString name, core::UString unitLabel, int id, int first, int last,
+                                       bool automatable)
+    : GenericParameterInfo(std::move(name), std::move(unitLabel), host::kUnitNumber, id, 0.0f, 1.0f, automatable),
+      first_(first), last_(last)
+{
+}
+
+core::UString CountParameterInfo::GetParameterString(float normalized) const
+{
+    return core::NumberToString(std::round(FromNormalized(normalized)), 1, 0);
 }
 
 BoolParameterInfo::BoolParameterInfo(core::UString name, core::UString unitLabel, core::UString onText,

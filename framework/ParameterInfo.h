@@ -32,9 +32,9 @@ public:
     bool IsLogarithmic() const { return logarithmic_; }
     /// Decimal places the host's number formatter allows (2 or 6).
     std::size_t GetSecondCount() const { return secondCount_; }
-    /// The smallest and largest real values the description can produce.
-    float GetMinValue() const;
-    float GetMaxValue() const;
+    /// The smallest and largest real values the description takes.
+    virtual float GetMinValue() const;
+    virtual float GetMaxValue() const;
 
     /// Decimals shown for a real value of this magnitude.
     static std::size_t DecimalsFor(float value);
@@ -47,6 +47,25 @@ private:
     bool logarithmic_;
     std::size_t leadingFormatCount_;
     std::size_t secondCount_;
+};
+
+/// A whole count that crosses the host interface as the number itself: the
+/// description's range is 0 to 1, which maps every value onto itself, so
+/// presets and saved settings carry 4.0 for four. The counts it takes run
+/// from `first` to `last`, and that is the range it reports.
+class CountParameterInfo : public GenericParameterInfo {
+public:
+    CountParameterInfo(core::UString name, core::UString unitLabel, int id, int first, int last, bool automatable);
+
+    float GetMinValue() const override { return static_cast<float>(first_); }
+    float GetMaxValue() const override { return static_cast<float>(last_); }
+    int GetStepCount() const override { return last_ - first_; }
+    /// The count, without decimals.
+    core::UString GetParameterString(float normalized) const override;
+
+private:
+    int first_;
+    int last_;
 };
 
 /// An on/off switch stored as 0 or 1.

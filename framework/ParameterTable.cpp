@@ -26,6 +26,12 @@ void BuildParameterInfos(MultiChannelComponentBase& component, const ParameterTa
                                                         core::Localize(prefix + "Off=Off"), automatable));
             continue;
         }
+        if (row.kind == ParameterKind::kCount) {
+            component.AddParameterInfo(index, core::MakeRef<CountParameterInfo>(
+                                                  name, core::FromUtf8(row.unitLabel), static_cast<int>(index),
+                                                  static_cast<int>(row.lo), static_cast<int>(row.hi), automatable));
+            continue;
+        }
         const float hi = row.kind == ParameterKind::kChannelCount ? static_cast<float>(channelCount) : row.hi;
         component.AddParameterInfo(index, core::MakeRef<GenericParameterInfo>(
                                               name, core::FromUtf8(row.unitLabel), row.unit,

@@ -21,6 +21,7 @@ enum class ParameterKind {
     kSwitch,       ///< on (1) from 0.5 up, else off (0)
     kChoice,       ///< a whole number: x.5 and below rounds down
     kChannelCount, ///< 1 to the channel count; stored, reported as count / 32
+    kCount,        ///< a whole number lo..hi that crosses the interface as itself, not as a share of the range
 };
 
 struct ParameterRow {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -27,8 +28,14 @@ public:
     {
         BuildParameterInfos(*this, table_, ParameterNaming::kStereo, channelCount_);
         for (std::size_t index = 0; index < Count; ++index) {
-            if (table_.rows[index].kind == ParameterKind::kChannelCount)
+            const ParameterRow& row = table_.rows[index];
+            if (row.kind == ParameterKind::kChannelCount) {
                 values_.Store(index, static_cast<float>(channelCount_));
+            } else if (row.kind != ParameterKind::kSwitch) {
+                // A fresh component and one loaded from its saved settings
+                // must hold the same values.
+                values_.Store(index, StoredValue(row.kind, NearestNamedValue(index, row.defaultValue)));
+            }
         }
     }
 
@@ -38,7 +45,7 @@ public:
     /// thread; never blocks, never allocates.
     void SetParameter(int index, float normalized) override
     {
-        if (const std::optional<float> real = RealFromNormalized(index, normalized)) {
+        if (const std::optional<float> real = RealValue(index, normalized)) {
             const auto parameter = static_cast<std::size_t>(index);
             const float value = StoredValue(table_.rows[parameter].kind, *real);
             if (values_.Store(parameter, value)) {
@@ -111,9 +118,33 @@ protected:
 
     std::size_t ChannelCount() const { return channelCount_; }
 
+    /// The value nearest `real` that a normalized setting of the parameter
+    /// names exactly. Values a component derives itself (defaults, coupled
+    /// parameters) are held to it, so that saving them as normalized values
+    /// and loading them back gives the same values bit for bit.
+    float NearestNamedValue(std::size_t index, float real)
+    {
+        const core::Ref<host::AudioFilterParameterInfo> info = GetParameterInfo(static_cast<int>(index));
+        return info ? info->FromNormalized(info->ToNormalized(real)) : real;
+    }
+
     ParameterValues<Count> values_;
 
 private:
+    /// The real value for a normalized one; a count crosses as the number
+    /// itself, rounded and held to its range.
+    std::optional<float> RealValue(int index, float normalized) const
+    {
+        if (index >= 0 && index < static_cast<int>(Count) &&
+            table_.rows[static_cast<std::size_t>(index)].kind == ParameterKind::kCount) {
+            if (!std::isfinite(normalized))
+                return std::nullopt;
+            const ParameterRow& row = table_.rows[static_cast<std::size_t>(index)];
+            return std::clamp(std::floor(normalized + 0.5f), row.lo, row.hi);
+        }
+        return RealFromNormalized(index, normalized);
+    }
+
     const ParameterTable& table_;
     std::atomic<std::size_t> channelCount_;
     DeferredWork work_;

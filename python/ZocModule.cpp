@@ -754,11 +754,12 @@ PYBIND11_MODULE(zoc, module)
                     entry["maximum"] = parameter.maximum;
                     entry["default"] = parameter.defaultValue;
                     entry["value"] = parameter.value;
+                    entry["in_use"] = parameter.inUse;
                     result.append(entry);
                 }
                 return result;
             },
-            "Every parameter: key, name, unit, range, default and value.")
+            "Every parameter: key, name, unit, range, default, value and whether this layout uses it.")
         .def(
             "set",
             [](PyEffect& self, const py::kwargs& params) {

@@ -95,8 +95,8 @@ constexpr std::array<ParameterRow, Chorus::kParameterCount> kRows{{
     Row("StereoField=Stereo Field", "%", kUnitProportion, 0.0f, 100.0f, 100.0f),
     Row("ModulationRate=Modulation Rate", "Hz", kUnitFrequency, 0.1f, 30.0f, 0.1f),
     Row("ModulationDepth=Modulation Depth", "dB", kUnitDecibels, 0.0f, 15.0f, 0.0f),
-    // The range 0..1 maps a value onto itself: the count crosses unscaled.
-    Row("Voices=Voices", "", kUnitNumber, 0.0f, 1.0f, 2.0f, false, kChoice),
+    // The count crosses the interface as itself (presets pass 2.0 for two).
+    Row("Voices=Voices", "", kUnitNumber, 1.0f, static_cast<float>(Chorus::kMaxVoices), 2.0f, false, kCount),
     Switch("AverageInputs=Average Left & Right channel input"),
     Switch("AddoBinauralCues=Add Binaural Cues"),
     Switch("HighestQuality=Highest Quality"),

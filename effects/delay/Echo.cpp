@@ -150,6 +150,20 @@ Echo::Echo()
 {
 }
 
+bool Echo::IsParameterInUse(int index)
+{
+    const std::size_t channels = ChannelCount();
+    if (channels == 2)
+        return true;
+    switch (index) {
+    case kDelayRight:
+    case kDecayRight: return false;
+    case kInitEchoRight:
+    case kEchoBounce: return channels > 2;
+    default: return true;
+    }
+}
+
 void Echo::OnValueStored(std::size_t index, float value)
 {
     if (values_[kLockLR] == 0.0f)

@@ -45,6 +45,11 @@ public:
     /// Audio thread. Allocates only on the first block after a rate or
     /// channel change that no Resume followed.
     void Process(float** inputs, float** outputs, int frames) override;
+    /// Outside stereo every channel takes the left settings: the right delay
+    /// and feedback go unused, and on one channel also the right echo level
+    /// and "Echo Bounce" (with more channels, bounce swaps the first two and
+    /// the second takes the right level).
+    bool IsParameterInUse(int index) override;
 
 private:
     /// One set of processing settings; index 0 is the left side, 1 the right.

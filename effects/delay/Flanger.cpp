@@ -169,11 +169,15 @@ bool Flanger::RequestIOConfiguration(const host::ChannelLayoutList& inputs, cons
 
 void Flanger::OnValueStored(std::size_t index, float value)
 {
+    // The coupled rate is held to a value its own description names, so that
+    // loading saved settings (frequency first, then beats) finds the beats
+    // unchanged and leaves the frequency as it was saved.
     if (index == kModRateBeats) {
-        const double hertz = 1.0 / kSecondsPerBeat / value;
-        values_.Store(kModRateFreq, static_cast<float>(std::clamp(hertz, double{kMinRateHz}, double{kMaxRateHz})));
+        const double hertz = std::clamp(1.0 / kSecondsPerBeat / value, double{kMinRateHz}, double{kMaxRateHz});
+        values_.Store(kModRateFreq, NearestNamedValue(kModRateFreq, static_cast<float>(hertz)));
     } else if (index == kModRateFreq) {
-        values_.Store(kModRateBeats, static_cast<float>(1.0 / kSecondsPerBeat / value));
+        const double beats = 1.0 / kSecondsPerBeat / value;
+        values_.Store(kModRateBeats, NearestNamedValue(kModRateBeats, static_cast<float>(beats)));
     }
     // A new rate alone keeps the sweep running where it is.
     if (index != kModRateFreq)

@@ -35,8 +35,11 @@ public:
     /// The kernels take the rate; the frequency ranges follow it, and the
     /// stored frequency values move within them so they keep their hertz.
     void SetSampleRate(float rate) override;
-    /// Applies the preset's values as a settings load, so that ConstantQ and
-    /// the original sample rate act in the same order as for saved settings.
+    /// Sends the preset's values in index order through
+    /// SetParameterAutomated, as every component does (so Q values arriving
+    /// while ConstantQ is still on are kept), except that the high- and
+    /// low-pass cutoffs, which come after the original sample rate and so
+    /// escape its mapping, are first re-expressed for the current rate.
     void SetFactoryPreset(int index) override;
     /// Loads as the host does, then switches Bypass off.
     bool LoadSettings(const host::PresetData& preset) override;

@@ -294,9 +294,9 @@ FullReverb::FullReverb()
     for (int index = 0; index < kParameterCount; ++index) {
         const ParameterRow& row = kParameters[static_cast<std::size_t>(index)];
         AddParameter(row.key, row.unitLabel, row.unit, index, row.minimum, row.maximum, row.automatable);
-        StoreValue(index, row.defaultValue);
+        StoreDerived(index, row.defaultValue);
     }
-    StoreValue(kOriginalSampleRate, GetSampleRate());
+    StoreDerived(kOriginalSampleRate, GetSampleRate());
     StoreValue(kChannelCount, static_cast<float>(ChannelCount()));
     SetFrequencyRanges();
     UpdateRoom();

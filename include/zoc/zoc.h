@@ -84,6 +84,10 @@ struct ParameterDescription {
     std::string text;          ///< the value as the component displays it
     int steps = 0;             ///< 0 for a continuous parameter, else the number of steps
     bool automatable = true;   ///< may be changed while processing, and scheduled
+    /// False when the current channel layout ignores the parameter (the
+    /// right channel's settings on one channel); it still takes and saves
+    /// values, for other layouts.
+    bool inUse = true;
 };
 
 /// A curve a component draws for its settings: an equalizer's response in

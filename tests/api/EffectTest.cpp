@@ -19,6 +19,7 @@
 #include "tests/support/AllocationGuard.h"
 #include "tests/support/Measure.h"
 #include "tests/support/ScratchDirectory.h"
+#include "tests/support/TestHost.h"
 
 namespace zoc::test {
 namespace {
@@ -216,6 +217,24 @@ TEST(EffectParameters, DescriptionsGiveRangeUnitDefaultAndText)
     EXPECT_TRUE(release.automatable);
     EXPECT_EQ(Effect::Create("Echo", kRate, 2).Describe("echo_bounce").unit, Unit::Switch);
 
+    // A count that crosses the host interface as itself is described by the
+    // counts it takes.
+    Effect chorus = Effect::Create("Chorus", kRate, 2);
+    const ParameterDescription voices = chorus.Describe("voices");
+    EXPECT_EQ(voices.minimum, 1.0f);
+    EXPECT_EQ(voices.maximum, 16.0f);
+    EXPECT_EQ(voices.defaultValue, 2.0f);
+    EXPECT_EQ(voices.steps, 15);
+    chorus.SetParameterText("voices", "12");
+    EXPECT_EQ(chorus.GetParameter("voices"), 12.0f);
+
+    // One channel uses only the left settings of the Echo; the right ones
+    // stay described (saved settings keep their shape) but unused.
+    const Effect monoEcho = Effect::Create("Echo", kRate, 1);
+    for (const char* key : {"delay_time", "delay_time_right_channel", "echo_bounce"})
+        EXPECT_EQ(monoEcho.Describe(key).inUse, std::string(key) == "delay_time") << key;
+    EXPECT_TRUE(Effect::Create("Echo", kRate, 2).Describe("delay_time_right_channel").inUse);
+
     // Amplify leaves the indexes of unused channel gains undescribed.
     const Effect amplify = Effect::Create("Amplify", kRate, 2);
     const std::vector<ParameterDescription> described = amplify.Parameters();
@@ -263,6 +282,48 @@ TEST(EffectSettings, SavedSettingsLoadBackBitForBit)
         Effect fromFile = Effect::Create(name, kRate, 2);
         fromFile.LoadSettingsFile(path);
         EXPECT_EQ(fromFile.SaveSettings(), text) << name;
+    }
+}
+
+// Effects travel as their settings (pickled to worker processes, rebuilt for
+// another rate or layout): one loaded from another's settings must sound
+// exactly like it, from its defaults and from its presets.
+TEST(EffectSettings, LoadedSettingsRenderBitForBitLikeTheOriginal)
+{
+    constexpr std::int64_t kFrames = 4000;
+    const Planar input = NoiseChannels(2, kFrames, 0.25f);
+    const auto render = [&](Effect& effect) {
+        return effect.IsGenerator() ? effect.Generate(kFrames) : effect.Render(Pointers(input).data(), kFrames);
+    };
+    for (const ComponentDescription& component : ListComponents()) {
+        // The defaults (-1), the first two presets and the last one; a reverb
+        // synthesises a new impulse for each, so it gets the last one only.
+        const int last = component.presetCount - 1;
+        std::vector<int> presets{-1};
+        if (component.className.find("Reverb") == std::string::npos) {
+            for (int preset : {0, 1})
+                if (preset < last)
+                    presets.push_back(preset);
+        }
+        if (last >= 0)
+            presets.push_back(last);
+        for (int preset : presets) {
+            Effect original = Effect::Create(component.className, kRate, 2);
+            if (preset >= 0)
+                original.ApplyPreset(preset);
+            Effect copy = Effect::Create(component.className, kRate, 2);
+            copy.LoadSettings(original.SaveSettings());
+            const Planar expected = render(original);
+            const Planar loaded = render(copy);
+            bool same = loaded.size() == expected.size();
+            for (std::size_t channel = 0; same && channel < expected.size(); ++channel) {
+                same = loaded[channel].size() == expected[channel].size() &&
+                       std::memcmp(loaded[channel].data(), expected[channel].data(),
+                                   expected[channel].size() * sizeof(float)) == 0;
+            }
+            EXPECT_TRUE(same) << component.className << " preset " << preset << " differs by up to "
+                              << MaxDifference(loaded, expected);
+        }
     }
 }
 

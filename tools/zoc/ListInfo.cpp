@@ -143,6 +143,7 @@ int RunInfo(const Words& words, Context& context)
         const std::string text = core::ToUtf8(filter.GetParameterString(index));
         const bool automatable = info->CanBeAutomated();
         const bool exposed = info->IsExposed();
+        const bool inUse = api::IsInUse(filter, index);
         parameters.push_back({{"index", index},
                               {"name", parameterName},
                               {"key", ParameterKey(parameterName, index)},
@@ -153,10 +154,13 @@ int RunInfo(const Words& words, Context& context)
                               {"normalized", JsonNumber(normalized)},
                               {"text", text},
                               {"automatable", automatable},
-                              {"exposed", exposed}});
+                              {"exposed", exposed},
+                              {"in_use", inUse}});
         std::string flags = automatable ? "automatable" : "fixed";
         if (!exposed)
             flags += ",hidden";
+        if (!inUse)
+            flags += ",unused";
         table.Add({std::to_string(index), parameterName, ParameterKey(parameterName, index), DescribeRange(*info),
                    FormatNumber(value), FormatNumber(normalized), text, flags});
     }
