@@ -117,7 +117,8 @@ apply options (settings apply in this order: preset, settings file, --set):
                               file's envelope
   --sidechain FILE            feed FILE's channels to the component's
                               side-chain input (same sample rate as IN;
-                              silence after its end)
+                              silence after its end); in a chain, to the
+                              one stage it is given to, in step with IN
   --quiet                     no progress bar
 
   IN may be any file libsndfile reads. OUT's extension picks its format: .wav,
