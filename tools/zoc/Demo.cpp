@@ -2,21 +2,21 @@
 // each with the preset it is shown with, renders the generators, prints how
 // each one did and writes a page to listen and compare.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <numbers>
 #include <optional>
-#include <algorithm>
 #include <sstream>
 
 #include "framework/LogicalKeyframeEditor.h"
 #include "platform/host/Session.h"
 #include "tools/zoc/AudioFile.h"
 #include "tools/zoc/Commands.h"
+#include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Curve.h"
 #include "tools/zoc/DemoPage.h"
-#include "tools/zoc/ComponentLookup.h"
 #include "tools/zoc/Errors.h"
 #include "tools/zoc/OfflineRender.h"
 #include "tools/zoc/Progress.h"
