@@ -35,6 +35,9 @@ struct ComponentInfo {
     /// One line on what the component does, for listings; empty when the
     /// component gives none (listings then show its title).
     std::string description = {};
+    /// The factory preset `zoc demo` plays the component with: one a listener
+    /// notices. Empty: the first preset.
+    std::string demoPreset = {};
 };
 
 /// Every registered component, in registration order.
@@ -55,9 +58,9 @@ class ComponentRegistration {
 public:
     ComponentRegistration(std::string className, std::string titleKey, host::ComponentCategory category,
                           const std::string& componentID, const core::Guid& descriptorGuid,
-                          std::string description = {})
+                          std::string description = {}, std::string demoPreset = {})
         : info_{std::move(className), std::move(titleKey), category, componentID, descriptorGuid,
-                std::move(description)},
+                std::move(description), std::move(demoPreset)},
           registrar_(
               [this] {
                   return core::MakeRef<host::AudioFilterDescriptor>(core::Localize(info_.titleKey), 1ul,

@@ -16,6 +16,7 @@ case "${1:-}" in
   --bench) packages+=(sox libsox-fmt-all hyperfine) ;;
   --fuzz) packages+=(clang libclang-rt-14-dev) ;;
   --docs) packages+=(doxygen) ;;
+  --browser) packages+=(chromium) ;;
 esac
 
 missing=()

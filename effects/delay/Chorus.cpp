@@ -28,7 +28,8 @@ constexpr core::Guid kDescriptorGuid = DescriptorGuid(17);
 constexpr const char* kTitleKey = "$$$/AudioComponents/ChorusTitle=Chorus";
 
 const ComponentRegistration<Chorus> kRegistration{"Chorus", kTitleKey, 0, kChorusComponentID, kDescriptorGuid,
-    "Thickens a sound into several voices with slowly wandering delays"};
+    "Thickens a sound into several voices with slowly wandering delays",
+    "Rich Chorus"};
 
 /// The line holds 0.3 s plus room for the widest interpolation.
 constexpr double kLineSeconds = 0.3;

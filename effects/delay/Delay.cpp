@@ -18,7 +18,8 @@ constexpr core::Guid kDescriptorGuid = DescriptorGuid(3);
 constexpr const char* kTitleKey = "$$$/AudioComponents/DelayTitle=Delay";
 
 const ComponentRegistration<Delay> kRegistration{"Delay", kTitleKey, 0, kDelayComponentID, kDescriptorGuid,
-    "One delayed copy per channel, mixed with the signal; the copy may also come early"};
+    "One delayed copy per channel, mixed with the signal; the copy may also come early",
+    "Rockabilly"};
 
 /// Each line holds one second plus 200 frames; the dry signal is read half a
 /// line behind the writer, so copies up to half a second early or late fit.

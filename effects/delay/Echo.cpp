@@ -18,7 +18,8 @@ constexpr core::Guid kDescriptorGuid = DescriptorGuid(2);
 constexpr const char* kTitleKey = "$$$/AudioComponents/EchoTitle=Echo";
 
 const ComponentRegistration<Echo> kRegistration{"Echo", kTitleKey, 0, kEchoComponentID, kDescriptorGuid,
-    "Repeating echoes fed back through an equalizer, bouncing between left and right"};
+    "Repeating echoes fed back through an equalizer, bouncing between left and right",
+    "Hi-Pass Delay"};
 
 /// Each line holds two seconds plus 200 frames: the longest delay, with room
 /// so that a delay of 0 ms reads the oldest frame instead of the newest.

@@ -23,7 +23,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/FlangerTitle=Flanger";
 
 const ComponentRegistration<Flanger> kRegistration{"Flanger", kTitleKey, 0, kFlangerComponentID,
                                                    kDescriptorGuid,
-    "Sweeps a short modulated delay against the signal for jet-like comb filtering"};
+    "Sweeps a short modulated delay against the signal for jet-like comb filtering",
+    "Heavy Flange"};
 
 // The lines are plain arrays, not rings, so a 32-tap read never wraps: the
 // writer moves up through them and, once past kCompactAt, the recent part is

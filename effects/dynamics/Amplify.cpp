@@ -22,7 +22,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/AmplifyTitle=Amplify";
 
 const ComponentRegistration<Amplify> kRegistration{"Amplify", kTitleKey, 0, kAmplifyComponentID,
                                                     kDescriptorGuid,
-    "Changes each channel's gain in dB, optionally linked"};
+    "Changes each channel's gain in dB, optionally linked",
+    "+6dB Boost"};
 
 // Presets store 2/32 channels, the link on and one gain for all 32 channels.
 constexpr PresetRow<Amplify::kParameterCount> GainRow(const char* key, float normalizedGain)

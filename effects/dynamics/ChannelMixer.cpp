@@ -25,7 +25,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/ChannelMixerTitle=Channel
 
 const ComponentRegistration<ChannelMixer> kRegistration{"ChannelMixer", kTitleKey, 0, kChannelMixerComponentID,
                                                         kDescriptorGuid,
-    "Remixes up to eight channels through a full gain matrix"};
+    "Remixes up to eight channels through a full gain matrix",
+    "Swap Left & Right"};
 
 /// One matrix entry of a preset: output and input counted from 1, in percent.
 struct Entry {

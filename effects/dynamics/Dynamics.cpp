@@ -25,7 +25,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/DynamicsProcessingTitle=D
 
 const ComponentRegistration<Dynamics> kRegistration{"Dynamics", kTitleKey, 0, kDynamicsComponentID,
                                                     kDescriptorGuid,
-    "Compresses, expands, limits or gates through a drawn input-to-output level curve"};
+    "Compresses, expands, limits or gates through a drawn input-to-output level curve",
+    "Voice Over"};
 
 constexpr const char* kPrefix = "$$$/Effects/Dynamics/";
 /// The rate assumed before the host sets one.

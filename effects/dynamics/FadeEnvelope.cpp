@@ -16,7 +16,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/FadeEnvelopeTitle=Fade En
 
 const ComponentRegistration<FadeEnvelope> kRegistration{"FadeEnvelope", kTitleKey, 0, kFadeEnvelopeComponentID,
                                                         kDescriptorGuid,
-    "Fades in, out or anything between along a drawn linear-gain envelope over the whole file"};
+    "Fades in, out or anything between along a drawn linear-gain envelope over the whole file",
+    "Pulse"};
 
 /// With no keyframes the fade passes the signal unchanged.
 constexpr float kUnityGain = 1.0f;

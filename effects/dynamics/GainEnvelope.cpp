@@ -20,7 +20,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/GainEnvelopeTitle=Gain En
 
 const ComponentRegistration<GainEnvelope> kRegistration{"GainEnvelope", kTitleKey, 0, kGainEnvelopeComponentID,
                                                         kDescriptorGuid,
-    "Rides the gain over the whole file along a drawn fader envelope"};
+    "Rides the gain over the whole file along a drawn fader envelope",
+    "Tremors"};
 
 /// Gains are converted to dB down to this amplitude (-300 dB, the fader's bottom).
 constexpr float kSmallestAmplitude = 1e-15f;

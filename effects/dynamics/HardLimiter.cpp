@@ -26,7 +26,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/HardLimiterTitle=Hard Lim
 
 const ComponentRegistration<HardLimiter> kRegistration{"HardLimiter", kTitleKey, 0, kHardLimiterComponentID,
                                                        kDescriptorGuid,
-    "Keeps peaks below a ceiling with look-ahead limiting and makes up the gain"};
+    "Keeps peaks below a ceiling with look-ahead limiting and makes up the gain",
+    "Heavy"};
 
 struct Row {
     const char* key;

@@ -34,7 +34,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/SpeechVolumeLevelerTitle=
 
 const ComponentRegistration<IntraClipComponent> kRegistration{
     "IntraClipComponent", kTitleKey, 0, kIntraClipComponentID, kDescriptorGuid,
-    "Evens out the loudness of speech: rides the gain toward a target level, gates pauses, limits peaks"};
+    "Evens out the loudness of speech: rides the gain toward a target level, gates pauses, limits peaks",
+    "Strong"};
 
 struct Row {
     const char* key;

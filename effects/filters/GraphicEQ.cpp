@@ -29,13 +29,16 @@ constexpr const char* kTitle30 = "$$$/AudioComponents/GraphicEQ30Title=Graphic E
 
 const ComponentRegistration<GraphicEQ10Bands> kRegistration10{"GraphicEQ10Bands", kTitle10, 0,
                                                               kGraphicEQ10BandsComponentID, DescriptorGuid(5),
-    "Shapes the tone with ten fixed octave bands, in linear phase"};
+    "Shapes the tone with ten fixed octave bands, in linear phase",
+    "Lo-Fidelity"};
 const ComponentRegistration<GraphicEQ20Bands> kRegistration20{"GraphicEQ20Bands", kTitle20, 0,
                                                               kGraphicEQ20BandsComponentID, DescriptorGuid(6),
-    "Shapes the tone with twenty fixed half-octave bands, in linear phase"};
+    "Shapes the tone with twenty fixed half-octave bands, in linear phase",
+    "Tinny and Brittle"};
 const ComponentRegistration<GraphicEQ30Bands> kRegistration30{"GraphicEQ30Bands", kTitle30, 0,
                                                               kGraphicEQ30BandsComponentID, DescriptorGuid(7),
-    "Shapes the tone with thirty fixed third-octave bands, in linear phase"};
+    "Shapes the tone with thirty fixed third-octave bands, in linear phase",
+    "Classic V"};
 
 // Presets are written in dB per band (lowest band first) and stored as
 // fractions of the kernel's ranges. Every preset uses the default accuracy;

@@ -25,7 +25,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/ParametricEQTitle=Paramet
 
 const ComponentRegistration<ParametricEQ> kRegistration{"ParametricEQ", kTitleKey, 0, kParametricEQComponentID,
                                                         kDescriptorGuid,
-    "Shapes the tone with five peak bands, low and high shelves, and high- and low-pass filters"};
+    "Shapes the tone with five peak bands, low and high shelves, and high- and low-pass filters",
+    "Old Time Radio"};
 
 constexpr const char* kPrefix = "$$$/Effects/ParametricEQ/";
 

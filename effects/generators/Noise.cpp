@@ -22,7 +22,8 @@ constexpr core::Guid kDescriptorGuid{0x8B46AD7B, 0x6920, 0x42C5, {0x9A, 0x23, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/GenerateNoiseTitle=Generate Noise";
 
 const ComponentRegistration<Noise> kRegistration{"Noise", kTitleKey, 0, kNoiseComponentID, kDescriptorGuid,
-    "Generates brown, pink, white or grey noise at a set level, spatial or independent per channel"};
+    "Generates brown, pink, white or grey noise at a set level, spatial or independent per channel",
+    "Pink Spatial Stereo 700 Delay"};
 
 using host::kUnitNumber;
 using host::kUnitTime;

@@ -23,7 +23,8 @@ constexpr core::Guid kDescriptorGuid{0x9E04C7B2, 0x51D3, 0x4F6A, {0x8C, 0x27, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/GenerateTonesTitle=Generate Tones";
 
 const ComponentRegistration<Tones> kRegistration{"Tones", kTitleKey, 0, kTonesComponentID, kDescriptorGuid,
-    "Generates a tone with overtones, optionally swept and modulated from start to end"};
+    "Generates a tone with overtones, optionally swept and modulated from start to end",
+    "Major Chord"};
 
 using host::kUnitDecibels;
 using host::kUnitFrequency;

@@ -26,7 +26,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/PitchShiftTitle=Pitch Shi
 
 const ComponentRegistration<PitchShift> kRegistration{"PitchShift", kTitleKey, 0, kPitchShiftComponentID,
                                                       kDescriptorGuid,
-    "Shifts the pitch in semitones and cents without changing the length"};
+    "Shifts the pitch in semitones and cents without changing the length",
+    "Angry Gerbil"};
 
 struct Row {
     const char* key;

@@ -29,7 +29,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/FullReverbTitle=Full Reve
 
 const ComponentRegistration<FullReverb> kRegistration{"FullReverb", kTitleKey, 0, kFullReverbComponentID,
                                                       kDescriptorGuid,
-    "Models a room: early reflections from its size and shape, a coloured tail, dry, early and tail levels apart"};
+    "Models a room: early reflections from its size and shape, a coloured tail, dry, early and tail levels apart",
+    "Great Hall"};
 
 static_assert(std::endian::native == std::endian::little, "cache files hold little-endian floats");
 

@@ -31,7 +31,8 @@ constexpr core::Guid kDescriptorGuid{0x3C31F787, 0xB602, 0x418C, {0x9A, 0x5E, 0x
 constexpr const char* kTitleKey = "$$$/AudioComponents/ReverbTitle=Reverb";
 
 const ComponentRegistration<Reverb> kRegistration{"Reverb", kTitleKey, 0, kReverbComponentID, kDescriptorGuid,
-    "Places the sound in a room by convolution with a synthesised impulse response"};
+    "Places the sound in a room by convolution with a synthesised impulse response",
+    "Big Drum Room"};
 
 using enum host::AudioFilterParameterInfoUnit;
 

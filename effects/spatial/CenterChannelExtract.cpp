@@ -35,7 +35,8 @@ constexpr const char* kTitleKey = "$$$/AudioComponents/CenterChannelExtractorTit
 
 const ComponentRegistration<CenterChannelExtract> kRegistration{
     "CenterChannelExtract", kTitleKey, 0, kCenterChannelExtractComponentID, kDescriptorGuid,
-    "Keeps or removes what is in the middle of a stereo mix (vocals) by frequency"};
+    "Keeps or removes what is in the middle of a stereo mix (vocals) by frequency",
+    "Karaoke (Drop Vocals 20dB)"};
 
 using Self = CenterChannelExtract;
 constexpr int kCount = Self::kParameterCount;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "tests/tools/ZocTestSupport.h"
@@ -85,6 +87,30 @@ TEST_F(ChainTest, EchoTailRingsThroughLaterStagesWithLatencyCompensatedOnce)
     EXPECT_EQ(stats["stages"][2]["component"], "DelayProbe");
 }
 
+TEST_F(ChainTest, SideChainReachesItsStageInStepWithTheInput)
+{
+    // The key starts halfway: the ducking must start where it does for the
+    // component alone, though the stage hears everything 100 frames late.
+    WriteAudio(in, DistinctSines(2, 9600, kRate, 0.05f), kRate);
+    Frames key = DistinctSines(1, 9600, kRate, 0.9f);
+    std::fill_n(key[0].begin(), 4800, 0.0f);
+    const std::string keyPath = dir / "key.wav";
+    WriteAudio(keyPath, key, kRate);
+    const std::vector<std::string> dynamics{"dynamics", "--preset", "Vocal Limiter", "--sidechain", keyPath};
+    std::vector<std::string> alone{"apply"};
+    alone.insert(alone.end(), dynamics.begin(), dynamics.end());
+    alone.insert(alone.end(), {in, stepwise});
+    std::vector<std::string> chain{"apply", "delayprobe", "+"};
+    chain.insert(chain.end(), dynamics.begin(), dynamics.end());
+    chain.insert(chain.end(), {in, chained});
+    const AudioData expected = RunZocAndRead(alone, stepwise);
+    ExpectSameSamples(RunZocAndRead(chain, chained), expected);
+    float tailPeak = 0.0f;
+    for (std::size_t frame = 8600; frame < 9600; ++frame)
+        tailPeak = std::max(tailPeak, std::abs(expected.samples[0][frame]));
+    EXPECT_LT(tailPeak, 0.025f) << "the key did not duck the input";
+}
+
 TEST_F(ChainTest, MalformedChainsAreUsageErrors)
 {
     WriteAudio(in, DistinctSines(2, 1000, kRate), kRate);
@@ -95,6 +121,7 @@ TEST_F(ChainTest, MalformedChainsAreUsageErrors)
         {"apply", "tones", "+", "echo", in, chained},        // offline component
         {"apply", "amplify", "--save-preset", "x", "+", "echo", in, chained},
         {"apply", "amplify", "--tail", "1", "+", "echo", "--raw", in, chained},
+        {"apply", "dynamics", "--sidechain", in, "+", "dynamics", "--sidechain", in, in, chained},
     };
     for (const std::vector<std::string>& arguments : cases) {
         const ZocResult result = RunZoc(arguments);

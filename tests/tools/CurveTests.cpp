@@ -28,6 +28,21 @@ TEST(CurveTest, PrintsTheTransferCurveOverInputLevel)
     const ZocResult text = RunZoc({"curve", "dynamics", "--set", "Output Gain=3", "--points", "2"});
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("\n-100 -100\n0 0\n"), std::string::npos) << text.out;
+
+    // The same curve as a plot: a file of its own, the curve's points inside
+    // the frame, the unchanged level dashed beside it.
+    ScratchDirectory dir;
+    ASSERT_EQ(RunZoc({"curve", "Dynamics", "--preset", "Compander", "--points", "11", "--svg", dir / "c.svg"}).exitCode,
+              0);
+    const std::string svg = FileContents(dir / "c.svg");
+    EXPECT_TRUE(svg.starts_with("<?xml")) << svg;
+    EXPECT_NE(svg.find("xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+    EXPECT_NE(svg.find("stroke-dasharray"), std::string::npos);
+    const std::size_t line = svg.rfind("points=\"");
+    ASSERT_NE(line, std::string::npos);
+    const std::string points = svg.substr(line + 8, svg.find('"', line + 8) - line - 8);
+    EXPECT_EQ(std::count(points.begin(), points.end(), ','), 11) << points;
+    EXPECT_EQ(RunZoc({"curve", "Dynamics", "--preset", "Compander", "--points", "11", "--svg", "-"}).out, svg);
 }
 
 TEST(CurveTest, EqualizersPrintTheirResponseOverLogFrequency)

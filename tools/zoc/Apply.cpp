@@ -332,12 +332,28 @@ void MergeChainOptions(ApplyOptions& chain, const ApplyOptions& stage)
                                  stage.consoleCommands.end());
 }
 
+/// Opens the side-chain file for `filter` into `sideChain`, checked: the
+/// component takes one and the file runs at the input's rate.
+void OpenSideChain(std::optional<AudioReader>& sideChain, host::AudioFilter& filter, const Component& component,
+                   const std::string& path, int rate)
+{
+    if (!filter.CanUseSideChaining())
+        throw UsageError(component.title + " takes no side-chain input");
+    if (path.empty())
+        throw UsageError("--sidechain needs a file");
+    sideChain.emplace(path);
+    if (sideChain->SampleRate() != rate)
+        throw UsageError("the side-chain runs at " + std::to_string(sideChain->SampleRate()) + " Hz but the input at " +
+                         std::to_string(rate) + " Hz; they must match");
+}
+
 /// zoc apply A [options] + B [options] + ... IN OUT: every block of the
 /// input runs through all stages in turn, so nothing is written in between.
 int RunChain(const std::vector<Words>& segments, Context& context)
 {
     std::vector<ApplyOptions> stages;
     ApplyOptions chain;
+    std::optional<std::size_t> sideStage;
     for (std::size_t i = 0; i < segments.size(); ++i) {
         ApplyOptions options = ParseOptions(segments[i]);
         const bool last = i + 1 == segments.size();
@@ -350,8 +366,11 @@ int RunChain(const std::vector<Words>& segments, Context& context)
                                         options.positional[1] + "' (IN and OUT come after the last stage)");
         if (!options.saveSettings.empty() || !options.savePreset.empty())
             throw UsageError("--save-settings and --save-preset take one component; run them without '+'");
+        if (options.sideChain && sideStage)
+            throw UsageError("--sidechain goes to one stage of a chain; stages " + std::to_string(*sideStage + 1) +
+                             " and " + std::to_string(i + 1) + " both have one");
         if (options.sideChain)
-            throw UsageError("--sidechain takes one component; it cannot be used in a chain");
+            sideStage = i;
         MergeChainOptions(chain, options);
         stages.push_back(std::move(options));
     }
@@ -366,6 +385,8 @@ int RunChain(const std::vector<Words>& segments, Context& context)
             paths.push_back({"--load-settings", stage.loadSettings, false});
     if (!chain.report.empty())
         paths.push_back({"--report", chain.report, true});
+    if (sideStage && !stages[*sideStage].sideChain->empty())
+        paths.push_back({"--sidechain", *stages[*sideStage].sideChain, false});
     RefuseSharedFiles(paths);
 
     std::vector<Component> components;
@@ -395,12 +416,17 @@ int RunChain(const std::vector<Words>& segments, Context& context)
     AudioReader reader(inputPath);
     const std::size_t channels = reader.Channels();
     const int rate = reader.SampleRate();
+    std::optional<AudioReader> sideChain;
+    if (sideStage)
+        OpenSideChain(sideChain, *filters[*sideStage], components[*sideStage], *stages[*sideStage].sideChain, rate);
     std::vector<std::unique_ptr<host::Session>> sessions;
     std::vector<host::Session*> sessionPointers;
     std::string title;
     for (std::size_t i = 0; i < stages.size(); ++i) {
         sessions.push_back(std::make_unique<host::Session>(filters[i]));
         host::Session& session = *sessions.back();
+        if (sideChain && i == *sideStage)
+            session.SetSideChain(sideChain->Channels());
         if (!session.Configure(channels, static_cast<float>(rate)))
             throw UsageError(components[i].title + " does not take " + std::to_string(channels) + " channels (" +
                              inputPath.filename().string() + ")");
@@ -447,6 +473,8 @@ int RunChain(const std::vector<Words>& segments, Context& context)
     RenderOptions renderOptions;
     renderOptions.raw = chain.raw;
     renderOptions.tailFrames = chain.tailSeconds ? std::llround(*chain.tailSeconds * rate) : 0;
+    renderOptions.sideChain = sideChain ? &*sideChain : nullptr;
+    renderOptions.sideChainStage = sideStage.value_or(0);
     ProgressBar progress(context.err, context.interactive && !chain.quiet, title);
     renderOptions.progress = [&progress](double fraction) { progress.Update(fraction); };
     const RenderStats stats = RenderAtLevel(
@@ -562,16 +590,8 @@ int RunApply(const Words& words, Context& context)
     const std::size_t channels = reader.Channels();
     const int rate = reader.SampleRate();
     std::optional<AudioReader> sideChain;
-    if (options.sideChain) {
-        if (!filter->CanUseSideChaining())
-            throw UsageError(component.title + " takes no side-chain input");
-        if (options.sideChain->empty())
-            throw UsageError("--sidechain needs a file");
-        sideChain.emplace(*options.sideChain);
-        if (sideChain->SampleRate() != rate)
-            throw UsageError("the side-chain runs at " + std::to_string(sideChain->SampleRate()) +
-                             " Hz but the input at " + std::to_string(rate) + " Hz; they must match");
-    }
+    if (options.sideChain)
+        OpenSideChain(sideChain, *filter, component, *options.sideChain, rate);
 
     host::Session session(filter);
     if (sideChain)

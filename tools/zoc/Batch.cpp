@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "tools/zoc/Errors.h"
+#include "tools/zoc/Progress.h"
 
 namespace zoc::tool {
 
@@ -159,6 +160,12 @@ int RunApplyBatch(const Words& words, Context& context)
         std::min<std::size_t>(batch.jobs != 0 ? batch.jobs : cores, jobs.size()));
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> failed{0};
+    // On a terminal a bar counts the files (failures and warnings still get
+    // their lines); elsewhere each file gets a line.
+    const bool quiet = std::find(batch.rest.begin(), batch.rest.end(), "--quiet") != batch.rest.end();
+    const bool drawBar = context.interactive && !quiet;
+    ProgressBar progress(context.err, drawBar, std::to_string(jobs.size()) + " files");
+    std::size_t finished = 0;
     std::mutex reporting;
     const auto start = std::chrono::steady_clock::now();
     auto work = [&] {
@@ -168,11 +175,11 @@ int RunApplyBatch(const Words& words, Context& context)
             single.insert(single.end(), {"--quiet", job.input, job.output.string()});
             std::ostringstream out;
             std::ostringstream err;
-            Context quiet{out, err, false};
+            Context silent{out, err, false};
             const auto began = std::chrono::steady_clock::now();
             std::string problem;
             try {
-                if (RunApply(single, quiet) != kExitOk)
+                if (RunApply(single, silent) != kExitOk)
                     problem = "failed";
             } catch (const std::exception& exception) {
                 problem = exception.what();
@@ -181,15 +188,20 @@ int RunApplyBatch(const Words& words, Context& context)
             std::replace(problem.begin(), problem.end(), '\n', ' ');
             const std::lock_guard lock(reporting);
             if (problem.empty()) {
-                context.out << "ok      " << job.input << " -> " << job.output.string() << " ("
-                            << api::FormatNumber(std::round(seconds * 100.0) / 100.0) << " s)\n";
+                if (!drawBar)
+                    context.out << "ok      " << job.input << " -> " << job.output.string() << " ("
+                                << api::FormatNumber(std::round(seconds * 100.0) / 100.0) << " s)\n";
                 // Warnings of a run that succeeded (clipping) follow its line.
-                if (!err.str().empty())
+                if (!err.str().empty()) {
+                    progress.Interrupt();
                     context.err << err.str();
+                }
             } else {
                 ++failed;
+                progress.Interrupt();
                 context.err << "FAILED  " << job.input << ": " << problem << "\n";
             }
+            progress.Update(static_cast<double>(++finished) / static_cast<double>(jobs.size()));
         }
     };
     std::vector<std::thread> threads;
@@ -198,6 +210,7 @@ int RunApplyBatch(const Words& words, Context& context)
     work();
     for (std::thread& thread : threads)
         thread.join();
+    progress.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::size_t failures = failed.load();
     context.out << jobs.size() << (jobs.size() == 1 ? " file: " : " files: ") << jobs.size() - failures

@@ -1,8 +1,10 @@
 // zoc curve: prints the curve a component draws for its settings (a transfer
-// curve, a response), or an envelope's gain over time, as text columns or JSON.
+// curve, a response), or an envelope's gain over time, as text columns, JSON
+// or an SVG plot.
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <optional>
 
 #include <nlohmann/json.hpp>
@@ -10,8 +12,10 @@
 #include "api/Curve.h"
 #include "framework/LogicalKeyframeEditor.h"
 #include "platform/host/Session.h"
+#include "tools/zoc/AudioFile.h"
 #include "tools/zoc/Commands.h"
 #include "tools/zoc/ComponentLookup.h"
+#include "tools/zoc/Curve.h"
 #include "tools/zoc/Errors.h"
 #include "tools/zoc/Keyframes.h"
 #include "tools/zoc/MissingComponent.h"
@@ -38,12 +42,13 @@ struct CurveOptions {
     std::optional<double> seconds;
     long long points = kDefaultPoints;
     bool json = false;
+    std::optional<std::filesystem::path> svg;
 };
 
 CurveOptions ParseOptions(const Words& words)
 {
     ArgumentScanner scanner("curve", words,
-                            {"--preset", "--set", "--points", "--load-settings", "--keyframes", "--duration"},
+                            {"--preset", "--set", "--points", "--load-settings", "--keyframes", "--duration", "--svg"},
                             {"--json"});
     CurveOptions options;
     while (scanner.Next()) {
@@ -53,6 +58,10 @@ CurveOptions ParseOptions(const Words& words)
             options.name = scanner.Word();
         } else if (scanner.Name() == "--json") {
             options.json = true;
+        } else if (scanner.Name() == "--svg") {
+            options.svg = scanner.Value();
+            if (options.svg->empty())
+                throw UsageError("--svg needs a file name ('-' for standard output)");
         } else if (scanner.Name() == "--preset") {
             options.preset = scanner.Value();
         } else if (scanner.Name() == "--points") {
@@ -133,69 +142,156 @@ float EnvelopeRate(double seconds)
 
 } // namespace
 
+bool HasCurve(const Component& component)
+{
+    host::Session session(CreateComponent(component));
+    if (dynamic_cast<LogicalKeyframeEditor*>(&session.Filter()))
+        return true;
+    session.Configure(2, kCurveRate);
+    Curve curve;
+    bool hasCurve = false;
+    api::DrawCurve(session.Filter(), component.info.className, 2, curve, hasCurve);
+    return hasCurve;
+}
+
+std::optional<CurveData> DrawCurve(const Component& component, const CurveRequest& request)
+{
+    host::Session session(CreateComponent(component));
+    host::AudioFilter& filter = session.Filter();
+    auto* envelope = dynamic_cast<LogicalKeyframeEditor*>(&filter);
+    if (!envelope && (request.keyframes || request.seconds))
+        throw UsageError(component.title + " is not an envelope; --keyframes and --duration apply to envelopes only");
+    if (request.keyframes && KeyframesNeedLength(*request.keyframes) && !request.seconds)
+        throw UsageError("--keyframes in seconds need --duration SECONDS");
+    // Curves depend on the settings only; a stereo 48 kHz layout stands in.
+    // Envelopes are drawn on one channel over the duration (1 s without one).
+    const double seconds = request.seconds.value_or(1.0);
+    session.Configure(envelope ? 1 : 2, envelope ? EnvelopeRate(seconds) : kCurveRate);
+    if (request.preset)
+        ApplyNamedPreset(session, component, *request.preset);
+    if (!request.loadSettings.empty())
+        LoadSettingsFile(request.loadSettings, filter, component);
+    if (request.keyframes)
+        envelope->SetLogicalKeyframes(ResolveKeyframes(*request.keyframes, seconds, "the curve's --duration"));
+    for (const auto& [index, normalized] : ResolveSettings(filter, component, request.settings))
+        session.SetParameter(index, normalized);
+
+    CurveData curve;
+    curve.title = component.title;
+    const std::size_t count = request.points;
+    if (envelope) {
+        curve.kind = CurveData::Kind::kEnvelope;
+        curve.xLabel = request.seconds ? "seconds" : "position";
+        curve.yLabel = "gain";
+        DrawEnvelope(session, seconds, count, curve.x, curve.values);
+        return curve;
+    }
+    // Transfer curves and responses come from the library, with their axis,
+    // so zoc, the public interface and the bindings draw the same curve.
+    Curve drawn;
+    bool hasCurve = false;
+    if (!api::DrawCurve(filter, component.info.className, count, drawn, hasCurve))
+        return std::nullopt;
+    curve.values = std::move(drawn.values);
+    if (drawn.axis.empty()) {
+        curve.xLabel = "index";
+        curve.yLabel = "value";
+        for (std::size_t k = 0; k < count; ++k)
+            curve.x.push_back(static_cast<double>(k));
+        return curve;
+    }
+    curve.kind = drawn.axis == "Hz" ? CurveData::Kind::kResponse : CurveData::Kind::kTransfer;
+    curve.xLabel = drawn.axis;
+    curve.yLabel = curve.kind == CurveData::Kind::kResponse ? "dB" : "output dB";
+    curve.x = std::move(drawn.x);
+    return curve;
+}
+
+Plot CurvePlot(const CurveData& curve)
+{
+    Plot plot;
+    plot.xLabel = curve.xLabel;
+    plot.yLabel = curve.yLabel;
+    PlotSeries line{curve.title, "#c0392b", curve.x, std::vector<double>(curve.values.begin(), curve.values.end()), false};
+    const auto [low, high] = curve.values.empty() ? std::pair{0.0f, 0.0f}
+                                                  : std::pair{*std::min_element(curve.values.begin(), curve.values.end()),
+                                                              *std::max_element(curve.values.begin(), curve.values.end())};
+    if (!curve.x.empty()) {
+        plot.xMin = curve.x.front();
+        plot.xMax = curve.x.back() > curve.x.front() ? curve.x.back() : curve.x.front() + 1.0;
+    }
+    switch (curve.kind) {
+    case CurveData::Kind::kTransfer:
+        // Input against output level, with the unchanged level for reference.
+        plot.yMin = -100.0;
+        plot.yMax = std::max(0.0, std::ceil(static_cast<double>(high) / 10.0) * 10.0);
+        plot.series.push_back({"unchanged", "#999", {plot.xMin, plot.xMax}, {plot.xMin, plot.xMax}, true});
+        break;
+    case CurveData::Kind::kResponse:
+        // At least +-12 dB, in steps of 6 dB, so a flat response looks flat.
+        plot.logX = plot.xMin > 0.0;
+        plot.yMin = std::min(-12.0, std::floor(static_cast<double>(low) / 6.0) * 6.0);
+        plot.yMax = std::max(12.0, std::ceil(static_cast<double>(high) / 6.0) * 6.0);
+        break;
+    case CurveData::Kind::kEnvelope:
+        plot.yMin = 0.0;
+        plot.yMax = std::max(1.0, std::ceil(static_cast<double>(high) * 2.0) / 2.0);
+        break;
+    case CurveData::Kind::kOther:
+        plot.yMin = std::floor(static_cast<double>(low));
+        plot.yMax = std::max(plot.yMin + 1.0, std::ceil(static_cast<double>(high)));
+        break;
+    }
+    // A lower bound of -inf dB (a gate) is drawn at the bottom edge.
+    if (!std::isfinite(plot.yMin))
+        plot.yMin = -100.0;
+    if (!std::isfinite(plot.yMax))
+        plot.yMax = plot.yMin + 1.0;
+    plot.series.push_back(std::move(line));
+    return plot;
+}
+
 int RunCurve(const Words& words, Context& context)
 {
     const CurveOptions options = ParseOptions(words);
     const Component component = FindComponent(*options.name);
-    host::Session session(CreateComponent(component));
-    host::AudioFilter& filter = session.Filter();
-    auto* envelope = dynamic_cast<LogicalKeyframeEditor*>(&filter);
-    if (!envelope && (options.keyframes || options.seconds))
-        throw UsageError(component.title + " is not an envelope; --keyframes and --duration apply to envelopes only");
-    if (options.keyframes && KeyframesNeedLength(*options.keyframes) && !options.seconds)
-        throw UsageError("--keyframes in seconds need --duration SECONDS");
-    // Curves depend on the settings only; a stereo 48 kHz layout stands in.
-    // Envelopes are drawn on one channel over the duration (1 s without one).
-    const double seconds = options.seconds.value_or(1.0);
-    session.Configure(envelope ? 1 : 2, envelope ? EnvelopeRate(seconds) : kCurveRate);
-    if (options.preset)
-        ApplyNamedPreset(session, component, *options.preset);
-    if (!options.loadSettings.empty())
-        LoadSettingsFile(options.loadSettings, filter, component);
-    if (options.keyframes)
-        envelope->SetLogicalKeyframes(ResolveKeyframes(*options.keyframes, seconds, "the curve's --duration"));
-    std::vector<SettingText> texts;
+    CurveRequest request;
+    request.preset = options.preset;
+    request.loadSettings = options.loadSettings;
     for (const auto& [parameter, value] : options.settings)
-        texts.push_back({parameter, value});
-    for (const auto& [index, normalized] : ResolveSettings(filter, component, texts))
-        session.SetParameter(index, normalized);
-
-    const auto count = static_cast<std::size_t>(options.points);
-    if (envelope) {
-        std::vector<double> x;
-        std::vector<float> values;
-        DrawEnvelope(session, seconds, count, x, values);
-        if (options.json) {
-            const nlohmann::json document = {{"component", component.info.className}, {"values", values}, {"x", x}};
-            context.out << document.dump(2) << "\n";
-            return kExitOk;
-        }
-        context.out << "# " << component.title << ": " << (options.seconds ? "seconds" : "position") << ", gain\n";
-        for (std::size_t k = 0; k < count; ++k)
-            context.out << FormatNumber(x[k]) << " " << FormatNumber(values[k]) << "\n";
-        return kExitOk;
-    }
-    Curve curve;
-    bool hasCurve = false;
-    if (!api::DrawCurve(filter, component.info.className, count, curve, hasCurve)) {
+        request.settings.push_back({parameter, value});
+    request.keyframes = options.keyframes;
+    request.seconds = options.seconds;
+    request.points = static_cast<std::size_t>(options.points);
+    const std::optional<CurveData> curve = DrawCurve(component, request);
+    if (!curve) {
         // A component with a curve can still have nothing to draw (a curve
         // without points); anything else has no curve at all.
-        throw UsageError(component.title + (hasCurve ? " draws no curve with these settings"
-                                                     : " offers no curve; 'zoc curve' needs a component that draws one"));
+        throw UsageError(component.title + (HasCurve(component)
+                                                ? " draws no curve with these settings"
+                                                : " offers no curve; 'zoc curve' needs a component that draws one"));
     }
-    const bool axis = !curve.axis.empty();
-    const std::vector<float>& values = curve.values;
-    const std::vector<double>& x = curve.x;
+    if (options.svg) {
+        const std::string svg = SvgPlot(CurvePlot(*curve), true);
+        if (*options.svg == "-")
+            context.out << svg;
+        else
+            WriteFileAtomically(*options.svg, svg);
+        return kExitOk;
+    }
     if (options.json) {
-        nlohmann::json document = {{"component", component.info.className}, {"values", values}};
-        if (axis)
-            document["x"] = x;
+        nlohmann::json document = {{"component", component.info.className}, {"values", curve->values}};
+        if (curve->xLabel != "index")
+            document["x"] = curve->x;
         context.out << document.dump(2) << "\n";
         return kExitOk;
     }
-    context.out << "# " << component.title << ": " << (axis ? curve.axis : "index") << ", value\n";
-    for (std::size_t k = 0; k < count; ++k)
-        context.out << (axis ? FormatNumber(x[k]) : std::to_string(k)) << " " << FormatNumber(values[k]) << "\n";
+    const bool integerX = curve->xLabel == "index";
+    context.out << "# " << component.title << ": " << curve->xLabel << ", "
+                << (curve->kind == CurveData::Kind::kEnvelope ? "gain" : "value") << "\n";
+    for (std::size_t k = 0; k < curve->values.size(); ++k)
+        context.out << (integerX ? std::to_string(k) : FormatNumber(curve->x[k])) << " "
+                    << FormatNumber(curve->values[k]) << "\n";
     return kExitOk;
 }
 

@@ -46,14 +46,18 @@ Usage:
                                     axis is known (Dynamics: input level in dB)
                                     each value follows its abscissa; JSON has
                                     "values" and, with a known axis, "x";
-                                    --load-settings FILE as for apply
+                                    --load-settings FILE as for apply;
+                                    --svg FILE draws it as a plot instead
+                                    ('-': standard output)
   zoc curve ENVELOPE [--keyframes "POS:GAIN,..."] [--duration SECONDS]
                                     an envelope's gain over time (seconds with
                                     --duration, else positions 0..1)
   zoc console "COMMAND ARGS"        run a console command and print its answer
   zoc demo [DIR] [--quiet]          render a test signal through every real-time
-                                    component into DIR (default demo-out/), plus
-                                    a generated chord, a tremolo and pink noise
+                                    component, each with a preset you can hear,
+                                    and the generators into DIR (default
+                                    demo-out/), with DIR/index.html to listen
+                                    and compare (levels, curves, speed)
   zoc help [COMMAND] | --help       this text, or that command's part of it
                                     (also: zoc COMMAND --help)
   zoc --version                     the version of zoc and its library
@@ -113,7 +117,8 @@ apply options (settings apply in this order: preset, settings file, --set):
                               file's envelope
   --sidechain FILE            feed FILE's channels to the component's
                               side-chain input (same sample rate as IN;
-                              silence after its end)
+                              silence after its end); in a chain, to the
+                              one stage it is given to, in step with IN
   --quiet                     no progress bar
 
   IN may be any file libsndfile reads. OUT's extension picks its format: .wav,

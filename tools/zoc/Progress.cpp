@@ -38,11 +38,16 @@ void ProgressBar::Update(double fraction)
     stream_ << line << std::flush;
 }
 
-void ProgressBar::Finish()
+void ProgressBar::Interrupt()
 {
     if (drawn_)
         stream_ << "\r\033[K" << std::flush;
     drawn_ = false;
+}
+
+void ProgressBar::Finish()
+{
+    Interrupt();
     enabled_ = false;
 }
 

@@ -17,7 +17,10 @@ public:
 
     /// `fraction` of the work is done (0..1).
     void Update(double fraction);
-    /// Erases the bar.
+    /// Erases the bar for lines printed in between; the next Update draws
+    /// it again.
+    void Interrupt();
+    /// Erases the bar for good.
     void Finish();
 
 private:

@@ -46,18 +46,24 @@ RenderStats RenderChain(const std::vector<host::Session*>& stages, AudioReader& 
     std::vector<std::vector<float>> buffers[2] = {
         std::vector<std::vector<float>>(channels, std::vector<float>(kChunkFrames)),
         std::vector<std::vector<float>>(channels, std::vector<float>(kChunkFrames))};
-    // Side-chain channels follow the main ones in the first stage's inputs.
-    const std::size_t sideChannels = options.sideChain ? options.sideChain->Channels() : 0;
-    std::vector<std::vector<float>> side(sideChannels, std::vector<float>(kChunkFrames));
-    std::vector<float*> inputPointers(channels + sideChannels);
+    std::vector<float*> inputPointers(channels);
     std::vector<float*> bufferPointers[2] = {std::vector<float*>(channels), std::vector<float*>(channels)};
     for (std::size_t channel = 0; channel < channels; ++channel) {
         inputPointers[channel] = input[channel].data();
         bufferPointers[0][channel] = buffers[0][channel].data();
         bufferPointers[1][channel] = buffers[1][channel].data();
     }
+    // Each stage reads the input or what the stage before wrote; side-chain
+    // channels follow the main ones in the inputs of the stage they feed.
+    std::vector<std::vector<float*>> stageInputs;
+    for (std::size_t stage = 0; stage < stages.size(); ++stage)
+        stageInputs.push_back(stage == 0 ? inputPointers : bufferPointers[(stage - 1) % 2]);
+    const std::size_t sideChannels = options.sideChain ? options.sideChain->Channels() : 0;
+    const std::size_t sideStage = std::min(options.sideChainStage, stages.size() - 1);
+    std::vector<std::vector<float>> side(sideChannels, std::vector<float>(kChunkFrames));
+    std::vector<std::vector<float>> sideRead(sideChannels, std::vector<float>(kChunkFrames));
     for (std::size_t channel = 0; channel < sideChannels; ++channel)
-        inputPointers[channels + channel] = side[channel].data();
+        stageInputs[sideStage].push_back(side[channel].data());
     bool sideChainDone = sideChannels == 0;
     const std::vector<std::vector<float>>& output = buffers[(stages.size() - 1) % 2];
 
@@ -77,6 +83,9 @@ RenderStats RenderChain(const std::vector<host::Session*>& stages, AudioReader& 
         stats.stageLatencies.push_back(latency);
         stats.latency += latency;
     }
+    std::int64_t sideDelayLeft = 0;
+    for (std::size_t stage = 0; stage < sideStage; ++stage)
+        sideDelayLeft += stats.stageLatencies[stage];
     // Aligned output: feed latency + tail frames of silence after the input
     // and drop the first `latency` frames of output.
     std::int64_t toSkip = options.raw ? 0 : stats.latency;
@@ -106,14 +115,22 @@ RenderStats RenderChain(const std::vector<host::Session*>& stages, AudioReader& 
                 std::fill_n(channel.begin(), frames, 0.0f);
         }
         if (sideChannels > 0) {
-            const std::int64_t sideFrames = sideChainDone ? 0 : options.sideChain->Read(side, frames);
-            sideChainDone = sideFrames < frames;
-            for (std::vector<float>& channel : side)
-                std::fill(channel.begin() + sideFrames, channel.begin() + frames, 0.0f);
+            // Silence while the side-chain waits for its stage's latency,
+            // then the file, then silence after its end.
+            const std::int64_t delay = std::min(sideDelayLeft, frames);
+            sideDelayLeft -= delay;
+            const std::int64_t sideFrames =
+                sideChainDone || delay == frames ? 0 : options.sideChain->Read(sideRead, frames - delay);
+            sideChainDone = sideChainDone || sideFrames < frames - delay;
+            for (std::size_t channel = 0; channel < sideChannels; ++channel) {
+                std::vector<float>& out = side[channel];
+                std::fill_n(out.begin(), delay, 0.0f);
+                std::copy_n(sideRead[channel].begin(), sideFrames, out.begin() + delay);
+                std::fill(out.begin() + delay + sideFrames, out.begin() + frames, 0.0f);
+            }
         }
-        stages[0]->Process(inputPointers.data(), bufferPointers[0].data(), frames);
-        for (std::size_t stage = 1; stage < stages.size(); ++stage)
-            stages[stage]->Process(bufferPointers[(stage - 1) % 2].data(), bufferPointers[stage % 2].data(), frames);
+        for (std::size_t stage = 0; stage < stages.size(); ++stage)
+            stages[stage]->Process(stageInputs[stage].data(), bufferPointers[stage % 2].data(), frames);
         fed += frames;
         const std::int64_t skipped = std::min(toSkip, frames);
         toSkip -= skipped;

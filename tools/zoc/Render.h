@@ -24,6 +24,10 @@ struct RenderOptions {
     /// Side-chain input, read alongside the input (silence after its end).
     /// The session must have been told its channel count (SetSideChain).
     AudioReader* sideChain = nullptr;
+    /// The stage of a chain the side-chain feeds. It reaches that stage
+    /// later by the latency of the stages before, as the input does, so the
+    /// two stay in step.
+    std::size_t sideChainStage = 0;
 };
 
 struct RenderStats {
@@ -47,7 +51,8 @@ RenderStats Render(host::Session& session, AudioReader& reader, AudioWriter& wri
 /// Render through real-time sessions in series: each block of the input goes
 /// through every stage before the next is read, and the latencies of all
 /// stages are compensated (and the tail fed) once, at the end of the chain.
-/// A side-chain feeds the first stage. Every session configured as for Render.
+/// A side-chain feeds the stage the options name. Every session configured as
+/// for Render.
 RenderStats RenderChain(const std::vector<host::Session*>& stages, AudioReader& reader, AudioWriter& writer,
                         const RenderOptions& options);
 
