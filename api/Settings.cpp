@@ -238,9 +238,12 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
         if (!root["id"].is_string())
             reader.Fail("id", "expected text");
         if (root["id"].get<std::string>() != component.info.componentID) {
-            const std::string owner =
+            std::string owner =
                 root.contains("component") && root["component"].is_string() ? root["component"].get<std::string>()
                                                                              : root["id"].get<std::string>();
+            // The right name under another identifier: the identifier is what differs.
+            if (owner == component.info.className)
+                owner = root["id"].get<std::string>();
             reader.Fail("id", "the settings are for '" + owner + "', not " + component.info.className);
         }
     }
