@@ -545,7 +545,7 @@ void LoadSettingsText(const std::string& text, const std::string& label, host::A
     json root;
     try {
         root = json::parse(text);
-    } catch (const json::parse_error& parseError) {
+    } catch (const json::exception& parseError) {
         // "[json.exception.parse_error.101] parse error at line 1, column 5: ..." without its prefix.
         std::string detail = parseError.what();
         if (const std::size_t bracket = detail.find("] "); bracket != std::string::npos)
