@@ -6,25 +6,34 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <unistd.h>
 
 namespace zoc::fuzz {
 
-/// A folder only this user can enter, made once per process. In memory
-/// where the system offers it: a file written per input must not wait for
-/// the disk.
+/// A folder only this user can enter, made once per process and removed
+/// when it ends normally. In memory where the system offers it: a file
+/// written per input must not wait for the disk.
 inline const std::string& ScratchFolder()
 {
-    static const std::string folder = [] {
+    struct Folder {
+        std::string path;
+        ~Folder()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Folder folder{[] {
         std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm/zoc-fuzz.XXXXXX" : "/tmp/zoc-fuzz.XXXXXX";
         const char* made = mkdtemp(pattern.data());
         if (made == nullptr)
             std::abort();
         return std::string(made);
-    }();
-    return folder;
+    }()};
+    return folder.path;
 }
 
 /// Writes the bytes to `name` in the scratch folder and returns its path.
