@@ -238,9 +238,12 @@ host::PresetData Parse(const json& root, const Component& component, int paramet
         if (!root["id"].is_string())
             reader.Fail("id", "expected text");
         if (root["id"].get<std::string>() != component.info.componentID) {
-            const std::string owner =
+            std::string owner =
                 root.contains("component") && root["component"].is_string() ? root["component"].get<std::string>()
                                                                              : root["id"].get<std::string>();
+            // The right name under another identifier: the identifier is what differs.
+            if (owner == component.info.className)
+                owner = root["id"].get<std::string>();
             reader.Fail("id", "the settings are for '" + owner + "', not " + component.info.className);
         }
     }
@@ -542,7 +545,7 @@ void LoadSettingsText(const std::string& text, const std::string& label, host::A
     json root;
     try {
         root = json::parse(text);
-    } catch (const json::parse_error& parseError) {
+    } catch (const json::exception& parseError) {
         // "[json.exception.parse_error.101] parse error at line 1, column 5: ..." without its prefix.
         std::string detail = parseError.what();
         if (const std::size_t bracket = detail.find("] "); bracket != std::string::npos)

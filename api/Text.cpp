@@ -58,7 +58,11 @@ std::vector<std::string> CloseMatches(std::string_view query, const std::vector<
         const std::string lowerCandidate = ToLower(candidate);
         const bool prefix = !lowerQuery.empty() && (lowerCandidate.starts_with(lowerQuery) ||
                                                     (lowerQuery.size() >= 3 && lowerQuery.starts_with(lowerCandidate)));
-        const std::size_t distance = EditDistance(lowerQuery, lowerCandidate);
+        // The length difference is a lower bound of the distance: a word far
+        // longer or shorter than a name needs no table to be ruled out.
+        const std::size_t gap = lowerQuery.size() > lowerCandidate.size() ? lowerQuery.size() - lowerCandidate.size()
+                                                                           : lowerCandidate.size() - lowerQuery.size();
+        const std::size_t distance = gap > allowed ? gap : EditDistance(lowerQuery, lowerCandidate);
         if (prefix || distance <= allowed)
             scored.emplace_back(prefix ? 0 : distance, candidate);
     }

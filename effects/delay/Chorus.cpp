@@ -466,7 +466,7 @@ void Chorus::SetParameter(int index, float normalized)
     if (index == kVoices) {
         // The count itself, not a fraction of the description's range.
         if (std::isfinite(normalized)) {
-            const int count = std::clamp(static_cast<int>(std::min(normalized, 1000.0f) + 0.5f), 1, kMaxVoices);
+            const int count = static_cast<int>(std::clamp(normalized, 1.0f, static_cast<float>(kMaxVoices)) + 0.5f);
             if (voices_.exchange(count, std::memory_order_relaxed) != count)
                 pending_.fetch_or(kWorkEverything, std::memory_order_release);
         }

@@ -40,6 +40,10 @@ constexpr float kLevelFloor = -200.0f;
 constexpr float kLogGuard = 1e-10f;
 /// The detector works on samples scaled to 16-bit full scale.
 constexpr float kDetectorScale = 32768.0f;
+/// The detector holds its input at +120 dBFS (a million times full scale):
+/// louder means nothing more, and the square of a sample near the float
+/// limit would otherwise be infinite and leave an infinite level behind.
+constexpr float kDetectorCeiling = 1e6f * kDetectorScale;
 /// RMS level of the 16-bit scaled square: 10 log10(x^2) - 89.08 dB.
 constexpr float kRmsOffset = -89.08f;
 /// Peak level: 20 log10(|x| / 32768).
@@ -667,9 +671,10 @@ void Dynamics::DetectLevel(Channel& channel, std::size_t index, int chunk)
     else
         primitives::Abs(detection, detection, count);
     const float c = detectorCoefficient_;
+    const float ceiling = rms_ ? kDetectorCeiling * kDetectorCeiling : kDetectorCeiling;
     float y = channel.detector;
     for (std::size_t k = 0; k < count; ++k) {
-        y = c * y + (1.0f - c) * detection[k];
+        y = c * y + (1.0f - c) * std::min(detection[k], ceiling);
         detection[k] = y + kLogGuard;
     }
     channel.detector = y;
@@ -683,12 +688,15 @@ void Dynamics::ComputeGain(Channel& channel, int chunk)
     IIRFilter& smoother = *channel.lookaheadSmoother;
     float level = channel.smoothedLevel;
     float gain = channel.gain;
+    bool smootherFinite = true;
     for (std::size_t k = 0; k < static_cast<std::size_t>(chunk); ++k) {
         // Level smoothing runs on the gain-processor times ...
         const float detected = channel.detection[k] + levelOffset_;
         const float c = detected > level ? gainAttack_ : gainRelease_;
         const float smoothed = level + (1.0f - c) * (detected - level);
-        level = std::fmax(static_cast<float>(smoother.ProcessSample(smoothed)), kLevelFloor);
+        const double filtered = smoother.ProcessSample(smoothed);
+        smootherFinite = smootherFinite && std::isfinite(filtered);
+        level = std::fmax(static_cast<float>(filtered), kLevelFloor);
         channel.level[k] = level;
 
         float target;
@@ -708,6 +716,14 @@ void Dynamics::ComputeGain(Channel& channel, int chunk)
     }
     channel.smoothedLevel = level;
     channel.gain = gain;
+    // A non-finite input sample may reach this chunk's gains, but none of
+    // the recursions may keep it: they start again as after a rebuild.
+    if (!smootherFinite || !std::isfinite(channel.detector) || !std::isfinite(level) || !std::isfinite(gain)) {
+        channel.detector = 0.5f;
+        channel.smoothedLevel = -96.0f;
+        channel.gain = 1.0f;
+        smoother.ClearHistory();
+    }
 }
 
 void Dynamics::ProcessChunk(float** inputs, float** outputs, int offset, int chunk)

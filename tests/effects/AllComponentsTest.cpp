@@ -75,17 +75,19 @@ TEST(AllComponents, NonFiniteAndHugeInputDoNotOutliveTheComponentsMemory)
             }
             const std::size_t hugeFrom = 2 * memory;
             Signal input = test::SineSignal(2, 4 * memory, kRate, 441.0f, 0.25f);
+            // The bad samples come a second in, past any start-up muting.
+            const std::size_t badFrom = static_cast<std::size_t>(kRate);
             for (std::vector<float>& channel : input) {
-                channel[1000] = std::numeric_limits<float>::quiet_NaN();
-                channel[1500] = std::numeric_limits<float>::infinity();
-                channel[2000] = -std::numeric_limits<float>::infinity();
+                channel[badFrom] = std::numeric_limits<float>::quiet_NaN();
+                channel[badFrom + 500] = std::numeric_limits<float>::infinity();
+                channel[badFrom + 1000] = -std::numeric_limits<float>::infinity();
                 for (std::size_t i = hugeFrom; i < hugeFrom + kHugeFrames; ++i)
                     channel[i] = (i / 24) % 2 == 0 ? huge : -huge;
             }
             const Signal output = host.Run(input, 512);
             // (first frame that must be finite, end of that stretch)
             const std::pair<std::size_t, std::size_t> clean[] = {
-                {2000 + memory, hugeFrom}, {hugeFrom + kHugeFrames + memory, input[0].size()}};
+                {badFrom + 1000 + memory, hugeFrom}, {hugeFrom + kHugeFrames + memory, input[0].size()}};
             for (const auto& [from, to] : clean) {
                 EXPECT_GE(FirstNonFinite(output, from), to)
                     << info.className << ", preset " << PresetLabel(host.Filter(), preset);

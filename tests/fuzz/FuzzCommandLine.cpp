@@ -17,6 +17,7 @@
 
 #include <sndfile.h>
 
+#include "framework/Library.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tools/zoc/Zoc.h"
 
@@ -38,6 +39,9 @@ void WriteInput()
 }
 
 const bool kReady = [] {
+    // Held for the whole run, as one `zoc` process holds it for its own:
+    // each Run then only counts a reference instead of setting it up anew.
+    zoc::Initialize();
     if (chdir(zoc::fuzz::ScratchFolder().c_str()) != 0)
         std::abort();
     if (setenv("XDG_CONFIG_HOME", (zoc::fuzz::ScratchFolder() + "/config").c_str(), 1) != 0)

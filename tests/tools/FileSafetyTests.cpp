@@ -236,6 +236,14 @@ TEST_F(FileSafetyTest, LooseSettingsAreRefusedWithTheReason)
         std::ofstream(settings) << text;
         RunRefused({"apply", component, "--load-settings", settings, in, out}, 2, mention);
     }
+    // A file that is not JSON (here a number beyond any float) is reported as
+    // such, also without NAME.
+    std::ofstream(settings) << "{\"component\": \"Echo\", \"x\": 1e400}";
+    RunRefused({"apply", "--load-settings", settings, in, out}, 2, "is not valid JSON");
+    RunRefused({"apply", "Echo", "--load-settings", settings, in, out}, 2, "number overflow");
+    std::ofstream(settings) << variant(echo, [](json& j) { j["id"] = "{00000000-0000-0000-0000-000000000000}"; });
+    RunRefused({"apply", "Echo", "--load-settings", settings, in, out}, 2,
+               "the settings are for '{00000000-0000-0000-0000-000000000000}', not Echo");
 }
 
 TEST(SettingsRoundTripTest, EveryPresetOfEveryComponentLoadsBackBitForBit)

@@ -517,13 +517,18 @@ int RunApply(const Words& words, Context& context)
     if (!options.loadSettings.empty()) {
         // Settings name their component: refuse a missing one in one line,
         // and let IN OUT (or only --save-settings) stand without NAME.
-        if (const std::optional<SettingsOwner> owner = TryReadSettingsOwner(options.loadSettings)) {
+        const std::optional<SettingsOwner> owner = TryReadSettingsOwner(options.loadSettings);
+        if (owner) {
             if (owner->IsMissing())
                 throw MissingComponentError(options.loadSettings, *owner);
             if (owner->component && (options.positional.size() == 2 ||
                                      (options.positional.empty() &&
                                       (!options.saveSettings.empty() || !options.savePreset.empty()))))
                 options.positional.insert(options.positional.begin(), owner->component->info.className);
+        } else if (options.positional.size() == 2) {
+            // Without NAME the file is all there is to go by: say why it
+            // cannot be read rather than ask for a component.
+            (void)ReadSettingsJson(options.loadSettings);
         }
     }
     const bool saving = !options.saveSettings.empty() || !options.savePreset.empty();

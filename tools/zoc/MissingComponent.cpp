@@ -106,7 +106,7 @@ json ReadSettingsJson(const std::filesystem::path& path)
     text << stream.rdbuf();
     try {
         return json::parse(text.str());
-    } catch (const json::parse_error&) {
+    } catch (const json::exception&) {
         throw UsageError("settings " + Quoted(path) + " is not valid JSON");
     }
 }

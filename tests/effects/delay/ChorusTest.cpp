@@ -371,7 +371,7 @@ TEST_F(ChorusFixture, BadValuesAndNonFiniteInputNeverPoisonTheOutput)
     for (float bad : {nan, -5.0f, 7.0f, std::numeric_limits<float>::infinity()})
         for (int index = -1; index <= Chorus::kParameterCount; ++index)
             chorus->SetParameter(index, bad);
-    for (float count : {0.0f, 100.0f, nan, -3.0f, 1e30f}) {
+    for (float count : {0.0f, 100.0f, nan, -3.0f, 1e30f, -1e38f}) {
         chorus->SetParameter(Chorus::kVoices, count);
         EXPECT_GE(chorus->GetParameter(Chorus::kVoices), 1.0f);
         EXPECT_LE(chorus->GetParameter(Chorus::kVoices), 16.0f);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,25 @@ TEST_F(DynamicsFixture, SteadySineSettlesToTheGainOfTheCurve)
     SetReal(Dynamics::kInputGain, -6.0f);
     const double quieter = level - 6.0;
     EXPECT_NEAR(SineGainDb(0.5f, 44100), (-40.0 + (quieter + 40.0) / 4.0) - quieter - 12.0, 0.1);
+}
+
+// One bad sample must neither poison the output after it (an infinite level
+// turned the gain into NaN for good) nor leave the detector stuck (a NaN
+// level read as silence, so the compressor stopped compressing).
+TEST_F(DynamicsFixture, OneBadSampleLeavesNoTraceASecondLater)
+{
+    host.Configure(1, kRate);
+    SetFourToOne();
+    const Signal clean = test::SineSignal(1, 3 * 44100, kRate, 441.0f, 0.5f);
+    const float cleanPeak = TailPeak(host.Run(clean)[0], 4410);
+    for (float bad : {std::numeric_limits<float>::infinity(), 1e20f, std::numeric_limits<float>::quiet_NaN()}) {
+        Signal input = clean;
+        input[0][44100] = bad;
+        const std::vector<float> out = host.Run(input)[0];
+        EXPECT_EQ(std::count_if(out.begin() + 2 * 44100, out.end(), [](float x) { return !std::isfinite(x); }), 0)
+            << bad;
+        EXPECT_NEAR(TailPeak(out, 4410), cleanPeak, 1e-4f) << bad;
+    }
 }
 
 /// A square wave of `amplitude` (period 100 frames): its RMS level is steady,
