@@ -51,7 +51,7 @@ def per_call_overhead():
     print(f"  10 s stereo through Amplify  {seconds * 1e3:8.2f} ms  ({10 / seconds:.0f}x real time)")
 
 
-def thread_ratio(name, seconds=8, repeats=5):
+def thread_ratio(name, seconds=20, repeats=7):
     audio = (0.1 * np.random.default_rng(3).standard_normal((2, RATE * seconds))).astype(np.float32)
     effects = [zoc.Effect(name), zoc.Effect(name)]
     for effect in effects:
