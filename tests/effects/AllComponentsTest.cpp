@@ -1,7 +1,9 @@
 // Properties every registered real-time component must have, whatever it
-// does: bad samples and absurd rates never break it. The catalog is walked,
-// so a component added later is covered without a change here.
+// does: bad samples, bad parameter values, bad settings, odd layouts and
+// absurd rates never break it. The catalog is walked, so a component added
+// later is covered without a change here.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -9,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "contracts/host/AudioFilterRegistrar.h"
+#include "contracts/host/PresetData.h"
 #include "framework/Library.h"
 #include "framework/Registration.h"
 #include "platform/core/String.h"
@@ -92,6 +95,69 @@ TEST(AllComponents, NonFiniteAndHugeInputDoNotOutliveTheComponentsMemory)
                 EXPECT_GE(FirstNonFinite(output, from), to)
                     << info.className << ", preset " << PresetLabel(host.Filter(), preset);
             }
+        }
+    }
+}
+
+/// Every parameter reads back as a number.
+void ExpectParametersFinite(host::AudioFilter& filter, const std::string& what)
+{
+    for (int p = 0; p < filter.GetParameterCount(); ++p)
+        EXPECT_TRUE(std::isfinite(filter.GetParameter(p))) << what << ": parameter " << p;
+}
+
+// Hosts and saved files send anything: NaN, infinities and values outside
+// 0..1 for every parameter and beyond the last index, preset numbers that do
+// not exist, and settings with too few or too many values. Each is refused
+// or clamped; what is stored stays a number and the output stays finite.
+TEST(AllComponents, BadParameterValuesPresetsAndSettingsAreRefusedOrClamped)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const Signal input = test::SineSignal(2, 8192, kRate, 441.0f, 0.25f);
+    for (const ComponentInfo& info : RealTimeComponents()) {
+        test::TestHost host = test::TestHost::ForComponent(info.componentID);
+        host::AudioFilter& filter = host.Filter();
+        host.Configure(2, kRate);
+        const int count = filter.GetParameterCount();
+        for (float bad : {nan, -5.0f, 7.0f, inf, -inf, 1e30f}) {
+            for (int index = -1; index <= count; ++index) {
+                filter.SetParameter(index, bad);
+                filter.SetParameterAutomated(index, bad);
+            }
+            ExpectParametersFinite(filter, info.className);
+        }
+        const int presets = filter.GetNumFactoryPresets();
+        for (int preset : {-1, presets, presets + 1, 1 << 30})
+            filter.SetFactoryPreset(preset);
+        EXPECT_TRUE(filter.GetFactoryPresetName(presets).empty()) << info.className;
+
+        host::PresetData saved;
+        filter.SaveSettings(saved);
+        const std::vector<float> values = saved.GetParamList();
+        for (std::size_t length : {std::size_t{0}, values.size() / 2, values.size() + 1, values.size() + 100}) {
+            host::PresetData wrong = saved;
+            std::vector<float> list(length, nan);
+            std::copy_n(values.begin(), std::min(length, values.size()), list.begin());
+            wrong.SetParamList(list);
+            (void)filter.LoadSettings(wrong);
+            ExpectParametersFinite(filter, info.className + " after " + std::to_string(length) + " values");
+        }
+        const Signal output = host.Run(input, 512);
+        EXPECT_EQ(FirstNonFinite(output, 0), output[0].size()) << info.className;
+    }
+}
+
+// A layout the component refuses leaves it running on one it accepts.
+TEST(AllComponents, RefusedChannelCountsAreSurvived)
+{
+    for (const ComponentInfo& info : RealTimeComponents()) {
+        test::TestHost host = test::TestHost::ForComponent(info.componentID);
+        for (std::size_t channels : {0u, 3u, 7u, 9u, 40u, 2u}) {
+            host.Configure(channels, kRate, false);
+            const Signal output = host.Run(test::SineSignal(channels, 2048, kRate, 441.0f, 0.25f), 512);
+            EXPECT_EQ(FirstNonFinite(output, 0), channels == 0 ? 0u : output[0].size())
+                << info.className << ", " << channels << " channels";
         }
     }
 }

