@@ -1,11 +1,14 @@
 // Properties every registered real-time component must have, whatever it
 // does: bad samples, bad parameter values, bad settings, odd layouts and
-// absurd rates never break it. The catalog is walked, so a component added
-// later is covered without a change here.
+// absurd rates never break it, and the audio thread does not allocate. The
+// catalog is walked, so a component added later is covered without a change
+// here.
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <set>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -15,6 +18,7 @@
 #include "framework/Library.h"
 #include "framework/Registration.h"
 #include "platform/core/String.h"
+#include "tests/support/AllocationGuard.h"
 #include "tests/support/TestHost.h"
 
 namespace zoc {
@@ -159,6 +163,61 @@ TEST(AllComponents, RefusedChannelCountsAreSurvived)
             EXPECT_EQ(FirstNonFinite(output, 0), channels == 0 ? 0u : output[0].size())
                 << info.className << ", " << channels << " channels";
         }
+    }
+}
+
+// The audio thread allocates nothing in steady blocks, nor when the host
+// automates any parameter or reads them all, nor when a factory preset is
+// chosen. Exceptions, each a rebuild the component makes on purpose: the
+// envelopes build their keyframe lists when a setting or a preset changes
+// (their blocks still must not allocate), and some components resize a
+// filter or a line in the first block after a preset.
+TEST(AllComponents, SteadyBlocksAutomationAndPresetsDoNotAllocate)
+{
+    const std::set<std::string> changesBuildKeyframes = {"FadeEnvelope", "GainEnvelope"};
+    const std::set<std::string> firstBlockAfterPresetRebuilds = {
+        "Dynamics", "GraphicEQ10Bands", "GraphicEQ20Bands", "GraphicEQ30Bands", "CenterChannelExtract"};
+    const Signal input = test::SineSignal(2, 512, kRate, 440.0f);
+    Signal output = input;
+    for (const ComponentInfo& info : RealTimeComponents()) {
+        SCOPED_TRACE(info.className);
+        test::TestHost host = test::TestHost::ForComponent(info.componentID);
+        host::AudioFilter& filter = host.Filter();
+        host.Configure(2, kRate);
+        host.Resume();
+        const auto block = [&] { host.ProcessBlock(input, output, 0, 512); };
+        // Applies `change` (guarded unless the component builds keyframes),
+        // runs `unguarded` blocks, then two guarded ones.
+        const auto changeThenBlocks = [&](const std::function<void()>& change, int unguarded = 0) {
+            if (changesBuildKeyframes.contains(info.className)) {
+                change();
+            } else {
+                test::AllocationGuard guard;
+                change();
+            }
+            for (int i = 0; i < unguarded; ++i)
+                block();
+            test::AllocationGuard guard;
+            block();
+            block();
+        };
+        block();
+        changeThenBlocks([&] {
+            for (int p = 0; p < filter.GetParameterCount(); ++p)
+                (void)filter.GetParameter(p);
+        });
+        for (int p = 0; p < filter.GetParameterCount(); ++p) {
+            const core::Ref<host::AudioFilterParameterInfo> parameter = filter.GetParameterInfo(p);
+            if (parameter && parameter->CanBeAutomated())
+                for (float value : {0.9f, 0.3f})
+                    changeThenBlocks([&] { filter.SetParameterAutomated(p, value); });
+        }
+        for (int preset = 0; preset < filter.GetNumFactoryPresets(); ++preset) {
+            SCOPED_TRACE(preset);
+            changeThenBlocks([&] { filter.SetFactoryPreset(preset); },
+                             firstBlockAfterPresetRebuilds.contains(info.className) ? 1 : 0);
+        }
+        host.Suspend();
     }
 }
 

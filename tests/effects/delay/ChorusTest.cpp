@@ -391,14 +391,6 @@ TEST_F(ChorusFixture, VoiceCountIsClampedAndLoudInputStaysBounded)
             ASSERT_TRUE(std::isfinite(channel[i]) && std::fabs(channel[i]) < 20.0f) << i;
 }
 
-TEST_F(ChorusFixture, SteadyBlocksDoNotAllocate)
-{
-    host.Configure(2, 48000.0f);
-    host.ExpectBlocksDoNotAllocate({[&] { Set(Chorus::kHighestQuality, 1); },
-                                    [&] { Set(Chorus::kAverageInputs, 1); },
-                                    [&] { Set(Chorus::kDryOutputLevel, 150); }});
-}
-
 /// With the library initialized, the voice tables are recomputed by the worker.
 struct ChorusThreaded : ChorusFixture {
     void SetUp() override { Initialize(); }

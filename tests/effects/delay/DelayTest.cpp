@@ -166,12 +166,5 @@ TEST_F(DelayFixture, BlockSizeDoesNotChangeTheOutput)
         EXPECT_EQ(test::MaxDifference(render(block), reference), 0.0f) << "blocks of " << block;
 }
 
-TEST_F(DelayFixture, SteadyBlocksParameterChangesAndPresetsDoNotAllocate)
-{
-    host.Configure(2, 48000.0f);
-    host.ExpectBlocksDoNotAllocate({[&] { delay->SetParameterAutomated(Delay::kLeftDelayTime, DelayFraction(-300.0)); },
-                                    [&] { delay->SetFactoryPreset(5); }, [] {}});
-}
-
 } // namespace
 } // namespace zoc::components

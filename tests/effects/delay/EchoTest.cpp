@@ -295,15 +295,5 @@ TEST_F(EchoFixture, BlockSizeDoesNotChangeTheOutput)
         EXPECT_EQ(test::MaxDifference(render(block), reference), 0.0f) << "blocks of " << block;
 }
 
-TEST_F(EchoFixture, SteadyBlocksParameterChangesAndPresetsDoNotAllocate)
-{
-    host.Configure(2, 48000.0f);
-    host.ExpectBlocksDoNotAllocate({[&] {
-                                        echo->SetParameterAutomated(Echo::kDelayLeft, DelayFraction(700.0));
-                                        echo->SetParameterAutomated(Echo::kEQGain1 + 2, DecibelFraction(4.0));
-                                    },
-                                    [&] { echo->SetFactoryPreset(10); }, [] {}});
-}
-
 } // namespace
 } // namespace zoc::components

@@ -229,12 +229,5 @@ TEST_F(FlangerFixture, RatesStayCoupledThroughSettersAndPresets)
     }
 }
 
-TEST_F(FlangerFixture, SteadyBlocksParameterChangesAndPresetsDoNotAllocate)
-{
-    host.Configure(2, 48000.0f);
-    host.ExpectBlocksDoNotAllocate({[&] { Set(Flanger::kModRateFreq, 5.0f); }, [&] { flanger->SetFactoryPreset(12); },
-                                    [&] { Set(Flanger::kSinusoidal, 0.0f); }, [] {}});
-}
-
 } // namespace
 } // namespace zoc::components

@@ -145,11 +145,5 @@ TEST_F(AmplifyFixture, LoadingSettingsNeverLinks)
     EXPECT_NEAR(amplify->GetParameter(3), Normalized(0.0f), 1e-6f);
 }
 
-TEST_F(AmplifyFixture, SteadyBlocksAndRampsDoNotAllocate)
-{
-    host.Configure(2, 48000.0f);
-    host.ExpectBlocksDoNotAllocate({[&] { amplify->SetParameterAutomated(2, Normalized(-6.0f)); }, [] {}});
-}
-
 } // namespace
 } // namespace zoc::components

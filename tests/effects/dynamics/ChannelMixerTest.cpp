@@ -254,16 +254,5 @@ TEST_F(ChannelMixerFixture, MatrixChangesGlideOverTenMilliseconds)
     EXPECT_EQ(host.Run(ones)[0][0], 1.5f);
 }
 
-TEST_F(ChannelMixerFixture, SteadyProcessDoesNotAllocate)
-{
-    host.Configure(2, 48000.0f);
-    const int midSide = Preset("Stereo to Mid/Side");
-    host.ExpectBlocksDoNotAllocate({
-        [&] { mixer->SetParameter(kEntry, 0.3f); },
-        [&] { mixer->SetFactoryPreset(midSide); },
-        [] {},
-    });
-}
-
 } // namespace
 } // namespace zoc::components

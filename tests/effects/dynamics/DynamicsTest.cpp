@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/core/String.h"
-#include "tests/support/AllocationGuard.h"
 #include "tests/support/Measure.h"
 #include "tests/support/TestHost.h"
 
@@ -434,29 +433,6 @@ TEST_F(DynamicsFixture, CurveDataAndItsEdgeCases)
     EXPECT_FALSE(dynamics->GetCurveData(0, 6, curve));
     SetReal(Dynamics::kInputGain, 12.0f);
     EXPECT_NEAR(SineGainDb(0.5f), 24.0, 0.01);
-}
-
-TEST_F(DynamicsFixture, SteadyBlocksAndAutomationDoNotAllocate)
-{
-    host.Configure(2, kRate);
-    dynamics->SetFactoryPreset(31); // Vocal Limiter
-    host.Resume();
-    const Signal input = test::SineSignal(2, 512 * 24, kRate, 440.0f, 0.8f);
-    Signal output = input;
-    for (int block = 0; block < 4; ++block)
-        host.ProcessBlock(input, output, static_cast<std::size_t>(block) * 512, 512);
-    test::AllocationGuard guard;
-    for (int block = 4; block < 24; ++block) {
-        if (block == 10) {
-            dynamics->SetParameter(Dynamics::kOutputGain, 0.6f);
-            dynamics->SetParameter(Dynamics::kLinkChannels, 1.0f);
-            dynamics->SetParameter(Dynamics::kPeakRMS, 0.0f);
-            dynamics->SetParameter(Dynamics::kGainReleaseTime, 0.3f);
-        }
-        if (block == 16) // drawing the curve rebuilds the spline and the gain table
-            dynamics->SetParameter(Dynamics::kValue1 + 2, 0.4f);
-        host.ProcessBlock(input, output, static_cast<std::size_t>(block) * 512, 512);
-    }
 }
 
 } // namespace

@@ -168,14 +168,6 @@ TEST_F(IntraClipComponentFixture, BadValuesAreRefusedOrClamped)
     EXPECT_EQ(Text(0), "-12.00");
 }
 
-TEST_F(IntraClipComponentFixture, SteadyBlocksDoNotAllocate)
-{
-    host.ExpectBlocksDoNotAllocate({[&] { leveler->SetParameter(0, 0.2f); },
-                                    [&] { leveler->SetParameter(4, 1.0f); },
-                                    [&] { leveler->SetFactoryPreset(3); },
-                                    [&] { leveler->GetParameter(7); }});
-}
-
 // Other layouts: mono, 5.1 and the most channels there may be.
 TEST_F(IntraClipComponentFixture, RunsOnEveryLayout)
 {

@@ -284,17 +284,6 @@ TEST(GraphicEQThreaded, FileRendersRebuildInPlace)
     EXPECT_EQ(eq->Kernel().GetUpdateCount(), before + 1);
 }
 
-TEST(GraphicEQ, SteadyProcessingAndSliderMovesDoNotAllocate)
-{
-    core::Ref<GraphicEQ> eq = Members()[1].create();
-    test::TestHost host(eq);
-    host.Configure(2, 48000.0f);
-    std::vector<std::function<void()>> moves;
-    for (int band = 0; band < 16; ++band)
-        moves.emplace_back([&eq, band] { eq->SetParameter(4 + band, BandValue(static_cast<float>(band) - 8.0f)); });
-    host.ExpectBlocksDoNotAllocate(moves);
-}
-
 // The curve shows the realized response: the phono playback preset follows
 // the analytic de-emphasis curve (6 dB lower) across the band.
 TEST(GraphicEQ, CurveOfThePhonoPresetFollowsTheAnalyticCurve)
