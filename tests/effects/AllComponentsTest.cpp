@@ -222,7 +222,8 @@ TEST(AllComponents, SteadyBlocksAutomationAndPresetsDoNotAllocate)
 }
 
 // Whatever rate a host passes, a component neither crashes nor sizes its
-// buffers from an absurd value, and it works again at a sane rate.
+// buffers from an absurd value, reports a sane latency and tail, puts out
+// numbers, and works again at a sane rate.
 TEST(AllComponents, AbsurdSampleRatesAreSurvived)
 {
     const float rates[] = {1.0e9f, 2147483647.0f, 1.0e30f, std::numeric_limits<float>::infinity(),
@@ -233,8 +234,11 @@ TEST(AllComponents, AbsurdSampleRatesAreSurvived)
         for (float rate : rates) {
             host.Configure(2, rate);
             EXPECT_LE(host.Filter().GetSampleRate(), 768000.0f) << info.className << " at " << rate;
+            EXPECT_GE(host.Filter().GetInitialDelay(), 0) << info.className << " at " << rate;
+            EXPECT_TRUE(std::isfinite(host.Filter().GetTail())) << info.className << " at " << rate;
             const Signal output = host.Run(input, 512);
-            EXPECT_EQ(output.size(), 2u);
+            ASSERT_EQ(output.size(), 2u);
+            EXPECT_EQ(FirstNonFinite(output, 0), input[0].size()) << info.className << " at " << rate;
         }
         host.Configure(2, kRate);
         const Signal output = host.Run(test::SineSignal(2, kMemoryFrames, kRate, 441.0f, 0.25f), 512);
