@@ -168,10 +168,10 @@ TEST(AllComponents, RefusedChannelCountsAreSurvived)
 
 // The audio thread allocates nothing in steady blocks, nor when the host
 // automates any parameter or reads them all, nor when a factory preset is
-// chosen. Exceptions, each a rebuild the component makes on purpose: the
-// envelopes build their keyframe lists when a setting or a preset changes
-// (their blocks still must not allocate), and some components resize a
-// filter or a line in the first block after a preset.
+// chosen. Tolerated: the envelopes build their keyframe lists when a
+// setting or a preset changes (their blocks still must not allocate), and
+// the components listed below allocate in the first block after some
+// presets, where they rebuild for the new settings.
 TEST(AllComponents, SteadyBlocksAutomationAndPresetsDoNotAllocate)
 {
     const std::set<std::string> changesBuildKeyframes = {"FadeEnvelope", "GainEnvelope"};
