@@ -22,16 +22,8 @@ def noise(channels, frames, seed=1):
     return (0.3 * rng.standard_normal((channels, frames))).astype(np.float32)
 
 
-def write_wav(path, audio, rate):
-    """32-bit float WAV, interleaved."""
-    data = np.ascontiguousarray(audio.T, dtype="<f4").tobytes()
-    channels = audio.shape[0]
-    fmt = struct.pack("<HHIIHH", 3, channels, rate, rate * channels * 4, channels * 4, 32)
-    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data
-    path.write_bytes(b"RIFF" + struct.pack("<I", len(body)) + body)
-
-
 def read_wav(path, channels):
+    """The samples of a 32-bit float WAV, parsed here rather than by zoc."""
     raw = path.read_bytes()
     position = 12
     while position < len(raw):
@@ -44,7 +36,7 @@ def read_wav(path, channels):
 
 
 def apply_with_zoc(tmp_path, name, audio, *options):
-    write_wav(tmp_path / "in.wav", audio, RATE)
+    zoc.write(tmp_path / "in.wav", audio, RATE, bits=32)
     subprocess.run([ZOC, "apply", name, str(tmp_path / "in.wav"), str(tmp_path / "out.wav"), "--bits", "32f",
                     "--quiet", *options], check=True, capture_output=True)
     return read_wav(tmp_path / "out.wav", audio.shape[0])

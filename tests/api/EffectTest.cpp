@@ -57,7 +57,7 @@ void InChunks(std::size_t total, Process process)
     static constexpr std::size_t kChunks[] = {700, 4101, 1, 2048, 333};
     for (std::size_t done = 0, next = 0; done < total; ++next) {
         const std::size_t frames = std::min(kChunks[next % std::size(kChunks)], total - done);
-        process(done, frames);
+        process(done, static_cast<std::int64_t>(frames));
         done += frames;
     }
 }
@@ -359,13 +359,12 @@ TEST(EffectProcess, EqualsDrivingTheComponentDirectly)
         Planar expected(2, std::vector<float>(kFrames));
         Planar actual(2, std::vector<float>(kFrames));
         Planar inPlace = input;
-        InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
+        InChunks(kFrames, [&](std::size_t offset, std::int64_t frames) {
             Planar chunk = input;
-            const auto length = static_cast<std::int64_t>(frames);
-            reference.session.Process(Pointers(chunk, offset).data(), Pointers(expected, offset).data(), length);
-            effect.Process(Pointers(input, offset).data(), Pointers(actual, offset).data(), length);
+            reference.session.Process(Pointers(chunk, offset).data(), Pointers(expected, offset).data(), frames);
+            effect.Process(Pointers(input, offset).data(), Pointers(actual, offset).data(), frames);
             const std::vector<float*> both = Pointers(inPlace, offset);
-            inPlaceEffect.Process(both.data(), both.data(), length);
+            inPlaceEffect.Process(both.data(), both.data(), frames);
         });
         EXPECT_EQ(actual, expected) << c.name;
         EXPECT_EQ(inPlace, expected) << c.name << " in place";
@@ -403,9 +402,8 @@ TEST(EffectProcess, ScheduledChangesLandOnTheirFrameAcrossCallsAndResets)
     amplify.Reset();
     amplify.ScheduleParameter(kAt, "left", -12.0f);
     Planar actual(2, std::vector<float>(kFrames));
-    InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
-        amplify.Process(Pointers(input, offset).data(), Pointers(actual, offset).data(),
-                        static_cast<std::int64_t>(frames));
+    InChunks(kFrames, [&](std::size_t offset, std::int64_t frames) {
+        amplify.Process(Pointers(input, offset).data(), Pointers(actual, offset).data(), frames);
     });
 
     // The host sets the value between two calls that meet at the frame.
@@ -454,9 +452,9 @@ TEST(EffectProcess, SideChainIsOfferedWhereTheComponentHasOneAndFollowsTheMainCh
     effect.ApplyPreset("Broadcast Limiter");
     effect.ConnectSideChain(2);
     Planar actual(2, std::vector<float>(kFrames));
-    InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
+    InChunks(kFrames, [&](std::size_t offset, std::int64_t frames) {
         effect.Process(Pointers(input, offset).data(), Pointers(side, offset).data(), Pointers(actual, offset).data(),
-                       static_cast<std::int64_t>(frames));
+                       frames);
     });
 
     Reference reference("Dynamics", 2);
@@ -494,9 +492,8 @@ TEST(EffectChain, LatencyIsTheSumAndOutputIsTheEffectsInTurn)
 
     const Planar input = NoiseChannels(2, kFrames);
     Planar chained(2, std::vector<float>(kFrames));
-    InChunks(kFrames, [&](std::size_t offset, std::size_t frames) {
-        chain.Process(Pointers(input, offset).data(), Pointers(chained, offset).data(),
-                      static_cast<std::int64_t>(frames));
+    InChunks(kFrames, [&](std::size_t offset, std::int64_t frames) {
+        chain.Process(Pointers(input, offset).data(), Pointers(chained, offset).data(), frames);
     });
     Planar inTurn = input;
     for (Effect& effect : alone)
