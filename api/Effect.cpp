@@ -7,6 +7,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "api/AudioFile.h"
 #include "api/Curve.h"
 #include "api/Lookup.h"
 #include "api/Settings.h"
@@ -410,7 +411,7 @@ void Effect::LoadSettings(const std::string& json)
 
 void Effect::SaveSettingsFile(const std::filesystem::path& path) const
 {
-    api::WriteTextFileAtomically(path, SaveSettings());
+    api::WriteFileAtomically(path, SaveSettings());
 }
 
 void Effect::LoadSettingsFile(const std::filesystem::path& path)

@@ -50,8 +50,6 @@
 
 #include "api/Settings.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -573,33 +571,6 @@ void LoadSettingsText(const std::string& text, const std::string& label, host::A
 void LoadSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component)
 {
     LoadSettingsText(ReadSettingsText(path), Quoted(path), filter, component);
-}
-
-void WriteTextFileAtomically(const std::filesystem::path& path, const std::string& text)
-{
-    // Written beside the target and renamed over it, so a reader sees the
-    // old file or the new one, never a part.
-    std::filesystem::path temporary = path;
-    temporary += ".tmp-" + std::to_string(::getpid());
-    {
-        std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-        if (stream)
-            stream << text;
-        stream.flush();
-        if (!stream) {
-            const std::string reason = std::strerror(errno);
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            throw Error(Error::Code::Io, "cannot write " + Quoted(path) + ": " + reason);
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw Error(Error::Code::Io, "cannot write " + Quoted(path) + ": " + error.message());
-    }
 }
 
 } // namespace zoc::api

@@ -41,9 +41,6 @@ std::string ReadSettingsText(const std::filesystem::path& path);
 /// ReadSettingsText, then LoadSettingsText.
 void LoadSettingsFile(const std::filesystem::path& path, host::AudioFilter& filter, const Component& component);
 
-/// Writes `text` to `path` through a temporary file renamed over it.
-void WriteTextFileAtomically(const std::filesystem::path& path, const std::string& text);
-
 /// "'path'", as messages quote file names.
 std::string Quoted(const std::filesystem::path& path);
 

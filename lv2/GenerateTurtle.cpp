@@ -7,68 +7,15 @@
 // the plugin library to list without creating every component when loaded.
 
 #include "lv2/Layout.h"
+#include "support/CountingAllocator.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <new>
 #include <sstream>
-
-namespace {
-
-// Allocations on this thread while counting is on, for the real-time check.
-thread_local bool counting = false;
-thread_local std::size_t allocations = 0;
-
-void* Allocate(std::size_t size)
-{
-    if (counting)
-        ++allocations;
-    if (void* memory = std::malloc(size == 0 ? 1 : size))
-        return memory;
-    throw std::bad_alloc();
-}
-
-void* AllocateAligned(std::size_t size, std::align_val_t alignment)
-{
-    if (counting)
-        ++allocations;
-    const std::size_t align = static_cast<std::size_t>(alignment);
-    const std::size_t rounded = (size + align - 1) / align * align;
-    if (void* memory = std::aligned_alloc(align, rounded == 0 ? align : rounded))
-        return memory;
-    throw std::bad_alloc();
-}
-
-void* AllocateOrNull(std::size_t size) noexcept
-{
-    try {
-        return Allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-} // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
-void* operator new(std::size_t size, std::align_val_t alignment) { return AllocateAligned(size, alignment); }
-void* operator new[](std::size_t size, std::align_val_t alignment) { return AllocateAligned(size, alignment); }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -240,12 +187,10 @@ bool SteadyBlocksAllocate(const zoc::lv2::Variant& variant)
     effect.Prepare();
     for (int done = 0; done < static_cast<int>(kRate); done += 512)
         process(512);
-    const std::size_t before = allocations;
-    counting = true;
+    const zoc::support::AllocationCounter counter;
     for (const int frames : {512, 1, 7, kLongest, 333, 64, 512, 1})
         process(frames);
-    counting = false;
-    return allocations != before;
+    return counter.Count() != 0;
 }
 
 /// Whether the preset at `index`, applied to `effect`, is captured by its

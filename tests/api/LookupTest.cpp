@@ -39,41 +39,6 @@ TEST(LookupUnits, ANumberMayCarryTheParametersUnit)
     }
 }
 
-TEST(LookupUnits, AUnitOfAnotherKindIsRefusedNamingTheRightOne)
-{
-    const struct {
-        const char* component;
-        const char* parameter;
-        const char* text;
-        const char* message;
-    } cases[] = {
-        {"Echo", "delay_time", "90dB", "Echo: 'Delay Time' takes ms or s, not 'dB' (range 0..2000 ms)"},
-        {"Echo", "delay_time", "1.5k", "takes ms or s, not 'k'"},
-        {"Echo", "delay_time", "90us", "takes ms or s, not 'us'"},
-        {"Amplify", "gain", "-6ms", "'Gain' takes dB, not 'ms'"},
-        {"Amplify", "gain", "50%", "'Gain' takes dB, not '%'"},
-        {"Tones", "frequency", "2s", "takes Hz or kHz, not 's'"},
-        {"Echo", "feedback", "0.5dB", "takes %, not 'dB'"},
-        {"Echo", "lock_left_right_channels", "1dB", "takes no unit, not 'dB'"},
-        // A unit does not widen the range: 3 s is still past 2000 ms.
-        {"Echo", "delay_time", "3s", "value 3s for 'Delay Time' is outside 0..2000 ms"},
-        {"Echo", "delay_time", "ms", "value 'ms' for 'Delay Time' is not a number"},
-        {"Echo", "delay_time", "9x9ms", "is not a number"},
-    };
-    for (const auto& c : cases) {
-        Effect effect = Effect::Create(c.component, kRate, 1);
-        const float before = effect.GetNormalized(effect.FindParameter(c.parameter));
-        try {
-            effect.SetParameterText(c.parameter, c.text);
-            ADD_FAILURE() << c.text << " was accepted";
-        } catch (const Error& error) {
-            EXPECT_EQ(error.GetCode(), Error::Code::InvalidValue) << c.text;
-            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
-        }
-        EXPECT_EQ(effect.GetNormalized(effect.FindParameter(c.parameter)), before) << c.text;
-    }
-}
-
 /// Keys of the parameters whose normalized value differs between two effects.
 std::set<std::string> ChangedKeys(const Effect& before, const Effect& after)
 {
@@ -125,37 +90,55 @@ TEST(LookupLayouts, AMonoNameSetsEveryChannelItStandsFor)
     }
 }
 
-TEST(LookupLayouts, AllChannelsAreCheckedBeforeAnyChanges)
+// A refused value or name says what is wrong (a unit of another kind names
+// the right one; an unknown name suggests one) and changes nothing, on any
+// of the channels a mono name stands for.
+TEST(LookupRefusals, NameTheFaultAndChangeNothing)
 {
-    Effect effect = Effect::Create("Amplify", kRate, 2);
-    EXPECT_THROW(effect.SetParameter("gain", 100.0f), Error);
-    EXPECT_THROW(effect.SetParameterText("gain", "-6ms"), Error);
-    EXPECT_EQ(effect.GetParameter("left"), 0.0f);
-    EXPECT_EQ(effect.GetParameter("right"), 0.0f);
-}
-
-TEST(LookupLayouts, NamesOfNoLayoutStillFailWithSuggestions)
-{
+    const Error::Code value = Error::Code::InvalidValue, name = Error::Code::UnknownName;
     const struct {
         const char* component;
         int channels;
         const char* parameter;
+        const char* text; ///< null: set as the number 100
+        Error::Code code;
         const char* message;
     } cases[] = {
-        {"Amplify", 2, "gian", "Amplify: unknown parameter 'gian'"},
-        {"Echo", 2, "delay_tme", "did you mean"},
+        {"Echo", 1, "delay_time", "90dB", value, "Echo: 'Delay Time' takes ms or s, not 'dB' (range 0..2000 ms)"},
+        {"Echo", 1, "delay_time", "1.5k", value, "takes ms or s, not 'k'"},
+        {"Echo", 1, "delay_time", "90us", value, "takes ms or s, not 'us'"},
+        {"Amplify", 1, "gain", "-6ms", value, "'Gain' takes dB, not 'ms'"},
+        {"Amplify", 1, "gain", "50%", value, "'Gain' takes dB, not '%'"},
+        {"Tones", 1, "frequency", "2s", value, "takes Hz or kHz, not 's'"},
+        {"Echo", 1, "feedback", "0.5dB", value, "takes %, not 'dB'"},
+        {"Echo", 1, "lock_left_right_channels", "1dB", value, "takes no unit, not 'dB'"},
+        // A unit does not widen the range: 3 s is still past 2000 ms.
+        {"Echo", 1, "delay_time", "3s", value, "value 3s for 'Delay Time' is outside 0..2000 ms"},
+        {"Echo", 1, "delay_time", "ms", value, "value 'ms' for 'Delay Time' is not a number"},
+        {"Echo", 1, "delay_time", "9x9ms", value, "is not a number"},
+        // Every channel is checked before any changes.
+        {"Amplify", 2, "gain", nullptr, value, ""},
+        {"Amplify", 2, "gain", "-6ms", value, "takes dB, not 'ms'"},
+        {"Amplify", 2, "gian", nullptr, name, "Amplify: unknown parameter 'gian'"},
+        {"Echo", 2, "delay_tme", nullptr, name, "did you mean"},
         // Stereo names do not reach back into mono.
-        {"Amplify", 1, "left", "unknown parameter 'left'"},
+        {"Amplify", 1, "left", nullptr, name, "unknown parameter 'left'"},
     };
     for (const auto& c : cases) {
+        const std::string label = std::string(c.component) + " " + c.parameter + " " + (c.text ? c.text : "100");
+        const Effect untouched = Effect::Create(c.component, kRate, c.channels);
         Effect effect = Effect::Create(c.component, kRate, c.channels);
         try {
-            effect.SetParameter(c.parameter, 0.0f);
-            ADD_FAILURE() << c.parameter << " was accepted";
+            if (c.text)
+                effect.SetParameterText(c.parameter, c.text);
+            else
+                effect.SetParameter(c.parameter, 100.0f);
+            ADD_FAILURE() << label << " was accepted";
         } catch (const Error& error) {
-            EXPECT_EQ(error.GetCode(), Error::Code::UnknownName);
+            EXPECT_EQ(error.GetCode(), c.code) << label;
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
         }
+        EXPECT_EQ(ChangedKeys(untouched, effect), std::set<std::string>()) << label;
     }
 }
 

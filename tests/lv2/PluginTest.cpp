@@ -2,8 +2,7 @@
 // buffers, blocks of any length, controls changed between blocks. Its output
 // must equal the effect's own, which the render check compares over files.
 
-#include "lv2/Layout.h"
-#include "tests/lv2/UridMap.h"
+#include "tests/lv2/Lv2Host.h"
 #include "tests/support/AllocationGuard.h"
 
 #include <gtest/gtest.h>
@@ -18,13 +17,12 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
-#include <string>
 #include <thread>
-#include <vector>
 
+namespace zoc::test {
 namespace {
 
-constexpr double kRate = 48000.0;
+constexpr double kRate = kLv2Rate;
 
 /// The plugin library's entry point, or null when it does not load.
 LV2_Descriptor_Function Entry()
@@ -40,16 +38,6 @@ const LV2_Descriptor* FindPlugin(const std::string& uri)
         if (uri == entry(index)->URI)
             return entry(index);
     return nullptr;
-}
-
-std::vector<float> Noise(std::size_t frames, std::uint32_t seed)
-{
-    std::vector<float> samples(frames);
-    for (float& sample : samples) {
-        seed = seed * 1664525u + 1013904223u;
-        sample = static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
-    }
-    return samples;
 }
 
 /// One plugin instance with a control value per port and stereo buffers.
@@ -71,30 +59,31 @@ struct Host {
     }
 
     /// Runs `in` through the plugin in blocks of the given lengths, in turn.
-    std::vector<std::vector<float>> Run(std::vector<std::vector<float>> in, const std::vector<std::size_t>& blocks)
+    Signal Run(const Signal& in, const std::vector<std::size_t>& blocks)
     {
-        const std::size_t frames = in[0].size();
-        std::vector<std::vector<float>> out(in.size(), std::vector<float>(frames));
-        for (std::size_t done = 0, b = 0; done < frames; ++b) {
-            const std::size_t length = std::min(blocks[b % blocks.size()], frames - done);
-            for (int c = 0; c < ports.channels; ++c) {
-                descriptor->connect_port(handle, static_cast<std::uint32_t>(ports.AudioIn(c)),
-                                         in[static_cast<std::size_t>(c)].data() + done);
-                descriptor->connect_port(handle, static_cast<std::uint32_t>(ports.AudioOut(c)),
-                                         out[static_cast<std::size_t>(c)].data() + done);
-            }
-            descriptor->run(handle, static_cast<std::uint32_t>(length));
-            done += length;
+        return RunInBlocks(ports, in, blocks, [&](int port, float* data) { Connect(port, data); },
+                           [&](std::uint32_t frames) { descriptor->run(handle, frames); });
+    }
+
+    void Connect(int port, void* data) { descriptor->connect_port(handle, static_cast<std::uint32_t>(port), data); }
+
+    /// Every audio port to `buffers`, the outputs in place over the inputs;
+    /// the side-chain inputs follow the main channels.
+    void ConnectInPlace(Signal& buffers)
+    {
+        for (int c = 0; c < ports.channels; ++c) {
+            Connect(ports.AudioIn(c), buffers[static_cast<std::size_t>(c)].data());
+            Connect(ports.AudioOut(c), buffers[static_cast<std::size_t>(c)].data());
         }
-        return out;
+        for (int c = 0; c < ports.sideChain; ++c)
+            Connect(ports.SideChainIn(c), buffers[static_cast<std::size_t>(ports.channels + c)].data());
     }
 
     void ConnectControls()
     {
         for (std::size_t i = 0; i < controls.size(); ++i)
-            descriptor->connect_port(handle, static_cast<std::uint32_t>(ports.Control(static_cast<int>(i))),
-                                     &controls[i]);
-        descriptor->connect_port(handle, static_cast<std::uint32_t>(ports.Latency()), &latency);
+            Connect(ports.Control(static_cast<int>(i)), &controls[i]);
+        Connect(ports.Latency(), &latency);
     }
 
     const LV2_Descriptor* descriptor = nullptr;
@@ -105,15 +94,6 @@ struct Host {
     float latency = -1.0f;
 };
 
-std::vector<std::vector<float>> Reference(zoc::Effect& effect, std::vector<std::vector<float>> in)
-{
-    std::vector<float*> pointers;
-    for (auto& channel : in)
-        pointers.push_back(channel.data());
-    effect.Process(pointers.data(), pointers.data(), static_cast<std::int64_t>(in[0].size()));
-    return in;
-}
-
 TEST(Lv2Plugin, BlockLengthsDoNotChangeTheOutput)
 {
     // Components with and without latency, look-ahead and FFT blocks.
@@ -123,8 +103,8 @@ TEST(Lv2Plugin, BlockLengthsDoNotChangeTheOutput)
         ASSERT_TRUE(host.handle);
         host.ConnectControls();
         host.descriptor->activate(host.handle);
-        const std::vector<std::vector<float>> in = {Noise(6000, 1), Noise(6000, 2)};
-        EXPECT_EQ(host.Run(in, {1, 7, 512, 0, 1023, 64, 4096}), Reference(host.effect, in));
+        const Signal in = NoiseSignal(2, 6000, 1);
+        EXPECT_EQ(host.Run(in, {1, 7, 512, 0, 1023, 64, 4096}), Processed(host.effect, in));
         EXPECT_EQ(host.latency, static_cast<float>(host.effect.Latency()));
     }
 }
@@ -143,20 +123,20 @@ TEST(Lv2Plugin, ControlsReachTheEffectAsTheirValuesChange)
     host.controls[port] = 120.0f;
     host.effect.SetParameter(delay, 120.0f);
     host.descriptor->activate(host.handle);
-    std::vector<std::vector<float>> in = {Noise(4000, 3)};
-    EXPECT_EQ(host.Run(in, {256}), Reference(host.effect, in));
+    const Signal in = NoiseSignal(1, 4000, 3);
+    EXPECT_EQ(host.Run(in, {256}), Processed(host.effect, in));
 
     // Changed while running, then a NaN and a value beyond the maximum: NaN
     // leaves the last value, the other is clamped.
     host.controls[port] = 80.0f;
     host.effect.SetParameter(delay, 80.0f);
-    EXPECT_EQ(host.Run(in, {256}), Reference(host.effect, in));
+    EXPECT_EQ(host.Run(in, {256}), Processed(host.effect, in));
     host.controls[port] = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(host.Run(in, {256}), Reference(host.effect, in));
+    EXPECT_EQ(host.Run(in, {256}), Processed(host.effect, in));
     host.controls[port] = 1e9f;
     host.effect.SetParameter(delay, host.ports.parameters[port].maximum);
     const auto out = host.Run(in, {256});
-    EXPECT_EQ(out, Reference(host.effect, in));
+    EXPECT_EQ(out, Processed(host.effect, in));
     for (const float sample : out[0])
         ASSERT_TRUE(std::isfinite(sample));
 }
@@ -167,19 +147,14 @@ TEST(Lv2Plugin, DeactivateClearsTheSignalAndSteadyRunsDoNotAllocate)
     ASSERT_TRUE(host.handle);
     host.ConnectControls();
     host.descriptor->activate(host.handle);
-    const std::vector<std::vector<float>> in = {Noise(2048, 4), Noise(2048, 5)};
+    const Signal in = NoiseSignal(2, 2048, 4);
     const auto first = host.Run(in, {512});
     host.Run(in, {512});
-    std::vector<std::vector<float>> buffers = in;
-    for (int c = 0; c < 2; ++c) {
-        host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioIn(c)),
-                                      buffers[static_cast<std::size_t>(c)].data());
-        host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioOut(c)),
-                                      buffers[static_cast<std::size_t>(c)].data());
-    }
+    Signal buffers = in;
+    host.ConnectInPlace(buffers);
     host.controls[0] = 200.0f; // a control change is part of a steady block too
     {
-        zoc::test::AllocationGuard guard;
+        AllocationGuard guard;
         for (const std::uint32_t frames : {1u, 333u, 512u})
             host.descriptor->run(host.handle, frames);
     }
@@ -207,28 +182,15 @@ TEST(Lv2Plugin, HardRealTimeIsDeclaredExactlyWhereSteadyRunsDoNotAllocate)
         Host host(variant.className, variant.channels);
         ASSERT_TRUE(host.handle);
         host.ConnectControls();
-        std::vector<std::vector<float>> buffers(static_cast<std::size_t>(host.ports.channels + host.ports.sideChain),
-                                                Noise(4096, 6));
-        for (int c = 0; c < host.ports.channels; ++c) {
-            host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioIn(c)),
-                                          buffers[static_cast<std::size_t>(c)].data());
-            host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioOut(c)),
-                                          buffers[static_cast<std::size_t>(c)].data());
-        }
-        for (int c = 0; c < host.ports.sideChain; ++c)
-            host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.SideChainIn(c)),
-                                          buffers[static_cast<std::size_t>(host.ports.channels + c)].data());
+        Signal buffers = NoiseSignal(host.ports.channels + host.ports.sideChain, 4096, 6);
+        host.ConnectInPlace(buffers);
         host.descriptor->activate(host.handle);
         for (int done = 0; done < static_cast<int>(kRate); done += 512)
             host.descriptor->run(host.handle, 512);
-        std::size_t allocations = 0;
-        {
-            zoc::test::AllocationCounter counter;
-            for (const std::uint32_t frames : {512u, 1u, 7u, 4096u, 333u, 64u})
-                host.descriptor->run(host.handle, frames);
-            allocations = counter.Count();
-        }
-        EXPECT_EQ(allocations == 0, declared) << allocations << " allocations";
+        const AllocationCounter counter;
+        for (const std::uint32_t frames : {512u, 1u, 7u, 4096u, 333u, 64u})
+            host.descriptor->run(host.handle, frames);
+        EXPECT_EQ(counter.Count() == 0, declared) << counter.Count() << " allocations";
     }
     EXPECT_GT(plugins, 30);
 }
@@ -247,20 +209,15 @@ TEST(Lv2Plugin, UnknownUrisAndLayoutsAreRefused)
 
 TEST(Lv2PluginThreaded, TheHostSavesWhileTheAudioThreadRunsAndChangesControls)
 {
-    zoc::test::UridMap urids;
+    UridMap urids;
     Host host("Echo", 2, urids.features);
     ASSERT_TRUE(host.handle);
     const auto* state = static_cast<const LV2_State_Interface*>(
         host.descriptor->extension_data(LV2_STATE__interface));
     ASSERT_TRUE(state);
     host.ConnectControls();
-    std::vector<std::vector<float>> buffers = {Noise(64, 7), Noise(64, 8)};
-    for (int c = 0; c < 2; ++c) {
-        host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioIn(c)),
-                                      buffers[static_cast<std::size_t>(c)].data());
-        host.descriptor->connect_port(host.handle, static_cast<std::uint32_t>(host.ports.AudioOut(c)),
-                                      buffers[static_cast<std::size_t>(c)].data());
-    }
+    Signal buffers = NoiseSignal(2, 64, 7);
+    host.ConnectInPlace(buffers);
     const int delay = host.effect.FindParameter("delay_time");
     std::size_t port = 0;
     while (host.ports.parameters[port].index != delay)
@@ -305,3 +262,4 @@ TEST(Lv2PluginThreaded, TheHostSavesWhileTheAudioThreadRunsAndChangesControls)
 }
 
 } // namespace
+} // namespace zoc::test

@@ -3,8 +3,7 @@
 // preset does in the effect itself, and the state a host saves with its
 // session restores another instance exactly.
 
-#include "lv2/Layout.h"
-#include "tests/lv2/UridMap.h"
+#include "tests/lv2/Lv2Host.h"
 
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
@@ -14,12 +13,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
-#include <vector>
 
+namespace zoc::test {
 namespace {
 
-constexpr double kRate = 48000.0;
+constexpr double kRate = kLv2Rate;
 
 /// The built bundle, loaded once.
 struct World {
@@ -40,25 +38,13 @@ struct World {
     }
 
     LilvWorld* world;
-    zoc::test::UridMap urids;
+    UridMap urids;
 };
 
 World& TheWorld()
 {
     static World world;
     return world;
-}
-
-std::vector<std::vector<float>> Noise(int channels, std::size_t frames)
-{
-    std::vector<std::vector<float>> noise(static_cast<std::size_t>(channels), std::vector<float>(frames));
-    std::uint32_t seed = 99;
-    for (auto& channel : noise)
-        for (float& sample : channel) {
-            seed = seed * 1664525u + 1013904223u;
-            sample = static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
-        }
-    return noise;
 }
 
 /// One lilv instance with every control port connected to `controls`, which
@@ -95,7 +81,7 @@ struct Instance {
     {
         float* control = static_cast<Instance*>(self)->Control(symbol);
         ASSERT_TRUE(control) << symbol;
-        ASSERT_EQ(type, zoc::test::UridMap::Map(&TheWorld().urids, LV2_ATOM__Float));
+        ASSERT_EQ(type, UridMap::Map(&TheWorld().urids, LV2_ATOM__Float));
         ASSERT_EQ(size, sizeof(float));
         std::memcpy(control, value, sizeof(float));
     }
@@ -103,7 +89,7 @@ struct Instance {
     static const void* GetPort(const char* symbol, void* self, std::uint32_t* size, std::uint32_t* type)
     {
         *size = sizeof(float);
-        *type = zoc::test::UridMap::Map(&TheWorld().urids, LV2_ATOM__Float);
+        *type = UridMap::Map(&TheWorld().urids, LV2_ATOM__Float);
         return static_cast<Instance*>(self)->Control(symbol);
     }
 
@@ -118,19 +104,12 @@ struct Instance {
                                             nullptr, GetPort, this, 0, TheWorld().urids.features);
     }
 
-    /// Runs `in` through in blocks of 512 frames and one of 100.
-    std::vector<std::vector<float>> Run(std::vector<std::vector<float>> in)
+    /// Runs `in` through in blocks of 512 and 100 frames.
+    Signal Run(const Signal& in)
     {
-        std::vector<std::vector<float>> out(in.size(), std::vector<float>(in[0].size()));
-        for (std::size_t done = 0, block = 0; done < in[0].size(); done += block) {
-            block = std::min<std::size_t>(done == 512 ? 100 : 512, in[0].size() - done);
-            for (int c = 0; c < ports.channels; ++c) {
-                Connect(ports.AudioIn(c), in[static_cast<std::size_t>(c)].data() + done);
-                Connect(ports.AudioOut(c), out[static_cast<std::size_t>(c)].data() + done);
-            }
-            lilv_instance_run(instance, static_cast<std::uint32_t>(block));
-        }
-        return out;
+        return RunInBlocks(
+            ports, in, {512, 100}, [&](int port, float* data) { Connect(port, data); },
+            [&](std::uint32_t frames) { lilv_instance_run(instance, frames); });
     }
 
     const LilvPlugin* plugin;
@@ -138,19 +117,6 @@ struct Instance {
     std::vector<float> controls;
     LilvInstance* instance = nullptr;
 };
-
-/// The effect's own output with the factory preset applied.
-std::vector<std::vector<float>> Reference(const zoc::lv2::Variant& variant, int preset,
-                                          std::vector<std::vector<float>> in)
-{
-    zoc::Effect effect = zoc::Effect::Create(variant.className, kRate, variant.channels);
-    effect.ApplyPreset(preset);
-    std::vector<float*> pointers;
-    for (auto& channel : in)
-        pointers.push_back(channel.data());
-    effect.Process(pointers.data(), pointers.data(), static_cast<std::int64_t>(in[0].size()));
-    return in;
-}
 
 TEST(Lv2State, EveryFactoryPresetReachesHostsAndStatePresetsSoundAsTheEffects)
 {
@@ -179,8 +145,10 @@ TEST(Lv2State, EveryFactoryPresetReachesHostsAndStatePresetsSoundAsTheEffects)
                 ASSERT_TRUE(instance.instance);
                 instance.Restore(state);
                 lilv_instance_activate(instance.instance);
-                const auto in = Noise(variant->channels, 4800);
-                EXPECT_EQ(instance.Run(in), Reference(*variant, index, in));
+                zoc::Effect effect = zoc::Effect::Create(variant->className, kRate, variant->channels);
+                effect.ApplyPreset(index);
+                const Signal in = NoiseSignal(variant->channels, 4800, 99);
+                EXPECT_EQ(instance.Run(in), Processed(effect, in));
                 ++withState;
             }
             lilv_state_free(state);
@@ -198,7 +166,7 @@ TEST(Lv2State, SavedStateRestoresAnotherInstanceAndBadStateChangesNothing)
     const zoc::lv2::Variant variant{"GainEnvelope", 2};
     const LilvPlugin* plugin = world.Plugin(zoc::lv2::PluginUri(variant));
     ASSERT_TRUE(plugin);
-    const auto in = Noise(2, 6000);
+    const Signal in = NoiseSignal(2, 6000, 99);
 
     // A session: a drawn envelope from a preset, a control changed after it,
     // some playing, then the host saves.
@@ -244,10 +212,10 @@ TEST(Lv2State, SavedStateRestoresAnotherInstanceAndBadStateChangesNothing)
         *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
         return stored.text.c_str();
     };
-    const LV2_URID stringType = zoc::test::UridMap::Map(&world.urids, LV2_ATOM__String);
+    const LV2_URID stringType = UridMap::Map(&world.urids, LV2_ATOM__String);
     Stored malformed{"{\"format\": \"zoc-settings\", \"parameters\": [", stringType};
     Stored otherComponent{"{\"component\": \"Echo\", \"values\": {\"delay_time\": 100}}", stringType};
-    Stored wrongType{"{}", zoc::test::UridMap::Map(&world.urids, LV2_ATOM__Int)};
+    Stored wrongType{"{}", UridMap::Map(&world.urids, LV2_ATOM__Int)};
     LV2_Handle handle = lilv_instance_get_handle(restored.instance);
     EXPECT_EQ(state->restore(handle, retrieve, &malformed, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
     EXPECT_EQ(state->restore(handle, retrieve, &otherComponent, 0, nullptr), LV2_STATE_ERR_UNKNOWN);
@@ -262,3 +230,4 @@ TEST(Lv2State, SavedStateRestoresAnotherInstanceAndBadStateChangesNothing)
 }
 
 } // namespace
+} // namespace zoc::test

@@ -4,35 +4,23 @@
 //
 //   { AllocationGuard guard; component->Process(in, out, 512); }
 
-#include <cstddef>
+#include "support/CountingAllocator.h"
 
 namespace zoc::test {
 
 class AllocationGuard {
 public:
-    AllocationGuard();
+    AllocationGuard() = default;
     ~AllocationGuard();
     AllocationGuard(const AllocationGuard&) = delete;
     AllocationGuard& operator=(const AllocationGuard&) = delete;
 
 private:
-    std::size_t start_;
-    bool outerActive_;
+    support::AllocationCounter counter_;
 };
 
-/// Counts the allocations on this thread while it is alive, without failing
-/// anything: for programs that report on their own (the soak).
-class AllocationCounter {
-public:
-    AllocationCounter();
-    ~AllocationCounter();
-    AllocationCounter(const AllocationCounter&) = delete;
-    AllocationCounter& operator=(const AllocationCounter&) = delete;
-    std::size_t Count() const;
-
-private:
-    std::size_t start_;
-    bool outerActive_;
-};
+/// Counts without failing anything: for programs that report on their own
+/// (the soak) and checks that compare the count with a promise.
+using support::AllocationCounter;
 
 } // namespace zoc::test
