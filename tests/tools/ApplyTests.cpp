@@ -234,17 +234,5 @@ TEST_F(ApplyTest, LongInputStreamsAcrossChunks)
     EXPECT_TRUE(RunZocAndRead({"apply", "DelayProbe", "--block", "333", in, out}, out).samples == input);
 }
 
-TEST_F(ApplyTest, OutputReplacesExistingFileWithUsualPermissions)
-{
-    WriteAudio(in, DistinctSines(1, 100, kRate), kRate);
-    WriteAudio(out, DistinctSines(1, 10, kRate), kRate);
-    EXPECT_EQ(RunZocAndRead({"apply", "Amplify", in, out}, out).Length(), 100u);
-    const auto permissions = std::filesystem::status(out).permissions();
-    EXPECT_NE(permissions & std::filesystem::perms::owner_read, std::filesystem::perms::none);
-    EXPECT_EQ(permissions & (std::filesystem::perms::group_write | std::filesystem::perms::others_write),
-              std::filesystem::perms::none);
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.wav", "out.wav"}));
-}
-
 } // namespace
 } // namespace zoc::test

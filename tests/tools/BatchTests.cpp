@@ -53,29 +53,5 @@ TEST_F(BatchThreaded, CorruptFileFailsAloneAndTheOthersMatchSingleRuns)
     EXPECT_TRUE(Temporaries(outputs).empty());
 }
 
-TEST_F(BatchThreaded, MalformedBatchesTouchNothing)
-{
-    const std::string a = dir / "a.wav";
-    std::filesystem::create_directories(dir / "other");
-    const std::string sameName = dir / "other/a.wav";
-    WriteAudio(a, DistinctSines(1, 500, kRate), kRate);
-    WriteAudio(sameName, DistinctSines(1, 700, kRate), kRate);
-    const std::vector<std::vector<std::string>> cases{
-        {"apply", "amplify", a, sameName, "-o", outputs},             // both would be out/a.wav
-        {"apply", "amplify", a, "-o", dir.Path().string()},           // a.wav over itself
-        {"apply", "amplify", "-o", outputs},                          // no inputs
-        {"apply", "amplify", a, "-o", outputs, "--jobs", "0"},
-        {"apply", "amplify", "--suffix", "x", a, dir / "b.wav"},     // batch option without -o
-        {"apply", "amplify", "--report", dir / "r.json", a, "-o", outputs}, // one report for every job
-    };
-    for (const std::vector<std::string>& arguments : cases) {
-        const ZocResult result = RunZoc(arguments);
-        EXPECT_EQ(result.exitCode, 2) << result.err;
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-    }
-    EXPECT_FALSE(std::filesystem::exists(outputs));
-    EXPECT_EQ(ReadAudio(a).Length(), 500u);
-}
-
 } // namespace
 } // namespace zoc::test

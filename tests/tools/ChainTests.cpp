@@ -111,25 +111,5 @@ TEST_F(ChainTest, SideChainReachesItsStageInStepWithTheInput)
     EXPECT_LT(tailPeak, 0.025f) << "the key did not duck the input";
 }
 
-TEST_F(ChainTest, MalformedChainsAreUsageErrors)
-{
-    WriteAudio(in, DistinctSines(2, 1000, kRate), kRate);
-    const std::vector<std::vector<std::string>> cases{
-        {"apply", "amplify", "+", in, chained},              // last stage names no component
-        {"apply", "amplify", in, "+", "echo", chained},      // IN in the middle
-        {"apply", "amplify", "+", "+", "echo", in, chained}, // empty stage
-        {"apply", "tones", "+", "echo", in, chained},        // offline component
-        {"apply", "amplify", "--save-preset", "x", "+", "echo", in, chained},
-        {"apply", "amplify", "--tail", "1", "+", "echo", "--raw", in, chained},
-        {"apply", "dynamics", "--sidechain", in, "+", "dynamics", "--sidechain", in, in, chained},
-    };
-    for (const std::vector<std::string>& arguments : cases) {
-        const ZocResult result = RunZoc(arguments);
-        EXPECT_EQ(result.exitCode, 2) << arguments[2] << " " << arguments[3];
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-    }
-    EXPECT_TRUE(Temporaries(dir.Path().string()).empty());
-}
-
 } // namespace
 } // namespace zoc::test

@@ -106,33 +106,6 @@ TEST_F(LayoutNamesTest, SavedSettingsShowEveryChannelSet)
     }
 }
 
-TEST_F(LayoutNamesTest, WrongUnitsAndNamesAreOneUsageLine)
-{
-    const struct {
-        std::vector<std::string> arguments;
-        std::string line;
-    } cases[] = {
-        {{"apply", "Echo", "IN", "OUT", "--set", "delay_time=3dB"},
-         "zoc: Echo: 'Delay Time (Left Channel)' takes ms or s, not 'dB' (range 0..2000 ms)"},
-        {{"apply", "Amplify", "IN", "OUT", "--set", "gain=-6ms"},
-         "zoc: Amplify: 'Left' takes dB, not 'ms' (range -96..48 dB)"},
-        {{"apply", "Delay", "IN", "OUT", "--at", "0.01:mix=1k"},
-         "zoc: Delay: 'Left Channel Mix' takes %, not 'k' (range 0..100 %)"},
-        {{"apply", "Echo", "IN", "OUT", "--set", "delay_time=3s"},
-         "zoc: Echo: value 3s for 'Delay Time (Left Channel)' is outside 0..2000 ms"},
-        {{"apply", "Amplify", "IN", "OUT", "--set", "gian=-6dB"}, "zoc: Amplify: unknown parameter 'gian'"},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> arguments;
-        for (const std::string& word : c.arguments)
-            arguments.push_back(word == "IN" ? stereo : word == "OUT" ? out : word);
-        const ZocResult result = RunZoc(arguments);
-        EXPECT_EQ(result.exitCode, 2) << c.line;
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-        EXPECT_EQ(result.err.substr(0, c.line.size()), c.line) << result.err;
-    }
-}
-
 TEST_F(LayoutNamesTest, InfoNamesItsLayoutAndBothForms)
 {
     const struct {

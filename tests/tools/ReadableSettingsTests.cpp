@@ -79,27 +79,5 @@ TEST_F(ReadableSettingsTest, HandWrittenValuesSetOnlyWhatTheyName)
     EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
-TEST_F(ReadableSettingsTest, HandWrittenMistakesAreOneUsageLine)
-{
-    const struct {
-        std::string text;
-        std::string message;
-    } cases[] = {
-        {R"({"values": {"gian": 1}})", "values.gian: unknown parameter 'gian'"},
-        {R"({"values": {"gain": "-6ms"}})", "values.gain: 'Left' takes dB, not 'ms'"},
-        {R"({"values": {"gain": 100}})", "values.gain: value 100 for 'Left' is outside -96..48 dB"},
-        {R"({"values": {"gain": [1]}})", "values.gain: expected a number or text"},
-        {R"({"values": [1]})", "values: expected an object of values by parameter key"},
-        {R"({"component": "Echo", "values": {}})", "component: the settings are for 'Echo', not Amplify"},
-    };
-    for (const auto& c : cases) {
-        WriteText(hand, c.text);
-        const ZocResult result = RunZoc({"apply", "Amplify", stereo, out, "--load-settings", hand});
-        EXPECT_EQ(result.exitCode, 2) << c.text;
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-        EXPECT_NE(result.err.find(c.message), std::string::npos) << c.text << "\n" << result.err;
-    }
-}
-
 } // namespace
 } // namespace zoc::test

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <tuple>
 #include <nlohmann/json.hpp>
 
 #include "contracts/host/PresetData.h"
@@ -19,22 +20,23 @@ namespace {
 
 using nlohmann::json;
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ZocFileTest {
 protected:
-    void SetUp() override { WriteAudio(in, Frames(2, std::vector<float>(256, 0.5f)), 48000); }
-    void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+    SettingsTest() : ZocFileTest(Frames(2, std::vector<float>(256, 0.5f))) {}
+    /// The settings a zoc apply without IN and OUT saves.
+    json Saved(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.end(), {"--save-settings", settings});
+        EXPECT_EQ(RunZoc(arguments).exitCode, 0);
+        return json::parse(FileContents(settings));
+    }
 
-    ScratchDirectory dir;
-    std::string in = dir / "in.wav";
-    std::string out = dir / "out.wav";
     std::string settings = dir / "settings.json";
 };
 
 TEST_F(SettingsTest, SavedSettingsReproduceTheGains)
 {
-    ASSERT_EQ(RunZoc({"apply", "Amplify", "--set", "Left=-12", "--set", "Right=3.5", "--save-settings", settings}).exitCode,
-              0);
-    const json saved = json::parse(FileContents(settings));
+    const json saved = Saved({"apply", "Amplify", "--set", "Left=-12", "--set", "Right=3.5"});
     EXPECT_EQ(saved["format"], "zoc-settings");
     EXPECT_EQ(saved["component"], "Amplify");
     EXPECT_EQ(saved["parameters"].size(), 34u);
@@ -49,39 +51,76 @@ TEST_F(SettingsTest, SavedSettingsReproduceTheGains)
     EXPECT_EQ(json::parse(FileContents(again))["parameters"], saved["parameters"]);
 }
 
-TEST_F(SettingsTest, InvalidFilesAreRefusedWithoutOutput)
+TEST_F(SettingsTest, FilesThatDoNotFitAreRefusedWithTheReason)
 {
-    json valid = json::parse(
-        (RunZoc({"apply", "Amplify", "--save-settings", settings}), FileContents(settings)));
-    auto variant = [&](auto change) {
-        json copy = valid;
+    const json amplify = Saved({"apply", "Amplify"});
+    const json echo = Saved({"apply", "Echo"});
+    const json envelope = Saved({"apply", "Gain Envelope", "--keyframes", "0:1,1:0.5"});
+    auto variant = [](json copy, auto change) {
         change(copy);
         return copy.dump();
     };
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"{\"format\": \"zoc-settings\", ", "not valid JSON"},
-        {"[1, 2, 3]", "expected a JSON object"},
-        {variant([](json& j) { j["parameters"].erase(0); }), "has 33 values but Amplify has 34"},
-        {variant([](json& j) { j["parameters"][3] = "loud"; }), "parameters[3]: expected a number"},
-        {variant([](json& j) { j["parameters"][2] = 1.5; }), "outside 0..1"},
-        {variant([](json& j) { j["parameters"] = 7; }), "parameters"},
-        {variant([](json& j) { j.erase("parameters"); }), "parameters"},
-        {variant([](json& j) { j["format"] = "other"; }), "format"},
-        {variant([](json& j) { j["version"] = "one"; }), "version"},
-        {variant([](json& j) { j["type"] = 3; }), "type"},
-        {variant([](json& j) { j["id"] = "{00000000-0000-0000-0000-000000000000}"; }), "not Amplify"},
-        {variant([](json& j) { j["custom"] = {{"x", {{"type", "int"}, {"value", 1.5}}}}; }), "custom.x"},
-        {variant([](json& j) { j["custom"] = {{"x", {{"type", "colour"}, {"value", 1}}}}; }), "colour"},
-        {variant([](json& j) { j["chunk"] = "abc"; }), "chunk"},
-        {variant([](json& j) { j["chunk"] = "zz"; }), "hexadecimal"},
+    const auto keyframe = [](json position, json gain) {
+        return [=](json& j) { j["custom"]["LogicalKeyframes"]["value"][1] = {position, gain}; };
     };
-    for (const auto& [text, mention] : cases) {
-        WriteText(settings, text);
-        const ZocResult result = RunZoc({"apply", "Amplify", "--load-settings", settings, in, out});
-        EXPECT_EQ(result.exitCode, 2) << text;
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-        EXPECT_NE(result.err.find(mention), std::string::npos) << result.err;
-        EXPECT_FALSE(std::filesystem::exists(out)) << text;
+    const std::string zeroID = "{00000000-0000-0000-0000-000000000000}";
+    const std::string warpID = "{11111111-2222-3333-4444-555555555555}";
+    const std::string overflow = "{\"component\": \"Echo\", \"x\": 1e400}";
+    // NAME on the command line (none when empty), the file, what the message says.
+    const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>> cases = {
+        {"Amplify", "{\"format\": \"zoc-settings\", ", {"not valid JSON"}},
+        {"Amplify", "[1, 2, 3]", {"expected a JSON object"}},
+        {"Amplify", variant(amplify, [](json& j) { j["parameters"].erase(0); }), {"has 33 values but Amplify has 34"}},
+        {"Amplify", variant(amplify, [](json& j) { j["parameters"][3] = "loud"; }), {"parameters[3]: expected a number"}},
+        {"Amplify", variant(amplify, [](json& j) { j["parameters"][2] = 1.5; }), {"outside 0..1"}},
+        {"Amplify", variant(amplify, [](json& j) { j["parameters"] = 7; }), {"parameters"}},
+        {"Amplify", variant(amplify, [](json& j) { j.erase("parameters"); }), {"parameters"}},
+        {"Amplify", variant(amplify, [](json& j) { j["format"] = "other"; }), {"format"}},
+        {"Amplify", variant(amplify, [](json& j) { j["version"] = "one"; }), {"version"}},
+        {"Amplify", variant(amplify, [](json& j) { j["type"] = 3; }), {"type"}},
+        {"Amplify", variant(amplify, [](json& j) { j["custom"] = {{"x", {{"type", "int"}, {"value", 1.5}}}}; }),
+         {"custom.x"}},
+        {"Amplify", variant(amplify, [](json& j) { j["custom"] = {{"x", {{"type", "colour"}, {"value", 1}}}}; }),
+         {"colour"}},
+        {"Amplify", variant(amplify, [](json& j) { j["chunk"] = "abc"; }), {"chunk"}},
+        {"Amplify", variant(amplify, [](json& j) { j["chunk"] = "zz"; }), {"hexadecimal"}},
+        // Hand-written values by key.
+        {"Amplify", R"({"values": {"gian": 1}})", {"values.gian: unknown parameter 'gian'"}},
+        {"Amplify", R"({"values": {"gain": "-6ms"}})", {"values.gain: 'Left' takes dB, not 'ms'"}},
+        {"Amplify", R"({"values": {"gain": 100}})", {"values.gain: value 100 for 'Left' is outside -96..48 dB"}},
+        {"Amplify", R"({"values": {"gain": [1]}})", {"values.gain: expected a number or text"}},
+        {"Amplify", R"({"values": [1]})", {"values: expected an object of values by parameter key"}},
+        {"Amplify", R"({"component": "Echo", "values": {}})", {"component: the settings are for 'Echo', not Amplify"}},
+        // Custom data, versions and identities.
+        {"Gain Envelope",
+         variant(envelope, [](json& j) { j["custom"]["LogicalKeyframes"] = {{"type", "string"}, {"value", "0:1"}}; }),
+         {"custom.LogicalKeyframes: expected type \"float_pairs\""}},
+        {"Gain Envelope", variant(envelope, keyframe(-0.5f, 1.0f)), {"position -0.5 is outside 0..1"}},
+        {"Gain Envelope", variant(envelope, keyframe(0.5f, -1.0f)), {"gain -1"}},
+        {"Gain Envelope", variant(envelope, keyframe("nan", 1)), {"position nan"}},
+        {"Gain Envelope", variant(envelope, keyframe(0.5, "inf")), {"gain inf"}},
+        {"Gain Envelope", variant(envelope, [](json& j) {
+             j["type"] = "factory";
+             j["factory_name"] = "Fade Ot";
+         }),
+         {"has no preset 'Fade Ot'"}},
+        {"Gain Envelope", variant(envelope, [](json& j) { j["version"] = 0.5; }), {"they are version 0.5"}},
+        {"Echo", variant(echo, [](json& j) { j.erase("id"); }), {"id: missing"}},
+        {"Echo", variant(echo, [](json& j) { j["version"] = 7; }), {"Echo refused them: they are version 7, newer"}},
+        {"Echo", variant(echo, [&](json& j) { j["id"] = zeroID; }), {"the settings are for '" + zeroID + "', not Echo"}},
+        // A number beyond any float is not JSON, also without NAME.
+        {"", overflow, {"is not valid JSON"}},
+        {"Echo", overflow, {"number overflow"}},
+        // A component this build does not have.
+        {"", variant(echo, [&](json& j) { j["id"] = warpID, j["component"] = "Warp"; }), {"Warp", warpID}},
+        {"Echo", variant(echo, [&](json& j) { j["id"] = warpID, j["component"] = "Warp"; }), {"Warp", warpID}},
+    };
+    for (const auto& [component, text, mentions] : cases) {
+        std::ofstream(settings) << text;
+        std::vector<std::string> arguments{"apply", "--load-settings", settings, "IN", "OUT"};
+        if (!component.empty())
+            arguments.insert(arguments.begin() + 1, component);
+        RunRefused(arguments, 2, mentions);
     }
 }
 
