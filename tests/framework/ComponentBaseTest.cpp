@@ -107,32 +107,24 @@ protected:
 std::string InputBusName(host::AudioFilter& filter) { return core::ToUtf8(filter.GetInputBuses().at(0).GetName()); }
 std::string OutputBusName(host::AudioFilter& filter) { return core::ToUtf8(filter.GetOutputBuses().at(0).GetName()); }
 
-TEST(BusNegotiation, NamesBusesByChannelCount)
+TEST(BusNegotiation, NamesBusesAndIgnoresMismatchedOrRepeatedProposals)
 {
     core::Ref<TestComponent> component(new TestComponent);
     EXPECT_EQ(InputBusName(*component), "Stereo In");
+    component->RequestIOConfiguration({media::StereoLayout()}, {media::MonoLayout()});
+    component->RequestIOConfiguration({media::StereoLayout(), media::StereoLayout()}, {media::StereoLayout()});
+    EXPECT_EQ(component->channelChanges, 0);
 
     EXPECT_TRUE(component->RequestIOConfiguration({media::LayoutForChannelCount(8)}, {media::LayoutForChannelCount(8)}));
     EXPECT_EQ(InputBusName(*component), "Multichannel In");
     EXPECT_EQ(OutputBusName(*component), "Multichannel Out");
     EXPECT_EQ(component->Channels(), 8u);
-
     EXPECT_TRUE(component->RequestIOConfiguration({media::Surround51Layout()}, {media::Surround51Layout()}));
+    component->RequestIOConfiguration({media::Surround51Layout()}, {media::Surround51Layout()});
     EXPECT_EQ(InputBusName(*component), "Surround 5.1 In");
+    EXPECT_EQ(component->channelChanges, 2);
     EXPECT_TRUE(component->RequestIOConfiguration({media::MonoLayout()}, {media::MonoLayout()}));
     EXPECT_EQ(OutputBusName(*component), "Mono Out");
-}
-
-TEST(BusNegotiation, IgnoresMismatchedAndRepeatedProposals)
-{
-    core::Ref<TestComponent> component(new TestComponent);
-    component->RequestIOConfiguration({media::StereoLayout()}, {media::MonoLayout()});
-    component->RequestIOConfiguration({media::StereoLayout(), media::StereoLayout()}, {media::StereoLayout()});
-    EXPECT_EQ(component->channelChanges, 0);
-
-    component->RequestIOConfiguration({media::Surround51Layout()}, {media::Surround51Layout()});
-    component->RequestIOConfiguration({media::Surround51Layout()}, {media::Surround51Layout()});
-    EXPECT_EQ(component->channelChanges, 1);
 }
 
 TEST(BusNegotiation, TooManyChannelsRunsMonoOverTheProposedLayout)

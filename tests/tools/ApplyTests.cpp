@@ -187,27 +187,6 @@ TEST_F(ApplyTest, OutputFormatFollowsExtensionAndBits)
     }
 }
 
-TEST_F(ApplyTest, SurroundAndMonoLayoutsScaleEveryChannel)
-{
-    for (const std::size_t channels : {1u, 2u, 6u, 8u}) {
-        const Frames input = DistinctSines(channels, 1024, 44100);
-        WriteAudio(in, input, 44100);
-        const ZocResult result = RunZoc({"apply", "Amplify", "--preset", "-6dB Cut", in, out});
-        ASSERT_EQ(result.exitCode, 0) << channels << " channels: " << result.err;
-        const AudioData output = ReadAudio(out);
-        ASSERT_EQ(output.samples.size(), channels);
-        EXPECT_EQ(output.sampleRate, 44100);
-        const double gain = std::pow(10.0, (-96.0 + 0.625 * 144.0) / 20.0);
-        for (std::size_t channel = 0; channel < channels; ++channel)
-            EXPECT_NEAR(output.samples[channel][300], input[channel][300] * gain, 1e-6) << channels << "/" << channel;
-    }
-    // Surround channels go by their names.
-    WriteAudio(in, Frames(6, std::vector<float>(64, 0.5f)), kRate);
-    const AudioData output = RunZocAndRead({"apply", "Amplify", "--set", "left_surround=-96", in, out}, out);
-    EXPECT_NEAR(output.samples[4][10], 0.5 * std::pow(10.0, -96.0 / 20.0), 1e-9);
-    EXPECT_EQ(output.samples[5][10], 0.5f);
-}
-
 TEST_F(ApplyTest, NonFiniteSamplesAreProcessed)
 {
     Frames input(2, std::vector<float>(2048, 0.25f));
@@ -232,18 +211,6 @@ TEST_F(ApplyTest, LongInputStreamsAcrossChunks)
     const Frames input = DistinctSines(2, 150001, kRate);
     WriteAudio(in, input, kRate);
     EXPECT_TRUE(RunZocAndRead({"apply", "DelayProbe", "--block", "333", in, out}, out).samples == input);
-}
-
-TEST_F(ApplyTest, OutputReplacesExistingFileWithUsualPermissions)
-{
-    WriteAudio(in, DistinctSines(1, 100, kRate), kRate);
-    WriteAudio(out, DistinctSines(1, 10, kRate), kRate);
-    EXPECT_EQ(RunZocAndRead({"apply", "Amplify", in, out}, out).Length(), 100u);
-    const auto permissions = std::filesystem::status(out).permissions();
-    EXPECT_NE(permissions & std::filesystem::perms::owner_read, std::filesystem::perms::none);
-    EXPECT_EQ(permissions & (std::filesystem::perms::group_write | std::filesystem::perms::others_write),
-              std::filesystem::perms::none);
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.wav", "out.wav"}));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// zoc curve and zoc apply --sidechain.
+// zoc curve: transfer curves, responses and envelopes as text, JSON and SVG.
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "tests/support/Measure.h"
 #include "tests/tools/ZocTestSupport.h"
 
 namespace zoc::test {
@@ -60,17 +59,6 @@ TEST(CurveTest, EqualizersPrintTheirResponseOverLogFrequency)
     EXPECT_NEAR(document["values"][0].get<double>(), 0.0, 0.1);
 }
 
-TEST(CurveTest, ComponentsWithoutACurveAreUsageErrors)
-{
-    for (const auto& arguments : {std::vector<std::string>{"curve", "Amplify"},
-                                  std::vector<std::string>{"curve", "Dynamics", "--set", "Number of X/Y Pairs=0"},
-                                  std::vector<std::string>{"curve", "Dynamics", "--points", "0"}}) {
-        const ZocResult result = RunZoc(arguments);
-        EXPECT_EQ(result.exitCode, 2) << arguments.back();
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-    }
-}
-
 TEST(CurveTest, EnvelopesPrintTheirGainOverTime)
 {
     // In over 2 s, out over the last 3 s of 30: one point per second.
@@ -104,60 +92,6 @@ TEST(CurveTest, SavedSettingsDrawTheSameCurveAsThePresetTheyCameFrom)
     const ZocResult loaded = RunZoc({"curve", "--load-settings", settings, "--points", "7"});
     ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
     EXPECT_EQ(loaded.out, preset.out);
-}
-
-TEST(CurveTest, EnvelopeOptionsAreRefusedWhereTheyCannotApply)
-{
-    for (const auto& arguments :
-         {std::vector<std::string>{"curve", "Fade Envelope", "--keyframes", "0:0,2s:1"},
-          std::vector<std::string>{"curve", "Fade Envelope", "--keyframes", "0:0,40s:1", "--duration", "30"},
-          std::vector<std::string>{"curve", "Fade Envelope", "--keyframes", "0.5:0,0.2:1"},
-          std::vector<std::string>{"curve", "Fade Envelope", "--duration", "0"},
-          std::vector<std::string>{"curve", "Dynamics", "--keyframes", "0:1"},
-          std::vector<std::string>{"curve", "Dynamics", "--duration", "3"}}) {
-        const ZocResult result = RunZoc(arguments);
-        EXPECT_EQ(result.exitCode, 2) << arguments[3];
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-    }
-}
-
-class SideChainTest : public ::testing::Test {
-protected:
-    static constexpr int kRate = 44100;
-    ScratchDirectory dir;
-    std::string in = dir / "in.wav";
-    std::string key = dir / "key.wav";
-    std::string out = dir / "out.wav";
-
-    /// Peak of the second half of the output's first channel.
-    float TailPeak() const
-    {
-        const AudioData output = ReadAudio(out);
-        return test::TailPeak(output.samples[0], output.Length() - output.Length() / 2);
-    }
-};
-
-TEST_F(SideChainTest, KeyFileDucksTheInput)
-{
-    WriteAudio(in, DistinctSines(2, kRate, kRate, 0.05f), kRate);
-    WriteAudio(key, DistinctSines(1, kRate, kRate, 0.9f), kRate);
-    ASSERT_EQ(RunZoc({"apply", "Dynamics", "--preset", "Vocal Limiter", in, out}).exitCode, 0);
-    const float alone = TailPeak();
-    const ZocResult keyed = RunZoc({"apply", "Dynamics", "--preset", "Vocal Limiter", "--sidechain", key, in, out});
-    ASSERT_EQ(keyed.exitCode, 0) << keyed.err;
-    EXPECT_NEAR(alone, 0.05f, 0.001f);
-    EXPECT_LT(TailPeak(), 0.5f * alone);
-}
-
-TEST_F(SideChainTest, RateMismatchAndUnreadableFilesFail)
-{
-    WriteAudio(in, DistinctSines(2, 1000, kRate), kRate);
-    WriteAudio(key, DistinctSines(2, 1000, 48000), 48000);
-    const ZocResult mismatch = RunZoc({"apply", "Dynamics", "--sidechain", key, in, out});
-    EXPECT_EQ(mismatch.exitCode, 2);
-    EXPECT_NE(mismatch.err.find("48000"), std::string::npos) << mismatch.err;
-    EXPECT_EQ(RunZoc({"apply", "Dynamics", "--sidechain", dir / "missing.wav", in, out}).exitCode, 1);
-    EXPECT_EQ(RunZoc({"apply", "Amplify", "--sidechain", in, in, out}).exitCode, 2);
 }
 
 } // namespace

@@ -10,15 +10,11 @@
 namespace zoc::test {
 namespace {
 
-constexpr int kRate = 48000;
 constexpr std::size_t kFrames = 9600;
 
-class EnvelopeApplyTest : public ::testing::Test {
+class EnvelopeApplyTest : public ZocFileTest {
 protected:
-    EnvelopeApplyTest() { WriteAudio(in, Frames(2, std::vector<float>(kFrames, 0.5f)), kRate); }
-    ScratchDirectory dir;
-    std::string in = dir / "in.wav";
-    std::string out = dir / "out.wav";
+    EnvelopeApplyTest() : ZocFileTest(Frames(2, std::vector<float>(kFrames, 0.5f))) {}
 };
 
 TEST_F(EnvelopeApplyTest, LinearFadeOutReachesSilenceAtTheEnd)
@@ -53,22 +49,6 @@ TEST_F(EnvelopeApplyTest, KeyframesDipTheGainAndSurviveSavedSettings)
                 dipped.samples);
 }
 
-TEST_F(EnvelopeApplyTest, BadKeyframesAreRefusedWithOneLine)
-{
-    struct Case {
-        const char* component;
-        const char* keyframes;
-    };
-    for (const Case& c : {Case{"Gain Envelope", ""}, Case{"Gain Envelope", "0:1,"}, Case{"Gain Envelope", "0.5"},
-                          Case{"Gain Envelope", "a:1"}, Case{"Gain Envelope", "1.5:1"},
-                          Case{"Gain Envelope", "0:-1"}, Case{"Gain Envelope", "0:1;1:1"},
-                          Case{"Gain Envelope", "0:1:2"}, Case{"Amplify", "0:1,1:1"}}) {
-        const ZocResult result = RunZoc({"apply", c.component, "--keyframes", c.keyframes, in, out});
-        EXPECT_EQ(result.exitCode, 2) << c.component << " '" << c.keyframes << "'";
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-    }
-}
-
 TEST_F(EnvelopeApplyTest, SecondsAndDecibelsDrawTheSameEnvelopeAsFractions)
 {
     // The input lasts 0.2 s, so 0.05 s is a quarter of it.
@@ -91,30 +71,23 @@ TEST_F(EnvelopeApplyTest, SecondsAndDecibelsDrawTheSameEnvelopeAsFractions)
     }
 }
 
-TEST_F(EnvelopeApplyTest, KeyframesOutOfOrderOrOutsideTheFileAreRefused)
+TEST_F(EnvelopeApplyTest, BadKeyframesAreRefusedWithTheReason)
 {
-    struct Case {
-        const char* keyframes;
-        const char* says;
-    };
-    for (const Case& c : {Case{"0.5:1,0.25:0", "must increase"}, Case{"0.5:1,0.5:0", "must increase"},
-                          Case{"0.1s:1,0.05s:0", "must increase"}, Case{"0.15s:1,-0.1s:0", "must increase"},
-                          Case{"0.5:1,-0.2s:0", "must increase"}, Case{"0.3s:1", "outside in.wav"},
-                          Case{"-0.3s:1", "outside in.wav"}, Case{"2:1", "outside 0..1"},
-                          Case{"--1s:1", "not a position"}, Case{"end+1s:1", "not a position"},
-                          Case{"0:xdB", "not a position"}, Case{"1s:-1", "negative"}}) {
-        const ZocResult result = RunZoc({"apply", "Fade Envelope", "--keyframes", c.keyframes, in, out});
-        EXPECT_EQ(result.exitCode, 2) << c.keyframes;
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-        EXPECT_NE(result.err.find(c.says), std::string::npos) << c.keyframes << ": " << result.err;
-    }
+    // The input lasts 0.2 s.
+    std::vector<Refusal> cases;
+    for (const char* keyframes : {"", "0:1,", "0.5", "a:1", "1.5:1", "0:-1", "0:1;1:1", "0:1:2"})
+        cases.push_back({{"apply", "Gain Envelope", "--keyframes", keyframes, "IN", "OUT"}, 2, {}});
+    for (const auto& [keyframes, says] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"0.5:1,0.25:0", "must increase"}, {"0.5:1,0.5:0", "must increase"}, {"0.1s:1,0.05s:0", "must increase"},
+             {"0.15s:1,-0.1s:0", "must increase"}, {"0.5:1,-0.2s:0", "must increase"}, {"0.3s:1", "outside in.wav"},
+             {"-0.3s:1", "outside in.wav"}, {"2:1", "outside 0..1"}, {"--1s:1", "not a position"},
+             {"end+1s:1", "not a position"}, {"0:xdB", "not a position"}, {"1s:-1", "negative"}})
+        cases.push_back({{"apply", "Fade Envelope", "--keyframes", keyframes, "IN", "OUT"}, 2, {says}});
+    cases.push_back({{"apply", "Amplify", "--keyframes", "0:1,1:1", "IN", "OUT"}, 2, {}});
     // Without an input there is no length to count seconds in.
-    const ZocResult alone =
-        RunZoc({"apply", "Fade Envelope", "--keyframes", "0:0,1s:1", "--save-settings", dir / "fade.json"});
-    EXPECT_EQ(alone.exitCode, 2);
-    EXPECT_NE(alone.err.find("need an input file"), std::string::npos) << alone.err;
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.wav"});
+    cases.push_back(
+        {{"apply", "Fade Envelope", "--keyframes", "0:0,1s:1", "--save-settings", "DIR/fade.json"}, 2, {"need an input file"}});
+    ExpectRefused(cases);
 }
-
 } // namespace
 } // namespace zoc::test

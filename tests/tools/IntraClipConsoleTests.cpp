@@ -24,7 +24,8 @@ TEST_F(IntraClipConsole, CommandsAnswerOnStandardOutput)
         int exitCode;
         const char* answer; // start of stdout, or of stderr when refused
     };
-    for (const Case& c : {Case{{"console", "IntraClip.Debug 1"}, 0, "Show control curve in right channel\n"},
+    for (const Case& c : {Case{{"console", "SetTimeStretchPreviewQ 11"}, 0, "Time stretch preview Q set to 11"},
+                          Case{{"console", "IntraClip.Debug 1"}, 0, "Show control curve in right channel\n"},
                           Case{{"console", "IntraClip.Debug", "0"}, 0, "Normal processing\n"},
                           Case{{"console", "IntraClip.Debug"}, 0, "0=(Default) Normal Processing"},
                           Case{{"console", "IntraClip.Setup"}, 0, "IntraClip.Setup RefLevel MaxGain"},
@@ -34,6 +35,7 @@ TEST_F(IntraClipConsole, CommandsAnswerOnStandardOutput)
                                0, "Parameter changed for next run.\n"}}) {
         const ZocResult result = RunZoc(c.words);
         EXPECT_EQ(result.exitCode, c.exitCode) << c.words.back() << ": " << result.err;
+        EXPECT_TRUE(c.exitCode != 0 || result.err.empty()) << result.err;
         const std::string& text = c.exitCode == 0 ? result.out : result.err;
         EXPECT_TRUE(text.starts_with(c.answer)) << c.words.back() << ": " << text;
     }

@@ -11,7 +11,7 @@
 namespace zoc::test {
 namespace {
 
-constexpr int kRate = 48000;
+constexpr int kRate = 44100;
 constexpr std::size_t kFrames = 4800;
 
 class LayoutNamesTest : public ::testing::Test {
@@ -20,7 +20,7 @@ protected:
     {
         WriteAudio(mono, DistinctSines(1, kFrames, kRate), kRate);
         WriteAudio(stereo, DistinctSines(2, kFrames, kRate), kRate);
-        WriteAudio(surround, DistinctSines(6, kFrames, kRate), kRate);
+        WriteAudio(surround, DistinctSines(8, kFrames, kRate), kRate);
     }
     ScratchDirectory dir;
     std::string mono = dir / "mono.wav";
@@ -43,17 +43,18 @@ double GainDb(const AudioData& input, const AudioData& output, std::size_t chann
 
 TEST_F(LayoutNamesTest, OneCommandLineServesEveryLayout)
 {
+    // Gains in dB on each channel of the mono, stereo and 7.1 files; no
+    // gains: the names do not fit that layout.
     const struct {
         std::vector<std::string> settings;
-        std::vector<double> monoGain;        // dB on the one channel
-        std::vector<double> stereoGain;      // dB on left, right
-        std::vector<double> surroundGain;    // dB on the six channels
+        std::vector<double> mono, stereo, surround;
     } cases[] = {
-        {{"--set", "gain=-6dB"}, {-6}, {-6, -6}, {-6, -6, -6, -6, -6, -6}},
-        {{"--set", "gain=-6"}, {-6}, {-6, -6}, {-6, -6, -6, -6, -6, -6}},
+        {{"--set", "gain=-6dB"}, {-6}, {-6, -6}, {-6, -6, -6, -6, -6, -6, -6, -6}},
+        {{"--preset", "-6dB Cut"}, {-6}, {-6, -6}, {-6, -6, -6, -6, -6, -6, -6, -6}},
         // A channel's own name overrides the all-channel one, in either order.
-        {{"--set", "gain=-6dB", "--set", "right=-12dB"}, {-6}, {-6, -12}, {-6, -12, -6, -6, -6, -6}},
-        {{"--set", "right=-12dB", "--set", "gain=-6dB"}, {-6}, {-6, -12}, {-6, -12, -6, -6, -6, -6}},
+        {{"--set", "gain=-6dB", "--set", "right=-12dB"}, {}, {-6, -12}, {-6, -12, -6, -6, -6, -6, -6, -6}},
+        {{"--set", "right=-12dB", "--set", "gain=-6"}, {}, {-6, -12}, {-6, -12, -6, -6, -6, -6, -6, -6}},
+        {{"--set", "left_surround=-40"}, {}, {}, {0, 0, 0, 0, -40, 0, 0, 0}},
     };
     for (const auto& c : cases) {
         std::string label;
@@ -62,15 +63,15 @@ TEST_F(LayoutNamesTest, OneCommandLineServesEveryLayout)
         const struct {
             const std::string& file;
             const std::vector<double>& gains;
-        } layouts[] = {{mono, c.monoGain}, {stereo, c.stereoGain}, {surround, c.surroundGain}};
+        } layouts[] = {{mono, c.mono}, {stereo, c.stereo}, {surround, c.surround}};
         for (const auto& layout : layouts) {
-            // "right" is not a mono name; the mono runs skip the override cases.
-            if (layout.gains.size() == 1 && c.settings.size() > 2)
+            if (layout.gains.empty())
                 continue;
             std::vector<std::string> arguments = {"apply", "Amplify", layout.file, out};
             arguments.insert(arguments.end(), c.settings.begin(), c.settings.end());
             const AudioData input = ReadAudio(layout.file);
             const AudioData output = RunZocAndRead(arguments, out);
+            EXPECT_EQ(output.sampleRate, kRate);
             ASSERT_EQ(output.samples.size(), layout.gains.size()) << label;
             for (std::size_t channel = 0; channel < layout.gains.size(); ++channel)
                 EXPECT_NEAR(GainDb(input, output, channel), layout.gains[channel], 0.01)
@@ -78,61 +79,6 @@ TEST_F(LayoutNamesTest, OneCommandLineServesEveryLayout)
         }
     }
 }
-
-TEST_F(LayoutNamesTest, SavedSettingsShowEveryChannelSet)
-{
-    const struct {
-        std::vector<std::string> arguments;
-        std::vector<std::pair<int, double>> values; // index, real value
-    } cases[] = {
-        {{"apply", "Echo", "IN", "OUT", "--set", "delay_time=90ms", "--set", "feedback=20%"},
-         {{0, 90.0}, {1, 90.0}, {2, 20.0}, {3, 20.0}}},
-        {{"apply", "Delay", "IN", "OUT", "--set", "delay_time=0.05s", "--set", "right_channel_delay_time=-20ms"},
-         {{0, 50.0}, {3, -20.0}}},
-        {{"apply", "Delay", "IN", "OUT", "--at", "0.01:mix=10%", "--set", "mix=40%"}, {{2, 40.0}, {5, 40.0}}},
-    };
-    const std::string saved = dir / "saved.json";
-    for (const auto& c : cases) {
-        std::vector<std::string> arguments;
-        for (const std::string& word : c.arguments)
-            arguments.push_back(word == "IN" ? stereo : word == "OUT" ? out : word);
-        arguments.insert(arguments.end(), {"--save-settings", saved});
-        const ZocResult result = RunZoc(arguments);
-        ASSERT_EQ(result.exitCode, 0) << result.err;
-        const nlohmann::json settings = nlohmann::json::parse(FileContents(saved));
-        for (const auto& [index, value] : c.values)
-            EXPECT_NEAR(settings["parameter_info"][index]["value"].get<double>(), value, 1e-3)
-                << c.arguments[1] << " " << index;
-    }
-}
-
-TEST_F(LayoutNamesTest, WrongUnitsAndNamesAreOneUsageLine)
-{
-    const struct {
-        std::vector<std::string> arguments;
-        std::string line;
-    } cases[] = {
-        {{"apply", "Echo", "IN", "OUT", "--set", "delay_time=3dB"},
-         "zoc: Echo: 'Delay Time (Left Channel)' takes ms or s, not 'dB' (range 0..2000 ms)"},
-        {{"apply", "Amplify", "IN", "OUT", "--set", "gain=-6ms"},
-         "zoc: Amplify: 'Left' takes dB, not 'ms' (range -96..48 dB)"},
-        {{"apply", "Delay", "IN", "OUT", "--at", "0.01:mix=1k"},
-         "zoc: Delay: 'Left Channel Mix' takes %, not 'k' (range 0..100 %)"},
-        {{"apply", "Echo", "IN", "OUT", "--set", "delay_time=3s"},
-         "zoc: Echo: value 3s for 'Delay Time (Left Channel)' is outside 0..2000 ms"},
-        {{"apply", "Amplify", "IN", "OUT", "--set", "gian=-6dB"}, "zoc: Amplify: unknown parameter 'gian'"},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> arguments;
-        for (const std::string& word : c.arguments)
-            arguments.push_back(word == "IN" ? stereo : word == "OUT" ? out : word);
-        const ZocResult result = RunZoc(arguments);
-        EXPECT_EQ(result.exitCode, 2) << c.line;
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-        EXPECT_EQ(result.err.substr(0, c.line.size()), c.line) << result.err;
-    }
-}
-
 TEST_F(LayoutNamesTest, InfoNamesItsLayoutAndBothForms)
 {
     const struct {

@@ -18,7 +18,7 @@ namespace {
 
 using nlohmann::json;
 
-TEST(ListTest, JsonDescribesAmplify)
+TEST(ListTest, JsonDescribesAmplifyAndPlainTextHidesIdentifiers)
 {
     const ZocResult result = RunZoc({"list", "--json"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -26,39 +26,27 @@ TEST(ListTest, JsonDescribesAmplify)
     ASSERT_TRUE(list.is_array());
     const auto amplify = std::find_if(list.begin(), list.end(), [](const json& c) { return c["class"] == "Amplify"; });
     ASSERT_NE(amplify, list.end());
-    EXPECT_EQ((*amplify)["title"], "Amplify");
     EXPECT_EQ((*amplify)["title_key"], "$$$/AudioComponents/AmplifyTitle=Amplify");
     EXPECT_EQ((*amplify)["offline"], false);
-    EXPECT_EQ((*amplify)["generator"], false);
-    EXPECT_TRUE((*amplify)["id"].get<std::string>().starts_with("{"));
+    EXPECT_TRUE((*amplify)["id"].get<std::string>().starts_with("{5A0C1A31"));
     EXPECT_TRUE((*amplify)["category"].is_number_integer());
-
-    const ZocResult text = RunZoc({"list"});
-    EXPECT_NE(text.out.find("Amplify"), std::string::npos);
-}
-
-TEST(ListTest, PlainListSaysWhatEachDoesAndKeepsIdentifiersForLong)
-{
-    const ZocResult plain = RunZoc({"list"});
-    ASSERT_EQ(plain.exitCode, 0) << plain.err;
-    EXPECT_EQ(plain.out.find("$$$/"), std::string::npos);
-    EXPECT_EQ(plain.out.find("{5A0C1A31"), std::string::npos);
-    EXPECT_NE(plain.out.find("Amplify"), std::string::npos);
-    EXPECT_NE(plain.out.find("Changes each channel's gain"), std::string::npos) << plain.out;
-
-    const ZocResult longer = RunZoc({"list", "--long"});
-    EXPECT_NE(longer.out.find("$$$/AudioComponents/AmplifyTitle=Amplify"), std::string::npos);
-    EXPECT_NE(longer.out.find("{5A0C1A31"), std::string::npos);
-    EXPECT_NE(longer.out.find("Changes each channel's gain"), std::string::npos);
-
     // Every component says something; one registered without a description
     // (the test probe) falls back to its title.
-    const json list = json::parse(RunZoc({"list", "--json"}).out);
     for (const json& component : list) {
         EXPECT_FALSE(component["description"].get<std::string>().empty()) << component["class"];
         if (component["class"] == "DelayProbe") {
             EXPECT_EQ(component["description"], component["title"]);
         }
+    }
+
+    const ZocResult plain = RunZoc({"list"});
+    const ZocResult longer = RunZoc({"list", "--long"});
+    for (const ZocResult* text : {&plain, &longer}) {
+        ASSERT_EQ(text->exitCode, 0) << text->err;
+        EXPECT_NE(text->out.find("Changes each channel's gain"), std::string::npos) << text->out;
+        const bool identified = text == &longer;
+        EXPECT_EQ(text->out.find("$$$/AudioComponents/AmplifyTitle=Amplify") != std::string::npos, identified);
+        EXPECT_EQ(text->out.find("{5A0C1A31") != std::string::npos, identified);
     }
 }
 
@@ -69,7 +57,9 @@ TEST(HelpTest, EachCommandPrintsItsOwnPart)
         const char* has;
         const char* lacks;
     };
-    for (const Case& c : {Case{{"help", "apply"}, "--normalize DB", "generate options"},
+    for (const Case& c : {Case{{"--help"}, "zoc apply NAME [options] IN OUT", "no such"},
+                          Case{{"-h"}, "\"format\": \"zoc-settings\"", "no such"},
+                          Case{{"help", "apply"}, "--normalize DB", "generate options"},
                           Case{{"apply", "--help"}, "--save-preset NAME", "zoc curve"},
                           Case{{"apply", "Amplify", "x.wav", "--help"}, "--keyframes", "zoc list"},
                           Case{{"help", "generate"}, "--duration SECONDS", "--sidechain"},
@@ -79,8 +69,8 @@ TEST(HelpTest, EachCommandPrintsItsOwnPart)
                           Case{{"help"}, "zoc generate", "no such"}}) {
         const ZocResult result = RunZoc(c.arguments);
         EXPECT_EQ(result.exitCode, 0) << c.arguments[0];
-        EXPECT_TRUE(result.out.starts_with(c.arguments[0] == "help" && c.arguments.size() == 1 ? "zoc - " : "Usage:"))
-            << result.out;
+        EXPECT_TRUE(result.err.empty()) << result.err;
+        EXPECT_TRUE(result.out.starts_with(c.arguments.size() == 1 ? "zoc - " : "Usage:")) << result.out;
         EXPECT_NE(result.out.find(c.has), std::string::npos) << c.arguments[0] << " " << c.arguments.back();
         EXPECT_EQ(result.out.find(c.lacks), std::string::npos) << c.arguments[0] << " " << c.arguments.back();
     }
@@ -95,25 +85,17 @@ TEST(InfoTest, JsonListsDescribedParametersAndPresets)
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const json info = json::parse(result.out);
     EXPECT_EQ(info["class"], "Amplify");
-    EXPECT_EQ(info["latency"], 0);
     EXPECT_EQ(info["parameter_count"], 34);
     // Channel count, link and six gains: only described parameters are listed.
     const json& parameters = info["parameters"];
     ASSERT_EQ(parameters.size(), 8u);
     const json& left = parameters[2];
     EXPECT_EQ(left["index"], 2);
-    EXPECT_EQ(left["name"], "Left");
     EXPECT_EQ(left["key"], "left");
-    EXPECT_EQ(left["unit"], "dB");
-    EXPECT_EQ(left["min"], -96.0);
-    EXPECT_EQ(left["max"], 48.0);
-    EXPECT_NEAR(left["value"].get<double>(), 0.0, 1e-4);
-    EXPECT_NEAR(left["normalized"].get<double>(), 2.0 / 3.0, 1e-5);
-    EXPECT_TRUE(left["automatable"].get<bool>());
-    EXPECT_TRUE(left.contains("text") && left.contains("exposed"));
+    const double span = left["max"].get<double>() - left["min"].get<double>();
+    EXPECT_NEAR(left["normalized"].get<double>(), (left["value"].get<double>() - left["min"].get<double>()) / span, 1e-5);
+    EXPECT_TRUE(left.contains("text") && left.contains("exposed") && left.contains("automatable"));
     EXPECT_EQ(parameters[6]["key"], "left_surround");
-    ASSERT_EQ(info["presets"].size(), 9u);
-    EXPECT_EQ(info["presets"][0], "(Default)");
     EXPECT_EQ(info["presets"][4], "+6dB Boost");
 
     const json mono = json::parse(RunZoc({"info", "Amplify", "--json", "--channels", "1"}).out);
@@ -128,14 +110,6 @@ TEST(LookupTest, CloseMatchesAndKeys)
     EXPECT_EQ(tool::ParameterKey("Left Surround", 6), "left_surround");
     EXPECT_EQ(tool::ParameterKey("  Q (Hz) ", 3), "q_hz");
     EXPECT_EQ(tool::ParameterKey("--", 3), "param_3");
-}
-
-TEST(ConsoleTest, RunsARegisteredCommand)
-{
-    const ZocResult result = RunZoc({"console", "SetTimeStretchPreviewQ 11"});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_FALSE(result.out.empty());
-    EXPECT_TRUE(result.err.empty());
 }
 
 TEST(DemoTest, EveryComponentIsHeardChangingTheSignalOnThePage)

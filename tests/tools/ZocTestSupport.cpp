@@ -81,6 +81,15 @@ AudioData ReadAudio(const std::string& path)
     return data;
 }
 
+float Peak(const AudioData& audio)
+{
+    float peak = 0.0f;
+    for (const std::vector<float>& channel : audio.samples)
+        for (const float sample : channel)
+            peak = std::max(peak, std::fabs(sample));
+    return peak;
+}
+
 Frames DistinctSines(std::size_t channels, std::size_t frames, int sampleRate, float amplitude)
 {
     Frames samples(channels, std::vector<float>(frames));
@@ -203,6 +212,58 @@ std::string AwaitTemporary(const std::string& directory)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return {};
+}
+
+std::vector<std::string> ZocFileTest::Expand(const std::vector<std::string>& arguments) const
+{
+    std::vector<std::string> expanded;
+    for (const std::string& argument : arguments) {
+        if (argument == "IN")
+            expanded.push_back(in);
+        else if (argument == "OUT")
+            expanded.push_back(out);
+        else if (argument.starts_with("DIR/"))
+            expanded.push_back(dir / argument.substr(4));
+        else
+            expanded.push_back(argument);
+    }
+    return expanded;
+}
+
+ZocResult ZocFileTest::RunRefused(const std::vector<std::string>& arguments, int exitCode,
+                                  const std::vector<std::string>& mentions)
+{
+    std::string label;
+    for (const std::string& argument : arguments)
+        label += argument + " ";
+    const std::string inBefore = FileContents(in);
+    const bool hadOut = std::filesystem::exists(out);
+    const std::string outBefore = hadOut ? FileContents(out) : "";
+    const std::vector<std::string> entries = dir.Entries();
+    const ZocResult result = RunZoc(Expand(arguments));
+    EXPECT_EQ(result.exitCode, exitCode) << label << "\n" << result.err;
+    EXPECT_EQ(result.ErrorLines(), 1u) << label << "\n" << result.err;
+    EXPECT_TRUE(result.err.starts_with("zoc: ")) << label << "\n" << result.err;
+    for (const std::string& mention : mentions)
+        EXPECT_NE(result.err.find(mention), std::string::npos) << label << "\n" << result.err;
+    EXPECT_EQ(FileContents(in), inBefore) << label;
+    EXPECT_EQ(std::filesystem::exists(out), hadOut) << label;
+    EXPECT_EQ(hadOut ? FileContents(out) : "", outBefore) << label;
+    // Nothing written beside them either: no temporary, no other output.
+    EXPECT_EQ(dir.Entries(), entries) << label;
+    return result;
+}
+
+void ZocFileTest::ExpectRefused(const std::vector<Refusal>& cases)
+{
+    for (const Refusal& c : cases) {
+        for (const bool earlierOutput : {false, true}) {
+            std::filesystem::remove(out);
+            if (earlierOutput)
+                WriteAudio(out, Frames(1, std::vector<float>(7, 0.75f)), 8000);
+            RunRefused(c.arguments, c.exitCode, c.mentions);
+        }
+    }
 }
 
 } // namespace zoc::test

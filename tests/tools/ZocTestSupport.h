@@ -3,6 +3,7 @@
 // audio files written and read with libsndfile, and one run's exit code and
 // output.
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <string>
@@ -37,6 +38,9 @@ AudioData RunZocAndRead(const std::vector<std::string>& arguments, const std::st
 void WriteAudio(const std::string& path, const Frames& samples, int sampleRate);
 AudioData ReadAudio(const std::string& path);
 
+/// The largest magnitude in any channel.
+float Peak(const AudioData& audio);
+
 /// `frames` frames per channel: channel c holds a sine of (c + 1) * 100 Hz.
 Frames DistinctSines(std::size_t channels, std::size_t frames, int sampleRate, float amplitude = 0.5f);
 std::string FileContents(const std::string& path);
@@ -62,5 +66,31 @@ int WaitFor(pid_t child);
 std::string AwaitTemporary(const std::string& directory);
 /// Names in `directory` that are zoc temporaries.
 std::vector<std::string> Temporaries(const std::string& directory);
+
+/// A job zoc must refuse: "IN", "OUT" and "DIR/name" in the arguments stand
+/// for the fixture's files; every mention must be in the one-line message.
+struct Refusal {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::vector<std::string> mentions;
+};
+
+/// A scratch directory holding IN (a stereo 48 kHz file) for jobs that must
+/// fail without touching anything.
+class ZocFileTest : public ::testing::Test {
+protected:
+    explicit ZocFileTest(const Frames& input = DistinctSines(2, 4800, 48000)) { WriteAudio(in, input, 48000); }
+    std::vector<std::string> Expand(const std::vector<std::string>& arguments) const;
+    /// Runs one refused job as things are: the exit code, one line "zoc: ..."
+    /// with every mention, and IN, OUT and the directory's entries unchanged.
+    ZocResult RunRefused(const std::vector<std::string>& arguments, int exitCode,
+                         const std::vector<std::string>& mentions = {});
+    /// Runs every job twice, without OUT and with an earlier OUT.
+    void ExpectRefused(const std::vector<Refusal>& cases);
+
+    ScratchDirectory dir;
+    std::string in = dir / "in.wav";
+    std::string out = dir / "out.wav";
+};
 
 } // namespace zoc::test

@@ -1,4 +1,5 @@
-// zoc apply and generate: the clipping warning and --normalize.
+// zoc generate and offline components in zoc apply, the clipping warning
+// and --normalize.
 
 #include <gtest/gtest.h>
 
@@ -11,15 +12,6 @@ namespace zoc::test {
 namespace {
 
 constexpr int kRate = 48000;
-
-float PeakOf(const AudioData& audio)
-{
-    float peak = 0.0f;
-    for (const std::vector<float>& channel : audio.samples)
-        for (const float sample : channel)
-            peak = std::max(peak, std::fabs(sample));
-    return peak;
-}
 
 class OutputLevelTest : public ::testing::Test {
 protected:
@@ -52,7 +44,7 @@ TEST_F(OutputLevelTest, ClippingEncodingsWarnOnceWithCountPeakAndWayOut)
         ASSERT_EQ(result.exitCode, 0) << c.output << ": " << result.err;
         if (*c.wayOut == '\0') {
             EXPECT_EQ(result.err, "") << c.output;
-            EXPECT_EQ(PeakOf(ReadAudio(dir / c.output)), 2.0f);
+            EXPECT_EQ(Peak(ReadAudio(dir / c.output)), 2.0f);
             continue;
         }
         EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
@@ -80,7 +72,7 @@ TEST_F(OutputLevelTest, NormalizePutsThePeakOnTheTargetAndKeepsTheShape)
         EXPECT_EQ(result.err, "") << c.target; // nothing clips once normalized
         const AudioData normalized = ReadAudio(out);
         const double gain = std::pow(10.0, c.decibels / 20.0) / 2.0;
-        EXPECT_NEAR(PeakOf(normalized), 2.0 * gain, c.tolerance) << c.target;
+        EXPECT_NEAR(Peak(normalized), 2.0 * gain, c.tolerance) << c.target;
         for (std::size_t n = 0; n < original.Length(); n += 53)
             ASSERT_NEAR(normalized.samples[1][n], original.samples[1][n] * gain, c.tolerance) << c.target << " " << n;
     }
@@ -103,7 +95,7 @@ TEST_F(OutputLevelTest, NormalizeCoversLongOutputAndLeavesSilenceAlone)
     WriteAudio(silentIn, Frames(2, std::vector<float>(1000, 0.0f)), kRate);
     const AudioData silent =
         RunZocAndRead({"apply", "Amplify", "--normalize", "-1", silentIn, dir / "s.wav"}, dir / "s.wav");
-    EXPECT_EQ(PeakOf(silent), 0.0f);
+    EXPECT_EQ(Peak(silent), 0.0f);
 }
 
 TEST_F(OutputLevelTest, GeneratorsNormalizeToo)
@@ -111,18 +103,48 @@ TEST_F(OutputLevelTest, GeneratorsNormalizeToo)
     const std::string out = dir / "noise.flac";
     const AudioData noise =
         RunZocAndRead({"generate", "Noise", "--duration", "0.5", "--normalize", "-3", "--quiet", out}, out);
-    EXPECT_NEAR(PeakOf(noise), std::pow(10.0, -3.0 / 20.0), 1.0 / (1 << 23));
+    EXPECT_NEAR(Peak(noise), std::pow(10.0, -3.0 / 20.0), 1.0 / (1 << 23));
 }
 
-TEST_F(OutputLevelTest, BadTargetsAreUsageErrorsAndWriteNothing)
+TEST(GenerateThreaded, WritesTheRequestedLengthLayoutAndRate)
 {
-    for (const char* target : {"3", "0.5", "-101", "x", "dB", "-3 dB", "-3dBx"}) {
-        const ZocResult result = RunZoc({"apply", "Amplify", "--normalize", target, hot, dir / "bad.wav"});
-        EXPECT_EQ(result.exitCode, 2) << target;
-        EXPECT_EQ(result.ErrorLines(), 1u) << result.err;
-        EXPECT_NE(result.err.find("--normalize"), std::string::npos) << result.err;
+    ScratchDirectory dir;
+    const AudioData chord =
+        RunZocAndRead({"generate", "Tones", "--preset", "Major Chord", "--duration", "3", dir / "chord.wav"},
+                      dir / "chord.wav");
+    EXPECT_EQ(chord.sampleRate, 48000);
+    ASSERT_EQ(chord.samples.size(), 2u);
+    EXPECT_EQ(chord.Length(), 3u * 48000u);
+    EXPECT_GT(Peak(chord), 0.5f);
+    EXPECT_LE(Peak(chord), 1.0f);
+
+    const AudioData mono = RunZocAndRead({"generate", "generate tones", "--rate", "22050", "--channels", "1",
+                                          "--duration", "0.5", "--set", "gain=-20", "--bits", "16", dir / "m.wav"},
+                                         dir / "m.wav");
+    EXPECT_EQ(mono.sampleRate, 22050);
+    ASSERT_EQ(mono.samples.size(), 1u);
+    EXPECT_EQ(mono.Length(), 11025u);
+    // -9 dB tone, 20 dB down.
+    EXPECT_NEAR(Peak(mono), std::pow(10.0f, -29.03f / 20.0f), 2e-3f);
+}
+
+TEST(GenerateThreaded, ApplyRunsTheTremoloOverAFile)
+{
+    ScratchDirectory dir;
+    Frames steady(2, std::vector<float>(48000, 0.5f));
+    WriteAudio(dir / "in.wav", steady, 48000);
+    const AudioData out =
+        RunZocAndRead({"apply", "Tones", "--preset", "Tremolo", dir / "in.wav", dir / "out.wav"}, dir / "out.wav");
+    ASSERT_EQ(out.samples.size(), 2u);
+    ASSERT_EQ(out.Length(), 48000u);
+    float low = 1.0f;
+    float high = 0.0f;
+    for (std::size_t n = 4800; n < 43200; ++n) {
+        low = std::min(low, out.samples[0][n]);
+        high = std::max(high, out.samples[0][n]);
     }
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"hot.wav"});
+    EXPECT_NEAR(high, 0.5f, 1e-3f);
+    EXPECT_LT(low, 0.1f);
 }
 
 } // namespace
