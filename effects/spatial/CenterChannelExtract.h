@@ -112,6 +112,7 @@ private:
     /// The FFT for a size choice, planned on first use and kept.
     dsp::ComplexFFTDouble* FFTFor(int choice);
 
+    void ReserveFrames();
     void RebuildFrames();
     void RecomputeRange();
     void ProcessFrame();
