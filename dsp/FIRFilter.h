@@ -14,7 +14,7 @@ public:
     /// low-pass, high = 0.5 a high-pass. An odd order is raised by one so the
     /// delay is a whole number of samples. Gain is 1 at DC for a low-pass,
     /// at Nyquist for a high-pass and at the band centre for a band-pass.
-    /// Allocates and clears the history; control thread.
+    /// Clears the history. Allocates only beyond what Reserve made room for.
     void GenerateFIRCoeffs(double low, double high, int order);
     /// Makes room for designs up to `maxOrder`, so that GenerateFIRCoeffs
     /// with no larger order allocates nothing. Control thread.
