@@ -3,6 +3,7 @@
 // memory. Positions are plain indexes shared by all channels; the owner moves
 // them, the lines only store and wrap.
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -18,6 +19,13 @@ public:
         channels_ = channels;
         length_ = length > 0 ? length : 1;
         storage_.assign(channels_ * static_cast<std::size_t>(length_), 0.0f);
+    }
+
+    /// Makes room for `channels` lines of `length` frames, so that Allocate
+    /// within that size allocates nothing.
+    void Reserve(std::size_t channels, int length)
+    {
+        storage_.reserve(channels * static_cast<std::size_t>(std::max(length, 1)));
     }
 
     std::size_t Channels() const { return channels_; }

@@ -44,7 +44,8 @@ void FIRFilter::GenerateFIRCoeffs(double low, double high, int order)
 
     // Built from the centre outwards and mirrored, so the symmetry that
     // gives linear phase is exact.
-    std::vector<double> taps(static_cast<std::size_t>(length));
+    std::vector<double>& taps = design_;
+    taps.resize(static_cast<std::size_t>(length));
     for (int k = 0; k <= half; ++k) {
         const double value = IdealBandPass(low, high, k - half) * Blackman(k, order_);
         taps[static_cast<std::size_t>(k)] = value;
@@ -64,6 +65,14 @@ void FIRFilter::GenerateFIRCoeffs(double low, double high, int order)
         taps_[static_cast<std::size_t>(k)] = static_cast<float>(taps[static_cast<std::size_t>(k)] * scale);
     history_.assign(2 * taps_.size(), 0.0f);
     position_ = 0;
+}
+
+void FIRFilter::Reserve(int maxOrder)
+{
+    const auto length = static_cast<std::size_t>(std::max(maxOrder, 0) + 2);
+    design_.reserve(length);
+    taps_.reserve(length);
+    history_.reserve(2 * length);
 }
 
 void FIRFilter::Clear()

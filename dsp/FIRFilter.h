@@ -14,8 +14,11 @@ public:
     /// low-pass, high = 0.5 a high-pass. An odd order is raised by one so the
     /// delay is a whole number of samples. Gain is 1 at DC for a low-pass,
     /// at Nyquist for a high-pass and at the band centre for a band-pass.
-    /// Allocates and clears the history; control thread.
+    /// Clears the history. Allocates only beyond what Reserve made room for.
     void GenerateFIRCoeffs(double low, double high, int order);
+    /// Makes room for designs up to `maxOrder`, so that GenerateFIRCoeffs
+    /// with no larger order allocates nothing. Control thread.
+    void Reserve(int maxOrder);
 
     /// Filters `frames` samples in place. The history carries over between
     /// calls, so any split of a signal into blocks gives the same output.
@@ -41,6 +44,7 @@ private:
     /// Each input sample is stored twice, `taps_.size()` apart, so the last
     /// taps_.size() inputs always sit in one contiguous run.
     std::vector<float> history_;
+    std::vector<double> design_; ///< scratch of GenerateFIRCoeffs
     int position_ = 0;
     int order_ = 0;
     bool enabled_ = true;

@@ -13,10 +13,11 @@ namespace zoc {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
-KeyframeContainer::KeyframeContainer() = default;
+KeyframeContainer::KeyframeContainer() { Reserve(); }
 
 KeyframeContainer::KeyframeContainer(const KeyframeContainer& other) : core::RefCountedObject()
 {
+    Reserve();
     Lock lock(other.mutex_);
     keyframes_ = other.keyframes_;
     name_ = other.name_;
@@ -41,12 +42,30 @@ KeyframeContainer& KeyframeContainer::operator=(const KeyframeContainer& other)
     defaultValue_ = other.defaultValue_;
     sampleLeft_ = other.sampleLeft_;
     sampleWidth_ = other.sampleWidth_;
-    bezier_.reset();
+    DropBezier();
     modified_ = true;
     return *this;
 }
 
 KeyframeContainer::~KeyframeContainer() = default;
+
+void KeyframeContainer::Reserve()
+{
+    // The pool keeps the nodes of a cleared set for the next inserts.
+    for (std::size_t i = 0; i < kReservedKeyframes; ++i)
+        keyframes_.insert(Keyframe{0.0f, static_cast<std::int64_t>(i)});
+    keyframes_.clear();
+    // The spline runs through the keyframes and the two ends of the range.
+    splinePoints_.reserve(2 * (kReservedKeyframes + 2));
+    spareBezier_ = std::make_unique<dsp::CBezier>();
+    spareBezier_->Reserve(static_cast<int>(kReservedKeyframes + 2));
+}
+
+void KeyframeContainer::DropBezier()
+{
+    if (bezier_)
+        spareBezier_ = std::move(bezier_);
+}
 
 // ---------------------------------------------------------------------------
 // Reading
@@ -335,7 +354,7 @@ void KeyframeContainer::Dispose()
 {
     Lock lock(mutex_);
     keyframes_.clear();
-    bezier_.reset();
+    DropBezier();
     modified_ = true;
 }
 
@@ -413,7 +432,7 @@ void KeyframeContainer::AdjustForBezier()
     const bool addEnd = count > 1 && !allEqual && keyframes_.rbegin()->position != sampleLeft_ + sampleWidth_;
     const std::size_t points = count + (addStart ? 1 : 0) + (addEnd ? 1 : 0);
     if (points < 3 || allEqual) {
-        bezier_.reset(); // too few distinct points: plain linear ramps
+        DropBezier(); // too few distinct points: plain linear ramps
         return;
     }
     splinePoints_.clear();
@@ -431,7 +450,7 @@ void KeyframeContainer::AdjustForBezier()
         splinePoints_.push_back(keyframes_.rbegin()->value);
     }
     if (!bezier_)
-        bezier_ = std::make_unique<dsp::CBezier>();
+        bezier_ = spareBezier_ ? std::move(spareBezier_) : std::make_unique<dsp::CBezier>();
     bezier_->SetPoints(static_cast<int>(points), splinePoints_.data());
 }
 
@@ -521,7 +540,9 @@ core::Ref<KeyframeContainer> KeyframeContainer::Self()
 void KeyframeContainer::SendKeyframesChangedSignal(bool flag)
 {
     auto emit = [self = Self(), signal = &keyframesChanged_, flag] { (*signal)(self, flag); };
-    const core::Ref<core::threads::Executor> loop = core::threads::AdaptCurrentEventLoopAsExecutor(true);
+    // A thread without an event loop emits in place, as it would on a loop
+    // of its own; creating one here would allocate on an audio thread.
+    const core::Ref<core::threads::Executor> loop = core::threads::AdaptCurrentEventLoopAsExecutor(false);
     if (loop && !loop->CanRunInPlace())
         loop->Post(std::move(emit));
     else

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -65,7 +66,11 @@ struct LessThanKeyframe {
 class KeyframeContainer : public core::RefCountedObject {
 public:
     using Keyframe = KeyframeBase<float>;
-    using KeyframeSet = std::set<Keyframe, LessThanKeyframe>;
+    /// A container keeps its own set's nodes in a pool, so edits that stay
+    /// within kReservedKeyframes (a preset, an automated setting) allocate
+    /// nothing; other sets use the default heap.
+    using KeyframeSet = std::pmr::set<Keyframe, LessThanKeyframe>;
+    static constexpr std::size_t kReservedKeyframes = 64;
     using const_iterator = KeyframeSet::const_iterator;
     using const_reverse_iterator = KeyframeSet::const_reverse_iterator;
     using KeyframesChangedSignal = boost::signals2::signal<void(core::Ref<KeyframeContainer>, bool)>;
@@ -185,8 +190,14 @@ private:
     template <class Edit>
     void EditValues(std::int64_t from, std::int64_t to, Edit edit);
 
+    /// Fills the node pool and the spare spline up to kReservedKeyframes.
+    void Reserve();
+    /// Puts the spline cache aside for reuse (splines off or no spline).
+    void DropBezier();
+
     mutable std::recursive_mutex mutex_;
-    KeyframeSet keyframes_;
+    std::pmr::unsynchronized_pool_resource nodes_; // guarded by mutex_, like the set
+    KeyframeSet keyframes_{&nodes_};
     core::UString name_;
     std::uint32_t type_ = 0;
     bool splines_ = false;
@@ -198,6 +209,7 @@ private:
     std::int64_t sampleLeft_ = 0;
     std::int64_t sampleWidth_ = 0;
     std::unique_ptr<dsp::CBezier> bezier_;
+    std::unique_ptr<dsp::CBezier> spareBezier_; // a reserved cache, taken when splines come back
     std::vector<double> splinePoints_; // scratch for the rebuild, kept to avoid reallocating
 };
 

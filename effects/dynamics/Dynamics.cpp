@@ -59,6 +59,7 @@ constexpr float kHighestCutoffFraction = 0.49f;
 /// 160 frames when both edges are below 40 Hz, never more than 256.
 constexpr int kDefaultHalfLength = 160;
 constexpr int kMaxHalfLength = 256;
+constexpr float kMaxLookaheadMs = 500.0f;
 constexpr double kHalfLengthPeriods = 1.5;
 constexpr double kHalfLengthMinEdge = 40.0;
 /// After a rebuild of the lines the output is silent while the detector
@@ -90,7 +91,7 @@ constexpr std::array<ParameterRow, Dynamics::kParameterCount> kRows{{
     Row("LevelReleaseTime=Level Detector - Release Time", "ms", kUnitTime, 0.0f, 2000.0f, 100.0f, true),
     Row("GainAttackTime=Gain Processor - Attack Time", "ms", kUnitTime, 0.0f, 500.0f, 0.5f, true),
     Row("GainReleaseTime=Gain Processor - Release Time", "ms", kUnitTime, 0.0f, 2000.0f, 300.0f, true),
-    Row("LookaheadTime=Lookahead Time", "ms", kUnitTime, 0.0f, 500.0f, 3.0f, false),
+    Row("LookaheadTime=Lookahead Time", "ms", kUnitTime, 0.0f, kMaxLookaheadMs, 3.0f, false),
     Row("InputGain=Input Gain", "dB", kUnitDecibels, -48.0f, 48.0f, 0.0f, true),
     Row("OutputGain=Output Gain", "dB", kUnitDecibels, -48.0f, 48.0f, 0.0f, true),
     Row("LowCutoff=Low Cutoff", "Hz", kUnitFrequency, 20.0f, kDefaultRate / 2, 20.0f, false),
@@ -293,6 +294,7 @@ Dynamics::Dynamics()
     displaySpline_.Reserve(kMaxPoints);
     for (Channel& channel : channels_) {
         channel.lookaheadSmoother.reset(CreateIIRFilter());
+        channel.band.Reserve(2 * kMaxHalfLength);
         channel.detection.reserve(kMaxChunk);
         channel.level.reserve(kMaxChunk);
         channel.gains.reserve(kMaxChunk);
@@ -416,6 +418,12 @@ void Dynamics::Resume()
     work_.TakeReset();
     work_.TakeUpdate();
     Reconfigure();
+    // A new lookahead or band rebuilds the lines on the audio thread: make
+    // room for the longest the settings allow at this rate.
+    const int longest = static_cast<int>(static_cast<double>(kMaxLookaheadMs) / 1000.0 * Rate()) +
+                        2 * kMaxHalfLength + 1 + 32;
+    mainLines_.Reserve(channelCount_, longest);
+    detectionLines_.Reserve(channelCount_, longest);
     UpdateCoefficients();
     muteLeft_ = 0;
 }

@@ -71,12 +71,13 @@ public:
     /// The cutoffs' upper bound follows the new Nyquist frequency and the
     /// high cutoff moves to it.
     void SetSampleRate(float rate) override;
-    /// Builds lines and coefficients for the current settings at once and
+    /// Builds lines and coefficients for the current settings at once, makes
+    /// room for the longest lines any lookahead needs at this rate and
     /// starts without the startup mute. Control thread; allocates.
     void Resume() override;
-    /// Audio thread. Allocates only on the first block after a change of
-    /// lookahead, cutoffs, curve points, rate or channels that no Resume
-    /// followed; other parameter changes never allocate.
+    /// Audio thread. A new lookahead, band or curve is taken up in the next
+    /// block without allocating; only the first block after a change of rate
+    /// or channel count that no Resume followed may allocate.
     void Process(float** inputs, float** outputs, int frames) override;
     /// Curve 0: `points` output levels in dB of the transfer curve at input
     /// levels evenly spaced from -100 to 0 dB (just -100 dB for one point).

@@ -38,6 +38,9 @@ VolumeEnvelope::VolumeEnvelope(std::string componentID, const char* titleKey, fl
       container_(core::MakeRef<KeyframeContainer>()), envelopeDefault_(defaultValue), presets_(presets)
 {
     container_->SetDefaultValue(defaultValue);
+    // A factory preset is applied without allocating.
+    logical_.reserve(EnvelopePreset::kMaxKeyframes);
+    collided_.reserve(EnvelopePreset::kMaxKeyframes);
     AddParameterInfo(kSplinesParameter,
                      core::MakeRef<BoolParameterInfo>(core::Localize("$$$/Effects/VolumeEnvelope/Splines=Splines"),
                                                       u"", core::Localize("$$$/Effects/VolumeEnvelope/On=On"),
@@ -149,7 +152,7 @@ void VolumeEnvelope::UpdateAbsoluteKeyframes()
 
     // Two keyframes rounding to one sample would lose one of them: the later
     // one moves a sample on, unless that sample is taken as well.
-    std::vector<KeyframeContainer::Keyframe> collided;
+    collided_.clear();
     for (const LogicalKeyframe& logical : logical_) {
         const std::int64_t position =
             toPosition(std::floor(static_cast<double>(logical.position) * width + 0.5) + left);
@@ -157,9 +160,9 @@ void VolumeEnvelope::UpdateAbsoluteKeyframes()
         if (!container_->HasKeyframeAt(position))
             container_->InsertKeyframe(position, value, false, false);
         else
-            collided.push_back({value, position + 1, false, false});
+            collided_.push_back({value, position + 1, false, false});
     }
-    for (const KeyframeContainer::Keyframe& keyframe : collided) {
+    for (const KeyframeContainer::Keyframe& keyframe : collided_) {
         if (!container_->HasKeyframeAt(keyframe.position))
             container_->InsertKeyframe(keyframe);
     }
@@ -170,6 +173,7 @@ void VolumeEnvelope::SetLogicalKeyframes(const std::vector<LogicalKeyframe>& key
 {
     logical_.clear();
     std::copy_if(keyframes.begin(), keyframes.end(), std::back_inserter(logical_), IsFinite);
+    collided_.reserve(logical_.size());
     UpdateAbsoluteKeyframes();
 }
 

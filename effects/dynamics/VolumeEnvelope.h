@@ -126,6 +126,7 @@ private:
 
     bool splines_ = false;
     std::vector<LogicalKeyframe> logical_;
+    std::vector<KeyframeContainer::Keyframe> collided_; // scratch of UpdateAbsoluteKeyframes
     std::int64_t currentOffset_ = 0;
     std::size_t channelCount_;
     std::unique_ptr<float[]> buffer_; // envelope gains of the current block

@@ -186,8 +186,8 @@ const GraphicEQMember kMember10{10, 0, "$$$/Effects/GraphicEQ10/", "Band", "Gain
 const GraphicEQMember kMember20{20, 1, "$$$/Effects/GraphicEQ20/", "EQBand", "Gain=Gain", kPresets20};
 const GraphicEQMember kMember30{30, 2, "$$$/Effects/GraphicEQ30/", "EQBand", "Gain=Gain", kPresets30};
 
-/// Keeps the count of running impulse updates right whether the executor
-/// runs the task or drops it (before Initialize or after Terminate).
+/// Counts a running impulse update down when the update ends, also by an
+/// exception.
 struct UpdateTicket {
     explicit UpdateTicket(std::atomic<int>& count) : running(count) {}
     std::atomic<int>& running;
@@ -286,6 +286,9 @@ void GraphicEQ::Resume()
 {
     kernel_.Resume();
     updateNeeded_.store(false, std::memory_order_release);
+    // Starts the executor's workers here, on the control thread, should
+    // nothing have used it yet: the first post from Process must not.
+    PostBackgroundTask([] {});
     active_.store(true, std::memory_order_relaxed);
     MultiChannelComponentBase::Resume();
 }
@@ -295,6 +298,16 @@ void GraphicEQ::Suspend()
     MultiChannelComponentBase::Suspend();
     kernel_.Suspend();
     active_.store(false, std::memory_order_relaxed);
+}
+
+void GraphicEQ::RunImpulseUpdates()
+{
+    const UpdateTicket ticket(runningUpdates_);
+    // Changes that arrive while the filters are rebuilt are taken up by the
+    // same task, so only the first block after a quiet spell posts.
+    do
+        kernel_.UpdateImpulses();
+    while (updateNeeded_.exchange(false, std::memory_order_acq_rel));
 }
 
 void GraphicEQ::Process(float** inputs, float** outputs, int frames)
@@ -312,14 +325,12 @@ void GraphicEQ::Process(float** inputs, float** outputs, int frames)
     } else if (runningUpdates_.load(std::memory_order_acquire) == 0 &&
                updateNeeded_.exchange(false, std::memory_order_acq_rel)) {
         runningUpdates_.store(1, std::memory_order_release);
-        auto ticket = std::make_shared<UpdateTicket>(runningUpdates_);
-        // Changes that arrive while the filters are rebuilt are taken up by
-        // the same task, so only the first block after a quiet spell posts.
-        PostBackgroundTask([this, ticket] {
-            do
-                kernel_.UpdateImpulses();
-            while (updateNeeded_.exchange(false, std::memory_order_acq_rel));
-        });
+        // The task captures only `this`, so it fits in std::function's own
+        // storage and posting allocates nothing. The executor runs every task
+        // it accepts, also while shutting down; a refused post (before
+        // Initialize or after Terminate) is counted back here.
+        if (!PostBackgroundTask([this] { RunImpulseUpdates(); }))
+            runningUpdates_.store(0, std::memory_order_release);
     }
     const std::size_t channels = channelCount_.load(std::memory_order_relaxed);
     for (int frame = 0; frame < frames; ++frame) {

@@ -53,8 +53,8 @@ public:
     /// Audio thread. Starts a pending impulse rebuild on the library's
     /// background executor, then runs every frame through the kernel. Only
     /// the block that posts a rebuild (the first after a new accuracy, rate
-    /// or channel count) allocates and takes the executor's queue lock;
-    /// steady blocks never do. Never waits for the rebuild.
+    /// or channel count) takes the library's and the executor's queue locks;
+    /// steady blocks never do. Never allocates, never waits for the rebuild.
     void Process(float** inputs, float** outputs, int frames) override;
     /// The kernel's latency: half the filter plus one convolution block.
     int GetInitialDelay() override { return kernel_.GetLatency(); }
@@ -78,6 +78,8 @@ protected:
 
 private:
     void BuildParameterInfos(const GraphicEQMember& member);
+    /// Background task: rebuilds the impulses until no change is pending.
+    void RunImpulseUpdates();
 
     const int bands_;
     dsp::Graphic kernel_;

@@ -624,6 +624,7 @@ void CenterChannelExtract::Resume()
 {
     work_.TakeReset();
     work_.TakeUpdate();
+    ReserveFrames();
     RebuildFrames();
     RecomputeRange();
     Store(kIsProcessing, 1.0f);
@@ -672,6 +673,22 @@ bool CenterChannelExtract::LoadParams(const host::PresetData& preset)
 }
 
 // -------------------------------------------------------------- processing
+
+void CenterChannelExtract::ReserveFrames()
+{
+    // A new FFT size, interval or delay rebuilds the frames on the audio
+    // thread: make room for the largest the settings allow at this rate.
+    Kernel& k = *kernel_;
+    const auto frame = static_cast<std::size_t>(FFTPoints(kFFTSizeChoices - 1));
+    const double longestDelay = std::max(-kRows[kDelay].lo, kRows[kDelay].hi);
+    const auto delay = static_cast<std::size_t>(std::lround(longestDelay / 1000.0 * GetSampleRate()));
+    for (std::vector<double>* buffer : {&k.analysis, &k.inverseAnalysis, &k.synthesis, &k.outputLeft, &k.outputRight})
+        buffer->reserve(frame);
+    k.inputA.reserve(frame + delay);
+    k.inputB.reserve(frame + delay);
+    for (std::vector<float>* buffer : {&k.history, &k.powerRatio, &k.phaseCosine, &k.masks})
+        buffer->reserve(frame / 2 + 1);
+}
 
 void CenterChannelExtract::RebuildFrames()
 {

@@ -72,11 +72,13 @@ public:
     /// Accepts one stereo bus each way, nothing else.
     bool RequestIOConfiguration(const host::ChannelLayoutList& inputs,
                                 const host::ChannelLayoutList& outputs) override;
-    /// Control thread: rebuilds frames and range at once (allocates).
+    /// Control thread: makes room for the largest frames the settings allow
+    /// at this rate, then rebuilds frames and range at once (allocates).
     void Resume() override;
     void Suspend() override;
-    /// Audio thread. Allocates only when a change of FFT size, overlays,
-    /// interval, delay or rate rebuilds the frames; a steady block never does.
+    /// Audio thread. Rebuilds the frames after a change of FFT size,
+    /// overlaps, interval or delay without allocating; only a rate raised
+    /// since Resume may allocate.
     void Process(float** inputs, float** outputs, int frames) override;
     /// Frames of latency from the current parameters: the frame length plus
     /// the channel delay.
@@ -112,6 +114,7 @@ private:
     /// The FFT for a size choice, planned on first use and kept.
     dsp::ComplexFFTDouble* FFTFor(int choice);
 
+    void ReserveFrames();
     void RebuildFrames();
     void RecomputeRange();
     void ProcessFrame();

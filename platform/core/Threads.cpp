@@ -98,12 +98,57 @@ std::size_t HardwareThreads()
     return std::max<std::size_t>(1, std::thread::hardware_concurrency());
 }
 
+/// First in, first out. The first kRingSize waiting tasks sit in a ring
+/// allocated up front, so queueing a task whose callable fits in
+/// std::function's own storage (a lambda capturing a pointer or two)
+/// allocates nothing; only a flood beyond the ring spills into a deque.
+class TaskQueue {
+public:
+    static constexpr std::size_t kRingSize = 256;
+
+    TaskQueue() : ring_(kRingSize) {}
+
+    bool Empty() const { return ringCount_ == 0 && overflow_.empty(); }
+
+    void Push(Executor::Task task)
+    {
+        // Once tasks wait in the overflow, newer ones queue behind them.
+        if (overflow_.empty() && ringCount_ < ring_.size()) {
+            ring_[(ringHead_ + ringCount_) % ring_.size()] = std::move(task);
+            ++ringCount_;
+        } else {
+            overflow_.push_back(std::move(task));
+        }
+    }
+
+    /// The oldest task; the queue must not be empty.
+    Executor::Task Pop()
+    {
+        Executor::Task task;
+        if (ringCount_ > 0) {
+            task.swap(ring_[ringHead_]);
+            ringHead_ = (ringHead_ + 1) % ring_.size();
+            --ringCount_;
+        } else {
+            task = std::move(overflow_.front());
+            overflow_.pop_front();
+        }
+        return task;
+    }
+
+private:
+    std::vector<Executor::Task> ring_;
+    std::size_t ringHead_ = 0;
+    std::size_t ringCount_ = 0;
+    std::deque<Executor::Task> overflow_;
+};
+
 /// The queue shared by a pool's workers. Workers hold it too, so it outlives
 /// the executor when the last reference goes away inside one of its tasks.
 struct PoolQueue {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<Executor::Task> tasks;
+    TaskQueue tasks;
     bool stopping = false;
 };
 
@@ -115,13 +160,12 @@ void RunPoolWorker(const std::shared_ptr<PoolQueue>& queue)
     currentPool = queue.get();
     std::unique_lock lock(queue->mutex);
     for (;;) {
-        queue->changed.wait(lock, [&] { return queue->stopping || !queue->tasks.empty(); });
+        queue->changed.wait(lock, [&] { return queue->stopping || !queue->tasks.Empty(); });
         // Stopping still finishes what is queued, including tasks that the
         // draining tasks post in turn.
-        if (queue->tasks.empty())
+        if (queue->tasks.Empty())
             return;
-        Executor::Task task = std::move(queue->tasks.front());
-        queue->tasks.pop_front();
+        Executor::Task task = queue->tasks.Pop();
         lock.unlock();
         task();
         task = nullptr; // release what the task captured before taking the lock
@@ -156,7 +200,7 @@ public:
         std::call_once(started_, [this] { StartWorkers(); });
         {
             std::lock_guard lock(queue->mutex);
-            queue->tasks.push_back(std::move(task));
+            queue->tasks.Push(std::move(task));
         }
         queue->changed.notify_one();
     }

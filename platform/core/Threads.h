@@ -52,7 +52,10 @@ public:
 };
 
 /// A pool of worker threads, one per processor unless `workers` is given.
-/// Destroying the last reference finishes the queued tasks, then joins.
+/// Destroying the last reference finishes the queued tasks, then joins, so
+/// every posted task runs. Workers start with the first post; after that,
+/// posting a task whose callable fits in std::function's own storage (a
+/// lambda capturing a pointer) allocates nothing.
 Ref<Executor> CreateCPUBoundExecutor(std::size_t workers = 0);
 
 /// A non-owning reference to a callable taking a task index. Passing one

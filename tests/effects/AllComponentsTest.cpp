@@ -168,15 +168,9 @@ TEST(AllComponents, RefusedChannelCountsAreSurvived)
 
 // The audio thread allocates nothing in steady blocks, nor when the host
 // automates any parameter or reads them all, nor when a factory preset is
-// chosen. Tolerated: the envelopes build their keyframe lists when a
-// setting or a preset changes (their blocks still must not allocate), and
-// the components listed below allocate in the first block after some
-// presets, where they rebuild for the new settings.
+// chosen, nor in the first block after such a change.
 TEST(AllComponents, SteadyBlocksAutomationAndPresetsDoNotAllocate)
 {
-    const std::set<std::string> changesBuildKeyframes = {"FadeEnvelope", "GainEnvelope"};
-    const std::set<std::string> firstBlockAfterPresetRebuilds = {
-        "Dynamics", "GraphicEQ10Bands", "GraphicEQ20Bands", "GraphicEQ30Bands", "CenterChannelExtract"};
     const Signal input = test::SineSignal(2, 512, kRate, 440.0f);
     Signal output = input;
     for (const ComponentInfo& info : RealTimeComponents()) {
@@ -186,18 +180,9 @@ TEST(AllComponents, SteadyBlocksAutomationAndPresetsDoNotAllocate)
         host.Configure(2, kRate);
         host.Resume();
         const auto block = [&] { host.ProcessBlock(input, output, 0, 512); };
-        // Applies `change` (guarded unless the component builds keyframes),
-        // runs `unguarded` blocks, then two guarded ones.
-        const auto changeThenBlocks = [&](const std::function<void()>& change, int unguarded = 0) {
-            if (changesBuildKeyframes.contains(info.className)) {
-                change();
-            } else {
-                test::AllocationGuard guard;
-                change();
-            }
-            for (int i = 0; i < unguarded; ++i)
-                block();
+        const auto changeThenBlocks = [&](const std::function<void()>& change) {
             test::AllocationGuard guard;
+            change();
             block();
             block();
         };
@@ -214,8 +199,7 @@ TEST(AllComponents, SteadyBlocksAutomationAndPresetsDoNotAllocate)
         }
         for (int preset = 0; preset < filter.GetNumFactoryPresets(); ++preset) {
             SCOPED_TRACE(preset);
-            changeThenBlocks([&] { filter.SetFactoryPreset(preset); },
-                             firstBlockAfterPresetRebuilds.contains(info.className) ? 1 : 0);
+            changeThenBlocks([&] { filter.SetFactoryPreset(preset); });
         }
         host.Suspend();
     }

@@ -119,9 +119,11 @@ TEST(ExecutorThreaded, RunsOnWorkersAndDrainsOnLastRelease)
     std::atomic<int> inPlace{0};
     Gate start;
     const std::thread::id poster = std::this_thread::get_id();
-    // The executor stays alive until its queue is drained.
+    // The executor stays alive until its queue is drained. More tasks than
+    // its preallocated ring holds, so the overflow drains as well.
+    constexpr int kTasks = 1000;
     Executor* const raw = executor.get();
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < kTasks; ++i)
         executor->Post([&, poster, raw] {
             start.Wait();
             EXPECT_NE(std::this_thread::get_id(), poster);
@@ -131,8 +133,8 @@ TEST(ExecutorThreaded, RunsOnWorkersAndDrainsOnLastRelease)
     EXPECT_EQ(ran.load(), 0); // Post never runs the task itself
     start.Open();
     executor.reset();
-    EXPECT_EQ(ran.load(), 100);
-    EXPECT_EQ(inPlace.load(), 100);
+    EXPECT_EQ(ran.load(), kTasks);
+    EXPECT_EQ(inPlace.load(), kTasks);
 }
 
 TEST(ExecutorThreaded, LastReferenceMayGoAwayInsideItsOwnTask)
