@@ -2,7 +2,7 @@
 # Mutation check: plants one small fault at a time in a private copy of the
 # tree and makes sure the test suite notices each one.
 #
-#   scripts/mutate.sh [-f FILE] [-o REGEX] [-x REGEX] [-r FILE] [-j N] [-k] [-n]
+#   scripts/mutate.sh [-f FILE] [-o REGEX] [-x REGEX] [-r FILE] [-q] [-j N] [-k] [-n]
 #
 #   -f FILE   mutation list (default tests/mutations.txt)
 #   -o REGEX  only the mutations whose file or label matches REGEX (grep -E),
@@ -12,6 +12,8 @@
 #   -r FILE   append each verdict to FILE (one line: verdict, seconds, the
 #             list line, why; tab-separated) and leave out the list lines FILE
 #             already holds as KILLED, so a long run can be split and resumed
+#   -q        triage: only the named tests run; a mutant they let through is
+#             reported MISSED (not a verdict: the whole suite did not run)
 #   -k        keep the private copy afterwards (its path is printed)
 #   -n        only check the list (every text found once) and exit
 #
@@ -50,13 +52,15 @@ jobs=$(nproc)
 keep=0
 check=0
 results=""
-while getopts "f:o:x:r:j:knh" opt; do
+triage=0
+while getopts "f:o:x:r:qj:knh" opt; do
     case $opt in
         f) list=$(realpath "$OPTARG") ;;
         o) only=$OPTARG ;;
         x) skip=$OPTARG ;;
         r) results=$(realpath "$OPTARG") ;;
         j) jobs=$OPTARG ;;
+        q) triage=1 ;;
         k) keep=1 ;;
         n) check=1 ;;
         *) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 2 ;;
@@ -227,7 +231,7 @@ for regex in "${quicks[@]}"; do
     quick_targets[$regex]=$needed
 done
 
-killed=0 survived=0 invalid=0
+killed=0 survived=0 invalid=0 missed=0
 survivors=()
 for ((i = 0; i < count; i++)); do
     t0=$(date +%s)
@@ -249,6 +253,7 @@ for ((i = 0; i < count; i++)); do
             grep -q 'No tests were found' "$scratch/quick.log" && echo "mutate: '$quick' matches no test" >&2
             why=""
             rest=(-E "$quick")
+            ((triage)) && result=MISSED
         fi
     fi
     if [[ -z $result && -z $why ]]; then
@@ -265,6 +270,7 @@ for ((i = 0; i < count; i++)); do
         KILLED) killed=$((killed + 1)) ;;
         SURVIVED) survived=$((survived + 1)); survivors+=("${labels[i]}") ;;
         INVALID) invalid=$((invalid + 1)) ;;
+        MISSED) missed=$((missed + 1)); survivors+=("${labels[i]} (named tests only)") ;;
     esac
     # Restore with a fresh time stamp so the next build recompiles it (from
     # the cache).
@@ -275,6 +281,8 @@ for ((i = 0; i < count; i++)); do
     [[ -z $results ]] || printf '%s\t%s\t%s\t%s\n' "$result" "$seconds" "${lines[i]}" "$why" >>"$results"
 done
 
-echo "mutate: $killed killed, $survived survived, $invalid invalid of $count in $(($(date +%s) - start)) s"
+summary="$killed killed, $survived survived, $invalid invalid"
+((missed == 0)) || summary+=", $missed missed by the named tests"
+echo "mutate: $summary of $count in $(($(date +%s) - start)) s"
 for s in "${survivors[@]}"; do echo "  survived: $s"; done
-((survived == 0 && invalid == 0))
+((survived == 0 && invalid == 0 && missed == 0))

@@ -274,8 +274,8 @@ TEST(NoiseDSP, IntensitySetsTheRmsAndNothingClips)
             const Channels out = Render({.color = color, .intensity = intensity, .channels = 1}, 10.0);
             const double db = 20.0 * std::log10(Rms(out[0], kRate / 10));
             // Brown noise swings slowly: ten seconds hold few independent
-            // samples, so its measured RMS scatters by about 0.5 dB.
-            EXPECT_NEAR(db, NoiseDSP::RmsDbfs(intensity), color == NoiseDSP::kBrown ? 1.0 : 0.5);
+            // samples, so its measured RMS scatters by about 0.5 dB. 35 is -21 dBFS.
+            EXPECT_NEAR(db, intensity - 56.0, color == NoiseDSP::kBrown ? 1.0 : 0.5);
             float peak = 0.0f;
             for (float x : out[0])
                 peak = std::max(peak, std::abs(x));
@@ -297,6 +297,9 @@ TEST(NoiseDSP, OffsetShiftsTheNoiseWithinFullScale)
         EXPECT_NEAR(mean, expected, 0.01);
         for (float sample : x)
             ASSERT_LE(std::abs(sample), 1.0f);
+        // The full offset leaves no room for noise: the bare 10 ms fade-in.
+        for (std::size_t n = 0; setting == 1.0f && n <= 480; ++n)
+            ASSERT_NEAR(x[n], n < 480 ? 0.5 - 0.5 * std::cos(std::numbers::pi * (n + 0.5) / 480.0) : 1.0, 1e-6) << n;
     }
 }
 
