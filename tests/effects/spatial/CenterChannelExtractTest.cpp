@@ -106,6 +106,8 @@ TEST_F(CenterFixture, SharedContentComesOutAtTheCenterLevelAndOneChannelAtTheSid
         EXPECT_LT(ErrorDb(single[0], tones, test::FromDb(sideDb), latency, from, frames), -40.0)
             << "center " << centerDb << " side " << sideDb;
         EXPECT_LT(Rms(single[1], from, frames), 1e-5 * Rms(tones, 0, frames)) << "the silent channel stays silent";
+        const Signal mirrored = host.Run(Stereo(silence, tones));
+        EXPECT_LT(ErrorDb(mirrored[1], tones, test::FromDb(sideDb), latency, from, frames), -40.0) << "right only";
     }
 }
 
@@ -277,11 +279,14 @@ TEST_F(CenterFixture, ExtractChoicesSteerWhatCountsAsCenter)
         {"left", Self::kExtractLeft, Stereo(aPlusB, toneB), 0},
         {"right", Self::kExtractRight, Stereo(toneB, aPlusB), 1},
         {"out of phase", Self::kExtractOutOfPhase, Stereo(aPlusB, invertedA), 0},
+        {"3 dB apart", Self::kExtractCenter, Stereo(aPlusB, Scaled(toneA, 0.708f)), 0},
     };
     for (const Case& c : cases) {
         host.GetSession().ApplyPreset(0);
         extractor->SetParameter(Self::kExtract, static_cast<float>(c.extract));
         SetLevels(0.0f, -40.0f);
+        SetReal(Self::kAmplitudeDiscrimination, 4.0f); // a level difference up to 4 dB is center
+        SetReal(Self::kAmplitudeBandwidth, 0.0f);
         const Signal output = host.Run(c.input);
         const std::size_t from = static_cast<std::size_t>(extractor->GetInitialDelay()) + 10000;
         EXPECT_NEAR(levelOf(output[c.probe], 1000.0, from), 0.0, 0.5) << c.what;
