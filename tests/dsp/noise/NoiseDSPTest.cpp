@@ -216,6 +216,7 @@ TEST(NoiseDSP, FortyPhonContourMatchesThePublishedLevels)
                           Point{3150, 35.61}, Point{4000, 36.65}, Point{8000, 51.80}, Point{12500, 51.49}})
         EXPECT_NEAR(EqualLoudnessLevel(p.hertz, 40.0), p.spl, 0.05) << p.hertz << " Hz";
     EXPECT_NEAR(GreyTargetDb(1000.0), 0.0, 1e-9);
+    EXPECT_NEAR(GreyTargetDb(100.0), 64.37 - 40.01, 0.05);
     // Below the table the target falls away instead of holding +60 dB to DC.
     EXPECT_LT(GreyTargetDb(5.0), GreyTargetDb(20.0) - 20.0);
 }
