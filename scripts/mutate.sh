@@ -101,7 +101,7 @@ while IFS= read -r line || [[ -n $line ]]; do
         continue
     fi
     if [[ -n $results && -f $results ]] &&
-        awk -F'\t' -v line="$line" '$1 == "KILLED" && $3 == line { found = 1 } END { exit !found }' "$results"; then
+        MUTATE_LINE=$line awk -F'\t' '$1 == "KILLED" && $3 == ENVIRON["MUTATE_LINE"] { found = 1 } END { exit !found }' "$results"; then
         done_before=$((done_before + 1))
         continue
     fi
