@@ -2,13 +2,18 @@
 # Mutation check: plants one small fault at a time in a private copy of the
 # tree and makes sure the test suite notices each one.
 #
-#   scripts/mutate.sh [-f FILE] [-o REGEX] [-j N] [-k]
+#   scripts/mutate.sh [-f FILE] [-o REGEX] [-x REGEX] [-r FILE] [-q] [-j N] [-k] [-n]
 #
 #   -f FILE   mutation list (default tests/mutations.txt)
 #   -o REGEX  only the mutations whose file or label matches REGEX (grep -E),
 #             e.g. -o Dynamics or -o '^dsp/'
 #   -x REGEX  leave out the mutations whose file or label matches REGEX
 #   -j N      parallel jobs for builds and tests (default: number of cores)
+#   -r FILE   append each verdict to FILE (one line: verdict, seconds, the
+#             list line, why; tab-separated) and leave out the list lines FILE
+#             already holds as KILLED, so a long run can be split and resumed
+#   -q        triage: only the named tests run; a mutant they let through is
+#             reported MISSED (not a verdict: the whole suite did not run)
 #   -k        keep the private copy afterwards (its path is printed)
 #   -n        only check the list (every text found once) and exit
 #
@@ -22,8 +27,15 @@
 # warnings (they are errors), or it is reported INVALID. The optional last field
 # is a ctest -R regex naming the tests most likely to catch the fault: they
 # run first, so most mutations are killed within seconds; only when they pass
-# does the whole suite run (stopping at its first failure). Blank lines and
-# lines starting with # are ignored.
+# does the rest of the suite run (stopping at its first failure). Blank
+# lines and lines starting with # are ignored.
+#
+# Speed: the copy is configured so that programs are not relinked when only
+# the shared library changed (they load the rebuilt one through their rpath).
+# A mutant first rebuilds only the library and the test programs that hold
+# its named tests, and runs those; everything else is built, and the rest of
+# the suite run, only when they pass. A mutant without named tests builds
+# and runs everything. A survivor has always passed the whole suite.
 #
 # The working tree is never modified: the tracked and untracked (not ignored)
 # files are copied to a temporary directory, built once there, and each
@@ -39,12 +51,16 @@ skip=""
 jobs=$(nproc)
 keep=0
 check=0
-while getopts "f:o:x:j:knh" opt; do
+results=""
+triage=0
+while getopts "f:o:x:r:qj:knh" opt; do
     case $opt in
         f) list=$(realpath "$OPTARG") ;;
         o) only=$OPTARG ;;
         x) skip=$OPTARG ;;
+        r) results=$(realpath "$OPTARG") ;;
         j) jobs=$OPTARG ;;
+        q) triage=1 ;;
         k) keep=1 ;;
         n) check=1 ;;
         *) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 2 ;;
@@ -58,9 +74,10 @@ quick_timeout=${MUTATE_QUICK_TIMEOUT:-180}
 suite_timeout=${MUTATE_SUITE_TIMEOUT:-1500}
 
 # Mutations as parallel arrays, checked before anything is built.
-files=() texts=() repls=() labels=() quicks=()
+files=() texts=() repls=() labels=() quicks=() lines=()
 lineno=0
 bad=0
+done_before=0
 while IFS= read -r line || [[ -n $line ]]; do
     lineno=$((lineno + 1))
     [[ -z ${line//[[:space:]]/} || $line =~ ^[[:space:]]*# ]] && continue
@@ -83,6 +100,12 @@ while IFS= read -r line || [[ -n $line ]]; do
     if [[ -n $skip ]] && grep -qE -- "$skip" <<<"${fields[0]} ${fields[3]}"; then
         continue
     fi
+    if [[ -n $results && -f $results ]] &&
+        MUTATE_LINE=$line awk -F'\t' '$1 == "KILLED" && $3 == ENVIRON["MUTATE_LINE"] { found = 1 } END { exit !found }' "$results"; then
+        done_before=$((done_before + 1))
+        continue
+    fi
+    lines+=("$line")
     files+=("${fields[0]}")
     texts+=("${fields[1]}")
     repls+=("${fields[2]}")
@@ -91,7 +114,8 @@ while IFS= read -r line || [[ -n $line ]]; do
 done <"$list"
 ((bad == 0)) || exit 2
 count=${#files[@]}
-((count > 0)) || { echo "mutate: no mutations selected" >&2; exit 2; }
+((done_before == 0)) || echo "mutate: $done_before mutations already killed in $results"
+((count > 0)) || { echo "mutate: no mutations selected" >&2; exit $((done_before > 0 ? 0 : 2)); }
 
 # Occurrences of the exact text $2 in file $1.
 occurrences() {
@@ -135,13 +159,17 @@ export CCACHE_BASEDIR="$src"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
+# Builds the given targets (everything without arguments).
 build_copy() {
-    nice -n 10 cmake --build "$build" -j "$jobs" >"$scratch/build.log" 2>&1
+    local targets=()
+    (($# == 0)) || targets=(--target "$@")
+    nice -n 10 cmake --build "$build" -j "$jobs" "${targets[@]}" >"$scratch/build.log" 2>&1
 }
 
 start=$(date +%s)
 echo "mutate: building the copy in $src"
-if ! cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$scratch/cmake.log" 2>&1 ||
+if ! cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_LINK_DEPENDS_NO_SHARED=ON \
+    "${launcher[@]}" >"$scratch/cmake.log" 2>&1 ||
     ! build_copy; then
     tail -40 "$scratch/cmake.log" "$scratch/build.log" >&2
     echo "mutate: the unmutated copy does not build" >&2
@@ -185,7 +213,25 @@ if [[ -n $quick_all ]]; then
 fi
 echo "mutate: $count mutations, built in $(($(date +%s) - start)) s"
 
-killed=0 survived=0 invalid=0
+# The targets to rebuild before the tests matching a regex run: the library
+# and the test programs that hold them, or nothing (build everything) when
+# one of them is not a program of this build.
+declare -A quick_targets
+for regex in "${quicks[@]}"; do
+    [[ -z $regex || -n ${quick_targets[$regex]+set} ]] && continue
+    needed="ZoAudioComponents"
+    while read -r program; do
+        if [[ $program == "$build/bin/"* ]] && grep -q "^build ${program##*/}: phony ${program#"$build/"}$" "$build/build.ninja"; then
+            needed+=" ${program##*/}"
+        else
+            needed=""
+            break
+        fi
+    done < <(ctest --test-dir "$build" -N -V -R "$regex" | sed -nE 's/^[0-9]+: Test command: ([^ ]+).*/\1/p' | sort -u)
+    quick_targets[$regex]=$needed
+done
+
+killed=0 survived=0 invalid=0 missed=0
 survivors=()
 for ((i = 0; i < count; i++)); do
     t0=$(date +%s)
@@ -195,34 +241,48 @@ for ((i = 0; i < count; i++)); do
     MUTATE_TEXT=${texts[i]} MUTATE_REPL=${repls[i]} perl -0777 -pi -e \
         'BEGIN { ($t = $ENV{MUTATE_TEXT}) =~ s/\\n/\n/g; ($r = $ENV{MUTATE_REPL}) =~ s/\\n/\n/g }
         s/\Q$t\E/$r/' "$src/$file"
-    result="" why=""
-    if ! build_copy; then
-        result=INVALID
-        why="does not build: $(grep -m1 -E 'error:' "$scratch/build.log")"
-    elif [[ -n ${quicks[i]} ]] && why=$(run_tests "$quick_timeout" "$scratch/quick.log" -R "${quicks[i]}"); then
-        # The named tests passed (or none matched): the whole suite decides.
-        grep -q 'No tests were found' "$scratch/quick.log" && echo "mutate: '${quicks[i]}' matches no test" >&2
-        why=""
+    result="" why="" rest=()
+    quick=${quicks[i]}
+    if [[ -n $quick ]]; then
+        # Only what the named tests need, then the named tests.
+        # shellcheck disable=SC2086
+        if ! build_copy ${quick_targets[$quick]}; then
+            result=INVALID
+        elif why=$(run_tests "$quick_timeout" "$scratch/quick.log" -R "$quick"); then
+            # They passed (or none matched): the rest of the suite decides.
+            grep -q 'No tests were found' "$scratch/quick.log" && echo "mutate: '$quick' matches no test" >&2
+            why=""
+            rest=(-E "$quick")
+            ((triage)) && result=MISSED
+        fi
     fi
     if [[ -z $result && -z $why ]]; then
-        if why=$(run_tests "$suite_timeout" "$scratch/suite.log"); then
+        if ! build_copy; then
+            result=INVALID
+        elif why=$(run_tests "$suite_timeout" "$scratch/suite.log" "${rest[@]}"); then
             result=SURVIVED
             why=""
         fi
     fi
+    [[ $result == INVALID ]] && why="does not build: $(grep -m1 -E 'error:' "$scratch/build.log")"
     [[ -z $result ]] && result=KILLED
     case $result in
         KILLED) killed=$((killed + 1)) ;;
         SURVIVED) survived=$((survived + 1)); survivors+=("${labels[i]}") ;;
         INVALID) invalid=$((invalid + 1)) ;;
+        MISSED) missed=$((missed + 1)); survivors+=("${labels[i]} (named tests only)") ;;
     esac
     # Restore with a fresh time stamp so the next build recompiles it (from
     # the cache).
     cp "$scratch/original" "$src/$file"
     current=""
-    printf '%-8s %4ss  %s  (%s)%s\n' "$result" "$(($(date +%s) - t0))" "${labels[i]}" "$file" "${why:+: $why}"
+    seconds=$(($(date +%s) - t0))
+    printf '%-8s %4ss  %s  (%s)%s\n' "$result" "$seconds" "${labels[i]}" "$file" "${why:+: $why}"
+    [[ -z $results ]] || printf '%s\t%s\t%s\t%s\n' "$result" "$seconds" "${lines[i]}" "$why" >>"$results"
 done
 
-echo "mutate: $killed killed, $survived survived, $invalid invalid of $count in $(($(date +%s) - start)) s"
+summary="$killed killed, $survived survived, $invalid invalid"
+((missed == 0)) || summary+=", $missed missed by the named tests"
+echo "mutate: $summary of $count in $(($(date +%s) - start)) s"
 for s in "${survivors[@]}"; do echo "  survived: $s"; done
-((survived == 0 && invalid == 0))
+((survived == 0 && invalid == 0 && missed == 0))

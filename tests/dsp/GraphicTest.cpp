@@ -171,6 +171,7 @@ TEST(Graphic, RebuildDuringAHandOverIsStillTakenUp)
             peak = n;
     }
     EXPECT_EQ(peak, graphic.GetLatency());
+    EXPECT_EQ(peak, 4095 / 2 + 512) << "4095 taps, 512-frame blocks";
 }
 
 } // namespace

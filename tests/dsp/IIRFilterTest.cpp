@@ -135,6 +135,7 @@ TEST(IIRFilter, LongCascadesAreCutAndTheCutoffIsLimited)
     EXPECT_EQ(responseOf(0.1, 0.2, 4, 20), responseOf(0.1, 0.2, 4, 16));
     // Low-pass: (26 / 2) * 3 + 1 = 40 already reaches the limit, cut to 26.
     EXPECT_EQ(responseOf(0.1, 0.0, 1, 30), responseOf(0.1, 0.0, 1, 26));
+    EXPECT_EQ(responseOf(0.1, 0.0, 1, 27), responseOf(0.1, 0.0, 1, 26));
     EXPECT_NE(responseOf(0.1, 0.0, 1, 26), responseOf(0.1, 0.0, 1, 24));
 
     const auto limited = responseOf(0.49, 0.0, 1, 4);
@@ -169,10 +170,25 @@ TEST(IIRFilter, GlideMovesSteadilyAndLandsExactlyOnTheTarget)
     auto gliding = Make(0.02, 0.0, 1, 4);
     gliding->DesignTarget(0.2, 0.0, true, glideSamples);
     auto& impl = static_cast<zoc::components::IIRFilter_impl&>(*gliding);
+    // Sample n runs on the coefficients n / glideSamples of the way there.
+    const auto from = zoc::dsp::DesignButterworth(FilterType::LowPass, 0.02, 0.0, 4);
+    const auto to = zoc::dsp::DesignButterworth(FilterType::LowPass, 0.2, 0.0, 4);
+    zoc::dsp::SectionCascade reference;
     double peak = 0.0;
     for (int n = 0; n < glideSamples; ++n) {
         EXPECT_TRUE(impl.IsGliding()) << n;
-        peak = std::max(peak, std::abs(gliding->ProcessSampleGliding(noise[n])));
+        auto sections = from;
+        const double t = static_cast<double>(n) / glideSamples;
+        for (int s = 0; s < from.count; ++s) {
+            for (int i = 0; i <= from.degree; ++i)
+                sections.b[s][i] += t * (to.b[s][i] - from.b[s][i]);
+            for (int i = 0; i < from.degree; ++i)
+                sections.a[s][i] += t * (to.a[s][i] - from.a[s][i]);
+        }
+        reference.SetSections(sections);
+        const double y = gliding->ProcessSampleGliding(noise[n]);
+        ASSERT_NEAR(y, reference.ProcessSample(noise[n]), 1e-6) << n;
+        peak = std::max(peak, std::abs(y));
     }
     EXPECT_FALSE(impl.IsGliding());
     EXPECT_LT(peak, 2.0) << "the glide passed through an unstable design";
@@ -183,11 +199,20 @@ TEST(IIRFilter, GlideMovesSteadilyAndLandsExactlyOnTheTarget)
     for (int n = glideSamples; n < 3 * glideSamples; ++n)
         ASSERT_EQ(gliding->ProcessSampleGliding(noise[n]), target->ProcessSample(noise[n])) << n;
 
-    // Without glide the new design applies at once.
+    // Without glide, and always in the plain class, the new design applies
+    // at once; a new Design clears the history.
     auto jump = Make(0.02, 0.0, 1, 4);
+    auto plain = Make<ButterworthFilter>(0.02, 0.0, 1, 4);
     jump->DesignTarget(0.2, 0.0, false, glideSamples);
+    plain->DesignTarget(0.2, 0.0, true, glideSamples);
     target->ClearHistory();
-    EXPECT_EQ(ImpulseResponse(*jump, 512), ImpulseResponse(*target, 512));
+    const auto h = ImpulseResponse(*target, 512);
+    EXPECT_EQ(ImpulseResponse(*jump, 512), h);
+    EXPECT_EQ(ImpulseResponse(*plain, 512), h);
+    for (double x : noise)
+        plain->ProcessSample(x);
+    plain->Design(0.2, 0.0, 1, 4);
+    EXPECT_EQ(ImpulseResponse(*plain, 512), h);
 }
 
 TEST(IIRFilter, BlocksWithStrideMatchSampleBySampleForAnySplit)

@@ -103,6 +103,15 @@ TEST(Stretch, TransposedSineLandsOnTheTargetAndStaysClean)
         const double slope = 0.5 * 2.0 * std::numbers::pi * target / kRate;
         EXPECT_LT(MaxStep(y[0], static_cast<std::size_t>(kRate / 2)), 1.05 * slope) << c.semitones << " st";
     }
+    // Two tones no splice can line up both of: the cross-fades still leave
+    // no step beyond the slopes.
+    Shifter shifter(Semitones(7));
+    Signal x = Sines(kRate, 1, 440, 0.25);
+    const Signal other = Sines(kRate, 1, 620, 0.25);
+    for (std::size_t i = 0; i < x[0].size(); ++i)
+        x[0][i] += other[0][i];
+    const double slopes = 0.25 * 2.0 * std::numbers::pi * (440 + 620) * Semitones(7) / kRate;
+    EXPECT_LT(MaxStep(Shift(shifter, x)[0], kRate / 2), 1.5 * slopes);
 }
 
 // Reading faster than the input must not fold the top of its band back:

@@ -216,6 +216,7 @@ TEST(NoiseDSP, FortyPhonContourMatchesThePublishedLevels)
                           Point{3150, 35.61}, Point{4000, 36.65}, Point{8000, 51.80}, Point{12500, 51.49}})
         EXPECT_NEAR(EqualLoudnessLevel(p.hertz, 40.0), p.spl, 0.05) << p.hertz << " Hz";
     EXPECT_NEAR(GreyTargetDb(1000.0), 0.0, 1e-9);
+    EXPECT_NEAR(GreyTargetDb(100.0), 64.37 - 40.01, 0.05);
     // Below the table the target falls away instead of holding +60 dB to DC.
     EXPECT_LT(GreyTargetDb(5.0), GreyTargetDb(20.0) - 20.0);
 }
@@ -274,8 +275,8 @@ TEST(NoiseDSP, IntensitySetsTheRmsAndNothingClips)
             const Channels out = Render({.color = color, .intensity = intensity, .channels = 1}, 10.0);
             const double db = 20.0 * std::log10(Rms(out[0], kRate / 10));
             // Brown noise swings slowly: ten seconds hold few independent
-            // samples, so its measured RMS scatters by about 0.5 dB.
-            EXPECT_NEAR(db, NoiseDSP::RmsDbfs(intensity), color == NoiseDSP::kBrown ? 1.0 : 0.5);
+            // samples, so its measured RMS scatters by about 0.5 dB. 35 is -21 dBFS.
+            EXPECT_NEAR(db, intensity - 56.0, color == NoiseDSP::kBrown ? 1.0 : 0.5);
             float peak = 0.0f;
             for (float x : out[0])
                 peak = std::max(peak, std::abs(x));
@@ -297,6 +298,9 @@ TEST(NoiseDSP, OffsetShiftsTheNoiseWithinFullScale)
         EXPECT_NEAR(mean, expected, 0.01);
         for (float sample : x)
             ASSERT_LE(std::abs(sample), 1.0f);
+        // The full offset leaves no room for noise: the bare 10 ms fade-in.
+        for (std::size_t n = 0; setting == 1.0f && n <= 480; ++n)
+            ASSERT_NEAR(x[n], n < 480 ? 0.5 - 0.5 * std::cos(std::numbers::pi * (n + 0.5) / 480.0) : 1.0, 1e-6) << n;
     }
 }
 

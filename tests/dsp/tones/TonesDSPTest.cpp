@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <limits>
@@ -109,6 +110,50 @@ TEST(TonesDSP, RichWaveformsKeepTheirHarmonicsAndLevel)
     const double h1 = test::MagnitudeAt(std::vector<float>(out.begin(), out.begin() + 9600), 1000.0 / kRate);
     const double h20 = test::MagnitudeAt(std::vector<float>(out.begin(), out.begin() + 9600), 20000.0 / kRate);
     EXPECT_NEAR(test::Db(h20 / h1), test::Db(1.0 / 20.0), 1.0);
+    int rising = 0;
+    for (std::size_t n = 1; n < out.size(); ++n)
+        rising += out[n] > out[n - 1];
+    EXPECT_GT(rising, kSize * 8 / 10) << "a sawtooth ramps up and drops";
+
+    // A triangle's third harmonic is 1/9 of its fundamental; a pulse of duty
+    // 0.25 is high for a quarter of each cycle.
+    TonesDSP triangle = MakeKernel(TonesDSP::kTriangle, 1000.0f);
+    const std::vector<float> t = RenderMono(triangle, 9600);
+    EXPECT_NEAR(test::Db(test::MagnitudeAt(t, 3000.0 / kRate) / test::MagnitudeAt(t, 1000.0 / kRate)),
+                test::Db(1.0 / 9.0), 0.5);
+    TonesDSP pulse = MakeKernel(TonesDSP::kSquare, 1000.0f);
+    pulse.SetParameter(TonesDSP::kSubFlavor, 0.25f);
+    pulse.Resume();
+    const std::vector<float> p = RenderMono(pulse, 9600);
+    EXPECT_NEAR(static_cast<double>(std::count_if(p.begin(), p.end(), [](float v) { return v > 0.0f; })) / 9600.0,
+                0.25, 0.03);
+}
+
+// A sine where the settings put it, sample by sample: volume, start phase,
+// DC offset, the fade-in, and the mix scaled down to fit under the ceiling
+// of 0.97 with the offset (a -6 dB tone over +0.5 gets 0.47).
+TEST(TonesDSP, SineLevelPhaseOffsetAndFadeAreExact)
+{
+    const double amplitude = test::FromDb(-6.0);
+    const struct {
+        float volume, offset, phase, fadeMs;
+        double peak;
+    } cases[] = {{-20.0f, 0.5f, 90.0f, 0.0f, 0.1 * amplitude}, {0.0f, 0.75f, 30.0f, 5.0f, 0.47}};
+    for (const auto& c : cases) {
+        TonesDSP kernel = MakeKernel(TonesDSP::kSine, 997.0f);
+        kernel.SetParameter(TonesDSP::kVolume, c.volume);
+        kernel.SetParameter(TonesDSP::kDCOffset, c.offset);
+        kernel.SetParameter(TonesDSP::kStartPhase, c.phase);
+        kernel.SetParameter(TonesDSP::kNoiseDuration, c.fadeMs);
+        kernel.Resume();
+        const std::vector<float> out = RenderMono(kernel, 4800);
+        const double fadeFrames = c.fadeMs * kRate / 1000.0;
+        for (std::size_t n = 0; n < out.size(); ++n) {
+            const double fade = n < fadeFrames ? 0.5 - 0.5 * std::cos(std::numbers::pi * n / fadeFrames) : 1.0;
+            const double tone = c.peak * std::sin(2.0 * std::numbers::pi * (997.0 * n / kRate + c.phase / 360.0));
+            ASSERT_NEAR(out[n], fade * (tone + 2.0 * (c.offset - 0.5)), 1e-4) << "volume " << c.volume << " n " << n;
+        }
+    }
 }
 
 TEST(TonesDSP, SteadyProcessingAllocatesNothingAndSurvivesBadInput)

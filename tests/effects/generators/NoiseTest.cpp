@@ -79,11 +79,12 @@ TEST_F(NoiseThreaded, PresetsMakeTheSoundTheirNamesSay)
         const char16_t* name;
         int color;
         int style;
+        double lag = 0.0; ///< frames between the sides of spatial stereo
     };
     const Case cases[] = {
-        {0, u"(Default)", Kernel::kBrown, Kernel::kSpatialStereo},
+        {0, u"(Default)", Kernel::kBrown, Kernel::kSpatialStereo, 24.0},
         {1, u"Brown Independent Channels", Kernel::kBrown, Kernel::kIndependent},
-        {2, u"Pink Spatial Stereo 700 Delay", Kernel::kPink, Kernel::kSpatialStereo},
+        {2, u"Pink Spatial Stereo 700 Delay", Kernel::kPink, Kernel::kSpatialStereo, 33.6},
         {3, u"White Mono DC Offset 50%", Kernel::kWhite, Kernel::kMono},
         {4, u"Grey Inverse", Kernel::kGrey, Kernel::kInverse},
     };
@@ -99,10 +100,12 @@ TEST_F(NoiseThreaded, PresetsMakeTheSoundTheirNamesSay)
             return noise->GetParameterInfo(index)->FromNormalized(noise->GetParameter(index));
         };
         EXPECT_EQ(std::lround(value(Kernel::kColor)), c.color);
+        // -21 dBFS RMS, -18 for the pink and white presets.
+        EXPECT_NEAR(value(Kernel::kIntensity), c.preset == 2 || c.preset == 3 ? 38.0 : 35.0, 1e-4);
         switch (c.style) {
         case Kernel::kSpatialStereo:
             // 0.5 ms is 24 frames, 0.7 ms is 33.6.
-            EXPECT_NEAR(PeakLag(out[0], out[1]), value(Kernel::kDistance) * 48.0, 0.5);
+            EXPECT_NEAR(PeakLag(out[0], out[1]), c.lag, 0.5);
             break;
         case Kernel::kIndependent:
         {

@@ -290,6 +290,7 @@ TEST_F(TonesThreaded, TremoloSwingsTheInputAtNineHertz)
     ASSERT_GT(crossings.size(), 5u);
     const double hz = kRate * static_cast<double>(crossings.size() - 1) / (crossings.back() - crossings.front());
     EXPECT_NEAR(hz, 9.0, 0.02);
+    EXPECT_NEAR(out[0][kRate / 36], *high, 0.01) << "the swing starts upward";
 }
 
 TEST_F(TonesThreaded, PhaseDifferenceOffsetsTheRightChannel)
@@ -317,6 +318,7 @@ TEST_F(TonesThreaded, SameSettingsRenderTheSameSamples)
 TEST(TonesComponent, PresetsAndNames)
 {
     auto tones = core::MakeRef<Tones>();
+    EXPECT_FLOAT_EQ(tones->GetParameter(1), 0.018332925f) << "a new one holds the default preset";
     EXPECT_EQ(tones->GetNumFactoryPresets(), 14);
     EXPECT_EQ(tones->GetFactoryPresetName(0), u"(Default)");
     EXPECT_EQ(tones->GetFactoryPresetName(7), u"Major Chord");
@@ -363,6 +365,8 @@ TEST(TonesComponent, RateChangesMoveFrequencyBoundsAndKeepFractions)
     tones->SetParameter(1, 0.02f);
     tones->SetParameter(24, 0.001f);
     tones->SetSampleRate(96000.0f);
+    tones->SetSampleRate(0.0f); // ignored, as is NaN
+    tones->SetSampleRate(std::nanf(""));
     auto* info = dynamic_cast<GenericParameterInfo*>(tones->GetParameterInfo(1).get());
     ASSERT_TRUE(info);
     EXPECT_EQ(info->GetHiBound(), 48000.0f);

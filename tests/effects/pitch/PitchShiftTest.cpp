@@ -25,14 +25,15 @@ struct Preset {
     const char* name;
     const char* ratio;
     const char* frequency;
+    const char* overlap;
     double expectedRatio;
 };
 // The ratios the presets are meant to give: unity, an octave up, a
 // semitone down, a little over eight and a half semitones down, an octave down.
 constexpr Preset kPresets[] = {
-    {0, "(Default)", "1.00", "40.00", 1.0},       {1, "Angry Gerbil", "2.00", "122.40", 2.0},
-    {2, "Deathly Ill", "0.94", "50.00", 0.9439},  {3, "Stretch", "0.61", "1000.00", 0.6085},
-    {4, "The Dark Lord", "0.50", "1000.00", 0.5},
+    {0, "(Default)", "1.00", "40.00", "0.20", 1.0},       {1, "Angry Gerbil", "2.00", "122.40", "0.61", 2.0},
+    {2, "Deathly Ill", "0.94", "50.00", "0.80", 0.9439},  {3, "Stretch", "0.61", "1000.00", "1.00", 0.6085},
+    {4, "The Dark Lord", "0.50", "1000.00", "1.00", 0.5},
 };
 
 TEST_F(PitchShiftFixture, PresetsReadAsTheSettingsTheyAreNamedFor)
@@ -45,6 +46,7 @@ TEST_F(PitchShiftFixture, PresetsReadAsTheSettingsTheyAreNamedFor)
         EXPECT_EQ(core::ToUtf8(shifter->GetFactoryPresetName(p.index)), p.name);
         EXPECT_EQ(Text(0), p.ratio) << p.name;
         EXPECT_EQ(Text(2), p.frequency) << p.name;
+        EXPECT_EQ(Text(3), p.overlap) << p.name;
     }
     shifter->SetFactoryPreset(1);
     EXPECT_EQ(shifter->GetParameter(0), 1.0f);
@@ -97,6 +99,7 @@ TEST_F(PitchShiftFixture, EveryPresetTransposesASineByItsRatio)
         shifter->SetFactoryPreset(0);
         const test::Signal y = host.Run(x, 700);
         const auto latency = static_cast<std::size_t>(shifter->GetInitialDelay());
+        EXPECT_EQ(latency, 980u) << "the kernel runs at the host's rate";
         for (std::size_t c = 0; c < channels; ++c)
             for (std::size_t i = latency; i < x[c].size(); ++i)
                 ASSERT_EQ(y[c][i], x[c][i - latency]) << "channel " << c << ", frame " << i;

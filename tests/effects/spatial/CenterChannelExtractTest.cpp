@@ -106,6 +106,8 @@ TEST_F(CenterFixture, SharedContentComesOutAtTheCenterLevelAndOneChannelAtTheSid
         EXPECT_LT(ErrorDb(single[0], tones, test::FromDb(sideDb), latency, from, frames), -40.0)
             << "center " << centerDb << " side " << sideDb;
         EXPECT_LT(Rms(single[1], from, frames), 1e-5 * Rms(tones, 0, frames)) << "the silent channel stays silent";
+        const Signal mirrored = host.Run(Stereo(silence, tones));
+        EXPECT_LT(ErrorDb(mirrored[1], tones, test::FromDb(sideDb), latency, from, frames), -40.0) << "right only";
     }
 }
 
@@ -277,16 +279,41 @@ TEST_F(CenterFixture, ExtractChoicesSteerWhatCountsAsCenter)
         {"left", Self::kExtractLeft, Stereo(aPlusB, toneB), 0},
         {"right", Self::kExtractRight, Stereo(toneB, aPlusB), 1},
         {"out of phase", Self::kExtractOutOfPhase, Stereo(aPlusB, invertedA), 0},
+        {"3 dB apart", Self::kExtractCenter, Stereo(aPlusB, Scaled(toneA, 0.708f)), 0},
     };
     for (const Case& c : cases) {
         host.GetSession().ApplyPreset(0);
         extractor->SetParameter(Self::kExtract, static_cast<float>(c.extract));
         SetLevels(0.0f, -40.0f);
+        SetReal(Self::kAmplitudeDiscrimination, 4.0f); // a level difference up to 4 dB is center
+        SetReal(Self::kAmplitudeBandwidth, 0.0f);
         const Signal output = host.Run(c.input);
         const std::size_t from = static_cast<std::size_t>(extractor->GetInitialDelay()) + 10000;
         EXPECT_NEAR(levelOf(output[c.probe], 1000.0, from), 0.0, 0.5) << c.what;
         EXPECT_LT(levelOf(output[c.probe], 3000.0, from), -30.0) << c.what;
     }
+}
+
+// The soft parts of the mask on partly correlated noise, pinned: crossover
+// bleed, spectral decay and the band's edge bins all move these levels.
+TEST_F(CenterFixture, BleedDecayAndBandEdgesShapeWhatPasses)
+{
+    const std::size_t frames = 48000;
+    std::vector<float> left = Scaled(test::Noise(frames, 41), 0.3f), right = left;
+    const std::vector<float> apart = Scaled(test::Noise(frames, 42), 0.3f);
+    for (std::size_t i = 0; i < frames; ++i) {
+        left[i] += apart[i];
+        right[i] -= 0.5f * apart[i];
+    }
+    SetLevels(0.0f, -20.0f);
+    SetReal(Self::kCrossoverBleed, 30.0f);
+    SetReal(Self::kSpectralDecayRate, 30.0f);
+    SetReal(Self::kStartFrequency, 200.0f);
+    SetReal(Self::kEndFrequency, 6000.0f);
+    const Signal output = host.Run(Stereo(left, right));
+    const std::size_t from = static_cast<std::size_t>(extractor->GetInitialDelay()) + 10000;
+    EXPECT_NEAR(Rms(output[0], from, frames), 0.0864917309, 1e-6);
+    EXPECT_NEAR(Rms(output[1], from, frames), 0.0850709792, 1e-6);
 }
 
 TEST_F(CenterFixture, ParametersFollowTheirRules)
@@ -374,7 +401,7 @@ TEST_F(CenterFixture, PresetsAndSettings)
 TEST_F(CenterFixture, BadInputDoesNotPoisonLaterOutputAndRunsRepeatExactly)
 {
     host.GetSession().ApplyPreset(0);
-    SetReal(Self::kSpectralDecayRate, 50.0f); // the decay history must not keep a NaN either
+    SetReal(Self::kSpectralDecayRate, 30.0f); // the decay history must not keep a NaN either
     Signal input = Stereo(test::Noise(60000, 41), test::Noise(60000, 42));
     input[0][1000] = std::nanf("");
     input[1][1001] = INFINITY;
