@@ -125,7 +125,7 @@ TEST(Stretch, TransposedSineLandsOnTheTargetAndStaysClean)
     int fading = 0;
     for (std::size_t i = kRate / 2; i < read.size(); ++i)
         fading += std::fabs(read[i] - read[i - 1] - 2e-5f) > 1e-6f;
-    EXPECT_NEAR(fading / (1.5 * kRate), 0.8, 0.03);
+    EXPECT_NEAR(fading / (1.5 * kRate), 0.8, 0.05);
 }
 
 // Reading faster than the input must not fold the top of its band back:
