@@ -112,6 +112,20 @@ TEST(Stretch, TransposedSineLandsOnTheTargetAndStaysClean)
         x[0][i] += other[0][i];
     const double slopes = 0.25 * 2.0 * std::numbers::pi * (440 + 620) * Semitones(7) / kRate;
     EXPECT_LT(MaxStep(Shift(shifter, x)[0], kRate / 2), 1.5 * slopes);
+
+    // By default the cross-fades take 0.3 of each splice period at unity,
+    // 0.5 more per octave away from it, up to 0.8. On a ramp the output
+    // shows where the heads read: off the ramp's slope (times the ratio),
+    // two heads are fading (all but a few frames at the fades' ends).
+    Shifter octave(2.0);
+    Signal ramp(1, std::vector<float>(kRate * 2));
+    for (std::size_t i = 0; i < ramp[0].size(); ++i)
+        ramp[0][i] = 1e-5f * static_cast<float>(i);
+    const std::vector<float> read = Shift(octave, ramp)[0];
+    int fading = 0;
+    for (std::size_t i = kRate / 2; i < read.size(); ++i)
+        fading += std::fabs(read[i] - read[i - 1] - 2e-5f) > 1e-6f;
+    EXPECT_NEAR(fading / (1.5 * kRate), 0.8, 0.05);
 }
 
 // Reading faster than the input must not fold the top of its band back:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dsp/FFT.h"
+#include "dsp/tones/BandLimitedTables.h"
 #include "tests/support/AllocationGuard.h"
 #include "tests/support/Measure.h"
 
@@ -127,6 +128,11 @@ TEST(TonesDSP, RichWaveformsKeepTheirHarmonicsAndLevel)
     const std::vector<float> p = RenderMono(pulse, 9600);
     EXPECT_NEAR(static_cast<double>(std::count_if(p.begin(), p.end(), [](float v) { return v > 0.0f; })) / 9600.0,
                 0.25, 0.03);
+    // Just below phase 1 a table reads back towards its first sample: the
+    // one-harmonic triangle is a sine of peak 8 / pi^2 there too.
+    const auto& sine = BandLimitedTables::Get().Triangle(BandLimitedTables::kTableCount - 1);
+    const double pi = std::numbers::pi;
+    EXPECT_NEAR(BandLimitedTables::Lookup(sine, 1.0 - 1e-5), -8.0 / (pi * pi) * std::sin(2.0 * pi * 1e-5), 1e-6);
 }
 
 // A sine where the settings put it, sample by sample: volume, start phase,
