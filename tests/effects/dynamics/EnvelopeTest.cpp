@@ -1,6 +1,7 @@
 // Fade and gain envelopes: measured gain curves against their lines, block
 // independence, settings, keyframe collisions, real-time safety, tooltips.
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -183,7 +184,7 @@ TEST(EnvelopeTest, KeyframesOnOneSampleMoveToTheNext)
     }
 }
 
-TEST(EnvelopeTest, SteadyBlocksDoNotAllocate)
+TEST(EnvelopeTest, SteadyBlocksDoNotAllocateAndKeepEachChannel)
 {
     for (const auto& [gain, preset] : {std::pair{true, "Tremors"}, std::pair{false, "Remove Attack"}}) {
         auto envelope = MakePreset(gain, preset);
@@ -191,14 +192,20 @@ TEST(EnvelopeTest, SteadyBlocksDoNotAllocate)
         host.Configure(2, 48000.0f);
         envelope->SetSelectionLeft(0.0);
         envelope->SetCurrentDuration(static_cast<double>(kFrames));
-        const Signal input = test::ConstantSignal(2, kFrames, 0.5f);
+        Signal input = test::ConstantSignal(2, kFrames, 0.5f);
+        std::fill(input[1].begin(), input[1].end(), -0.25f);
         Signal output = input;
         host.Resume();
-        test::AllocationGuard guard;
-        for (std::size_t offset = 0; offset + 512 <= kFrames; offset += 512) {
-            envelope->SetCurrentOffset(static_cast<std::int64_t>(offset));
-            host.ProcessBlock(input, output, offset, offset % 1024 ? 256 : 512);
+        {
+            test::AllocationGuard guard;
+            for (std::size_t offset = 0; offset + 512 <= kFrames; offset += 512) {
+                envelope->SetCurrentOffset(static_cast<std::int64_t>(offset));
+                host.ProcessBlock(input, output, offset, offset % 1024 ? 256 : 512);
+            }
         }
+        // One gain for every channel, each applied to its own signal.
+        for (std::size_t n = 0; n < kFrames; ++n)
+            ASSERT_EQ(output[1][n], -0.5f * output[0][n]) << preset << " frame " << n;
     }
 }
 
