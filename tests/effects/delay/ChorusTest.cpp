@@ -355,13 +355,18 @@ TEST_F(ChorusFixture, SameOutputForEveryBlockSizeAndMonoIsTheMeanOfStereo)
         for (int block : {1, 97, 128, 10000})
             EXPECT_EQ(test::MaxDifference(host.Run(input, block), reference), 0.0f) << i << " " << block;
     }
-    chorus->SetFactoryPreset(4);
-    const Signal mono{test::Noise(20000, 4)};
-    const Signal stereo = host.Run({mono[0], mono[0]}, 512);
-    host.Configure(1, 22050.0f);
-    const Signal output = host.Run(mono, 512);
-    for (std::size_t i = 0; i < output[0].size(); ++i)
-        ASSERT_NEAR(output[0][i], (stereo[0][i] + stereo[1][i]) * 0.5f, 1e-6f) << i;
+    // Without feedback and with it (the two render paths).
+    for (const float feedback : {0.0f, 30.0f}) {
+        host.Configure(2, 22050.0f);
+        chorus->SetFactoryPreset(4);
+        Set(Chorus::kFeedback, feedback);
+        const Signal mono{test::Noise(20000, 4)};
+        const Signal stereo = host.Run({mono[0], mono[0]}, 512);
+        host.Configure(1, 22050.0f);
+        const Signal output = host.Run(mono, 512);
+        for (std::size_t i = 0; i < output[0].size(); ++i)
+            ASSERT_NEAR(output[0][i], (stereo[0][i] + stereo[1][i]) * 0.5f, 1e-6f) << feedback << " " << i;
+    }
 }
 
 // The voice count is stored as a count, clamped to 1..16 whatever arrives;
