@@ -420,10 +420,11 @@ void Dynamics::Resume()
     Reconfigure();
     // A new lookahead or band rebuilds the lines on the audio thread: make
     // room for the longest the settings allow at this rate.
-    const int longest = static_cast<int>(static_cast<double>(kMaxLookaheadMs) / 1000.0 * Rate()) +
-                        2 * kMaxHalfLength + 1 + 32;
-    mainLines_.Reserve(channelCount_, longest);
-    detectionLines_.Reserve(channelCount_, longest);
+    Geometry longest;
+    longest.lookahead = static_cast<int>(static_cast<double>(kMaxLookaheadMs) / 1000.0 * Rate());
+    longest.halfLength = kMaxHalfLength;
+    mainLines_.Reserve(channelCount_, longest.LineLength());
+    detectionLines_.Reserve(channelCount_, longest.LineLength());
     UpdateCoefficients();
     muteLeft_ = 0;
 }
