@@ -282,7 +282,6 @@ void Stretch::Initialize()
     const double ratio = SnapRatio(ratio_);
     const Splice splice = Shape(ratio);
     period_ = splice.period;
-    fadeLength_ = splice.fade;
     sinceSplice_ = 0;
     // The first head starts where a spliced one would, on silence.
     active_ = ratio == 1.0 ? 0.0 : -(ratio - 1.0) * (splice.period + splice.fade) / 2.0;
@@ -325,6 +324,12 @@ void Stretch::Process(float** in, float** out, int frames)
     const std::size_t mask = size_ - 1;
     const std::size_t stride = size_ + kHistoryPad;
     const std::size_t frameCount = static_cast<std::size_t>(frames);
+    // After a change of ratio the heads drift at the new speed: a running
+    // fade ends before either head would leave the bound, and the next
+    // splice comes early enough for its own fade to fit.
+    if (fading_)
+        FitFade(drift);
+    const int nextFade = Shape(ratio).fade;
 
     for (std::size_t frame = 0; frame < frameCount; ++frame) {
         // Write the new frame; the head reads may reach it.
@@ -346,7 +351,7 @@ void Stretch::Process(float** in, float** out, int frames)
         // otherwise leave the bound during the next fade (after a change of
         // ratio).
         if (!fading_) {
-            const double reach = active_ + drift * (fadeLength_ + 1);
+            const double reach = active_ + drift * (nextFade + 1);
             if (sinceSplice_ >= period_ || reach > bound || reach < -bound)
                 StartSplice(ratio);
         }
@@ -356,7 +361,7 @@ void Stretch::Process(float** in, float** out, int frames)
         const std::int64_t first = Weights(active_, cutoff, weights);
         if (fading_) {
             const std::int64_t incomingFirst = Weights(incoming_, cutoff, incomingWeights);
-            const double angle = std::numbers::pi * (fadePosition_ + 0.5) / fadeLength_;
+            const double angle = std::numbers::pi * (fadeFrom_ + (fadePosition_ + 0.5) * fadeStep_);
             const auto gainIn = static_cast<float>(0.5 - 0.5 * std::cos(angle));
             const float gainOut = 1.0f - gainIn;
             for (int tap = 0; tap < kTaps; ++tap) {
@@ -383,6 +388,8 @@ void Stretch::Process(float** in, float** out, int frames)
             }
             active_ += drift;
         }
+        // A safety net: splices and fades are timed so that the heads stay
+        // inside the bound, and a read beyond it would reach unwritten frames.
         active_ = std::clamp(active_, -bound, bound);
         incoming_ = std::clamp(incoming_, -bound, bound);
         ++sinceSplice_;
@@ -394,7 +401,6 @@ void Stretch::StartSplice(double ratio)
 {
     const Splice splice = Shape(ratio);
     period_ = splice.period;
-    fadeLength_ = splice.fade;
     sinceSplice_ = 0;
     if (ratio == 1.0) {
         // At unity the head belongs on the nominal delay; once there it stays.
@@ -406,6 +412,36 @@ void Stretch::StartSplice(double ratio)
     }
     fading_ = true;
     fadePosition_ = 0;
+    fadeFrom_ = 0.0;
+    fadeLength_ = splice.fade;
+    fadeStep_ = 1.0 / fadeLength_;
+    FitFade(ratio - 1.0);
+}
+
+int Stretch::Room(double offset, double drift) const
+{
+    constexpr int kFar = 1 << 30;
+    const double distance = drift > 0.0 ? geometry_.bound - offset : geometry_.bound + offset;
+    if (std::abs(drift) * kFar <= distance)
+        return kFar;
+    return static_cast<int>(std::max(0.0, std::floor(distance / std::abs(drift))));
+}
+
+void Stretch::FitFade(double drift)
+{
+    // Normally both heads have room for the whole fade (the splice came
+    // early enough). Only a sudden change of ratio during a fade, or a
+    // splice forced right after one, leaves less: the fade then ends in the
+    // frames left, its gain carrying on from where it was, rather than a
+    // head stopping at the bound and playing at the input's own pitch.
+    const int left = fadeLength_ - fadePosition_;
+    const int room = std::max(1, std::min(Room(active_, drift), Room(incoming_, drift)));
+    if (left <= room)
+        return;
+    fadeFrom_ += fadePosition_ * fadeStep_;
+    fadeLength_ = room;
+    fadePosition_ = 0;
+    fadeStep_ = (1.0 - fadeFrom_) / fadeLength_;
 }
 
 double Stretch::Align(double current, double target)

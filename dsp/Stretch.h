@@ -57,9 +57,12 @@
 // state). SetParameter may be called from any thread while the audio thread
 // processes: values are atomics, taken up at the start of the next block. A
 // new ratio takes effect at once (the heads change speed; the wave stays
-// continuous). A new Frequency, Overlapping or Precision changes L: the heads
-// keep their place in the input, so the output does not jump, and the next
-// splice brings them back to the new nominal delay. Processing never
+// continuous; a splice comes early when the playing head would leave its range
+// during the next fade, and a fade under way is shortened to the frames its
+// heads have left, so no head ever stops at the edge of its range and plays
+// the input's own pitch). A new Frequency, Overlapping or Precision changes L:
+// the heads keep their place in the input, so the output does not jump, and
+// the next splice brings them back to the new nominal delay. Processing never
 // allocates, locks or blocks; the history is sized for the longest head life
 // when the rate or the channel count is set.
 
@@ -161,6 +164,12 @@ private:
     void TakeSettings();
     void BuildTaper();
     void StartSplice(double ratio);
+    /// Whole frames a head at `offset` can move by `drift` per frame before
+    /// it would leave the bound (a large number when it does not move).
+    int Room(double offset, double drift) const;
+    /// Shortens the rest of a running fade to the frames both heads have
+    /// left inside the bound at `drift` (after a sudden change of ratio).
+    void FitFade(double drift);
     /// The offset from the nominal delay at which a head should start to
     /// continue the head at `current` in phase, near `target`.
     double Align(double current, double target);
@@ -203,6 +212,10 @@ private:
     double active_ = 0.0;        ///< offset of the playing head from the nominal delay
     double incoming_ = 0.0;      ///< offset of the head being faded in
     bool fading_ = false;
+    // The cross-fade runs its progress from fadeFrom_ to 1 over fadeLength_
+    // frames; a fade shortened midway restarts from where it was.
+    double fadeFrom_ = 0.0;
+    double fadeStep_ = 1.0;
     int fadeLength_ = 1;
     int fadePosition_ = 0;
     int period_ = 1;

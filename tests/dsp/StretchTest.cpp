@@ -231,6 +231,52 @@ TEST(Stretch, SettingsChangedWhileRunningDoNotClick)
     EXPECT_LT(MaxStep(y[0], kRate / 4), 1.5 * slope);
 }
 
+// A sudden jump of ratio, wherever it falls in the splice cycle, plays the
+// new pitch at once: no head stops at the edge of its range to play the
+// input's own pitch for a while (that showed as the unity tone dominating
+// a 20 ms window), and the shortened fades leave no step.
+TEST(Stretch, SuddenRatioJumpsPlayOnlyTheNewPitch)
+{
+    constexpr double kHz = 440.0;
+    constexpr std::size_t kWindow = 1024;
+    constexpr int kStep = 48;
+    auto power = [](const std::vector<float>& x, std::size_t from, double hz) {
+        double re = 0.0, im = 0.0;
+        for (std::size_t i = 0; i < kWindow; ++i) {
+            const double weight = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * (static_cast<double>(i) + 0.5) / kWindow);
+            const double angle = 2.0 * std::numbers::pi * hz * static_cast<double>(from + i) / kRate;
+            re += weight * x[from + i] * std::cos(angle);
+            im += weight * x[from + i] * std::sin(angle);
+        }
+        return re * re + im * im;
+    };
+    const Signal x = Sines(kRate * 6 / 10, 1, kHz);
+    for (const auto& [before, after] : {std::pair{2.0, 0.5}, std::pair{0.5, 2.0}}) {
+        const double slope = 0.5 * 2.0 * std::numbers::pi * kHz * 2.0 / kRate;
+        for (int k = 0; k < 40; k += 2) {
+            Shifter shifter(before);
+            const std::size_t jump = kRate / 4 + static_cast<std::size_t>(kStep * k);
+            Signal y(1, std::vector<float>(x[0].size()));
+            for (std::size_t from = 0; from < x[0].size(); from += kStep) {
+                if (from == jump)
+                    shifter.SetParameter(Stretch::kTransposeRatio, static_cast<float>(after));
+                float* in[] = {const_cast<float*>(x[0].data()) + from};
+                float* out[] = {y[0].data() + from};
+                shifter.Process(in, out, kStep);
+            }
+            double unity = 0.0;
+            for (std::size_t w = jump; w + kWindow < jump + kRate / 5; w += 256)
+                unity = std::max(unity, power(y[0], w, kHz) /
+                                            (power(y[0], w, kHz * before) + power(y[0], w, kHz * after)));
+            EXPECT_LT(test::Db(std::sqrt(unity)), -30.0) << before << " -> " << after << " at " << k;
+            EXPECT_LT(MaxStep(std::vector<float>(y[0].begin() + static_cast<std::ptrdiff_t>(jump),
+                                                 y[0].begin() + static_cast<std::ptrdiff_t>(jump + kRate / 5)),
+                              0),
+                      1.5 * slope);
+        }
+    }
+}
+
 // Non-finite input counts as silence; the same input gives the same output;
 // a steady block allocates nothing.
 TEST(Stretch, RobustRepeatableAndFreeOfAllocation)
