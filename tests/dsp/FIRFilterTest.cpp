@@ -55,6 +55,12 @@ TEST(FIRFilter, GainsAtDcNyquistAndInTheBand)
     EXPECT_NEAR(GainDb(bandPass, 0.2), 0.0, 1e-4);
     EXPECT_LT(GainDb(bandPass, 0.0), -70.0);
     EXPECT_LT(GainDb(bandPass, 0.5), -70.0);
+
+    // An upper edge beyond Nyquist (a band's top above half a low rate) is
+    // the high-pass, not a folded band.
+    FIRFilter beyond;
+    beyond.GenerateFIRCoeffs(0.3, 0.7, 128);
+    EXPECT_EQ(beyond.Coefficients(), highPass.Coefficients());
 }
 
 TEST(FIRFilter, SymmetricTapsDelayEverythingByHalfTheOrder)
@@ -67,6 +73,9 @@ TEST(FIRFilter, SymmetricTapsDelayEverythingByHalfTheOrder)
     ASSERT_EQ(taps.size(), 65u);
     for (std::size_t k = 0; k < taps.size(); ++k)
         EXPECT_EQ(taps[k], taps[taps.size() - 1 - k]) << k;
+    // Every tap carries the response: a window that ends on zeros would
+    // make the filter two taps shorter than the order asked for.
+    EXPECT_GT(std::fabs(taps.front()), 1e-9f); // 5e-6 here; such a window leaves ~1e-18
 
     // A passband sine comes out as the same sine, GetLatency() samples later.
     const int frames = 1000;

@@ -124,8 +124,10 @@ TEST_F(ParametricEQFixture, QOrBandwidthDependsOnConstantQ)
         const int ignored = constantQ >= 0.5f ? P::kBand1Bandwidth : P::kBand1Q;
         const int used = constantQ >= 0.5f ? P::kBand1Q : P::kBand1Bandwidth;
         const std::vector<float> before = Curve();
-        eq->SetParameter(ignored, 0.9f);
+        const float kept = eq->GetParameter(ignored);
+        eq->SetParameter(ignored, 0.2f);
         EXPECT_EQ(Curve(), before) << constantQ;
+        EXPECT_EQ(eq->GetParameter(ignored), kept) << constantQ; // not stored for later either
         eq->SetParameter(used, 0.9f);
         EXPECT_NE(Curve(), before) << constantQ;
     }
