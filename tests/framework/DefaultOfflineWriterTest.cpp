@@ -144,15 +144,11 @@ TEST(DefaultOfflineWriterThreaded, ProducerAndConsumerCarryEveryFrameInOrder)
     std::vector<std::vector<float>> received(2);
     std::vector<std::vector<float>> block(2, std::vector<float>(333));
     Pointers out(block);
-    for (;;) {
-        const long got = writer->GetAudio(out.Out(), 2, 333);
-        if (got == 0 && !writer->IsOpenToWrite() && writer->GetAvailable() == 0)
-            break;
-        for (int channel = 0; channel < 2; ++channel)
-            received[static_cast<std::size_t>(channel)].insert(received[static_cast<std::size_t>(channel)].end(),
-                                                               block[static_cast<std::size_t>(channel)].begin(),
-                                                               block[static_cast<std::size_t>(channel)].begin() + got);
-    }
+    // Until the producer has closed the writer and everything is taken.
+    for (long got; (got = writer->GetAudio(out.Out(), 2, 333)) > 0 || writer->IsOpenToWrite() ||
+                   writer->GetAvailable() > 0;)
+        for (std::size_t channel = 0; channel < 2; ++channel)
+            received[channel].insert(received[channel].end(), block[channel].begin(), block[channel].begin() + got);
     producer.join();
     ASSERT_EQ(received[0].size(), static_cast<std::size_t>(kFrames));
     EXPECT_EQ(received[0], source[0]);

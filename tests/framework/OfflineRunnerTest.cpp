@@ -75,18 +75,15 @@ protected:
     void TearDown() override { Terminate(); }
 
     /// Drains the writer until the run is over.
-    std::vector<float> Drain(DefaultOfflineWriter& writer, int channel = 0)
+    std::vector<float> Drain(DefaultOfflineWriter& writer, std::size_t channel = 0)
     {
         std::vector<float> result;
         std::vector<std::vector<float>> block(2, std::vector<float>(1000));
         std::vector<float*> pointers{block[0].data(), block[1].data()};
-        for (;;) {
-            const long got = writer.GetAudio(pointers.data(), 2, 1000);
-            if (got == 0 && !writer.IsOpenToWrite() && writer.GetAvailable() == 0)
-                return result;
-            result.insert(result.end(), block[static_cast<std::size_t>(channel)].begin(),
-                          block[static_cast<std::size_t>(channel)].begin() + got);
-        }
+        for (long got; (got = writer.GetAudio(pointers.data(), 2, 1000)) > 0 || writer.IsOpenToWrite() ||
+                       writer.GetAvailable() > 0;)
+            result.insert(result.end(), block[channel].begin(), block[channel].begin() + got);
+        return result;
     }
 };
 

@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -79,6 +78,16 @@ struct Host {
             Connect(ports.SideChainIn(c), buffers[static_cast<std::size_t>(ports.channels + c)].data());
     }
 
+    /// The control port (an index into `controls`) of the parameter `key`.
+    std::size_t ControlOf(const char* key)
+    {
+        const int index = effect.FindParameter(key);
+        std::size_t port = 0;
+        while (ports.parameters.at(port).index != index)
+            ++port;
+        return port;
+    }
+
     void ConnectControls()
     {
         for (std::size_t i = 0; i < controls.size(); ++i)
@@ -115,30 +124,23 @@ TEST(Lv2Plugin, ControlsReachTheEffectAsTheirValuesChange)
     ASSERT_TRUE(host.handle);
     host.ConnectControls();
     const int delay = host.effect.FindParameter("delay_time");
-    const std::size_t port = static_cast<std::size_t>(
-        std::find_if(host.ports.parameters.begin(), host.ports.parameters.end(),
-                     [&](const zoc::ParameterDescription& p) { return p.index == delay; }) -
-        host.ports.parameters.begin());
-    // Set before activation: taken at once, as a stopped effect takes it.
-    host.controls[port] = 120.0f;
-    host.effect.SetParameter(delay, 120.0f);
-    host.descriptor->activate(host.handle);
+    const std::size_t port = host.ControlOf("delay_time");
     const Signal in = NoiseSignal(1, 4000, 3);
-    EXPECT_EQ(host.Run(in, {256}), Processed(host.effect, in));
-
-    // Changed while running, then a NaN and a value beyond the maximum: NaN
-    // leaves the last value, the other is clamped.
-    host.controls[port] = 80.0f;
-    host.effect.SetParameter(delay, 80.0f);
-    EXPECT_EQ(host.Run(in, {256}), Processed(host.effect, in));
-    host.controls[port] = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(host.Run(in, {256}), Processed(host.effect, in));
-    host.controls[port] = 1e9f;
-    host.effect.SetParameter(delay, host.ports.parameters[port].maximum);
-    const auto out = host.Run(in, {256});
-    EXPECT_EQ(out, Processed(host.effect, in));
-    for (const float sample : out[0])
-        ASSERT_TRUE(std::isfinite(sample));
+    // The control and the value the effect must take: the first is set
+    // before activation and taken at once, as a stopped effect takes it; the
+    // others change while running. A NaN leaves the last value, a value
+    // beyond the maximum is clamped.
+    const std::pair<float, float> changes[] = {{120.0f, 120.0f},
+                                               {80.0f, 80.0f},
+                                               {std::numeric_limits<float>::quiet_NaN(), 80.0f},
+                                               {1e9f, host.ports.parameters[port].maximum}};
+    for (const auto& [control, value] : changes) {
+        host.controls[port] = control;
+        host.effect.SetParameter(delay, value);
+        if (control == changes[0].first)
+            host.descriptor->activate(host.handle);
+        EXPECT_EQ(host.Run(in, {256}), Processed(host.effect, in)) << control;
+    }
 }
 
 TEST(Lv2Plugin, DeactivateClearsTheSignalAndSteadyRunsDoNotAllocate)
@@ -219,9 +221,7 @@ TEST(Lv2PluginThreaded, TheHostSavesWhileTheAudioThreadRunsAndChangesControls)
     Signal buffers = NoiseSignal(2, 64, 7);
     host.ConnectInPlace(buffers);
     const int delay = host.effect.FindParameter("delay_time");
-    std::size_t port = 0;
-    while (host.ports.parameters[port].index != delay)
-        ++port;
+    const std::size_t port = host.ControlOf("delay_time");
     host.descriptor->activate(host.handle);
 
     // The host writes the control port from the audio thread between blocks.

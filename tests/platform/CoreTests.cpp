@@ -7,7 +7,6 @@
 #include "platform/core/Guid.h"
 #include "platform/core/Localizer.h"
 #include "platform/core/PropList.h"
-#include "platform/core/Random.h"
 #include "platform/media/ChannelLayout.h"
 
 using namespace zoc::core;
@@ -120,13 +119,6 @@ TEST(PropList, TypedGetAndDeepCopyIsIndependentAndEqual)
     EXPECT_FALSE(list->Equals(*copy));
     copy->Set("extra", 1.0f); // same number, other type
     EXPECT_FALSE(copy->Equals(*list));
-}
-
-TEST(Random, ReproducesTheClassicSequence)
-{
-    crt::srand(1);
-    for (int expected : {41, 18467, 6334, 26500, 19169})
-        EXPECT_EQ(crt::rand(), expected);
 }
 
 TEST(ChannelLayout, LayoutsAndLabels)

@@ -53,17 +53,14 @@ TEST(StringToNumber, AcceptsDecimalNumbersAndRejectsEverythingElse)
         EXPECT_FALSE(StringToNumber(text).has_value()) << ToUtf8(text);
 }
 
-TEST(Utf8, RoundTripsAllPlanes)
+TEST(Utf8, RoundTripsAllPlanesAndReplacesInvalidInput)
 {
     const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5z"; // a é € 🎵 z
     const UString wide = FromUtf8(text);
     EXPECT_EQ(wide, u"a\u00E9\u20AC\U0001F3B5z");
     EXPECT_EQ(wide.size(), 6u);
     EXPECT_EQ(ToUtf8(wide), text);
-}
-
-TEST(Utf8, ReplacesInvalidInput)
-{
+    // Invalid input becomes U+FFFD.
     EXPECT_EQ(FromUtf8("a\xFF" "b"), u"a\uFFFDb");
     EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");      // overlong lead byte
     EXPECT_EQ(FromUtf8("\xE0\x80\xAF"), u"\uFFFD");        // overlong sequence

@@ -191,12 +191,15 @@ TEST(EventLoopThreaded, TasksPostedFromOtherThreadsRunWhenTheOwnerPumps)
     loop->Post([] {}); // the thread is gone; the task is simply never run
 }
 
-TEST(RandomThreaded, EachThreadHasItsOwnState)
+// The classic sequence, kept per thread: a new thread starts as if seeded
+// with 1 and does not move another thread's sequence.
+TEST(RandomThreaded, ReproducesTheClassicSequenceInEachThread)
 {
     crt::srand(1);
-    crt::rand();
+    EXPECT_EQ(crt::rand(), 41);
     int otherFirst = 0;
     CreateNamedThread("rand", [&] { otherFirst = crt::rand(); })->Join();
-    EXPECT_EQ(otherFirst, 41); // a new thread starts as if seeded with 1
-    EXPECT_EQ(crt::rand(), 18467);
+    EXPECT_EQ(otherFirst, 41);
+    for (int expected : {18467, 6334, 26500, 19169})
+        EXPECT_EQ(crt::rand(), expected);
 }
