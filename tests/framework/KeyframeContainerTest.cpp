@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -62,13 +63,9 @@ TEST(KeyframeContainerTest, ValuesFollowTheLinesBetweenKeyframes)
         }
     }
     // Single reads step on a hold keyframe instead of ramping.
-    struct Case {
-        std::int64_t position;
-        float expected;
-    };
-    for (const Case c : {Case{0, 0.2f}, Case{100, 0.2f}, Case{150, 0.4f}, Case{200, 0.6f}, Case{299, 0.6f},
-                         Case{300, 1.0f}, Case{10000, 1.0f}})
-        EXPECT_FLOAT_EQ(envelope->GetValue(c.position), c.expected) << c.position;
+    for (const auto& [position, expected] : {std::pair<std::int64_t, float>{0, 0.2f}, {100, 0.2f}, {150, 0.4f},
+                                              {200, 0.6f}, {299, 0.6f}, {300, 1.0f}, {10000, 1.0f}})
+        EXPECT_FLOAT_EQ(envelope->GetValue(position), expected) << position;
 }
 
 TEST(KeyframeContainerTest, FewKeyframesGiveConstantEnvelopes)
