@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,13 +67,6 @@ protected:
     }
     void TearDown() override { std::signal(SIGPIPE, previousPipeHandler); }
 
-    /// An output from an earlier run that a failed run must leave alone.
-    std::string PlaceEarlierOutput()
-    {
-        WriteAudio(out, Frames(1, std::vector<float>(9, 0.25f)), 8000);
-        return FileContents(out);
-    }
-
     ScratchDirectory dir;
     std::string fifo = dir / "stream.wav";
     std::string out = dir / "out.wav";
@@ -85,7 +77,9 @@ protected:
 TEST_F(ChildProcessTest, EveryCatchableSignalRemovesTheTemporaryAndKeepsTheOutput)
 {
     for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU}) {
-        const std::string before = PlaceEarlierOutput();
+        // An output from an earlier run, which a failed run must leave alone.
+        WriteAudio(out, Frames(1, std::vector<float>(9, 0.25f)), 8000);
+        const std::string before = FileContents(out);
         const pid_t child = SpawnZoc({"apply", "Amplify", "--set", "Left=-6", fifo, out});
         PipeFeeder feeder(fifo);
         ASSERT_TRUE(feeder.IsOpen());
