@@ -187,10 +187,7 @@ TEST_F(ApplyTest, OutputFormatFollowsExtensionAndBits)
         {"e.ogg", {}, SF_FORMAT_OGG | SF_FORMAT_VORBIS},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> arguments = c.options;
-        arguments.insert(arguments.begin(), {"apply", "Amplify"});
-        arguments.insert(arguments.end(), {in, dir / c.name});
-        const ZocResult result = RunZoc(arguments);
+        const ZocResult result = RunZoc(Words({{"apply", "Amplify"}, c.options, {in, dir / c.name}}));
         ASSERT_EQ(result.exitCode, 0) << c.name << ": " << result.err;
         const AudioData output = ReadAudio(dir / c.name);
         EXPECT_EQ(output.format, c.format) << c.name;

@@ -45,17 +45,9 @@ TEST_F(ChainTest, ToneShapingChainMatchesTwoSteps)
     const std::vector<std::string> first{"amplify", "--preset", "+6dB Boost"};
     const std::vector<std::string> second{"parametriceq", "--set", "EQ Band 1 Gain=9", "--at",
                                           "0.2:EQ Band 1 Gain=-6"};
-    auto arguments = [](std::vector<std::string> words, const std::vector<std::string>& more) {
-        words.insert(words.begin(), "apply");
-        words.insert(words.end(), more.begin(), more.end());
-        return words;
-    };
-    RunZocAndRead(arguments(first, {in, middle}), middle);
-    const AudioData expected = RunZocAndRead(arguments(second, {middle, stepwise}), stepwise);
-    std::vector<std::string> chain = arguments(first, {"+"});
-    chain.insert(chain.end(), second.begin(), second.end());
-    chain.insert(chain.end(), {in, chained});
-    ExpectSameSamples(RunZocAndRead(chain, chained), expected);
+    RunZocAndRead(Words({{"apply"}, first, {in, middle}}), middle);
+    const AudioData expected = RunZocAndRead(Words({{"apply"}, second, {middle, stepwise}}), stepwise);
+    ExpectSameSamples(RunZocAndRead(Words({{"apply"}, first, {"+"}, second, {in, chained}}), chained), expected);
 }
 
 // DelayProbe (registered by the apply tests) delays by 100 frames and says so.
@@ -92,14 +84,8 @@ TEST_F(ChainTest, SideChainReachesItsStageInStepWithTheInput)
     const std::string keyPath = dir / "key.wav";
     WriteAudio(keyPath, key, kRate);
     const std::vector<std::string> dynamics{"dynamics", "--preset", "Vocal Limiter", "--sidechain", keyPath};
-    std::vector<std::string> alone{"apply"};
-    alone.insert(alone.end(), dynamics.begin(), dynamics.end());
-    alone.insert(alone.end(), {in, stepwise});
-    std::vector<std::string> chain{"apply", "delayprobe", "+"};
-    chain.insert(chain.end(), dynamics.begin(), dynamics.end());
-    chain.insert(chain.end(), {in, chained});
-    const AudioData expected = RunZocAndRead(alone, stepwise);
-    ExpectSameSamples(RunZocAndRead(chain, chained), expected);
+    const AudioData expected = RunZocAndRead(Words({{"apply"}, dynamics, {in, stepwise}}), stepwise);
+    ExpectSameSamples(RunZocAndRead(Words({{"apply", "delayprobe", "+"}, dynamics, {in, chained}}), chained), expected);
     EXPECT_LT(TailPeak(expected.samples[0], 1000), 0.025f) << "the key did not duck the input";
 }
 
@@ -120,12 +106,9 @@ TEST_F(BatchThreaded, CorruptFileFailsAloneAndTheOthersMatchSingleRuns)
     const std::string corrupt = dir / "broken.wav";
     std::ofstream(corrupt) << "RIFF this is not audio";
 
-    std::vector<std::string> arguments{"apply", "echo", "--preset", "1", "--tail", "0.25"};
-    arguments.insert(arguments.end(), good.begin(), good.begin() + 2);
-    arguments.push_back(corrupt);
-    arguments.insert(arguments.end(), good.begin() + 2, good.end());
-    arguments.insert(arguments.end(), {"-o", outputs, "--jobs", "3", "--suffix", "-echo"});
-    const ZocResult result = RunZoc(arguments);
+    const ZocResult result = RunZoc(Words({{"apply", "echo", "--preset", "1", "--tail", "0.25", good[0], good[1], corrupt},
+                                           {good.begin() + 2, good.end()},
+                                           {"-o", outputs, "--jobs", "3", "--suffix", "-echo"}}));
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("broken.wav"), std::string::npos) << result.err;
     EXPECT_EQ(result.ErrorLines(), 1u) << result.err;

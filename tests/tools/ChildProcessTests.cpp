@@ -172,13 +172,8 @@ TEST_F(ChildProcessTest, StreamsOfUnknownLengthGiveWhatFilesGive)
     for (const std::vector<std::string>& job :
          {std::vector<std::string>{"apply", "Fade Envelope", "--preset", "Linear Fade Out"},
           std::vector<std::string>{"apply", "Amplify", "--set", "Right=-3"}}) {
-        std::vector<std::string> fromFile = job;
-        fromFile.insert(fromFile.end(), {file, dir / "expected.wav"});
-        ASSERT_EQ(RunZoc(fromFile).exitCode, 0);
-
-        std::vector<std::string> fromStream = job;
-        fromStream.insert(fromStream.end(), {fifo, out});
-        const pid_t child = SpawnZoc(fromStream);
+        ASSERT_EQ(RunZoc(Words({job, {file, dir / "expected.wav"}})).exitCode, 0);
+        const pid_t child = SpawnZoc(Words({job, {fifo, out}}));
         {
             PipeFeeder feeder(fifo);
             ASSERT_TRUE(feeder.IsOpen());

@@ -133,14 +133,9 @@ TEST(GenerateThreaded, ApplyRunsTheTremoloOverAFile)
         RunZocAndRead({"apply", "Tones", "--preset", "Tremolo", dir / "in.wav", dir / "out.wav"}, dir / "out.wav");
     ASSERT_EQ(out.samples.size(), 2u);
     ASSERT_EQ(out.Length(), 48000u);
-    float low = 1.0f;
-    float high = 0.0f;
-    for (std::size_t n = 4800; n < 43200; ++n) {
-        low = std::min(low, out.samples[0][n]);
-        high = std::max(high, out.samples[0][n]);
-    }
-    EXPECT_NEAR(high, 0.5f, 1e-3f);
-    EXPECT_LT(low, 0.1f);
+    const auto [low, high] = std::minmax_element(out.samples[0].begin() + 4800, out.samples[0].begin() + 43200);
+    EXPECT_NEAR(*high, 0.5f, 1e-3f);
+    EXPECT_LT(*low, 0.1f);
 }
 
 } // namespace

@@ -67,10 +67,8 @@ TEST_F(LayoutNamesTest, OneCommandLineServesEveryLayout)
         for (const auto& layout : layouts) {
             if (layout.gains.empty())
                 continue;
-            std::vector<std::string> arguments = {"apply", "Amplify", layout.file, out};
-            arguments.insert(arguments.end(), c.settings.begin(), c.settings.end());
             const AudioData input = ReadAudio(layout.file);
-            const AudioData output = RunZocAndRead(arguments, out);
+            const AudioData output = RunZocAndRead(Words({{"apply", "Amplify", layout.file, out}, c.settings}), out);
             EXPECT_EQ(output.sampleRate, kRate);
             ASSERT_EQ(output.samples.size(), layout.gains.size()) << label;
             for (std::size_t channel = 0; channel < layout.gains.size(); ++channel)
