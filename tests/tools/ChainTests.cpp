@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/Measure.h"
 #include "tests/tools/ZocTestSupport.h"
 
 namespace zoc::test {
@@ -27,15 +27,6 @@ void ExpectSameSamples(const AudioData& actual, const AudioData& expected, float
         for (std::size_t frame = 0; frame < expected.Length(); ++frame)
             ASSERT_NEAR(actual.samples[channel][frame], expected.samples[channel][frame], tolerance)
                 << "channel " << channel << " frame " << frame;
-}
-
-double Energy(const AudioData& audio, std::size_t from)
-{
-    double sum = 0.0;
-    for (const std::vector<float>& channel : audio.samples)
-        for (std::size_t frame = from; frame < channel.size(); ++frame)
-            sum += static_cast<double>(channel[frame]) * channel[frame];
-    return sum;
 }
 
 class ChainTest : public ::testing::Test {
@@ -54,17 +45,9 @@ TEST_F(ChainTest, ToneShapingChainMatchesTwoSteps)
     const std::vector<std::string> first{"amplify", "--preset", "+6dB Boost"};
     const std::vector<std::string> second{"parametriceq", "--set", "EQ Band 1 Gain=9", "--at",
                                           "0.2:EQ Band 1 Gain=-6"};
-    auto arguments = [](std::vector<std::string> words, const std::vector<std::string>& more) {
-        words.insert(words.begin(), "apply");
-        words.insert(words.end(), more.begin(), more.end());
-        return words;
-    };
-    RunZocAndRead(arguments(first, {in, middle}), middle);
-    const AudioData expected = RunZocAndRead(arguments(second, {middle, stepwise}), stepwise);
-    std::vector<std::string> chain = arguments(first, {"+"});
-    chain.insert(chain.end(), second.begin(), second.end());
-    chain.insert(chain.end(), {in, chained});
-    ExpectSameSamples(RunZocAndRead(chain, chained), expected);
+    RunZocAndRead(Words({{"apply"}, first, {in, middle}}), middle);
+    const AudioData expected = RunZocAndRead(Words({{"apply"}, second, {middle, stepwise}}), stepwise);
+    ExpectSameSamples(RunZocAndRead(Words({{"apply"}, first, {"+"}, second, {in, chained}}), chained), expected);
 }
 
 // DelayProbe (registered by the apply tests) delays by 100 frames and says so.
@@ -81,7 +64,7 @@ TEST_F(ChainTest, EchoTailRingsThroughLaterStagesWithLatencyCompensatedOnce)
     ASSERT_EQ(output.Length(), 4800u + 72000u);
     // The echo sees its blocks 100 frames later than alone: rounding may differ.
     ExpectSameSamples(output, expected, 1e-6f);
-    EXPECT_GT(Energy(output, 4800), 1e-3) << "the echoes after the input's end are missing";
+    EXPECT_GT(TailPeak(output.samples[0], 72000), 0.01f) << "the echoes after the input's end are missing";
 
     const nlohmann::json stats = nlohmann::json::parse(FileContents(report));
     EXPECT_EQ(stats["latency"], 200);
@@ -101,18 +84,9 @@ TEST_F(ChainTest, SideChainReachesItsStageInStepWithTheInput)
     const std::string keyPath = dir / "key.wav";
     WriteAudio(keyPath, key, kRate);
     const std::vector<std::string> dynamics{"dynamics", "--preset", "Vocal Limiter", "--sidechain", keyPath};
-    std::vector<std::string> alone{"apply"};
-    alone.insert(alone.end(), dynamics.begin(), dynamics.end());
-    alone.insert(alone.end(), {in, stepwise});
-    std::vector<std::string> chain{"apply", "delayprobe", "+"};
-    chain.insert(chain.end(), dynamics.begin(), dynamics.end());
-    chain.insert(chain.end(), {in, chained});
-    const AudioData expected = RunZocAndRead(alone, stepwise);
-    ExpectSameSamples(RunZocAndRead(chain, chained), expected);
-    float tailPeak = 0.0f;
-    for (std::size_t frame = 8600; frame < 9600; ++frame)
-        tailPeak = std::max(tailPeak, std::abs(expected.samples[0][frame]));
-    EXPECT_LT(tailPeak, 0.025f) << "the key did not duck the input";
+    const AudioData expected = RunZocAndRead(Words({{"apply"}, dynamics, {in, stepwise}}), stepwise);
+    ExpectSameSamples(RunZocAndRead(Words({{"apply", "delayprobe", "+"}, dynamics, {in, chained}}), chained), expected);
+    EXPECT_LT(TailPeak(expected.samples[0], 1000), 0.025f) << "the key did not duck the input";
 }
 
 class BatchThreaded : public ::testing::Test {
@@ -132,12 +106,9 @@ TEST_F(BatchThreaded, CorruptFileFailsAloneAndTheOthersMatchSingleRuns)
     const std::string corrupt = dir / "broken.wav";
     std::ofstream(corrupt) << "RIFF this is not audio";
 
-    std::vector<std::string> arguments{"apply", "echo", "--preset", "1", "--tail", "0.25"};
-    arguments.insert(arguments.end(), good.begin(), good.begin() + 2);
-    arguments.push_back(corrupt);
-    arguments.insert(arguments.end(), good.begin() + 2, good.end());
-    arguments.insert(arguments.end(), {"-o", outputs, "--jobs", "3", "--suffix", "-echo"});
-    const ZocResult result = RunZoc(arguments);
+    const ZocResult result = RunZoc(Words({{"apply", "echo", "--preset", "1", "--tail", "0.25", good[0], good[1], corrupt},
+                                           {good.begin() + 2, good.end()},
+                                           {"-o", outputs, "--jobs", "3", "--suffix", "-echo"}}));
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("broken.wav"), std::string::npos) << result.err;
     EXPECT_EQ(result.ErrorLines(), 1u) << result.err;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,13 +67,6 @@ protected:
     }
     void TearDown() override { std::signal(SIGPIPE, previousPipeHandler); }
 
-    /// An output from an earlier run that a failed run must leave alone.
-    std::string PlaceEarlierOutput()
-    {
-        WriteAudio(out, Frames(1, std::vector<float>(9, 0.25f)), 8000);
-        return FileContents(out);
-    }
-
     ScratchDirectory dir;
     std::string fifo = dir / "stream.wav";
     std::string out = dir / "out.wav";
@@ -85,7 +77,9 @@ protected:
 TEST_F(ChildProcessTest, EveryCatchableSignalRemovesTheTemporaryAndKeepsTheOutput)
 {
     for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU}) {
-        const std::string before = PlaceEarlierOutput();
+        // An output from an earlier run, which a failed run must leave alone.
+        WriteAudio(out, Frames(1, std::vector<float>(9, 0.25f)), 8000);
+        const std::string before = FileContents(out);
         const pid_t child = SpawnZoc({"apply", "Amplify", "--set", "Left=-6", fifo, out});
         PipeFeeder feeder(fifo);
         ASSERT_TRUE(feeder.IsOpen());
@@ -178,13 +172,8 @@ TEST_F(ChildProcessTest, StreamsOfUnknownLengthGiveWhatFilesGive)
     for (const std::vector<std::string>& job :
          {std::vector<std::string>{"apply", "Fade Envelope", "--preset", "Linear Fade Out"},
           std::vector<std::string>{"apply", "Amplify", "--set", "Right=-3"}}) {
-        std::vector<std::string> fromFile = job;
-        fromFile.insert(fromFile.end(), {file, dir / "expected.wav"});
-        ASSERT_EQ(RunZoc(fromFile).exitCode, 0);
-
-        std::vector<std::string> fromStream = job;
-        fromStream.insert(fromStream.end(), {fifo, out});
-        const pid_t child = SpawnZoc(fromStream);
+        ASSERT_EQ(RunZoc(Words({job, {file, dir / "expected.wav"}})).exitCode, 0);
+        const pid_t child = SpawnZoc(Words({job, {fifo, out}}));
         {
             PipeFeeder feeder(fifo);
             ASSERT_TRUE(feeder.IsOpen());

@@ -17,17 +17,6 @@ protected:
     EnvelopeApplyTest() : ZocFileTest(Frames(2, std::vector<float>(kFrames, 0.5f))) {}
 };
 
-TEST_F(EnvelopeApplyTest, LinearFadeOutReachesSilenceAtTheEnd)
-{
-    const AudioData output = RunZocAndRead({"apply", "Fade Envelope", "--preset", "Linear Fade Out", in, out}, out);
-    ASSERT_EQ(output.Length(), kFrames);
-    for (const std::vector<float>& channel : output.samples) {
-        for (std::size_t n = 0; n < kFrames; n += 97)
-            ASSERT_NEAR(channel[n], 0.5 * (1.0 - static_cast<double>(n) / kFrames), 0.5 / kFrames + 1e-6) << n;
-        EXPECT_LT(std::fabs(channel.back()), 1e-3f);
-    }
-}
-
 TEST_F(EnvelopeApplyTest, KeyframesDipTheGainAndSurviveSavedSettings)
 {
     const std::string settings = dir / "dip.json";

@@ -23,6 +23,11 @@ protected:
         std::filesystem::create_directory(dir / "folder");
         std::filesystem::create_directory(dir / "folder.wav");
         std::ofstream(dir / "garbage.wav") << "this is not audio";
+        WriteAudio(dir / "fast.wav", Frames(1, std::vector<float>(64, 0.1f)), 800000);
+        WriteAudio(dir / "hifi.wav", Frames(1, std::vector<float>(64, 0.1f)), 705600);
+        std::filesystem::create_directory(dir / "folder.json");
+        std::ofstream(dir / "locked.json") << "{}";
+        std::filesystem::permissions(dir / "locked.json", std::filesystem::perms::owner_read);
     }
 };
 
@@ -61,6 +66,14 @@ TEST_F(ErrorTest, UsageErrorsNameTheCauseAndCloseMatches)
         {{"apply", "Amplify", "--raw", "--tail", "1", "IN", "OUT"}, 2, {"--raw"}},
         {{"apply", "Amplify", "IN"}, 2, {"output file"}},
         {{"apply", "Amplify", "DIR/forty.wav", "OUT"}, 2, {"does not take 40 channels"}},
+        {{"apply", "Amplify", "DIR/fast.wav", "OUT"}, 2, {"1 Hz to 768 kHz"}},
+        {{"apply", "Amplify", "DIR/hifi.wav", "DIR/hifi.ogg"}, 2, {"705600 Hz"}},
+        {{"apply", "Amplify", "DIR/hifi.wav", "DIR/hifi.flac"}, 2, {"705600 Hz"}},
+        {{"apply", "Amplify", "--at", "0.2:Left=-3", "IN", "OUT"}, 2, {"past the end"}},
+        {{"apply", "Amplify", "--at", "1e300:Left=-3", "IN", "OUT"}, 2, {"past the end"}},
+        {{"apply", "Amplify", "--load-settings", "", "IN", "OUT"}, 2, {"--load-settings needs a file name"}},
+        {{"apply", "Amplify", "--save-settings=", "IN", "OUT"}, 2, {"--save-settings needs a file name"}},
+        {{"apply", "Amplify", "--report", "", "IN", "OUT"}, 2, {"--report needs a file name"}},
         {{"apply", "Amplify", "IN", "DIR/out.mp3"}, 2, {"out.mp3"}},
         {{"apply", "Amplify", "--bits", "32f", "IN", "DIR/out.flac"}, 2, {"FLAC", "32-bit float"}},
         {{"apply", "Amplify", "--bits", "16", "IN", "DIR/out.ogg"}, 2, {"--bits"}},
@@ -128,6 +141,13 @@ TEST_F(ErrorTest, FilesThatCannotBeReadOrWrittenAreIoErrors)
         {{"apply", "Amplify", "IN", "DIR/folder.wav"}, 1, {"cannot write", "folder.wav"}},
         {{"apply", "Amplify", "--load-settings", "DIR/none.json", "IN", "OUT"}, 1, {"none.json"}},
         {{"apply", "Dynamics", "--sidechain", "DIR/missing.wav", "IN", "OUT"}, 1, {"missing.wav"}},
+        // Outputs beside OUT are checked before any processing; a refused job writes none of them.
+        {{"apply", "Amplify", "--report", "DIR/missing/r.json", "IN", "OUT"}, 1, {"r.json"}},
+        {{"apply", "Amplify", "--report", "DIR/folder.json", "IN", "OUT"}, 1, {"directory"}},
+        {{"apply", "Amplify", "--save-settings", "DIR/folder.json", "IN", "OUT"}, 1, {"directory"}},
+        {{"apply", "Amplify", "--report", "DIR/locked.json", "IN", "OUT"}, 1, {"write-protected"}},
+        {{"apply", "Amplify", "--save-settings", "DIR/s.json", "--report", "DIR/folder.json", "IN", "OUT"}, 1,
+         {"directory"}},
         // No new files under /dev, and a report is renamed into place, so not onto a device.
         {{"apply", "amplify", "IN", "/dev/stdout.wav"}, 1, {"no files in /dev"}},
         {{"apply", "amplify", "IN", "/dev/zoc-missing/out.wav"}, 1, {"no files in /dev"}},
@@ -137,6 +157,7 @@ TEST_F(ErrorTest, FilesThatCannotBeReadOrWrittenAreIoErrors)
     });
     EXPECT_FALSE(std::filesystem::exists("/dev/stdout.wav"));
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    EXPECT_EQ(FileContents(dir / "locked.json"), "{}");
 }
 
 TEST_F(ErrorTest, UnwritableDirectoryLeavesNothing)

@@ -25,10 +25,7 @@ TEST_F(IntraClipConsole, CommandsAnswerOnStandardOutput)
         const char* answer; // start of stdout, or of stderr when refused
     };
     for (const Case& c : {Case{{"console", "SetTimeStretchPreviewQ 11"}, 0, "Time stretch preview Q set to 11"},
-                          Case{{"console", "IntraClip.Debug 1"}, 0, "Show control curve in right channel\n"},
                           Case{{"console", "IntraClip.Debug", "0"}, 0, "Normal processing\n"},
-                          Case{{"console", "IntraClip.Debug"}, 0, "0=(Default) Normal Processing"},
-                          Case{{"console", "IntraClip.Setup"}, 0, "IntraClip.Setup RefLevel MaxGain"},
                           Case{{"console", "IntraClip.Setup 1 2 3"}, 2, "zoc: console: IntraClip.Setup RefLevel"},
                           Case{{"console", "IntraClip.Setup -12 10 35 -10 -40 15 -60 -50 10 500 1000 8000 15 1.5 10 "
                                            "1000 250 10 50 2 -100 10 250 -6 5 100 -1.0 15"},

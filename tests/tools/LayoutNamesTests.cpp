@@ -67,10 +67,8 @@ TEST_F(LayoutNamesTest, OneCommandLineServesEveryLayout)
         for (const auto& layout : layouts) {
             if (layout.gains.empty())
                 continue;
-            std::vector<std::string> arguments = {"apply", "Amplify", layout.file, out};
-            arguments.insert(arguments.end(), c.settings.begin(), c.settings.end());
             const AudioData input = ReadAudio(layout.file);
-            const AudioData output = RunZocAndRead(arguments, out);
+            const AudioData output = RunZocAndRead(Words({{"apply", "Amplify", layout.file, out}, c.settings}), out);
             EXPECT_EQ(output.sampleRate, kRate);
             ASSERT_EQ(output.samples.size(), layout.gains.size()) << label;
             for (std::size_t channel = 0; channel < layout.gains.size(); ++channel)
@@ -85,10 +83,12 @@ TEST_F(LayoutNamesTest, InfoNamesItsLayoutAndBothForms)
         std::string channels;
         std::string configured;
         std::vector<std::string> mentions;
+        std::vector<std::string> keys; ///< of the gains
     } cases[] = {
-        {"1", "Configured for 1 channel", {"gain "}},
-        {"2", "Configured for 2 channels", {"left ", "Names for every channel", "gain", "left, right"}},
-        {"6", "Configured for 6 channels", {"left_surround", "left, right, center, low_frequency_effects"}},
+        {"1", "Configured for 1 channel", {"gain "}, {"gain"}},
+        {"2", "Configured for 2 channels", {"left ", "Names for every channel", "gain", "left, right"}, {"left", "right"}},
+        {"6", "Configured for 6 channels", {"left_surround", "left, right, center, low_frequency_effects"},
+         {"left", "right", "center", "low_frequency_effects", "left_surround", "right_surround"}},
     };
     for (const auto& c : cases) {
         const ZocResult result = RunZoc({"info", "Amplify", "--channels", c.channels});
@@ -98,10 +98,26 @@ TEST_F(LayoutNamesTest, InfoNamesItsLayoutAndBothForms)
             EXPECT_NE(result.out.find(mention), std::string::npos) << mention << "\n" << result.out;
         EXPECT_EQ(result.out.find("Names for every channel") == std::string::npos, c.channels == "1");
 
-        const ZocResult json = RunZoc({"info", "Amplify", "--channels", c.channels, "--json"});
+        const ZocResult json = RunZoc({"info", "AMPLIFY", "--json", "--channels", c.channels, "--rate", "44100"});
+        ASSERT_EQ(json.exitCode, 0) << json.err;
         const nlohmann::json info = nlohmann::json::parse(json.out);
+        EXPECT_EQ(info["class"], "Amplify");
+        EXPECT_EQ(info["parameter_count"], 34);
         EXPECT_EQ(info["channels"], std::stoi(c.channels));
         EXPECT_EQ(info["all_channel_names"].size(), c.channels == "1" ? 0u : 1u);
+        EXPECT_EQ(info["presets"][4], "+6dB Boost");
+        // Channel count, link and a gain per channel: only described parameters are listed.
+        const nlohmann::json& parameters = info["parameters"];
+        ASSERT_EQ(parameters.size(), 2u + std::stoul(c.channels));
+        const nlohmann::json& first = parameters[2];
+        EXPECT_EQ(first["index"], 2);
+        EXPECT_EQ(first["name"], c.channels == "1" ? "Gain" : "Left");
+        const double span = first["max"].get<double>() - first["min"].get<double>();
+        EXPECT_NEAR(first["normalized"].get<double>(), (first["value"].get<double>() - first["min"].get<double>()) / span,
+                    1e-5);
+        EXPECT_TRUE(first.contains("text") && first.contains("exposed") && first.contains("automatable"));
+        for (std::size_t k = 0; k < c.keys.size(); ++k)
+            EXPECT_EQ(parameters[2 + k]["key"], c.keys[k]) << c.channels;
     }
     const nlohmann::json echo = nlohmann::json::parse(RunZoc({"info", "Echo", "--channels", "2", "--json"}).out);
     std::vector<std::string> keys;

@@ -1,13 +1,11 @@
-// zoc list, info, console and demo.
+// zoc list, help, name lookup and demo.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "tests/support/TestHost.h"
 #include "tests/tools/ZocTestSupport.h"
 #include "tools/zoc/Cli.h"
 #include "tools/zoc/ComponentLookup.h"
@@ -77,29 +75,6 @@ TEST(HelpTest, EachCommandPrintsItsOwnPart)
     const ZocResult unknown = RunZoc({"help", "aply"});
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_EQ(unknown.err, "zoc: no help on 'aply'; did you mean 'apply'?\n");
-}
-
-TEST(InfoTest, JsonListsDescribedParametersAndPresets)
-{
-    const ZocResult result = RunZoc({"info", "AMPLIFY", "--json", "--channels", "6", "--rate", "44100"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const json info = json::parse(result.out);
-    EXPECT_EQ(info["class"], "Amplify");
-    EXPECT_EQ(info["parameter_count"], 34);
-    // Channel count, link and six gains: only described parameters are listed.
-    const json& parameters = info["parameters"];
-    ASSERT_EQ(parameters.size(), 8u);
-    const json& left = parameters[2];
-    EXPECT_EQ(left["index"], 2);
-    EXPECT_EQ(left["key"], "left");
-    const double span = left["max"].get<double>() - left["min"].get<double>();
-    EXPECT_NEAR(left["normalized"].get<double>(), (left["value"].get<double>() - left["min"].get<double>()) / span, 1e-5);
-    EXPECT_TRUE(left.contains("text") && left.contains("exposed") && left.contains("automatable"));
-    EXPECT_EQ(parameters[6]["key"], "left_surround");
-    EXPECT_EQ(info["presets"][4], "+6dB Boost");
-
-    const json mono = json::parse(RunZoc({"info", "Amplify", "--json", "--channels", "1"}).out);
-    EXPECT_EQ(mono["parameters"][2]["name"], "Gain");
 }
 
 TEST(LookupTest, CloseMatchesAndKeys)

@@ -27,10 +27,9 @@ class SettingsTest : public ZocFileTest {
 protected:
     SettingsTest() : ZocFileTest(Frames(2, std::vector<float>(4800, 0.5f))) {}
     /// The settings a zoc apply without IN and OUT saves.
-    json Saved(std::vector<std::string> arguments)
+    json Saved(const std::vector<std::string>& arguments)
     {
-        arguments.insert(arguments.end(), {"--save-settings", settings});
-        EXPECT_EQ(RunZoc(arguments).exitCode, 0);
+        EXPECT_EQ(RunZoc(Words({arguments, {"--save-settings", settings}})).exitCode, 0);
         return json::parse(FileContents(settings));
     }
 
@@ -76,14 +75,11 @@ TEST_F(SettingsTest, SavedFilesShowTheRealValueOfEveryParameterSet)
         {"Echo", false, "", {"--set", "delay_time=90ms", "--set", "feedback=20%"}, {{0, 90.0}, {1, 90.0}, {2, 20.0}, {3, 20.0}}},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> arguments{"apply", c.component, c.sixChannels ? six : in, out};
-        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
-        if (!c.handWritten.empty()) {
-            std::ofstream(hand) << c.handWritten;
-            arguments.insert(arguments.end(), {"--load-settings", hand});
-        }
-        arguments.insert(arguments.end(), {"--save-settings", settings});
-        const ZocResult result = RunZoc(arguments);
+        std::ofstream(hand) << c.handWritten;
+        const ZocResult result = RunZoc(Words({{"apply", c.component, c.sixChannels ? six : in, out}, c.options,
+                                               c.handWritten.empty() ? std::vector<std::string>{}
+                                                                     : std::vector<std::string>{"--load-settings", hand},
+                                               {"--save-settings", settings}}));
         ASSERT_EQ(result.exitCode, 0) << c.component << " " << c.handWritten << "\n" << result.err;
         const json info = json::parse(FileContents(settings))["parameter_info"];
         for (const auto& [index, value] : c.values)

@@ -17,7 +17,7 @@ namespace {
 /// lifetime.
 class ScopedEnvironment {
 public:
-    ScopedEnvironment(const char* name, std::optional<std::string> value) : name_(name)
+    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : name_(name)
     {
         if (const char* old = std::getenv(name))
             old_ = old;
@@ -28,13 +28,7 @@ public:
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
 private:
-    void Set(const std::optional<std::string>& value)
-    {
-        if (value)
-            ::setenv(name_, value->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
+    void Set(const std::optional<std::string>& value) { value ? ::setenv(name_, value->c_str(), 1) : ::unsetenv(name_); }
     const char* name_;
     std::optional<std::string> old_;
 };

@@ -37,6 +37,14 @@ ZocResult RunZoc(const std::vector<std::string>& arguments)
     return result;
 }
 
+std::vector<std::string> Words(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> words;
+    for (const std::vector<std::string>& part : parts)
+        words.insert(words.end(), part.begin(), part.end());
+    return words;
+}
+
 AudioData RunZocAndRead(const std::vector<std::string>& arguments, const std::string& output)
 {
     const ZocResult result = RunZoc(arguments);

@@ -31,6 +31,8 @@ struct ZocResult {
 };
 
 ZocResult RunZoc(const std::vector<std::string>& arguments);
+/// One command line from its parts, in order.
+std::vector<std::string> Words(std::initializer_list<std::vector<std::string>> parts);
 /// Runs zoc, fails the test unless it succeeds, and reads the file it wrote to `output`.
 AudioData RunZocAndRead(const std::vector<std::string>& arguments, const std::string& output);
 
