@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "dsp/AlignedBuffer.h"
 #include "framework/Library.h"
 #include "tests/support/Measure.h"
 #include "tests/support/ScratchDirectory.h"
@@ -42,6 +43,16 @@ protected:
     static float Get(TestHost& host, int index)
     {
         return host.Filter().GetParameterInfo(index)->FromNormalized(host.Filter().GetParameter(index));
+    }
+
+    /// Impulse channel k of a response (interleaved by frame), as doubles.
+    static std::vector<double> Channel(Component& reverb, const dsp::AlignedBuffer& response, std::size_t k)
+    {
+        const std::size_t channels = reverb.ImpulseChannelCount();
+        std::vector<double> h(reverb.ImpulseLength());
+        for (std::size_t t = 0; t < h.size(); ++t)
+            h[t] = response[t * channels + k];
+        return h;
     }
 
     /// Offline, level changes leave the impulse alone and `shape` (a

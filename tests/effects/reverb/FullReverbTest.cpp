@@ -46,16 +46,6 @@ protected:
         Set(host, P::kReverbLevel, reverb);
         return host;
     }
-
-    /// Impulse channel k of a response, as doubles.
-    static std::vector<double> Channel(FullReverb& reverb, const dsp::AlignedBuffer& response, std::size_t k)
-    {
-        const std::size_t channels = reverb.ImpulseChannelCount();
-        std::vector<double> h(reverb.ImpulseLength());
-        for (std::size_t t = 0; t < h.size(); ++t)
-            h[t] = response[t * channels + k];
-        return h;
-    }
 };
 
 /// What the direct path's delay does to the dry level.

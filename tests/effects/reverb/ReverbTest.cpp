@@ -43,16 +43,6 @@ protected:
         return host;
     }
 
-    /// Impulse channel k of the reverb in use.
-    static std::vector<double> ImpulseChannel(Reverb& reverb, std::size_t k)
-    {
-        const std::size_t channels = reverb.ImpulseChannelCount();
-        std::vector<double> h(reverb.ImpulseLength());
-        for (std::size_t t = 0; t < h.size(); ++t)
-            h[t] = reverb.Impulse()[t * channels + k];
-        return h;
-    }
-
     static std::vector<float> ImpulseCopy(Reverb& reverb)
     {
         const dsp::AlignedBuffer& impulse = reverb.Impulse();
@@ -169,7 +159,7 @@ TEST_F(ReverbThreaded, WetOutputIsTheDirectConvolutionDelayedByTheLatency)
         const Signal output = host.Run(input, c.block, false);
         const auto expected = DirectWet(input, c.sumInputs, kLeftToRight,
                                         [&](const std::vector<float>& x, std::size_t k, std::vector<double>& y) {
-                                            Convolve(x, ImpulseChannel(reverb, k), 1.0, y);
+                                            Convolve(x, Channel(reverb, reverb.Impulse(), k), 1.0, y);
                                         });
         ExpectDelayedBy(output, expected, latency);
     }
@@ -190,7 +180,7 @@ TEST_F(ReverbThreaded, UnitImpulseGivesTheImpulseAndTheDryPathTheInputBothAtTheL
     Set(host, Reverb::kWetOutputLevel, 100.0f);
     output = host.Run(input, 256);
     Reverb& reverb = Of(host);
-    const std::vector<double> h = ImpulseChannel(reverb, 0);
+    const std::vector<double> h = Channel(reverb, reverb.Impulse(), 0);
     // Before the response only FFT rounding noise (near 1e-9) may appear.
     const std::size_t start = static_cast<std::size_t>(latency) + 5;
     double worst = 0.0, peak = 0.0;
