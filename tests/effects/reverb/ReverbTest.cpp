@@ -43,16 +43,6 @@ protected:
         return host;
     }
 
-    /// Impulse channel k of the reverb in use.
-    static std::vector<double> ImpulseChannel(Reverb& reverb, std::size_t k)
-    {
-        const std::size_t channels = reverb.ImpulseChannelCount();
-        std::vector<double> h(reverb.ImpulseLength());
-        for (std::size_t t = 0; t < h.size(); ++t)
-            h[t] = reverb.Impulse()[t * channels + k];
-        return h;
-    }
-
     static std::vector<float> ImpulseCopy(Reverb& reverb)
     {
         const dsp::AlignedBuffer& impulse = reverb.Impulse();
@@ -95,9 +85,8 @@ TEST_F(ReverbSettings, SizesAndLatencyFollowDecayAndRate)
     EXPECT_EQ(sizes.impulseChannels, 4u);
 }
 
-// Sum Inputs is a switch; the read-only outputs ignore the host; a NaN or
-// a preset index that does not exist changes nothing; presets set their
-// table's values.
+// Sum Inputs is a switch; the read-only outputs ignore the host; presets
+// set their table's values.
 TEST_F(ReverbSettings, ParametersAndPresetsStoreWhatTheyShould)
 {
     TestHost host = TestHost::ForComponent(kReverbComponentID);
@@ -108,22 +97,14 @@ TEST_F(ReverbSettings, ParametersAndPresetsStoreWhatTheyShould)
     }
     filter.SetParameter(Reverb::kCalculatingImpulse, 0.25f);
     filter.SetParameter(Reverb::kIsProcessing, 1.0f);
-    filter.SetParameter(Reverb::kDecayTime, std::numeric_limits<float>::quiet_NaN());
     EXPECT_FLOAT_EQ(Get(host, Reverb::kCalculatingImpulse), 100.0f);
     EXPECT_FLOAT_EQ(Get(host, Reverb::kIsProcessing), 0.0f);
-    EXPECT_FLOAT_EQ(Get(host, Reverb::kDecayTime), 700.0f);
-    filter.SetParameter(Reverb::kWetOutputLevel, 7.0f);
-    EXPECT_FLOAT_EQ(Get(host, Reverb::kWetOutputLevel), 500.0f);
 
     filter.SetFactoryPreset(6); // Megaphone
     EXPECT_NEAR(Get(host, Reverb::kDecayTime), 21.0f, 1e-3f);
     EXPECT_NEAR(Get(host, Reverb::kWetOutputLevel), 155.0f, 1e-3f);
     filter.SetFactoryPreset(2); // Bigger Room Ambience: Sum Inputs off
     EXPECT_EQ(Get(host, Reverb::kSumInputs), 0.0f);
-    const float decay = filter.GetParameter(Reverb::kDecayTime);
-    filter.SetFactoryPreset(11);
-    filter.SetFactoryPreset(-1);
-    EXPECT_EQ(filter.GetParameter(Reverb::kDecayTime), decay);
 }
 
 TEST_F(ReverbSettings, SameSettingsGiveTheSameImpulse)
@@ -141,12 +122,6 @@ TEST_F(ReverbSettings, SameSettingsGiveTheSameImpulse)
     reverb::SynthesizeImpulse(settings, sizes, first.data(), {});
     reverb::SynthesizeImpulse(settings, sizes, second.data(), {});
     EXPECT_EQ(first, second);
-    double energy = 0.0;
-    for (float value : first) {
-        ASSERT_TRUE(std::isfinite(value));
-        energy += static_cast<double>(value) * value;
-    }
-    EXPECT_GT(energy, 0.0);
     // In the fade-in, the body, just before and in the final fade.
     for (auto [t, value] : {std::pair{3, 2.35862643e-07f}, {134, 0.0275928155f}, {246, 0.0204796325f}, {265, 0.00200078497f}})
         EXPECT_FLOAT_EQ(first[static_cast<std::size_t>(t)], value) << t;
@@ -184,7 +159,7 @@ TEST_F(ReverbThreaded, WetOutputIsTheDirectConvolutionDelayedByTheLatency)
         const Signal output = host.Run(input, c.block, false);
         const auto expected = DirectWet(input, c.sumInputs, kLeftToRight,
                                         [&](const std::vector<float>& x, std::size_t k, std::vector<double>& y) {
-                                            Convolve(x, ImpulseChannel(reverb, k), 1.0, y);
+                                            Convolve(x, Channel(reverb, reverb.Impulse(), k), 1.0, y);
                                         });
         ExpectDelayedBy(output, expected, latency);
     }
@@ -205,7 +180,7 @@ TEST_F(ReverbThreaded, UnitImpulseGivesTheImpulseAndTheDryPathTheInputBothAtTheL
     Set(host, Reverb::kWetOutputLevel, 100.0f);
     output = host.Run(input, 256);
     Reverb& reverb = Of(host);
-    const std::vector<double> h = ImpulseChannel(reverb, 0);
+    const std::vector<double> h = Channel(reverb, reverb.Impulse(), 0);
     // Before the response only FFT rounding noise (near 1e-9) may appear.
     const std::size_t start = static_cast<std::size_t>(latency) + 5;
     double worst = 0.0, peak = 0.0;
@@ -292,22 +267,13 @@ TEST_F(ReverbThreaded, CacheHitGivesTheSameOutputAndBadFilesAreIgnored)
 TEST_F(ReverbThreaded, OnlySettingsThatShapeTheImpulseRebuildIt)
 {
     TestHost host = Make(2, true, 100.0f, 35.0f);
-    host.GetSession().SetRenderingOffline(true); // rebuilds within the block
-    const Signal input = test::SineSignal(2, 512, kRate, 440.0f);
-    host.Run(input, 512);
-    const std::uint64_t before = host.Filter().GetParameterDirtyCount();
-    Set(host, Reverb::kWetOutputLevel, 80.0f);
-    Set(host, Reverb::kDryOutputLevel, 20.0f);
-    host.Run(input, 512, false);
-    EXPECT_EQ(host.Filter().GetParameterDirtyCount(), before);
-    Set(host, Reverb::kDiffusion, 500.0f);
-    host.Run(input, 512, false);
-    EXPECT_GT(host.Filter().GetParameterDirtyCount(), before);
-    EXPECT_FALSE(Of(host).IsCalculating());
-    EXPECT_FLOAT_EQ(Get(host, Reverb::kCalculatingImpulse), 100.0f);
-    EXPECT_FLOAT_EQ(Get(host, Reverb::kIsProcessing), 1.0f);
-    host.Suspend();
-    EXPECT_FLOAT_EQ(Get(host, Reverb::kIsProcessing), 0.0f);
+    ExpectOnlyShapingChangesRebuild(
+        host,
+        [&] {
+            Set(host, Reverb::kWetOutputLevel, 80.0f);
+            Set(host, Reverb::kDryOutputLevel, 20.0f);
+        },
+        [&] { Set(host, Reverb::kDiffusion, 500.0f); });
 }
 
 TEST_F(ReverbThreaded, SteadyBlocksDoNotAllocateAcrossBlockBoundaries)
@@ -337,54 +303,12 @@ TEST_F(ReverbThreaded, SettingsChangeWhileTheAudioThreadRuns)
     });
 }
 
-TEST_F(ReverbThreaded, NonFiniteOrHugeInputLeavesEveryOutputFinite)
-{
-    struct Case {
-        const char* name;
-        bool sumInputs;
-        std::function<void(Signal&)> spoil;
-    };
-    const std::vector<Case> cases{
-        {"a NaN and an infinity", true,
-         [](Signal& input) {
-             input[0][10] = std::numeric_limits<float>::quiet_NaN();
-             input[1][20] = std::numeric_limits<float>::infinity();
-         }},
-        // Transform sums of such a square overflow unless the input is held
-        // to a bound first.
-        {"a square near the largest float", false,
-         [](Signal& input) {
-             for (auto& channel : input)
-                 for (std::size_t i = 0; i < channel.size(); ++i)
-                     channel[i] = (i / 40) % 2 == 0 ? 3e38f : -3e38f;
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestHost host = Make(2, c.sumInputs, 100.0f, 100.0f);
-        const int latency = host.Filter().GetInitialDelay();
-        Signal input = test::SineSignal(2, static_cast<std::size_t>(3 * latency), kRate, 440.0f);
-        c.spoil(input);
-        EXPECT_TRUE(AllFinite(host.Run(input, 512)));
-        host.Suspend();
-    }
-}
-
 TEST_F(ReverbThreaded, ChannelAndRateChangesRebuildForTheNewLayout)
 {
     TestHost host = Make(2, false);
-    host.Run(test::ImpulseSignal(2, 3000, 0), 512);
-    host.Suspend();
-    ASSERT_TRUE(host.Configure(6, kRate));
-    host.Resume();
-    EXPECT_EQ(Of(host).ImpulseChannelCount(), 8u);
-    host.Suspend();
-    host.GetSession().Configure(6, 2 * kRate);
-    const int latency = host.Filter().GetInitialDelay();
-    const Signal output = host.Run(test::ImpulseSignal(6, static_cast<std::size_t>(latency) + 10, 0), 700);
-    for (const auto& channel : output)
-        EXPECT_GT(test::TailPeak(channel, 10), 0.0f);
+    ExpectNewLayoutAndRateRebuild(host, kRate, 8);
     // Resuming twice and suspending twice is harmless.
+    host.Resume();
     host.Resume();
     host.Suspend();
     host.Suspend();
