@@ -33,10 +33,7 @@ TEST(CBezier, PassesThroughItsPointsAndHoldsTheEnds)
     const auto shuffled = Curve({2.0, 1.0, -1.0, 2.0, 3.5, 1.5, 0.5, 3.0, 0.0, -0.5});
     for (double x = -1.0; x <= 3.5; x += 0.1)
         EXPECT_EQ(shuffled.GetBezier(x), curve.GetBezier(x));
-}
-
-TEST(CBezier, NoPointsGiveZeroAndOnePointGivesItsValue)
-{
+    // No points give zero, one point its value everywhere.
     CBezier empty;
     EXPECT_EQ(empty.GetBezier(0.3), 0.0);
     empty.SetPoints(0, nullptr);

@@ -71,11 +71,13 @@ TEST(FilterSection, CookbookResponsesMatchTheirAnalyticGains)
 TEST(FilterSection, NewDesignsGlideOverTheSmoothingTimeAndLandExactly)
 {
     // Flat, then a -20 dB peak at 1 kHz gliding in over 10 ms (480 frames).
-    FilterSection gliding(fPARA);
-    gliding.setSmoothingTime(0.01f);
-    gliding.Setup(kRate, 1000, -20, 1, 0.1f, 0.1f);
-    FilterSection immediate(fPARA);
-    immediate.Setup(kRate, 1000, -20, 1, 0.1f, 0.1f);
+    const auto peak = [](float smoothing) {
+        FilterSection section(fPARA);
+        section.setSmoothingTime(smoothing);
+        section.Setup(kRate, 1000, -20, 1, 0.1f, 0.1f);
+        return section;
+    };
+    FilterSection gliding = peak(0.01f), immediate = peak(0.0f);
 
     const auto input = [](int n) { return std::sin(2.0f * 3.14159265f * 1000.0f * static_cast<float>(n) / kRate); };
     double earlyDifference = 0.0;
@@ -100,13 +102,9 @@ TEST(FilterSection, NewDesignsGlideOverTheSmoothingTimeAndLandExactly)
     EXPECT_LT(lateDifference, 1e-5);
     // Fed silence, it answers an impulse on the glide's last (480th) frame
     // exactly as the new design does.
-    FilterSection silent(fPARA);
-    silent.setSmoothingTime(0.01f);
-    silent.Setup(kRate, 1000, -20, 1, 0.1f, 0.1f);
+    FilterSection silent = peak(0.01f), landed = peak(0.0f);
     for (int n = 0; n < 479; ++n)
         silent.processOneSample(0.0f);
-    FilterSection landed(fPARA);
-    landed.Setup(kRate, 1000, -20, 1, 0.1f, 0.1f);
     EXPECT_EQ(ImpulseResponse(silent, 64), ImpulseResponse(landed, 64));
 }
 

@@ -3,13 +3,13 @@
 #include <atomic>
 #include <cmath>
 #include <numbers>
-#include <random>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "dsp/PartitionedConvolver.h"
+#include "tests/support/Measure.h"
 
 namespace zoc::dsp {
 namespace {
@@ -32,14 +32,8 @@ TEST(PartitionedConvolver, MatchesDirectConvolution)
         int taps;
     };
     for (const Case& test : {Case{64, 1000}, Case{256, 256}, Case{128, 37}, Case{1, 5}}) {
-        std::mt19937 random(static_cast<unsigned>(test.taps));
-        std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
-        std::vector<float> taps(static_cast<std::size_t>(test.taps));
-        std::vector<float> input(static_cast<std::size_t>(test.block) * 40);
-        for (float& tap : taps)
-            tap = uniform(random);
-        for (float& sample : input)
-            sample = uniform(random);
+        const std::vector<float> taps = zoc::test::Noise(static_cast<std::size_t>(test.taps), 1);
+        std::vector<float> input = zoc::test::Noise(static_cast<std::size_t>(test.block) * 40, 2);
 
         PartitionedConvolver convolver(test.block, test.taps, 2, 2);
         convolver.SetFilter(1, taps.data(), test.taps);

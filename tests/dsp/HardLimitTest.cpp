@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/Measure.h"
+#include "tests/support/TestHost.h"
 
 namespace zoc::dsp {
 namespace {
@@ -53,12 +54,9 @@ Planar Limit(const Settings& settings, const Planar& input)
     return Feed(limiter, input);
 }
 
-std::vector<float> Sine(std::size_t frames, double cyclesPerFrame, double amplitude)
+std::vector<float> Sine(std::size_t frames, float hertz, double amplitude)
 {
-    std::vector<float> x(frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        x[i] = static_cast<float>(amplitude * std::sin(kTwoPi * cyclesPerFrame * static_cast<double>(i)));
-    return x;
+    return test::SineSignal(1, frames, 48000.0f, hertz, static_cast<float>(amplitude))[0];
 }
 
 /// Noise, a sweep from 30 Hz to 18 kHz, or drum-like hits (a decaying thump
@@ -160,7 +158,7 @@ TEST(HardLimit, SteadySineComesOutAtTheCeilingWithoutDistortion)
     // sine and cosine gives the fundamental.
     const double ceiling = test::FromDb(-1.0);
     for (double frequency : {20.0, 40.0, 100.0, 1000.0, 5000.0}) {
-        const std::vector<float> tone = Sine(96000, frequency / 48000.0, 2.0 * ceiling);
+        const std::vector<float> tone = Sine(96000, static_cast<float>(frequency), 2.0 * ceiling);
         const std::vector<float> out = Limit({-1.0f}, {tone, tone})[0];
         double sine = 0, cosine = 0, energy = 0;
         for (std::size_t i = 48000; i < 96000; ++i) {
@@ -177,7 +175,7 @@ TEST(HardLimit, SteadySineComesOutAtTheCeilingWithoutDistortion)
     }
     // The true-peak detector reads a steady high tone's crest to within
     // 0.003 dB, so the limited tone uses the headroom it has.
-    const std::vector<float> high = Sine(48000, 11000.0 / 48000.0, 1.0);
+    const std::vector<float> high = Sine(48000, 11000.0f, 1.0);
     const std::vector<float> out = Limit({-1.0f, 0.0f, 2.0f, 150.0f, true, true}, {high})[0];
     EXPECT_NEAR(test::Db(test::TailPeak(out, 20000) / ceiling), 0.0, 0.003);
 }
@@ -217,7 +215,7 @@ TEST(HardLimit, GainReachesThePeakInTimeThenHoldsAndReleases)
 
 TEST(HardLimit, LinkedChannelsShareOneGain)
 {
-    Planar in{Sine(4800, 0.01, 2.0), Sine(4800, 0.013, 0.25)};
+    Planar in{Sine(4800, 480.0f, 2.0), Sine(4800, 624.0f, 0.25)};
     const Planar linked = Limit({-0.1f, 0.0f, 2.0f, 150.0f, true}, in);
     const Planar separate = Limit({-0.1f, 0.0f, 2.0f, 150.0f, false}, in);
     EXPECT_LT(test::TailPeak(linked[1], 2000), 0.2f); // ducked by the left channel

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <complex>
-#include <numbers>
 #include <stdexcept>
 #include <vector>
 
@@ -12,21 +11,6 @@
 
 namespace zoc::dsp {
 namespace {
-
-/// The DFT by its definition, in double precision.
-std::vector<std::complex<double>> Dft(const std::vector<float>& re, const std::vector<float>& im, int sign)
-{
-    const std::size_t n = re.size();
-    std::vector<std::complex<double>> out(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        std::complex<double> sum;
-        for (std::size_t t = 0; t < n; ++t)
-            sum += std::complex<double>(re[t], im[t]) *
-                   std::polar(1.0, sign * 2.0 * std::numbers::pi * static_cast<double>((k * t) % n) / n);
-        out[k] = sum;
-    }
-    return out;
-}
 
 TEST(IppFFT32, BothDirectionsMatchTheDefinitionOnAlignedAndUnalignedArrays)
 {
@@ -49,7 +33,7 @@ TEST(IppFFT32, BothDirectionsMatchTheDefinitionOnAlignedAndUnalignedArrays)
                 else
                     fft.Inverse(inRe.Data() + offset, inIm.Data() + offset, outRe.Data() + offset,
                                 outIm.Data() + offset);
-                const auto want = Dft(re, im, sign);
+                const auto want = test::Dft(re, im, sign);
                 for (std::size_t k = 0; k < points; ++k) {
                     EXPECT_NEAR(outRe[k + offset], want[k].real(), 1e-4 * n);
                     EXPECT_NEAR(outIm[k + offset], want[k].imag(), 1e-4 * n);

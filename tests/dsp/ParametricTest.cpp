@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <initializer_list>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -46,12 +48,15 @@ double Amplitude(const std::vector<float>& y, double frequency, double rate, int
     return std::hypot(s, c);
 }
 
-/// Sets a kernel to `rate` with every band and filter off.
-void Flat(P& kernel, int rate)
+/// Sets a kernel to `rate` with every band and filter off, then applies
+/// `settings` (index, value).
+void Flat(P& kernel, int rate, std::initializer_list<std::pair<int, float>> settings = {})
 {
     kernel.SetSampleRate(rate);
     for (int band = 0; band < P::kBands; ++band)
         kernel.SetParameter(P::kBand1Enable + 4 * band, 0.0f);
+    for (const auto& [index, value] : settings)
+        kernel.SetParameter(index, value);
 }
 
 TEST(ParametricKernel, PeakGainIsExactAtTheCentreAndEdgesSitAtHalfGain)
@@ -64,13 +69,9 @@ TEST(ParametricKernel, PeakGainIsExactAtTheCentreAndEdgesSitAtHalfGain)
     for (const Case& c : {Case{44100, 1000, 12, 500}, Case{48000, 60, -15, 30}, Case{96000, 15000, 9, 6000},
                           Case{44100, 18000, -20, 2000}, Case{48000, 1000, 10, 250, 4}}) {
         P kernel;
-        Flat(kernel, c.rate);
-        kernel.SetParameter(P::kBand1Frequency, c.hertz);
-        kernel.SetParameter(P::kBand1Gain, c.decibels);
-        kernel.SetParameter(P::kBand1Bandwidth, c.bandwidth);
-        kernel.SetParameter(P::kConstantQ, c.q > 0 ? 1.0f : 0.0f);
-        kernel.SetParameter(P::kBand1Q, c.q);
-        kernel.SetParameter(P::kBand1Enable, 1.0f);
+        Flat(kernel, c.rate,
+             {{P::kBand1Frequency, c.hertz}, {P::kBand1Gain, c.decibels}, {P::kBand1Bandwidth, c.bandwidth},
+              {P::kConstantQ, c.q > 0 ? 1.0f : 0.0f}, {P::kBand1Q, c.q}, {P::kBand1Enable, 1.0f}});
         // The sound: a sine at the centre, in steady state.
         const int frames = c.rate;
         std::vector<float> y = Sine(c.hertz, c.rate, frames);
@@ -98,11 +99,9 @@ TEST(ParametricKernel, FiltersAndShelvesFollowAnalyticResponses)
     const auto warped = [rate](double f) { return std::tan(std::numbers::pi * f / rate); };
     for (int slope : {1, 2, 3, 4, 8}) {
         P kernel;
-        Flat(kernel, rate);
-        kernel.SetParameter(P::kHighPassEnable, 1), kernel.SetParameter(P::kHighPassFrequency, 200);
-        kernel.SetParameter(P::kHighPassSlope, static_cast<float>(slope));
-        kernel.SetParameter(P::kLowPassEnable, 1), kernel.SetParameter(P::kLowPassFrequency, 5000);
-        kernel.SetParameter(P::kLowPassSlope, static_cast<float>(slope));
+        Flat(kernel, rate,
+             {{P::kHighPassEnable, 1}, {P::kHighPassFrequency, 200}, {P::kHighPassSlope, static_cast<float>(slope)},
+              {P::kLowPassEnable, 1}, {P::kLowPassFrequency, 5000}, {P::kLowPassSlope, static_cast<float>(slope)}});
         for (double f : {25.0, 100.0, 200.0, 1000.0, 5000.0, 12000.0}) {
             // Bilinear Butterworth: |H|^2 = 1 / (1 + (tan(pi f/fs) / tan(pi fc/fs))^(+-2n)).
             const double highPass = 1.0 / std::sqrt(1.0 + std::pow(warped(200) / warped(f), 2 * slope));
@@ -112,11 +111,10 @@ TEST(ParametricKernel, FiltersAndShelvesFollowAnalyticResponses)
     }
     for (float order : {0.0f, 1.0f}) {
         P kernel;
-        Flat(kernel, rate);
-        kernel.SetParameter(P::kLowShelfEnable, 1), kernel.SetParameter(P::kLowShelfFrequency, 150);
-        kernel.SetParameter(P::kLowShelfGain, 10), kernel.SetParameter(P::kLowShelfOrder, order);
-        kernel.SetParameter(P::kHighShelfEnable, 1), kernel.SetParameter(P::kHighShelfFrequency, 20000);
-        kernel.SetParameter(P::kHighShelfGain, -8), kernel.SetParameter(P::kHighShelfOrder, order);
+        Flat(kernel, rate,
+             {{P::kLowShelfEnable, 1}, {P::kLowShelfFrequency, 150}, {P::kLowShelfGain, 10}, {P::kLowShelfOrder, order},
+              {P::kHighShelfEnable, 1}, {P::kHighShelfFrequency, 20000}, {P::kHighShelfGain, -8},
+              {P::kHighShelfOrder, order}});
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(1.0)), 10.0, 0.05) << order;  // full shelf below
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(150.0)), 5.0, 0.05) << order; // half gain at the corner
         EXPECT_NEAR(Db(kernel.ComputeFilterResponse(20000.0)), -4.0, 0.05) << order;
@@ -166,11 +164,9 @@ TEST(ParametricKernel, ChangesWhilePlayingDoNotClick)
          {Change{P::kBand1Gain + 8, 0, 15}, Change{P::kBand1Gain + 8, 15, -15}, Change{P::kBypass, 1, 0},
           Change{P::kHighPassEnable, 0, 1}, Change{P::kMasterGain, 0, 12}}) {
         P kernel;
-        Flat(kernel, rate);
-        kernel.SetParameter(P::kBand1Frequency + 8, 1000), kernel.SetParameter(P::kBand1Enable + 8, 1);
-        kernel.SetParameter(P::kBand1Gain + 8, 15);
-        kernel.SetParameter(P::kHighPassFrequency, 900), kernel.SetParameter(P::kHighPassSlope, 8);
-        kernel.SetParameter(change.index, change.from);
+        Flat(kernel, rate,
+             {{P::kBand1Frequency + 8, 1000}, {P::kBand1Enable + 8, 1}, {P::kBand1Gain + 8, 15},
+              {P::kHighPassFrequency, 900}, {P::kHighPassSlope, 8}, {change.index, change.from}});
         kernel.Resume();
         std::vector<float> y = Sine(1000, rate, 8192, 0.1);
         kernel.Process(y.data(), y.data(), 3000);
@@ -195,12 +191,9 @@ TEST(ParametricKernel, UltraQuietLowersTheNoiseFloor)
     double residual[2] = {};
     for (int quiet : {0, 1}) {
         P kernel;
-        Flat(kernel, 96000);
-        kernel.SetParameter(P::kUltraQuiet, static_cast<float>(quiet));
-        kernel.SetParameter(P::kHighPassEnable, 1), kernel.SetParameter(P::kHighPassFrequency, 20);
-        kernel.SetParameter(P::kHighPassSlope, 8);
-        kernel.SetParameter(P::kLowShelfEnable, 1), kernel.SetParameter(P::kLowShelfFrequency, 40);
-        kernel.SetParameter(P::kLowShelfGain, 12);
+        Flat(kernel, 96000,
+             {{P::kUltraQuiet, static_cast<float>(quiet)}, {P::kHighPassEnable, 1}, {P::kHighPassFrequency, 20},
+              {P::kHighPassSlope, 8}, {P::kLowShelfEnable, 1}, {P::kLowShelfFrequency, 40}, {P::kLowShelfGain, 12}});
         kernel.Resume();
         std::vector<float> y = Sine(1000, 96000, 96000);
         kernel.Process(y.data(), y.data(), 96000);
@@ -214,15 +207,14 @@ TEST(ParametricKernel, UltraQuietLowersTheNoiseFloor)
 // finite response.
 TEST(ParametricKernel, TinySampleRatesKeepAValidFrequencyRange)
 {
-    Parametric kernel;
+    P kernel;
     kernel.SetSampleRate(20);
-    float lo = 0.0f;
-    float hi = 0.0f;
-    kernel.GetBounds(Parametric::kBand1Frequency, lo, hi);
+    float lo = 0.0f, hi = 0.0f;
+    kernel.GetBounds(P::kBand1Frequency, lo, hi);
     EXPECT_LE(lo, hi);
-    kernel.SetParameter(Parametric::kBand1Gain, 12.0f);
-    kernel.SetParameter(Parametric::kOriginalSampleRate, 48000.0f);
-    EXPECT_LE(kernel.GetParameter(Parametric::kBand1Frequency), hi);
+    kernel.SetParameter(P::kBand1Gain, 12.0f);
+    kernel.SetParameter(P::kOriginalSampleRate, 48000.0f);
+    EXPECT_LE(kernel.GetParameter(P::kBand1Frequency), hi);
     EXPECT_TRUE(std::isfinite(kernel.ComputeFilterResponse(100.0)));
 }
 

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/AllocationGuard.h"
 #include "tests/support/Measure.h"
 
 namespace zoc::dsp {
@@ -277,9 +276,8 @@ TEST(Stretch, SuddenRatioJumpsPlayOnlyTheNewPitch)
     }
 }
 
-// Non-finite input counts as silence; the same input gives the same output;
-// a steady block allocates nothing.
-TEST(Stretch, RobustRepeatableAndFreeOfAllocation)
+// Non-finite input counts as silence; the same input gives the same output.
+TEST(Stretch, NonFiniteInputIsSilenceAndOutputRepeats)
 {
     Signal x = Sines(kRate, 2, 330);
     for (std::size_t i = 1000; i < 1200; ++i)
@@ -290,17 +288,6 @@ TEST(Stretch, RobustRepeatableAndFreeOfAllocation)
     for (const auto& channel : a)
         for (float v : channel)
             ASSERT_TRUE(std::isfinite(v) && std::fabs(v) <= 1.0f);
-
-    std::vector<float> in(kBlock, 0.25f), out(kBlock);
-    float* ins[] = {in.data(), in.data()};
-    float* outs[] = {out.data(), out.data()};
-    first.SetParameter(Stretch::kFrequency, 50.0f);
-    first.Process(ins, outs, kBlock);
-    test::AllocationGuard guard;
-    for (int block = 0; block < 200; ++block) {
-        first.SetParameter(Stretch::kTransposeRatio, block % 2 ? 0.6f : 1.7f);
-        first.Process(ins, outs, kBlock);
-    }
 }
 
 } // namespace

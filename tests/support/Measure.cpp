@@ -5,6 +5,17 @@
 
 namespace zoc::test {
 
+std::vector<std::complex<double>> Dft(const std::vector<float>& re, const std::vector<float>& im, int sign)
+{
+    const std::size_t n = re.size();
+    std::vector<std::complex<double>> out(n);
+    for (std::size_t k = 0; k < n; ++k)
+        for (std::size_t t = 0; t < n; ++t)
+            out[k] += std::complex<double>(re[t], im[t]) *
+                      std::polar(1.0, sign * 2.0 * std::numbers::pi * static_cast<double>((k * t) % n) / n);
+    return out;
+}
+
 std::vector<float> Noise(std::size_t n, unsigned seed)
 {
     std::mt19937 random(seed);

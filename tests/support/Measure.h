@@ -25,6 +25,9 @@ template <typename Sample> double MagnitudeAt(const std::vector<Sample>& h, doub
     return std::abs(sum);
 }
 
+/// The DFT of re + i im by its definition, in double precision: `sign` -1
+/// for the forward transform, +1 for the unscaled inverse.
+std::vector<std::complex<double>> Dft(const std::vector<float>& re, const std::vector<float>& im, int sign);
 /// `n` values uniform in [-1, 1), the same for the same seed.
 std::vector<float> Noise(std::size_t n, unsigned seed);
 /// Largest |x| over the last `frames` samples.
