@@ -165,12 +165,7 @@ double SquareRmsLevel(double amplitude) { return 20.0 * std::log10(amplitude * 3
 
 /// The curves' outputs at 0 dB (a) and -1 dB (b): above 0 dB the curve goes
 /// on as the line through them, so the gain is (a - b) L + a - L.
-struct AboveZeroCase {
-    const char* name;
-    std::initializer_list<std::pair<float, float>> points;
-    double a;
-    double b;
-};
+struct AboveZeroCase { const char* name; std::initializer_list<std::pair<float, float>> points; double a; double b; };
 
 TEST_F(DynamicsFixture, LevelsAboveFullScaleContinueTheCurve)
 {
@@ -280,10 +275,7 @@ TEST_F(DetectorFixture, GainGlidesOnTheLevelDetectorTimes)
     SetFourToOne();
     SetReal(Dynamics::kLevelAttackTime, 20.0f);   // 882 frames
     SetReal(Dynamics::kLevelReleaseTime, 100.0f); // 4410 frames
-    struct Case {
-        float from, to;
-        std::size_t frames;
-    };
+    struct Case { float from, to; std::size_t frames; };
     for (const Case& c : {Case{0.05f, 0.5f, 882}, Case{0.5f, 0.05f, 4410}}) {
         Signal input = test::ConstantSignal(1, 22050, c.from);
         std::fill(input[0].begin() + 11025, input[0].end(), c.to);

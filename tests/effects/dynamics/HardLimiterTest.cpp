@@ -46,11 +46,7 @@ Signal Program(double boostDb)
 TEST_F(HardLimiterFixture, PresetsReadAsTheSettingsTheyAreNamedFor)
 {
     host.Configure(2, 48000.0f);
-    struct Preset {
-        int index;
-        const char *ceiling, *boost, *release;
-        int latency;
-    };
+    struct Preset { int index; const char *ceiling, *boost, *release; int latency; };
     for (const Preset& p : {Preset{0, "-0.10", "0.00", "150.00", 96}, Preset{1, "-1.00", "12.00", "0.00", 0},
                             Preset{5, "-3.00", "2.40", "150.00", 96}, Preset{6, "-6.00", "1.20", "150.00", 96},
                             Preset{8, "-1.00", "20.00", "0.00", 240}}) {
