@@ -66,11 +66,7 @@ struct ChannelMixerFixture : ::testing::Test {
 
 TEST_F(ChannelMixerFixture, NamesEntriesFromInputToOutputLabels)
 {
-    struct Case {
-        std::size_t channels;
-        int output, input;
-        std::string name;
-    };
+    struct Case { std::size_t channels; int output, input; std::string name; };
     for (const Case& c : {Case{2, 0, 0, "L to L"}, Case{2, 1, 0, "L to R"}, Case{2, 0, 1, "R to L"},
                           Case{2, 7, 2, "3 to 8"}, Case{6, 2, 4, "Ls to C"}, Case{6, 3, 5, "Rs to LFE"},
                           Case{3, 0, 2, "3 to 1"}, Case{1, 0, 0, "M to M"}}) {
@@ -83,11 +79,7 @@ TEST_F(ChannelMixerFixture, NamesEntriesFromInputToOutputLabels)
 
 TEST_F(ChannelMixerFixture, AcceptsOneLayoutEachWayOfOneToEightChannels)
 {
-    struct Case {
-        host::ChannelLayoutList inputs, outputs;
-        bool accepted;
-        std::size_t channelsAfter;
-    };
+    struct Case { host::ChannelLayoutList inputs, outputs; bool accepted; std::size_t channelsAfter; };
     const auto layout = media::LayoutForChannelCount;
     const Case cases[] = {
         {{layout(6)}, {layout(6)}, true, 6},
@@ -140,11 +132,7 @@ TEST_F(ChannelMixerFixture, OutputIsTheMatrixProductForEveryChannelCount)
 
 TEST_F(ChannelMixerFixture, InversePresetPairsRestoreTheInput)
 {
-    struct Case {
-        const char* first;
-        const char* second;
-        float tolerance;
-    };
+    struct Case { const char* first; const char* second; float tolerance; };
     const Case cases[] = {
         {"Stereo to Mid/Side", "Stereo to Mid/Side", 1e-6f},
         {"Mid/Side to Stereo", "Stereo to Mid/Side", 1e-6f},

@@ -211,11 +211,7 @@ TEST(EnvelopeTest, SteadyBlocksDoNotAllocateAndKeepEachChannel)
 
 TEST(EnvelopeTest, TooltipsShowLevelsAndSilence)
 {
-    struct Case {
-        bool gain;
-        float value;
-        const char16_t* text;
-    };
+    struct Case { bool gain; float value; const char16_t* text; };
     for (const Case& c : {Case{true, 0.0f, u"-\u221E dB (0.0%)"}, Case{true, 0.65f, u"0.0 dB (100.0%)"},
                           Case{true, 1.0f, u"15.0 dB (562.3%)"}, Case{true, 0.3f, u"-15.0 dB (17.8%)"},
                           Case{false, 0.5f, u"50.0% (-6.0 dB)"}, Case{false, 0.0f, u"0.0% (-\u221E dB)"}})

@@ -43,14 +43,15 @@ Signal Program(double boostDb)
     return x;
 }
 
-TEST_F(HardLimiterFixture, PresetsReadAsTheSettingsTheyAreNamedFor)
+TEST_F(HardLimiterFixture, PresetsAndStoredValuesReadAsTheKernelKeepsThem)
 {
     host.Configure(2, 48000.0f);
-    struct Preset {
-        int index;
-        const char *ceiling, *boost, *release;
-        int latency;
-    };
+    // A ceiling 0.00001 dB below full scale is kept on the 0.001 dB grid: 0 dB.
+    limiter->SetParameter(0, 0.9999999f);
+    EXPECT_EQ(limiter->GetParameter(0), 1.0f);
+    limiter->SetParameter(3, std::nanf(""));
+    EXPECT_EQ(limiter->GetParameter(3), 0.375f);
+    struct Preset { int index; const char *ceiling, *boost, *release; int latency; };
     for (const Preset& p : {Preset{0, "-0.10", "0.00", "150.00", 96}, Preset{1, "-1.00", "12.00", "0.00", 0},
                             Preset{5, "-3.00", "2.40", "150.00", 96}, Preset{6, "-6.00", "1.20", "150.00", 96},
                             Preset{8, "-1.00", "20.00", "0.00", 240}}) {
@@ -78,16 +79,6 @@ TEST_F(HardLimiterFixture, EveryPresetKeepsEverySampleUnderItsCeiling)
                     EXPECT_GT(peak, boost > 0.0 ? 0.9f * ceiling : 0.0f) << "preset " << preset << " +" << boost;
                 }
         }
-}
-
-TEST_F(HardLimiterFixture, KeepsTheValueTheKernelStores)
-{
-    host.Configure(2, 48000.0f);
-    // A ceiling 0.00001 dB below full scale is kept on the 0.001 dB grid: 0 dB.
-    limiter->SetParameter(0, 0.9999999f);
-    EXPECT_EQ(limiter->GetParameter(0), 1.0f);
-    limiter->SetParameter(3, std::nanf(""));
-    EXPECT_EQ(limiter->GetParameter(3), 0.375f);
 }
 
 TEST_F(HardLimiterFixture, EmptyBlocksAndAnUnchangedRateLeaveTheStreamAlone)
