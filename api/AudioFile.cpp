@@ -148,6 +148,32 @@ void ForgetPending(const std::filesystem::path& path)
     }
 }
 
+/// The signals whose default action ends the process and that a handler
+/// can catch: on each, the temporaries in progress are removed first.
+constexpr std::array kCleanUpSignals{SIGHUP, SIGINT,  SIGQUIT,   SIGTERM, SIGPIPE, SIGALRM,
+                                     SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
+
+/// Holds those signals back in this thread for its lifetime: between
+/// creating a temporary and remembering it, a signal would leave the file
+/// behind. One that arrives meanwhile is delivered when the guard ends.
+class DeferredSignals {
+public:
+    DeferredSignals()
+    {
+        sigset_t set;
+        ::sigemptyset(&set);
+        for (const int signal : kCleanUpSignals)
+            ::sigaddset(&set, signal);
+        ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
+    }
+    ~DeferredSignals() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    DeferredSignals(const DeferredSignals&) = delete;
+    DeferredSignals& operator=(const DeferredSignals&) = delete;
+
+private:
+    sigset_t previous_{};
+};
+
 extern "C" void RemovePendingAndExit(int signal)
 {
     for (auto& slot : pendingPaths) {
@@ -193,8 +219,7 @@ std::string TemporaryName(const std::string& name, std::size_t nameMax)
 
 void RemoveTemporaryFilesOnSignals()
 {
-    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
-                             SIGPROF, SIGXCPU, SIGXFSZ}) {
+    for (const int signal : kCleanUpSignals) {
         struct sigaction current {};
         if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
             continue; // started under nohup or the like: stay immune
@@ -309,6 +334,7 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(ResolveLinks(targ
     int lastError = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::filesystem::path candidate = directory / TemporaryName(target_.filename().string(), limit);
+        const DeferredSignals deferred;
         descriptor_ = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (descriptor_ >= 0) {
             temporary_ = candidate;
