@@ -361,7 +361,8 @@ void Stretch::Process(float** in, float** out, int frames)
         const std::int64_t first = Weights(active_, cutoff, weights);
         if (fading_) {
             const std::int64_t incomingFirst = Weights(incoming_, cutoff, incomingWeights);
-            const double angle = std::numbers::pi * (fadeFrom_ + (fadePosition_ + 0.5) * fadeStep_);
+            const double angle =
+                std::numbers::pi * (fadeFrom_ + (1.0 - fadeFrom_) * (fadePosition_ + 0.5) / fadeLength_);
             const auto gainIn = static_cast<float>(0.5 - 0.5 * std::cos(angle));
             const float gainOut = 1.0f - gainIn;
             for (int tap = 0; tap < kTaps; ++tap) {
@@ -414,7 +415,6 @@ void Stretch::StartSplice(double ratio)
     fadePosition_ = 0;
     fadeFrom_ = 0.0;
     fadeLength_ = splice.fade;
-    fadeStep_ = 1.0 / fadeLength_;
     FitFade(ratio - 1.0);
 }
 
@@ -438,10 +438,9 @@ void Stretch::FitFade(double drift)
     const int room = std::max(1, std::min(Room(active_, drift), Room(incoming_, drift)));
     if (left <= room)
         return;
-    fadeFrom_ += fadePosition_ * fadeStep_;
+    fadeFrom_ += (1.0 - fadeFrom_) * fadePosition_ / fadeLength_;
     fadeLength_ = room;
     fadePosition_ = 0;
-    fadeStep_ = (1.0 - fadeFrom_) / fadeLength_;
 }
 
 double Stretch::Align(double current, double target)

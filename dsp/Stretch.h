@@ -215,7 +215,6 @@ private:
     // The cross-fade runs its progress from fadeFrom_ to 1 over fadeLength_
     // frames; a fade shortened midway restarts from where it was.
     double fadeFrom_ = 0.0;
-    double fadeStep_ = 1.0;
     int fadeLength_ = 1;
     int fadePosition_ = 0;
     int period_ = 1;

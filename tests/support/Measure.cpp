@@ -16,6 +16,16 @@ std::vector<std::complex<double>> Dft(const std::vector<float>& re, const std::v
     return out;
 }
 
+double Rms(const std::vector<float>& x, std::size_t from, std::size_t to)
+{
+    if (to == 0)
+        to = x.size();
+    double sum = 0.0;
+    for (std::size_t i = from; i < to; ++i)
+        sum += static_cast<double>(x[i]) * x[i];
+    return std::sqrt(sum / static_cast<double>(to - from));
+}
+
 std::vector<float> Noise(std::size_t n, unsigned seed)
 {
     std::mt19937 random(seed);

@@ -28,6 +28,8 @@ template <typename Sample> double MagnitudeAt(const std::vector<Sample>& h, doub
 /// The DFT of re + i im by its definition, in double precision: `sign` -1
 /// for the forward transform, +1 for the unscaled inverse.
 std::vector<std::complex<double>> Dft(const std::vector<float>& re, const std::vector<float>& im, int sign);
+/// RMS of x over [from, to) (to the end when `to` is 0).
+double Rms(const std::vector<float>& x, std::size_t from = 0, std::size_t to = 0);
 /// `n` values uniform in [-1, 1), the same for the same seed.
 std::vector<float> Noise(std::size_t n, unsigned seed);
 /// Largest |x| over the last `frames` samples.

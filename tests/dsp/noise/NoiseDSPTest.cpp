@@ -25,6 +25,7 @@ namespace zoc::dsp::noise {
 namespace {
 
 using test::Correlation;
+using test::Rms;
 
 constexpr int kRate = 48000;
 using Channels = std::vector<std::vector<float>>;
@@ -141,14 +142,6 @@ std::pair<double, double> Slope(const std::vector<Band>& bands)
     for (const Band& b : bands)
         worst = std::max(worst, std::abs(b.db - (intercept + slope * std::log2(b.hertz))));
     return {slope, worst};
-}
-
-double Rms(const std::vector<float>& x, std::size_t from = 0)
-{
-    double sum = 0.0;
-    for (std::size_t n = from; n < x.size(); ++n)
-        sum += static_cast<double>(x[n]) * x[n];
-    return std::sqrt(sum / static_cast<double>(x.size() - from));
 }
 
 /// Sample-to-sample differences: whitens brown noise, whose slow swings

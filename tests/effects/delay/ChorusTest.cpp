@@ -17,6 +17,7 @@
 namespace zoc::components {
 namespace {
 
+using test::Rms;
 using test::Signal;
 
 struct ChorusFixture : ::testing::Test {
@@ -43,14 +44,6 @@ struct ChorusFixture : ::testing::Test {
         Set(Chorus::kFeedback, 0);
     }
 };
-
-double Rms(const std::vector<float>& x, std::size_t from, std::size_t to)
-{
-    double sum = 0.0;
-    for (std::size_t i = from; i < to; ++i)
-        sum += double{x[i]} * x[i];
-    return std::sqrt(sum / static_cast<double>(to - from));
-}
 
 TEST(ChorusNoise, SeedsItsTableFromTheCongruentialSequenceAndStaysInRange)
 {

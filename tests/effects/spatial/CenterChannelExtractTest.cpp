@@ -18,20 +18,13 @@
 namespace zoc::components {
 namespace {
 
+using test::Rms;
 using test::Signal;
 using Self = CenterChannelExtract;
 
 constexpr float kRate = 48000.0f;
 constexpr int kAcapella = 1;    // five overlays
 constexpr int kVocalRemove = 7; // center at -40 dB, side at 0 dB
-
-double Rms(const std::vector<float>& x, std::size_t from, std::size_t to)
-{
-    double sum = 0.0;
-    for (std::size_t i = from; i < to; ++i)
-        sum += static_cast<double>(x[i]) * x[i];
-    return std::sqrt(sum / static_cast<double>(to - from));
-}
 
 /// RMS of out[i] - gain * in[i - delay] over [from, to), relative to the
 /// RMS of the scaled input, in dB.
